@@ -1,0 +1,1 @@
+// Keeps a module that has no sources yet linkable.

@@ -1,0 +1,96 @@
+#pragma once
+// Files, folders and drives as the machine offers them. Every path is a
+// Windows path ("C:\Users\x\file.txt"); the backend decides where it lives.
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace brisko {
+
+// File attributes, Windows values.
+constexpr uint32_t faReadOnly = 0x01;
+constexpr uint32_t faHidden = 0x02;
+constexpr uint32_t faSysFile = 0x04;
+constexpr uint32_t faVolumeID = 0x08;
+constexpr uint32_t faDirectory = 0x10;
+constexpr uint32_t faArchive = 0x20;
+constexpr uint32_t faAnyFile = 0x3f;
+
+struct FileEntry {
+    std::string name;  // name only, no folder
+    uint64_t size = 0;
+    uint32_t attributes = 0;
+    int64_t writeTime = 0;  // FILETIME
+    bool isDirectory() const { return attributes & faDirectory; }
+};
+
+// GetDriveType values.
+enum class DriveKind : int {
+    Unknown = 0,
+    NoRootDir = 1,
+    Removable = 2,
+    Fixed = 3,
+    Remote = 4,
+    CdRom = 5,
+    RamDisk = 6,
+};
+
+struct DriveInfo {
+    char letter = 'C';
+    DriveKind kind = DriveKind::Fixed;
+    std::string device;    // "\Device\HarddiskVolume2"
+    std::string hostPath;  // image backend: the host folder; empty otherwise
+    bool mediaPresent = true;  // a removable or CD drive may have no medium
+    std::string volumeLabel;
+};
+
+enum class FileMode { Read, ReadWrite };
+
+class FileHandle {
+public:
+    virtual ~FileHandle() = default;
+    virtual int64_t size() = 0;
+    virtual bool seek(int64_t offset) = 0;
+    virtual int64_t read(void* buf, int64_t n) = 0;
+    virtual int64_t write(const void* buf, int64_t n) = 0;
+    virtual bool flush() = 0;  // FlushFileBuffers
+};
+
+class FileApi {
+public:
+    virtual ~FileApi() = default;
+    // FindFirst/FindNext over "folder\mask". The entries "." and ".." are
+    // included for a folder other than a drive root, as Windows returns them.
+    // nullopt when the folder cannot be listed.
+    virtual std::optional<std::vector<FileEntry>> findFiles(std::string_view folder,
+                                                            std::string_view mask) = 0;
+    virtual std::optional<FileEntry> fileInfo(std::string_view path) = 0;
+    virtual bool fileExists(std::string_view path) = 0;       // a file, not a folder
+    virtual bool directoryExists(std::string_view path) = 0;  // a folder
+    virtual bool deleteFile(std::string_view path) = 0;
+    virtual bool removeDirectory(std::string_view path) = 0;  // only when empty
+    virtual bool forceDirectories(std::string_view path) = 0;
+    virtual bool copyFile(std::string_view from, std::string_view to, bool failIfExists) = 0;
+    virtual bool moveFile(std::string_view from, std::string_view to) = 0;
+    virtual bool setAttributes(std::string_view path, uint32_t attributes) = 0;
+    // Nullptr when absent, a folder, or locked by another program.
+    virtual std::unique_ptr<FileHandle> openFile(std::string_view path, FileMode mode) = 0;
+    // Creates or truncates.
+    virtual std::unique_ptr<FileHandle> createFile(std::string_view path) = 0;
+    // SHFileOperation FO_DELETE without undo: a file, or a folder with everything in it.
+    virtual bool shellDelete(std::string_view path) = 0;
+    // MoveFileEx(path, NULL, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT).
+    virtual bool deleteAtRestart(std::string_view path) = 0;
+    // GetShortPathName; the long path itself where there is no short name.
+    virtual std::string shortPathName(std::string_view path) = 0;
+
+    virtual std::vector<DriveInfo> drives() = 0;  // GetLogicalDriveStrings + details
+    virtual DriveKind driveType(std::string_view rootPath) = 0;
+    virtual std::string queryDosDevice(std::string_view drive) = 0;  // "C:" -> "\Device\..."
+    virtual bool volumePresent(std::string_view rootPath) = 0;       // GetVolumeInformation
+};
+
+}  // namespace brisko

@@ -1,0 +1,69 @@
+#pragma once
+// A Windows installation in a host folder as a Machine.
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "core/machine/machine.h"
+
+namespace brisko {
+
+class ImageFileApi;
+class ImageRegistry;
+
+struct MachineOpenError {
+    std::string message;  // for a person: what is wrong and where
+};
+
+class ImageMachine : public Machine {
+public:
+    // Opens the machine folder. Throws MachineOpenError when the folder is
+    // missing or holds no Windows installation.
+    explicit ImageMachine(const std::filesystem::path& folder);
+    ~ImageMachine() override;
+
+    RegistryApi& registry() override;
+    FileApi& files() override;
+    ImageFileApi& imageFiles() { return *files_; }
+    ImageRegistry& imageRegistry() { return *registry_; }
+    const std::filesystem::path& folder() const { return folder_; }
+    // Problems met while opening that did not stop it (a hive that is not a
+    // regf file, ...), for the front ends to show.
+    const std::vector<std::string>& warnings() const { return warnings_; }
+
+    OsVersion version() override;
+    bool isWow64() override;
+    UserAccount currentUser() override;
+    bool isAdministrator() override;
+    bool enablePrivilege(std::string_view name) override;
+    std::string expandEnvironmentStrings(std::string_view s) override;
+    std::string windowsDirectory() override;
+    std::string systemDirectory() override;
+    std::string tempPath() override;
+    std::string specialFolder(int csidl) override;
+    std::string programFolder() override;
+    bool shellExecute(std::string_view verb, std::string_view file,
+                      std::string_view params) override;
+    ProcessResult runProcess(std::string_view commandLine, bool wait,
+                             std::stop_token stop = {}) override;
+    std::vector<WindowRef> topLevelWindows() override;
+    bool showWindow(uint64_t handle, bool show) override;
+    std::string shortcutTarget(std::string_view lnkPath) override;
+    bool restart() override;
+    ClipboardService* clipboard() override;
+    ProtectedStorageService* protectedStorage() override;
+    UrlCacheService* urlCache() override;
+    UrlHistoryService* urlHistory() override;
+    RestorePointService* restorePoints() override;
+    HotkeyService* hotkeys() override;
+
+private:
+    struct State;
+    std::filesystem::path folder_;
+    std::unique_ptr<ImageFileApi> files_;
+    std::unique_ptr<ImageRegistry> registry_;
+    std::unique_ptr<State> state_;
+    std::vector<std::string> warnings_;
+};
+
+}  // namespace brisko

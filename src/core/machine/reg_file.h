@@ -1,0 +1,48 @@
+#pragma once
+// .reg text: "REGEDIT4" and "Windows Registry Editor Version 5.00" files, read
+// into a list of operations and written from a key tree of the registry.
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/machine/registry_api.h"
+
+namespace brisko {
+
+struct RegFileOp {
+    enum Kind { CreateKey, DeleteKey, SetValue, DeleteValue } kind = CreateKey;
+    std::string keyPath;    // full key path as written ("HKEY_LOCAL_MACHINE\SOFTWARE\x")
+    std::string valueName;  // "" is the default value ("@")
+    uint32_t type = REG_SZ;
+    std::vector<uint8_t> data;  // as the registry stores it (strings UTF-16LE with NUL)
+    int line = 0;
+};
+
+struct RegFileParse {
+    bool unicode = false;  // "Windows Registry Editor Version 5.00"
+    std::vector<RegFileOp> ops;
+};
+
+enum class RegFileFormat { Regedit4, Version5 };
+
+struct RegFileError {
+    std::string message;  // "line 12: ..." for a person
+};
+
+// Reads .reg file contents (UTF-8, ANSI, or UTF-16LE with BOM). Throws
+// RegFileError for a file that is not a .reg file or a line that cannot be read.
+RegFileParse parseRegText(std::string_view bytes);
+
+// Carries the operations out on a registry; keys with an unknown root are
+// skipped. Returns the number of operations that failed.
+size_t applyRegOps(RegistryApi& registry, const std::vector<RegFileOp>& ops);
+
+// The key (with its subtree) as .reg text, header included. Empty when the key
+// does not exist.
+std::optional<std::string> exportRegText(RegistryApi& registry, std::string_view fullKeyPath,
+                                         RegFileFormat format = RegFileFormat::Version5);
+
+}  // namespace brisko

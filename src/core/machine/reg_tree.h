@@ -1,0 +1,33 @@
+#pragma once
+// A registry key tree held in memory: what the hive writer serialises and what
+// .reg text and demo machines are built into.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/machine/registry_api.h"
+
+namespace brisko {
+
+struct RegTreeKey {
+    std::string name;
+    std::string className;
+    int64_t lastWrite = 0;                    // FILETIME; 0 means "now" to the writer
+    std::vector<uint8_t> securityDescriptor;  // self-relative; empty gives a default
+    std::vector<RegValue> values;
+    std::vector<std::unique_ptr<RegTreeKey>> subkeys;
+
+    // Child by name (case-insensitive); created at the end when asked.
+    RegTreeKey* child(std::string_view childName, bool create = false);
+    // Descends a '\'-separated path.
+    RegTreeKey* find(std::string_view path, bool create = false);
+    bool removeChild(std::string_view childName);
+    RegValue* findValue(std::string_view valueName);
+    void setValue(std::string_view valueName, uint32_t type, std::vector<uint8_t> data);
+    bool removeValue(std::string_view valueName);
+    size_t countKeys() const;  // this key and all below it
+};
+
+}  // namespace brisko

@@ -1,0 +1,112 @@
+#pragma once
+// The registry as the machine offers it: five roots, keys opened by path,
+// raw values (type + bytes as stored in the hive). Backends implement
+// RegistryApi and KeyHandle; logic uses the RegistryKey wrapper.
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace brisko {
+
+enum class RootKey : uint32_t {
+    ClassesRoot = 0x80000000,
+    CurrentUser = 0x80000001,
+    LocalMachine = 0x80000002,
+    Users = 0x80000003,
+    CurrentConfig = 0x80000005,
+};
+
+// Registry value types as Windows numbers them.
+enum RegType : uint32_t {
+    REG_NONE = 0,
+    REG_SZ = 1,
+    REG_EXPAND_SZ = 2,
+    REG_BINARY = 3,
+    REG_DWORD = 4,
+    REG_DWORD_BIG_ENDIAN = 5,
+    REG_LINK = 6,
+    REG_MULTI_SZ = 7,
+    REG_RESOURCE_LIST = 8,
+    REG_FULL_RESOURCE_DESCRIPTOR = 9,
+    REG_RESOURCE_REQUIREMENTS_LIST = 10,
+    REG_QWORD = 11,
+};
+
+struct RegValue {
+    std::string name;  // "" is the default value
+    uint32_t type = REG_NONE;
+    std::vector<uint8_t> data;
+};
+
+struct KeyInfo {
+    uint32_t subkeys = 0;
+    uint32_t values = 0;
+    uint32_t maxSubkeyLen = 0;
+    uint32_t maxValueNameLen = 0;
+    uint32_t maxValueLen = 0;
+    int64_t lastWrite = 0;  // FILETIME, 100 ns since 1601
+    std::string className;
+};
+
+enum class KeyAccess {
+    Read,       // read-only open; never creates
+    ReadWrite,  // full access; fails when the key is absent
+    Create,     // full access; creates missing keys along the path
+};
+
+// One open key. Handles are not shared between threads.
+class KeyHandle {
+public:
+    virtual ~KeyHandle() = default;
+    // Names in the order the registry returns them (for hives: stored order).
+    virtual std::vector<std::string> subkeyNames() = 0;
+    virtual std::vector<std::string> valueNames() = 0;
+    virtual std::optional<RegValue> value(std::string_view name) = 0;
+    virtual bool setValue(std::string_view name, uint32_t type, std::span<const uint8_t> data) = 0;
+    virtual bool deleteValue(std::string_view name) = 0;
+    // relPath may hold several components separated by '\'.
+    virtual std::unique_ptr<KeyHandle> openSubkey(std::string_view relPath, KeyAccess access) = 0;
+    // Removes the key at relPath with its whole subtree.
+    virtual bool deleteSubkey(std::string_view relPath) = 0;
+    virtual KeyInfo info() = 0;
+    virtual bool writable() const = 0;
+};
+
+// What a whole hive is called and where its file lives.
+struct HiveMount {
+    std::string keyPath;   // "\REGISTRY\MACHINE\SOFTWARE"
+    std::string filePath;  // Windows path of the hive file, "C:\Windows\System32\config\SOFTWARE"
+};
+
+class RegistryApi {
+public:
+    virtual ~RegistryApi() = default;
+    // Empty subPath opens the root itself. Nullptr when absent or not allowed.
+    virtual std::unique_ptr<KeyHandle> openKey(RootKey root, std::string_view subPath,
+                                               KeyAccess access) = 0;
+    // Writes every changed hive to disk atomically. Called at the end of each job
+    // and when the machine is closed. False when a hive could not be written.
+    virtual bool commit() = 0;
+    // The mounted file-backed hives, as the hive list key shows them.
+    virtual std::vector<HiveMount> hiveList() = 0;
+    // RegSaveKey: writes a compact copy of the hive mounted at keyPath
+    // (e.g. "\REGISTRY\MACHINE\SOFTWARE") to a Windows path.
+    virtual bool saveHive(std::string_view keyPath, std::string_view targetFile) = 0;
+    // RegReplaceKey: at the next restart newFile replaces the hive file and the
+    // old file is kept as oldFile.
+    virtual bool replaceHive(std::string_view keyPath, std::string_view newFile,
+                             std::string_view oldFile) = 0;
+};
+
+// Names of the roots as written in full key paths.
+std::string_view rootName(RootKey root);
+// Finds the root of an upper-cased or mixed-case full key path
+// ("HKEY_LOCAL_MACHINE\SOFTWARE\x"); also accepts HKLM, HKCU, HKCR, HKU, HKCC.
+// Returns the sub-path after the root and its backslash.
+std::optional<RootKey> parseRoot(std::string_view fullPath, std::string* subPath = nullptr);
+
+}  // namespace brisko
