@@ -58,6 +58,10 @@ public:
     HotkeyService* hotkeys() override;
 
 private:
+    void openRegistry();
+    void readVersionAndProfiles(RegistryApi& reg);
+    void buildEnvironment();
+
     struct State;
     std::filesystem::path folder_;
     std::unique_ptr<ImageFileApi> files_;

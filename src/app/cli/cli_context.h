@@ -1,0 +1,51 @@
+#pragma once
+// What every `brisko` command shares: the machine it works on, the output form,
+// and the exit codes.
+#include <CLI/CLI.hpp>
+#include <functional>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "core/machine/image/image_machine.h"
+
+namespace brisko::cli {
+
+enum ExitCode : int {
+    kExitOk = 0,
+    kExitFailure = 1,     // the job ran but did not succeed (a key not found, a write failed)
+    kExitUsage = 2,       // the command line was wrong
+    kExitNoMachine = 3,   // the machine could not be opened
+    kExitBadInput = 4,    // a file given to the command is malformed
+    kExitCancelled = 5,   // stopped by the user
+};
+
+struct CliError {
+    int code;
+    std::string message;
+};
+
+class CliContext {
+public:
+    bool json = false;
+    std::string machineDir;  // --machine or BRISKO_MACHINE; empty: the default demo machine
+
+    // Opens the machine on first use; throws CliError (kExitNoMachine) with a
+    // message a person understands.
+    ImageMachine& machine();
+    bool hasMachine() const { return machine_ != nullptr; }
+    // Commits registry changes of the job; throws CliError when a hive could not be written.
+    void commit();
+    // Prints a JSON document (with --json) or the text lines.
+    void printJson(const nlohmann::json& j) const;
+
+private:
+    std::unique_ptr<ImageMachine> machine_;
+};
+
+// Each command family registers its subcommands; the callback runs the command
+// and returns the exit code.
+using CommandRunner = std::function<int()>;
+void setRunner(CLI::App* sub, CommandRunner runner);
+
+}  // namespace brisko::cli
