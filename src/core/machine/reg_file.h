@@ -45,4 +45,9 @@ size_t applyRegOps(RegistryApi& registry, const std::vector<RegFileOp>& ops);
 std::optional<std::string> exportRegText(RegistryApi& registry, std::string_view fullKeyPath,
                                          RegFileFormat format = RegFileFormat::Version5);
 
+// The bytes of a .reg file for text made by exportRegText: UTF-16LE with a
+// byte-order mark for Version5; for REGEDIT4 the ANSI code page, or UTF-8 when
+// the text holds characters ANSI cannot carry.
+std::string encodeRegFileBytes(const std::string& text, RegFileFormat format);
+
 }  // namespace brisko

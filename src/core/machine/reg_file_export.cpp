@@ -1,0 +1,182 @@
+// Writing .reg text: the layout regedit uses for an export, so that files we
+// write read the same in the Windows registry editor and in our own import.
+#include <cstdio>
+
+#include "core/machine/code_page.h"
+#include "core/machine/reg_file.h"
+#include "core/text.h"
+
+namespace brisko {
+
+namespace {
+
+// regedit breaks hex data once a line has reached this many characters.
+constexpr size_t kHexLineLimit = 77;
+// Far deeper than Windows allows; only a damaged hive with a loop gets here.
+constexpr int kMaxDepth = 512;
+
+std::string escape(std::string_view s, bool lineBreaks) {
+    std::string out;
+    out.reserve(s.size() + 2);
+    for (char c : s) {
+        if (c == '\\' || c == '"') {
+            out.push_back('\\');
+            out.push_back(c);
+        } else if (lineBreaks && (c == '\n' || c == '\r')) {
+            out += c == '\n' ? "\\n" : "\\r";
+        } else {
+            out.push_back(c);
+        }
+    }
+    return out;
+}
+
+// Characters, not bytes, count for the line width.
+size_t displayWidth(std::string_view s) {
+    size_t n = 0;
+    for (char c : s)
+        if ((static_cast<unsigned char>(c) & 0xc0) != 0x80) ++n;
+    return n;
+}
+
+// A REG_SZ is written as a quoted string only when that gives back the very
+// same bytes; anything else (no terminating NUL, odd length, embedded NULs,
+// broken surrogates, line breaks) is kept exactly as hex(1).
+std::optional<std::string> plainString(const std::vector<uint8_t>& data) {
+    std::string text = utf16leToUtf8(data);
+    if (text.find_first_of("\r\n") != std::string::npos) return std::nullopt;
+    if (utf8ToUtf16le(text) != data) return std::nullopt;
+    return text;
+}
+
+// 8-bit text for a REGEDIT4 file: ANSI where every character has an ANSI form,
+// UTF-8 otherwise (our import reads either). ANSI bytes that would also read as
+// valid UTF-8 ("\xC3\xA9" for "Ã©") are written as UTF-8 too, so the import
+// cannot take them for something else.
+std::string eightBitFor(const std::string& utf8) {
+    auto ansi = utf8ToAnsi(utf8);
+    if (!ansi || (*ansi != utf8 && isValidUtf8(*ansi))) return utf8;
+    return *ansi;
+}
+
+std::vector<uint8_t> toEightBit(const std::vector<uint8_t>& data) {
+    std::string bytes = eightBitFor(utf16leToUtf8(data, false));
+    return std::vector<uint8_t>(bytes.begin(), bytes.end());
+}
+
+class Exporter {
+  public:
+    explicit Exporter(RegFileFormat format) : format_(format) {}
+
+    std::string take() { return std::move(out_); }
+
+    void header() {
+        out_ += format_ == RegFileFormat::Version5 ? "Windows Registry Editor Version 5.00"
+                                                   : "REGEDIT4";
+        out_ += "\r\n\r\n";
+    }
+
+    void key(KeyHandle& k, const std::string& path, int depth) {
+        out_ += '[';
+        out_ += path;
+        out_ += "]\r\n";
+        for (const auto& name : k.valueNames())
+            if (auto v = k.value(name)) value(*v);
+        out_ += "\r\n";
+        if (depth >= kMaxDepth) return;
+        for (const auto& name : k.subkeyNames())
+            if (auto sub = k.openSubkey(name, KeyAccess::Read))
+                key(*sub, path + "\\" + name, depth + 1);
+    }
+
+  private:
+    void value(const RegValue& v) {
+        size_t lineStart = out_.size();
+        if (v.name.empty()) {
+            out_ += '@';
+        } else {
+            out_ += '"';
+            out_ += escape(v.name, true);
+            out_ += '"';
+        }
+        out_ += '=';
+        if (v.type == REG_SZ) {
+            if (auto text = plainString(v.data)) {
+                out_ += '"';
+                out_ += escape(*text, false);
+                out_ += "\"\r\n";
+                return;
+            }
+        }
+        if (v.type == REG_DWORD && v.data.size() == 4) {
+            uint32_t d = v.data[0] | (uint32_t(v.data[1]) << 8) | (uint32_t(v.data[2]) << 16) |
+                         (uint32_t(v.data[3]) << 24);
+            char buf[16];
+            std::snprintf(buf, sizeof buf, "%08x", d);
+            out_ += "dword:";
+            out_ += buf;
+            out_ += "\r\n";
+            return;
+        }
+        if (v.type == REG_BINARY) {
+            out_ += "hex:";
+        } else {
+            char buf[24];
+            std::snprintf(buf, sizeof buf, "hex(%x):", v.type);
+            out_ += buf;
+        }
+        bool ansi = format_ == RegFileFormat::Regedit4 &&
+                    (v.type == REG_EXPAND_SZ || v.type == REG_MULTI_SZ);
+        hexBytes(ansi ? toEightBit(v.data) : v.data,
+                 displayWidth(std::string_view(out_).substr(lineStart)));
+        out_ += "\r\n";
+    }
+
+    // "xx," per byte; once the line has reached the limit it ends in "\" and
+    // the next one starts indented by two spaces.
+    void hexBytes(const std::vector<uint8_t>& data, size_t column) {
+        static constexpr char kDigits[] = "0123456789abcdef";
+        for (size_t i = 0; i < data.size(); ++i) {
+            out_ += kDigits[data[i] >> 4];
+            out_ += kDigits[data[i] & 15];
+            if (i + 1 == data.size()) break;
+            out_ += ',';
+            column += 3;
+            if (column >= kHexLineLimit) {
+                out_ += "\\\r\n  ";
+                column = 2;
+            }
+        }
+    }
+
+    RegFileFormat format_;
+    std::string out_;
+};
+
+}  // namespace
+
+std::optional<std::string> exportRegText(RegistryApi& registry, std::string_view fullKeyPath,
+                                         RegFileFormat format) {
+    std::string sub;
+    auto root = parseRoot(fullKeyPath, &sub);
+    if (!root) return std::nullopt;
+    while (!sub.empty() && sub.back() == '\\') sub.pop_back();
+    auto key = registry.openKey(*root, sub, KeyAccess::Read);
+    if (!key) return std::nullopt;
+    std::string path(rootName(*root));
+    if (!sub.empty()) path += "\\" + sub;
+    Exporter exporter(format);
+    exporter.header();
+    exporter.key(*key, path, 0);
+    return exporter.take();
+}
+
+std::string encodeRegFileBytes(const std::string& text, RegFileFormat format) {
+    if (format == RegFileFormat::Regedit4) return eightBitFor(text);
+    std::vector<uint8_t> wide = utf8ToUtf16le(text, false);
+    std::string out("\xFF\xFE", 2);
+    out.append(reinterpret_cast<const char*>(wide.data()), wide.size());
+    return out;
+}
+
+}  // namespace brisko
