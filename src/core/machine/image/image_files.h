@@ -14,13 +14,14 @@
 #include <vector>
 
 #include "core/machine/file_api.h"
+#include "core/machine/image/path_resolver.h"
 
 namespace brisko {
 
 class RegistryApi;
 
 class ImageFileApi : public FileApi {
-public:
+  public:
     // machineRoot: the machine folder (canonical). drives: each drive's hostPath
     // must lie inside machineRoot; a drive whose kind is NoRootDir is absent.
     ImageFileApi(std::filesystem::path machineRoot, std::vector<DriveInfo> drives);
@@ -44,6 +45,8 @@ public:
 
     const std::filesystem::path& machineRoot() const { return root_; }
 
+    // Links that lead out of the machine, devices, pipes and sockets, and host
+    // names Windows could not spell ("a\b", "x:y") are left out of listings.
     std::optional<std::vector<FileEntry>> findFiles(std::string_view folder,
                                                     std::string_view mask) override;
     std::optional<FileEntry> fileInfo(std::string_view path) override;
@@ -65,14 +68,46 @@ public:
     std::string queryDosDevice(std::string_view drive) override;
     bool volumePresent(std::string_view rootPath) override;
 
-private:
-    // ... implementation state: drives, the case-insensitive lookup cache
-    // (guarded by mutex_), locked files.
-    std::filesystem::path root_;
-    std::vector<DriveInfo> drives_;
+    // Windows' restart-time rename list (PendingFileRenameOperations, REG_MULTI_SZ
+    // raw bytes) as pairs of source and target; an empty target is a deletion.
+    // Parsing stops at the first empty source, the list's terminator.
+    static std::vector<std::pair<std::string, std::string>> parsePendingRenames(
+        const std::vector<uint8_t>& raw);
+    static std::vector<uint8_t> encodePendingRenames(
+        const std::vector<std::pair<std::string, std::string>>& pairs);
+    // Carries out every deletion and rename recorded for the next restart, as
+    // Windows does while starting (locks do not matter then), and clears the
+    // list. False when something could not be done or no registry is set.
+    bool carryOutPendingRenames();
+
+  private:
+    struct Drive {
+        DriveInfo info;
+        std::string host;  // canonical host folder; empty when unusable
+    };
+    const Drive* usableDrive(char letter) const;
+    const Drive* driveOf(std::string_view rootPath) const;
+    std::optional<image::Resolved> find(std::string_view winPath, bool mustExist = true,
+                                        bool parents = false);
+    bool isLocked(const std::string& host);
+    bool lockedWithin(const std::string& dir);
+    FileEntry entryFor(const std::string& name, const std::string& host, const struct stat& st);
+    bool removeContents(int dirFd, const std::string& dir, int depth);
+    void forgetAttributes(const std::string& host);
+    void moveAttributes(const std::string& from, const std::string& to);
+    void changed(const std::string& host, bool tree = false);
+    bool carryOutOne(const std::string& source, const std::string& target);
+
+    std::filesystem::path root_;  // canonical
+    image::PathResolver resolver_;
+    std::vector<Drive> drives_;
     RegistryApi* registry_ = nullptr;
-    std::mutex mutex_;
-    std::set<std::string> locked_;  // upper-cased Windows paths
+    std::mutex mutex_;              // guards locked_ and attributes_
+    std::set<std::string> locked_;  // host paths of locked files
+    // Hidden, system and archive bits (and read-only for folders) set through
+    // setAttributes, by host path. The host has no place for them, so they
+    // last as long as this object; a file never touched reports archive only.
+    std::map<std::string, uint32_t> attributes_;
 };
 
 }  // namespace brisko

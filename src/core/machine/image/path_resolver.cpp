@@ -1,0 +1,380 @@
+#include "core/machine/image/path_resolver.h"
+
+#include <dirent.h>
+#include <locale.h>
+#include <wctype.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <memory>
+#include <set>
+
+#include "core/text.h"
+
+namespace brisko::image {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Listings of this many folders are kept; a whole-disk scan must not grow
+// the cache without bound.
+constexpr size_t kMaxCachedFolders = 4096;
+// A listing taken this soon after its folder changed may miss a change made in
+// the same timestamp tick, so a miss in it is checked again on disk.
+constexpr int64_t kSettleNs = 100'000'000;
+
+bool reservedChar(unsigned char c) {
+    return c < 0x20 || c == '<' || c == '>' || c == ':' || c == '"' || c == '/' || c == '\\' ||
+           c == '|';
+}
+
+locale_t utf8Locale() {
+    static locale_t loc = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t(0));
+    return loc;
+}
+
+void appendUtf8(std::string& out, uint32_t cp) {
+    if (cp < 0x80) {
+        out.push_back(char(cp));
+    } else if (cp < 0x800) {
+        out.push_back(char(0xc0 | (cp >> 6)));
+        out.push_back(char(0x80 | (cp & 0x3f)));
+    } else if (cp < 0x10000) {
+        out.push_back(char(0xe0 | (cp >> 12)));
+        out.push_back(char(0x80 | ((cp >> 6) & 0x3f)));
+        out.push_back(char(0x80 | (cp & 0x3f)));
+    } else {
+        out.push_back(char(0xf0 | (cp >> 18)));
+        out.push_back(char(0x80 | ((cp >> 12) & 0x3f)));
+        out.push_back(char(0x80 | ((cp >> 6) & 0x3f)));
+        out.push_back(char(0x80 | (cp & 0x3f)));
+    }
+}
+
+bool shortNameChar(unsigned char c) {
+    if (c <= ' ' || c >= 0x7f) return false;
+    return std::string_view("\"*+,./:;<=>?[\\]|").find(char(c)) == std::string_view::npos;
+}
+
+// Characters of a long name as they go into its alias: spaces and dots
+// dropped, characters 8.3 names cannot hold replaced by '_'.
+std::string shortNameChars(std::string_view s) {
+    std::string out;
+    for (size_t i = 0; i < s.size(); ++i) {
+        unsigned char c = s[i];
+        if (c == ' ' || c == '.') continue;
+        if (c >= 0x80) {
+            if ((c & 0xc0) != 0x80) out.push_back('_');  // one '_' per character
+            continue;
+        }
+        out.push_back(shortNameChar(c) ? char(std::toupper(c)) : '_');
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string WinPath::text() const {
+    std::string s{drive, ':', '\\'};
+    for (size_t i = 0; i < parts.size(); ++i) {
+        if (i) s.push_back('\\');
+        s += parts[i];
+    }
+    return s;
+}
+
+bool validWindowsName(std::string_view name) {
+    if (name.empty() || name == "." || name == "..") return false;
+    for (unsigned char c : name)
+        if (reservedChar(c) || c == '*' || c == '?') return false;
+    return true;
+}
+
+bool validMask(std::string_view mask) {
+    if (mask.empty()) return false;
+    for (unsigned char c : mask)
+        if (reservedChar(c)) return false;
+    return true;
+}
+
+std::optional<WinPath> parseWindowsPath(std::string_view path) {
+    if (path.find('\0') != std::string_view::npos) return std::nullopt;
+    std::string p(path);
+    std::replace(p.begin(), p.end(), '/', '\\');
+    // Win32 and NT namespace prefixes; what follows must still be a drive path,
+    // so "\\?\UNC\..." and "\\.\PhysicalDrive0" are refused below.
+    if (p.starts_with("\\\\?\\") || p.starts_with("\\??\\") || p.starts_with("\\\\.\\"))
+        p.erase(0, 4);
+    if (p.size() < 2 || !std::isalpha(static_cast<unsigned char>(p[0])) || p[1] != ':')
+        return std::nullopt;
+    if (p.size() > 2 && p[2] != '\\') return std::nullopt;  // "C:x" is relative
+    WinPath wp;
+    wp.drive = char(std::toupper(static_cast<unsigned char>(p[0])));
+    for (auto& part : split(std::string_view(p).substr(2), '\\')) {
+        if (part.empty() || part == ".") continue;
+        if (part == "..") {
+            if (wp.parts.empty()) return std::nullopt;  // above the drive root
+            wp.parts.pop_back();
+            continue;
+        }
+        if (!validWindowsName(part)) return std::nullopt;
+        wp.parts.push_back(std::move(part));
+    }
+    return wp;
+}
+
+std::string foldName(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    locale_t loc = utf8Locale();
+    size_t i = 0;
+    while (i < s.size()) {
+        unsigned char c = s[i];
+        if (c < 0x80) {
+            out.push_back(c >= 'a' && c <= 'z' ? char(c - 32) : char(c));
+            ++i;
+            continue;
+        }
+        size_t len = c >= 0xf0 && c < 0xf8 ? 4 : c >= 0xe0 && c < 0xf0 ? 3 : c >= 0xc0 ? 2 : 0;
+        uint32_t cp = c & (0x7f >> len);
+        bool ok = len && i + len <= s.size();
+        for (size_t k = 1; ok && k < len; ++k) {
+            unsigned char b = s[i + k];
+            ok = (b & 0xc0) == 0x80;
+            cp = (cp << 6) | (b & 0x3f);
+        }
+        if (!ok) {  // not UTF-8: compare the byte as it is
+            out.push_back(char(c));
+            ++i;
+            continue;
+        }
+        appendUtf8(out, loc ? uint32_t(towupper_l(wint_t(cp), loc)) : cp);
+        i += len;
+    }
+    return out;
+}
+
+bool isShortName(std::string_view name) {
+    size_t dot = name.find('.');
+    std::string_view base = name.substr(0, dot);
+    std::string_view ext = dot == std::string_view::npos ? "" : name.substr(dot + 1);
+    if (base.empty() || base.size() > 8 || ext.size() > 3) return false;
+    if (dot != std::string_view::npos && ext.empty()) return false;
+    for (unsigned char c : base)
+        if (!shortNameChar(c)) return false;
+    for (unsigned char c : ext)
+        if (!shortNameChar(c)) return false;
+    return true;
+}
+
+std::string makeShortName(std::string_view name, const std::vector<std::string>& siblings) {
+    if (isShortName(name)) return std::string(name);
+    // Aliases are handed out in listing order, skipping any that a real 8.3
+    // name in the folder already uses.
+    std::vector<std::string> names(siblings.begin(), siblings.end());
+    if (std::find(names.begin(), names.end(), name) == names.end()) names.emplace_back(name);
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+        auto fa = foldName(a), fb = foldName(b);
+        return fa != fb ? fa < fb : a < b;
+    });
+    std::set<std::string> used;
+    for (const auto& n : names)
+        if (isShortName(n)) used.insert(foldName(n));
+    for (const auto& n : names) {
+        if (isShortName(n)) continue;
+        std::string_view s = n;
+        while (!s.empty() && s.front() == '.') s.remove_prefix(1);
+        size_t dot = s.rfind('.');
+        std::string base = shortNameChars(s.substr(0, dot));
+        std::string ext =
+            dot == std::string_view::npos ? "" : shortNameChars(s.substr(dot + 1)).substr(0, 3);
+        if (base.empty()) base = "_";
+        std::string alias;
+        for (int k = 1; k < 1000000; ++k) {
+            std::string tail = "~" + std::to_string(k);
+            alias = base.substr(0, 8 - tail.size()) + tail + (ext.empty() ? "" : "." + ext);
+            if (used.insert(alias).second) break;
+        }
+        if (n == name) return alias;
+    }
+    return std::string(name);
+}
+
+int64_t toFileTime(const struct timespec& t) {
+    constexpr int64_t kEpochDiff = 11644473600LL;  // seconds from 1601 to 1970
+    return (int64_t(t.tv_sec) + kEpochDiff) * 10'000'000 + t.tv_nsec / 100;
+}
+
+bool PathResolver::inside(std::string_view hostPath) const {
+    if (root_ == "/") return hostPath.starts_with('/');
+    if (!hostPath.starts_with(root_)) return false;
+    return hostPath.size() == root_.size() || hostPath[root_.size()] == '/';
+}
+
+std::optional<std::string> PathResolver::followLink(const std::string& linkPath) const {
+    std::error_code ec;
+    auto c = fs::canonical(linkPath, ec);
+    if (!ec) {
+        if (!inside(c.native())) return std::nullopt;
+        return c.native();
+    }
+    // Dangling (or looping): work out where it would lead, link by link.
+    fs::path p = linkPath;
+    for (int depth = 0; depth < 40; ++depth) {
+        auto t = fs::read_symlink(p, ec);
+        if (ec) return std::nullopt;
+        fs::path next = t.is_absolute() ? t : p.parent_path() / t;
+        auto w = fs::weakly_canonical(next, ec);
+        if (ec) return std::nullopt;
+        if (fs::is_symlink(fs::symlink_status(w, ec))) {
+            p = w;
+            continue;
+        }
+        if (!inside(w.native())) return std::nullopt;
+        return w.native();
+    }
+    return std::nullopt;
+}
+
+std::optional<Resolved> PathResolver::walk(const std::string& driveHost, const WinPath& wp,
+                                           bool mustExist, bool parents) {
+    Resolved r;
+    struct stat st {};
+    if (::lstat(driveHost.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
+    if (wp.parts.empty()) {
+        r.host = r.target = driveHost;
+        r.exists = r.targetOk = r.isRoot = true;
+        r.lst = r.tst = st;
+        return r;
+    }
+    std::string cur = driveHost;
+    bool missing = false;
+    for (size_t i = 0; i < wp.parts.size(); ++i) {
+        const std::string& part = wp.parts[i];
+        bool last = i + 1 == wp.parts.size();
+        std::optional<std::string> name;
+        if (!missing) name = lookup(cur, part);
+        std::string p = cur + "/" + (name ? *name : part);
+        if (name && ::lstat(p.c_str(), &st) != 0) name.reset();
+        if (!name) {
+            if (mustExist || !(last || parents)) return std::nullopt;
+            missing = true;
+            cur = std::move(p);
+            r.names.push_back(part);
+            continue;
+        }
+        r.names.push_back(*name);
+        if (S_ISLNK(st.st_mode)) {
+            auto t = followLink(p);
+            if (!t) return std::nullopt;  // leads out of the machine
+            if (last) {
+                r.host = std::move(p);
+                r.target = std::move(*t);
+                r.exists = r.isLink = true;
+                r.lst = st;
+                r.targetOk = ::stat(r.target.c_str(), &r.tst) == 0;
+                return r;
+            }
+            struct stat ts {};
+            if (::stat(t->c_str(), &ts) != 0 || !S_ISDIR(ts.st_mode)) return std::nullopt;
+            cur = std::move(*t);
+        } else if (last) {
+            r.host = r.target = std::move(p);
+            r.exists = r.targetOk = true;
+            r.lst = r.tst = st;
+            return r;
+        } else if (S_ISDIR(st.st_mode)) {
+            cur = std::move(p);
+        } else {
+            return std::nullopt;  // a file cannot hold further components
+        }
+    }
+    r.host = r.target = cur;  // reached only when a component was missing
+    return r;
+}
+
+bool PathResolver::fresh(const Listing& l, const struct stat& st) const {
+    return l.ino == st.st_ino && l.mtime.tv_sec == st.st_mtim.tv_sec &&
+           l.mtime.tv_nsec == st.st_mtim.tv_nsec;
+}
+
+PathResolver::Listing PathResolver::readListing(const std::string& dir,
+                                                const struct stat& st) const {
+    Listing l;
+    l.ino = st.st_ino;
+    l.mtime = st.st_mtim;
+    struct timespec now {};
+    clock_gettime(CLOCK_REALTIME, &now);
+    int64_t age = (int64_t(now.tv_sec) - st.st_mtim.tv_sec) * 1'000'000'000 +
+                  (now.tv_nsec - st.st_mtim.tv_nsec);
+    l.trusted = age > kSettleNs;
+    std::unique_ptr<DIR, int (*)(DIR*)> d(::opendir(dir.c_str()), ::closedir);
+    if (!d) {
+        l.trusted = false;
+        return l;
+    }
+    while (auto* e = ::readdir(d.get())) {
+        std::string_view n = e->d_name;
+        if (n == "." || n == "..") continue;
+        // Several host names may fold alike; the smallest wins, so the
+        // choice does not depend on directory order.
+        auto [it, added] = l.byFolded.try_emplace(foldName(n), n);
+        if (!added && n < it->second) it->second = n;
+    }
+    return l;
+}
+
+std::optional<std::string> PathResolver::lookup(const std::string& dir, const std::string& name) {
+    struct stat st {};
+    std::string exact = dir + "/" + name;
+    if (::lstat(exact.c_str(), &st) == 0) return name;
+    if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
+    std::string key = foldName(name);
+    {
+        std::lock_guard lock(mutex_);
+        auto it = cache_.find(dir);
+        if (it != cache_.end() && fresh(it->second, st)) {
+            auto f = it->second.byFolded.find(key);
+            if (f != it->second.byFolded.end()) return f->second;
+            if (it->second.trusted) return std::nullopt;
+        }
+    }
+    // Read outside the lock: the other worker thread need not wait for the disk.
+    Listing l = readListing(dir, st);
+    std::optional<std::string> found;
+    if (auto f = l.byFolded.find(key); f != l.byFolded.end()) found = f->second;
+    std::lock_guard lock(mutex_);
+    if (cache_.size() >= kMaxCachedFolders) cache_.clear();
+    cache_.insert_or_assign(dir, std::move(l));
+    return found;
+}
+
+std::vector<std::string> PathResolver::listNames(const std::string& dir) {
+    std::vector<std::string> names;
+    std::unique_ptr<DIR, int (*)(DIR*)> d(::opendir(dir.c_str()), ::closedir);
+    if (!d) return names;
+    while (auto* e = ::readdir(d.get())) {
+        std::string_view n = e->d_name;
+        if (n != "." && n != "..") names.emplace_back(n);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void PathResolver::invalidate(const std::string& dir) {
+    std::lock_guard lock(mutex_);
+    cache_.erase(dir);
+}
+
+void PathResolver::invalidateTree(const std::string& dir) {
+    std::lock_guard lock(mutex_);
+    cache_.erase(dir);
+    std::string prefix = dir + "/";
+    for (auto it = cache_.lower_bound(prefix);
+         it != cache_.end() && it->first.compare(0, prefix.size(), prefix) == 0;)
+        it = cache_.erase(it);
+}
+
+}  // namespace brisko::image
