@@ -22,7 +22,7 @@ namespace brisko {
 
 class IniFile {
   public:
-    IniFile() = default;
+    IniFile() : IniFile(std::string_view{}) {}
     // Parses text as read from a file. Never fails: lines that are neither a
     // section header nor "key=value" are kept and ignored.
     explicit IniFile(std::string_view text);

@@ -22,6 +22,8 @@ struct TShortcut {
     bool IsAlt = false;
     std::string CharString;  // "F5"
     uint16_t CharAscII = 0;  // virtual-key code, 116 is F5
+
+    bool operator==(const TShortcut&) const = default;
 };
 
 enum class TWindowState { wsNormal, wsMaximized };
@@ -129,8 +131,9 @@ std::optional<IniFile> readIniFile(Machine& machine, const std::string& winPath)
 bool writeIniFile(Machine& machine, const std::string& winPath, const IniFile& ini);
 
 // An ignore-list entry may be empty (a count larger than its entries loads
-// empty entries). An empty entry would match every key, so it is kept in the
-// list (and saved) but never used to filter.
+// empty entries). An empty entry, or one of nothing but blanks and
+// backslashes, would match every key, so it is kept in the list (and saved)
+// but never used to filter.
 bool ignoreEntryUsable(const std::string& entry);
 std::vector<std::string> usableIgnoreEntries(const std::vector<std::string>& entries);
 
