@@ -1,0 +1,115 @@
+// brisko-cleaner: the desktop program. Our own options (--machine DIR) come
+// first; the program's switches ("/Auto", "/Clear", "/Regdefrag",
+// "/Regscan FILE") follow as a Windows user of it would type them.
+#include <QApplication>
+#include <QMessageBox>
+#include <cstdlib>
+#include <exception>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/machine/image/demo_machine.h"
+#include "core/machine/image/image_machine.h"
+#include "core/messages.h"
+#include "core/startup.h"
+#include "ui/main_window.h"
+
+namespace {
+
+constexpr int kExitUsage = 2;
+constexpr int kExitNoMachine = 3;
+
+bool envSet(const char* name) {
+    const char* v = std::getenv(name);
+    return v && *v;
+}
+
+bool unattendedSwitch(brisko::StartSwitch sw) {
+    using brisko::StartSwitch;
+    return sw == StartSwitch::Auto || sw == StartSwitch::Clear || sw == StartSwitch::Regdefrag ||
+           sw == StartSwitch::Regscan;
+}
+
+void reportError(const std::string& message, bool showBox) {
+    std::cerr << "brisko-cleaner: " << message << std::endl;
+    if (!showBox) return;
+    QMessageBox box(QMessageBox::Critical,
+                    QString::fromUtf8(brisko::kProgramTitle.data(), brisko::kProgramTitle.size()),
+                    QString::fromStdString(message), QMessageBox::Ok);
+    box.exec();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // The switch decides the platform, and the platform must be chosen before
+    // the application object exists.
+    brisko::StartArgs start;
+    try {
+        start = brisko::parseStartArgs(argc, argv);
+    } catch (const brisko::StartArgsError& e) {
+        std::cerr << "brisko-cleaner: " << e.message << "\n"
+                  << "usage: brisko-cleaner [--machine DIR] [/Auto | /Clear | /Regdefrag | "
+                     "/Regscan FILE]"
+                  << std::endl;
+        return kExitUsage;
+    }
+    bool unattended = unattendedSwitch(start.startSwitch());
+    bool noDisplay = !envSet("DISPLAY") && !envSet("WAYLAND_DISPLAY");
+    // Unattended runs never show a window, so they need no display at all; a
+    // user who chose a platform explicitly keeps it for interactive starts.
+    if (unattended || (noDisplay && !envSet("QT_QPA_PLATFORM")))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Brisko Cleaner"));
+    QApplication::setApplicationVersion(QStringLiteral("3.8"));
+    QApplication::setOrganizationName(QStringLiteral("Brisko"));
+    // The program ends when the main window says so, not when it is hidden.
+    QApplication::setQuitOnLastWindowClosed(false);
+    bool canShowBoxes = QGuiApplication::platformName() != QLatin1String("offscreen");
+
+    // Qt has taken its own options (-platform, -style ...) out of the list by now.
+    {
+        std::vector<std::string> rest;
+        const QStringList qtArgs = QApplication::arguments();
+        for (qsizetype i = 1; i < qtArgs.size(); ++i) rest.push_back(qtArgs[i].toStdString());
+        try {
+            start = brisko::parseStartArgs(rest);
+        } catch (const brisko::StartArgsError& e) {
+            reportError(e.message, canShowBoxes);
+            return kExitUsage;
+        }
+    }
+
+    std::unique_ptr<brisko::ImageMachine> machine;
+    try {
+        std::filesystem::path folder = brisko::chooseMachineFolder(start.machineDir);
+        machine = std::make_unique<brisko::ImageMachine>(folder);
+    } catch (const brisko::MachineOpenError& e) {
+        reportError(e.message, canShowBoxes);
+        return kExitNoMachine;
+    } catch (const std::exception& e) {
+        reportError(e.what(), canShowBoxes);
+        return kExitNoMachine;
+    }
+    for (const std::string& w : machine->warnings()) std::cerr << "brisko-cleaner: " << w << "\n";
+
+    int exitCode = 0;
+    {
+        brisko::TfrmMain window(*machine, start);
+        QObject::connect(
+            &window, &brisko::TfrmMain::terminated, &app,
+            [](int code) { QCoreApplication::exit(code); }, Qt::QueuedConnection);
+        window.show();
+        exitCode = app.exec();
+    }
+    // The window wrote its changes at close; anything after that is not lost either.
+    if (!machine->registry().commit()) {
+        std::cerr << "brisko-cleaner: the registry changes could not be written" << std::endl;
+        if (exitCode == 0) exitCode = 1;
+    }
+    return exitCode;
+}
