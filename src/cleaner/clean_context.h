@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <stop_token>
 #include <string>
 #include <string_view>
@@ -107,8 +108,13 @@ class CleanContext {
     // A question to the user (Yes/No boxes and the like); answers as the prompter does.
     int ask(std::string_view text, unsigned flags);
 
+    // The documents folder (CSIDL 5) with a trailing backslash, looked up once
+    // per run; empty when the machine has none.
+    const std::string& documentsFolder();
+
   private:
     const std::atomic<bool>* liveFastScan_ = nullptr;
+    std::optional<std::string> documents_;
 };
 
 // The routine of one clean item. It reads the machine through ctx, counts (Test

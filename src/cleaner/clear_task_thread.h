@@ -69,6 +69,7 @@ class TClearTaskThread {
     void logSummary(CleanContext& ctx);
 
     Inputs in_;
+    const TOptionsSetting settings_;  // copied on the creating thread
     const ItemTable& table_;
     std::jthread thread_;
     bool started_ = false;

@@ -1,0 +1,251 @@
+// File primitives of the cleaner: single files, folder trees, masks, overwrite
+// passes and deletion at restart.
+#include <chrono>
+#include <climits>
+#include <random>
+
+#include "cleaner/clean_context.h"
+#include "cleaner/removal.h"
+#include "core/machine/machine.h"
+#include "core/messages.h"
+#include "core/text.h"
+
+namespace brisko {
+
+namespace {
+
+// Deeper trees than this are not walked: on Windows the path length stops a
+// walk long before, and a link that loops back inside the machine must not
+// recurse for ever.
+constexpr int kMaxFolderDepth = 128;
+
+constexpr unsigned kSafetyQuestionFlags = MB_YESNO | MB_ICONINFORMATION | MB_DEFBUTTON2;
+
+bool isDotEntry(const std::string& name) {
+    return name == "." || name == "..";
+}
+
+// The documents folder and its "My Pictures" below it.
+bool isDocumentsFolder(CleanContext& ctx, const std::string& folder) {
+    const std::string& docs = ctx.documentsFolder();
+    if (docs.empty()) return false;
+    return equalsNoCase(folder, docs) || equalsNoCase(folder, docs + "My Pictures\\");
+}
+
+// The question DeleteMatchingFiles asks before a drive root (when the mask
+// takes more than one name) and the documents folders. True when it may go on.
+bool confirmMaskFolder(CleanContext& ctx, const std::string& folder, bool wideMask) {
+    if (ctx.isTestRun()) return true;
+    std::string question;
+    if (folder.size() < 4 && wideMask)
+        question = "Do you want to delete all files and folders under " + folder + "?";
+    else if (isDocumentsFolder(ctx, folder))
+        question = "Do you want to delete the files on " + folder + "?";
+    return question.empty() || ctx.ask(question, kSafetyQuestionFlags) == IDYES;
+}
+
+// Guards shared by both walks. Empty result: nothing to do.
+std::string walkStart(CleanContext& ctx, std::string_view folder) {
+    if (ctx.stopRequested() || folder.empty() || folder == "\\") return {};
+    if (!ctx.machine.files().directoryExists(folder)) return {};
+    return includeTrailingBackslash(folder);
+}
+
+struct WipeWalk {
+    CleanContext& ctx;
+    bool log;
+    std::string_view skipName;
+    int& counter;
+
+    // declined: the user answered No for this folder, so it must stay.
+    int64_t run(const std::string& folder, int depth, bool& declined) {
+        declined = false;
+        if (folder.size() < 4 || isDocumentsFolder(ctx, folder)) {
+            if (!ctx.isTestRun() &&
+                ctx.ask("Do you want to delete all files and folders under " + folder + "?",
+                        kSafetyQuestionFlags) != IDYES) {
+                declined = true;
+                return 0;
+            }
+        }
+        auto& files = ctx.machine.files();
+        auto entries = files.findFiles(folder, "*");
+        if (!entries) return 0;
+        int64_t bytes = 0;
+        for (const auto& e : *entries) {
+            if (ctx.stopRequested()) break;
+            if (e.isDirectory()) {
+                if (isDotEntry(e.name) || depth >= kMaxFolderDepth) continue;
+                const std::string sub = folder + e.name + "\\";
+                bool subDeclined = false;
+                bytes += run(sub, depth + 1, subDeclined);
+                if (!ctx.isTestRun() && !subDeclined && !ctx.stopRequested())
+                    files.removeDirectory(excludeTrailingBackslash(sub));
+                continue;
+            }
+            if (!skipName.empty() && equalsNoCase(e.name, skipName)) continue;
+            if (DeleteOneFile(ctx, folder + e.name, log)) {
+                ++counter;
+                bytes += static_cast<int64_t>(e.size);
+                ctx.postProgress(counter);
+            }
+        }
+        return bytes;
+    }
+};
+
+struct MaskWalk {
+    CleanContext& ctx;
+    std::string_view mask;
+    bool hasStar;
+    std::string prefix, suffix;  // upper-cased
+    int& counter;
+    bool recurse;
+
+    bool matches(const std::string& name) const {
+        if (mask == "*.*" || name == mask) return true;
+        if (!hasStar) return false;
+        std::string upper = upperCase(name);
+        // Prefix and suffix must not overlap: "ab*ba" does not match "aba".
+        if (upper.size() < prefix.size() + suffix.size()) return false;
+        return upper.starts_with(prefix) && upper.ends_with(suffix);
+    }
+
+    int64_t run(const std::string& folder, int depth) {
+        if (!confirmMaskFolder(ctx, folder, mask.empty() || hasStar)) return 0;
+        auto& files = ctx.machine.files();
+        auto entries = files.findFiles(folder, "*");
+        if (!entries) return 0;
+        int64_t bytes = 0;
+        for (const auto& e : *entries) {
+            if (ctx.stopRequested()) break;
+            if (e.isDirectory()) {
+                if (recurse && !isDotEntry(e.name) && depth < kMaxFolderDepth)
+                    bytes += run(folder + e.name + "\\", depth + 1);
+                continue;
+            }
+            if (!matches(e.name)) continue;
+            if (DeleteOneFile(ctx, folder + e.name, true)) {
+                ++counter;
+                bytes += static_cast<int64_t>(e.size);
+                ctx.postProgress(counter);
+            }
+        }
+        return bytes;
+    }
+};
+
+}  // namespace
+
+std::string FormatKB(uint64_t bytes) {
+    uint64_t kb = bytes / 1024 + (bytes % 1024 ? 1 : 0);
+    std::string digits = std::to_string(kb);
+    std::string out;
+    out.reserve(digits.size() + digits.size() / 3);
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
+        out += digits[i];
+    }
+    return out;
+}
+
+bool DeleteOneFile(CleanContext& ctx, std::string_view path, bool log) {
+    if (log) ctx.logFileLine(path);
+    if (ctx.isTestRun()) return true;
+    auto& files = ctx.machine.files();
+    if (ctx.settings.IsWipeFile && !IsFileInUse(files, path))
+        WipeFile(files, path, ctx.settings.WipeNumber);
+    if (files.shellDelete(path)) return true;
+    // A file another program holds open goes at the next restart rather than
+    // staying behind after its "deleting" line.
+    if (IsFileInUse(files, path)) return ScheduleDeleteAtRestart(ctx.machine, path);
+    return false;
+}
+
+void WipeFile(FileApi& files, std::string_view path, int passes) {
+    if (passes <= 0 || !files.fileExists(path)) return;
+    std::mt19937 rng(static_cast<uint32_t>(
+        std::chrono::high_resolution_clock::now().time_since_epoch().count()));
+    std::uniform_int_distribution<int> byteValue(0, 254);
+    char buffer[4096];
+    for (int pass = 1; pass <= passes; ++pass) {
+        std::fill(std::begin(buffer), std::end(buffer), static_cast<char>(byteValue(rng)));
+        auto h = files.openFile(path, FileMode::ReadWrite);
+        if (!h) return;
+        int64_t size = h->size();
+        if (size < 0 || size > INT32_MAX) return;
+        if (!h->seek(0)) return;
+        int64_t left = size;
+        while (left > 0) {
+            int64_t n = std::min<int64_t>(left, sizeof buffer);
+            if (h->write(buffer, n) != n) return;
+            left -= n;
+        }
+        if (!h->flush()) return;
+    }
+}
+
+int64_t WipeFolder(CleanContext& ctx, std::string_view folder, bool removeStartFolder, bool log,
+                   std::string_view skipName, int& counter) {
+    std::string start = walkStart(ctx, folder);
+    if (start.empty()) return 0;
+    WipeWalk walk{ctx, log, skipName, counter};
+    bool declined = false;
+    int64_t bytes = walk.run(start, 0, declined);
+    if (removeStartFolder && !declined && !ctx.isTestRun() && !ctx.stopRequested())
+        ctx.machine.files().removeDirectory(excludeTrailingBackslash(start));
+    return bytes;
+}
+
+int64_t DeleteMatchingFiles(CleanContext& ctx, std::string_view folder, std::string_view mask,
+                            int& counter, bool recurse) {
+    std::string start = walkStart(ctx, folder);
+    if (start.empty()) return 0;
+    size_t star = mask.find('*');
+    MaskWalk walk{ctx, mask, star != std::string_view::npos, {}, {}, counter, recurse};
+    if (walk.hasStar) {
+        walk.prefix = upperCase(mask.substr(0, star));
+        walk.suffix = upperCase(mask.substr(star + 1));
+    }
+    return walk.run(start, 0);
+}
+
+bool ScheduleDeleteAtRestart(Machine& machine, std::string_view path) {
+    auto& files = machine.files();
+    if (!files.fileExists(path)) return true;
+    return files.deleteAtRestart(path);
+}
+
+bool IsFileInUse(FileApi& files, std::string_view path) {
+    if (!files.fileExists(path)) return false;
+    return files.openFile(path, FileMode::ReadWrite) == nullptr;
+}
+
+uint64_t FileSizeOf(FileApi& files, std::string_view path) {
+    auto info = files.fileInfo(path);
+    return info && !info->isDirectory() ? info->size : 0;
+}
+
+std::string ShortPathOf(FileApi& files, std::string_view path) {
+    if (!files.fileExists(path) && !files.directoryExists(path)) return {};
+    return files.shortPathName(path);
+}
+
+std::string MyDocumentsFolder(Machine& machine) {
+    std::string f = machine.specialFolder(CSIDL_PERSONAL);
+    return f.empty() ? f : includeTrailingBackslash(f);
+}
+
+std::string AppDataFolder(Machine& machine) {
+    std::string f = machine.specialFolder(CSIDL_APPDATA);
+    return f.empty() ? f : includeTrailingBackslash(f);
+}
+
+std::string ProgramFilesFolder(Machine& machine) {
+    std::string f =
+        ReadRegString(machine.registry(), RootKey::LocalMachine,
+                      "Software\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir");
+    return f.empty() ? f : includeTrailingBackslash(f);
+}
+
+}  // namespace brisko
