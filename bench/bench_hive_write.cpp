@@ -1,0 +1,74 @@
+// Writes a large SOFTWARE-like hive and compares the time with copying the
+// finished file. Usage: bench_hive_write [folder]  (the hive is kept when a
+// folder is given, so other benches and tools can use it).
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "core/machine/regf_writer.h"
+#include "large_hive.h"
+
+namespace fs = std::filesystem;
+using namespace brisko;
+
+namespace {
+
+double bestOf3(const std::function<bool()>& run) {
+    double best = 1e300;
+    for (int i = 0; i < 3; ++i) {
+        auto start = std::chrono::steady_clock::now();
+        if (!run()) return -1;
+        std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
+        best = std::min(best, took.count());
+    }
+    return best;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    bool keep = argc > 1;
+    fs::path dir =
+        keep ? fs::path(argv[1])
+             : fs::temp_directory_path() / ("brisko-bench-hive-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+
+    auto start = std::chrono::steady_clock::now();
+    bench::LargeHive hive = bench::makeLargeSoftwareHive();
+    std::chrono::duration<double, std::milli> made = std::chrono::steady_clock::now() - start;
+    std::printf("tree: %zu keys, %zu values (generated in %.0f ms)\n", hive.keys, hive.values,
+                made.count());
+
+    fs::path file = dir / "SOFTWARE";
+    RegfWriteOptions options;
+    options.embeddedName = "\\SystemRoot\\System32\\Config\\SOFTWARE";
+    std::string error;
+    double write = bestOf3([&] { return writeHiveFile(*hive.root, file, options, &error); });
+    if (write < 0) {
+        std::fprintf(stderr, "writeHiveFile failed: %s\n", error.c_str());
+        return 1;
+    }
+    double serialise = bestOf3([&] { return !serializeHive(*hive.root, options).empty(); });
+
+    fs::path copy = dir / "SOFTWARE.copy";
+    double copyMs = bestOf3([&] {
+        fs::remove(copy);
+        return fs::copy_file(file, copy);
+    });
+    fs::remove(copy);
+
+    auto size = fs::file_size(file);
+    std::printf("write: %.1f ms, copy: %.1f ms, ratio: %.2f (goal <= 3.0)\n", write, copyMs,
+                write / copyMs);
+    std::printf("serialise only (in memory, no file): %.1f ms\n", serialise);
+    std::printf("size: %ju bytes (%.1f MiB)\n", uintmax_t(size), double(size) / (1 << 20));
+    if (keep)
+        std::printf("hive: %s\n", file.c_str());
+    else
+        fs::remove_all(dir);
+    return 0;
+}

@@ -1,0 +1,247 @@
+#pragma once
+// Layout constants of the regf hive format (version 1.5) and the byte helpers
+// the writer fills records with. Offsets are relative to the start of a
+// cell's data, i.e. just after its 4-byte size field.
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace brisko::regf {
+
+constexpr uint32_t kBaseBlockSize = 4096;
+constexpr uint32_t kBinAlign = 4096;
+constexpr uint32_t kBinHeaderSize = 32;
+constexpr uint32_t kCellAlign = 8;
+constexpr uint32_t kNone = 0xFFFFFFFF;  // "no cell" in offset fields
+
+// Base block.
+constexpr uint32_t kBaseSequence1 = 4;
+constexpr uint32_t kBaseSequence2 = 8;
+constexpr uint32_t kBaseTimestamp = 12;
+constexpr uint32_t kBaseMajor = 20;
+constexpr uint32_t kBaseMinor = 24;
+constexpr uint32_t kBaseType = 28;
+constexpr uint32_t kBaseFormat = 32;
+constexpr uint32_t kBaseRootCell = 36;
+constexpr uint32_t kBaseBinsSize = 40;
+constexpr uint32_t kBaseClustering = 44;
+constexpr uint32_t kBaseFileName = 48;
+constexpr uint32_t kBaseFileNameBytes = 64;
+constexpr uint32_t kBaseChecksum = 508;
+
+// hbin header.
+constexpr uint32_t kBinOffset = 4;
+constexpr uint32_t kBinSize = 8;
+constexpr uint32_t kBinTimestamp = 20;
+
+// nk (key node).
+constexpr uint16_t kKeyHiveEntry = 0x0004;
+constexpr uint16_t kKeyNoDelete = 0x0008;
+constexpr uint16_t kKeySymLink = 0x0010;
+constexpr uint16_t kKeyCompName = 0x0020;
+constexpr uint32_t kNkFlags = 2;
+constexpr uint32_t kNkTimestamp = 4;
+constexpr uint32_t kNkParent = 16;
+constexpr uint32_t kNkSubkeyCount = 20;
+constexpr uint32_t kNkVolatileCount = 24;
+constexpr uint32_t kNkSubkeyList = 28;
+constexpr uint32_t kNkVolatileList = 32;
+constexpr uint32_t kNkValueCount = 36;
+constexpr uint32_t kNkValueList = 40;
+constexpr uint32_t kNkSecurity = 44;
+constexpr uint32_t kNkClass = 48;
+constexpr uint32_t kNkMaxNameLen = 52;
+constexpr uint32_t kNkMaxClassLen = 56;
+constexpr uint32_t kNkMaxValueNameLen = 60;
+constexpr uint32_t kNkMaxValueDataLen = 64;
+constexpr uint32_t kNkNameLen = 72;
+constexpr uint32_t kNkClassLen = 74;
+constexpr uint32_t kNkName = 76;
+
+// vk (value).
+constexpr uint16_t kValueCompName = 0x0001;
+constexpr uint32_t kVkNameLen = 2;
+constexpr uint32_t kVkDataSize = 4;
+constexpr uint32_t kVkDataOffset = 8;
+constexpr uint32_t kVkType = 12;
+constexpr uint32_t kVkFlags = 16;
+constexpr uint32_t kVkName = 20;
+constexpr uint32_t kDataInline = 0x80000000;  // data size flag: data sits in the offset field
+constexpr uint32_t kMaxInlineData = 4;
+constexpr uint32_t kBigDataSegment = 16344;  // larger data goes into "db" segments of this size
+
+// sk (security).
+constexpr uint32_t kSkNext = 4;
+constexpr uint32_t kSkPrev = 8;
+constexpr uint32_t kSkRefCount = 12;
+constexpr uint32_t kSkDescriptorSize = 16;
+constexpr uint32_t kSkDescriptor = 20;
+
+// Windows limits, in UTF-16 code units.
+constexpr uint32_t kMaxKeyNameChars = 255;
+constexpr uint32_t kMaxValueNameChars = 16383;
+constexpr uint32_t kMaxDepth = 512;
+
+inline void put16(uint8_t* p, uint16_t v) {
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+}
+inline void put32(uint8_t* p, uint32_t v) {
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+    p[2] = uint8_t(v >> 16);
+    p[3] = uint8_t(v >> 24);
+}
+inline void put64(uint8_t* p, uint64_t v) {
+    put32(p, uint32_t(v));
+    put32(p + 4, uint32_t(v >> 32));
+}
+inline uint16_t get16(const uint8_t* p) {
+    return uint16_t(p[0] | (p[1] << 8));
+}
+inline uint32_t get32(const uint8_t* p) {
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+
+// Upper-cases one UTF-16 code unit the way the registry compares names: the
+// simple Unicode mapping for the scripts key names realistically use.
+inline uint16_t upcaseUnit(uint16_t c) {
+    if (c < 0x80) return (c >= 'a' && c <= 'z') ? uint16_t(c - 32) : c;
+    if (c < 0x100) {
+        if (c == 0xB5) return 0x39C;
+        if (c == 0xFF) return 0x178;
+        return (c >= 0xE0 && c != 0xF7) ? uint16_t(c - 32) : c;
+    }
+    if (c < 0x180) {
+        if (c == 0x131) return 'I';
+        if (c == 0x17F) return 'S';
+        bool oddLower = (c >= 0x100 && c <= 0x137) || (c >= 0x14A && c <= 0x177);
+        bool evenLower = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
+        if ((oddLower && (c & 1)) || (evenLower && !(c & 1))) return uint16_t(c - 1);
+        return c;
+    }
+    if (c >= 0x3B1 && c <= 0x3CB) return c == 0x3C2 ? 0x3A3 : uint16_t(c - 32);
+    if (c >= 0x3AC && c <= 0x3AF) return c == 0x3AC ? 0x386 : uint16_t(c - 37);
+    if (c >= 0x430 && c <= 0x44F) return uint16_t(c - 32);
+    if (c >= 0x450 && c <= 0x45F) return uint16_t(c - 80);
+    if (((c >= 0x460 && c <= 0x481) || (c >= 0x48A && c <= 0x4BF)) && (c & 1))
+        return uint16_t(c - 1);
+    if (c >= 0x561 && c <= 0x586) return uint16_t(c - 48);
+    if (c >= 0xFF41 && c <= 0xFF5A) return uint16_t(c - 32);
+    return c;
+}
+
+// Walks UTF-8 text as UTF-16 code units, decoding exactly as utf8ToUtf16le does so
+// that names written into a hive match names converted anywhere else.
+struct Utf16Reader {
+    const uint8_t* p;
+    const uint8_t* end;
+    uint16_t low = 0;  // second half of a surrogate pair still to hand out
+
+    explicit Utf16Reader(std::string_view s)
+        : p(reinterpret_cast<const uint8_t*>(s.data())), end(p + s.size()) {}
+
+    bool next(uint16_t& u) {
+        if (low) {
+            u = low;
+            low = 0;
+            return true;
+        }
+        if (p >= end) return false;
+        uint32_t c = *p, cp = 0xFFFD;
+        size_t left = size_t(end - p), len = 1;
+        if (c < 0x80) {
+            cp = c;
+        } else if ((c >> 5) == 6 && left > 1) {
+            cp = ((c & 0x1F) << 6) | (p[1] & 0x3F);
+            len = 2;
+        } else if ((c >> 4) == 14 && left > 2) {
+            cp = ((c & 0x0F) << 12) | ((p[1] & 0x3F) << 6) | (p[2] & 0x3F);
+            len = 3;
+        } else if ((c >> 3) == 30 && left > 3) {
+            cp = ((c & 0x07) << 18) | ((p[1] & 0x3F) << 12) | ((p[2] & 0x3F) << 6) | (p[3] & 0x3F);
+            len = 4;
+        }
+        p += len;
+        if (cp > 0x10FFFF) cp = 0xFFFD;
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            u = uint16_t(0xD800 | (cp >> 10));
+            low = uint16_t(0xDC00 | (cp & 0x3FF));
+        } else {
+            u = uint16_t(cp);
+        }
+        return true;
+    }
+};
+
+struct NameInfo {
+    size_t units = 0;    // UTF-16 code units
+    bool latin1 = true;  // every unit fits one byte: stored compressed
+    // The first eight upper-cased units, big-endian, zero padded: orders most
+    // names without looking at them again.
+    uint64_t prefixHigh = 0, prefixLow = 0;
+    size_t storedBytes() const { return latin1 ? units : units * 2; }
+};
+
+inline void addToPrefix(NameInfo& info, size_t index, uint16_t unit) {
+    if (index < 4)
+        info.prefixHigh |= uint64_t(upcaseUnit(unit)) << (48 - 16 * index);
+    else if (index < 8)
+        info.prefixLow |= uint64_t(upcaseUnit(unit)) << (48 - 16 * (index - 4));
+}
+
+inline NameInfo measureName(std::string_view s) {
+    NameInfo info;
+    size_t i = 0;
+    for (; i < s.size() && uint8_t(s[i]) < 0x80; ++i)
+        if (i < 8) addToPrefix(info, i, uint8_t(s[i]));
+    info.units = i;
+    if (i == s.size()) return info;
+    Utf16Reader r(s.substr(i));
+    for (uint16_t u; r.next(u); ++info.units) {
+        addToPrefix(info, info.units, u);
+        if (u > 0xFF) info.latin1 = false;
+    }
+    return info;
+}
+
+// Writes the name as nk/vk records store it; returns its subkey-index hash.
+inline uint32_t writeName(uint8_t* dst, std::string_view s, bool latin1) {
+    uint32_t hash = 0;
+    Utf16Reader r(s);
+    for (uint16_t u; r.next(u);) {
+        hash = hash * 37 + upcaseUnit(u);
+        if (latin1) {
+            *dst++ = uint8_t(u);
+        } else {
+            put16(dst, u);
+            dst += 2;
+        }
+    }
+    return hash;
+}
+
+// Orders names as the registry does: by upper-cased UTF-16 code units.
+inline int compareNames(std::string_view a, std::string_view b) {
+    size_t n = a.size() < b.size() ? a.size() : b.size(), i = 0;
+    for (; i < n; ++i) {
+        auto ca = uint8_t(a[i]), cb = uint8_t(b[i]);
+        if ((ca | cb) & 0x80) break;
+        ca = uint8_t(upcaseUnit(ca));
+        cb = uint8_t(upcaseUnit(cb));
+        if (ca != cb) return ca < cb ? -1 : 1;
+    }
+    if (i == n) return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
+    Utf16Reader ra(a.substr(i)), rb(b.substr(i));
+    for (;;) {
+        uint16_t ua = 0, ub = 0;
+        bool ha = ra.next(ua), hb = rb.next(ub);
+        if (!ha || !hb) return ha == hb ? 0 : (ha ? 1 : -1);
+        ua = upcaseUnit(ua);
+        ub = upcaseUnit(ub);
+        if (ua != ub) return ua < ub ? -1 : 1;
+    }
+}
+
+}  // namespace brisko::regf
