@@ -1,0 +1,41 @@
+#pragma once
+// The end-of-scan filter: drops rows that fixed rules, the built-in exclusion
+// lists or the user's ignore lists say must never be fixed.
+#include <array>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "registry/registry_problem.h"
+
+namespace brisko {
+
+// Keys the program never touches. ListBox1 is always used and ends with the
+// entries of ListBox2; ListBox2 is used a second time on Vista, 7 and 8.
+extern const std::array<std::string_view, 41> ListBox1;
+extern const std::array<std::string_view, 10> ListBox2;
+
+// The key and value lists as the filter compares them: upper-cased, key
+// entries with a trailing "\", unusable (empty) entries left out.
+struct FilterLists {
+    std::vector<std::string> keys;
+    std::vector<std::string> values;
+};
+FilterLists makeFilterLists(const std::vector<std::string>& ignoreKeys,
+                            const std::vector<std::string>& ignoreValues, int windowsVersionCode);
+
+// Rules that hold whatever the lists say (known false alarms, per-user
+// placeholders, paths that did not survive the code page).
+bool removedByFixedRules(const RegistryProblem& row);
+// The row's key or value is in, below or above an excluded key, or is an
+// ignored value. pkFile rows never match.
+bool removedByLists(const RegistryProblem& row, const FilterLists& lists);
+
+// Removes every row either test matches; the others keep their order.
+// Returns the number of rows removed.
+size_t FilterProblems(std::vector<RegistryProblem>& rows, const FilterLists& lists);
+size_t FilterProblems(std::vector<RegistryProblem>& rows,
+                      const std::vector<std::string>& ignoreKeys,
+                      const std::vector<std::string>& ignoreValues, int windowsVersionCode);
+
+}  // namespace brisko

@@ -1,0 +1,289 @@
+#include "registry/scan_run.h"
+
+#include "core/machine/machine.h"
+#include "core/settings.h"
+#include "registry/problem_filter.h"
+
+namespace brisko {
+
+ScanRun::ScanRun(Machine& machine, TOptionsSetting& settings, int windowsVersionCode,
+                 MessageTarget& target, Prompter& prompter, const ScannerTable& scanners)
+    : machine_(machine),
+      settings_(settings),
+      windowsVersionCode_(windowsVersionCode),
+      target_(target),
+      prompter_(prompter),
+      scanners_(scanners) {}
+
+ScanRun::~ScanRun() {
+    // The worker writes into this object: it must be gone first.
+    if (worker_) worker_->stopAndWait();
+}
+
+void ScanRun::notify() {
+    if (hooks.changed) hooks.changed();
+}
+
+// --- what the worker writes -------------------------------------------------
+
+void ScanRun::showTitle(std::string_view text) {
+    {
+        std::lock_guard lock(mutex_);
+        title_ = text;
+    }
+    notify();
+}
+
+void ScanRun::showKey(std::string_view text) {
+    {
+        std::lock_guard lock(mutex_);
+        key_ = text;
+    }
+    notify();
+}
+
+void ScanRun::addProblem(RegistryProblem row) {
+    {
+        std::lock_guard lock(mutex_);
+        rows_.push_back(std::move(row));
+    }
+    notify();
+}
+
+std::string ScanRun::titleText() const {
+    std::lock_guard lock(mutex_);
+    return title_;
+}
+
+std::string ScanRun::keyText() const {
+    std::lock_guard lock(mutex_);
+    return key_;
+}
+
+// --- start, cancel, end -----------------------------------------------------
+
+void ScanRun::scanButtonClick(const std::vector<int>& sections) {
+    if (scanning_)
+        cancel();
+    else
+        start(sections);
+}
+
+bool ScanRun::start(const std::vector<int>& sections) {
+    if (scanning_) return false;
+    restoreVisible_ = false;
+    keyVisible_ = true;
+    progressCaption_.clear();
+    if (sections.empty()) {
+        // Nothing starts, so the pane keeps its idle look.
+        restoreVisible_ = true;
+        keyVisible_ = false;
+        if (autoClearRun) {
+            if (hooks.closeWindow) hooks.closeWindow();
+        } else {
+            prompter_.ask(kNoSectionsText, MB_OK | MB_ICONINFORMATION);
+        }
+        notify();
+        return false;
+    }
+    // The previous worker has ended (its scan was finished or cancelled).
+    worker_.reset();
+    {
+        std::lock_guard lock(mutex_);
+        rows_.clear();
+        key_.clear();
+    }
+    selected_.reset();
+    failures_.clear();
+    scanning_ = true;
+    progressVisible_ = true;
+    progressPosition_ = 0;
+    progressStep_ = scanProgressStep(sections);
+    bool ignoreRemovable = settings_.IncludeRemoveMedia;
+    if (!ignoreRemovable) {
+        // Probing the floppy drives can take a moment on a real machine.
+        progressCaption_ = kPreparingCaption;
+        notify();
+    }
+    auto env = makeScanEnvironment(machine_, ignoreRemovable, windowsVersionCode_);
+    progressCaption_.clear();
+    ScanDisplay& display = *this;
+    worker_ = std::make_unique<TScanTaskThread>(machine_, std::move(env), sections, scanners_,
+                                                display, target_);
+    timerRunning_ = true;
+    worker_->start();
+    notify();
+    return true;
+}
+
+void ScanRun::cancel() {
+    if (!scanning_) return;
+    if (worker_) worker_->stopAndWait();
+    {
+        // The row being written when the worker stopped may be incomplete.
+        std::lock_guard lock(mutex_);
+        if (!rows_.empty()) rows_.pop_back();
+    }
+    if (selected_ && *selected_ >= rowCount()) selected_.reset();
+    restoreVisible_ = true;
+    keyVisible_ = false;
+    finishScan();
+}
+
+void ScanRun::handleMessage(uint32_t msg) {
+    if (msg == WM_REGSCAN_SECTION) {
+        notify();  // the status line follows the rows
+        return;
+    }
+    if (msg != WM_REGSCAN_DONE) return;
+    // Only the running worker's own message ends the scan; one still queued
+    // from a scan that was cancelled is stale.
+    if (!scanning_ || !worker_ || !worker_->completed()) return;
+    finishScan();
+}
+
+void ScanRun::finishScan() {
+    if (worker_) {
+        worker_->join();
+        failures_ = worker_->failures();
+    }
+    scanning_ = false;
+    timerRunning_ = false;
+    {
+        std::lock_guard lock(mutex_);
+        title_ = kScanIdleTitle;
+        setAllChecked(rows_, true);
+        if (!rows_.empty())
+            FilterProblems(rows_, settings_.IgnoreKeyList, settings_.IgnoreValueList,
+                           windowsVersionCode_);
+    }
+    if (selected_ && *selected_ >= rowCount()) selected_.reset();
+    keyVisible_ = false;
+    progressPosition_ = kProgressMax;
+    progressCaption_ = kFinishedCaption;
+    restoreVisible_ = true;
+    notify();
+    if (autoClearRun && hooks.autoFixAndClose) hooks.autoFixAndClose();
+}
+
+void ScanRun::progressTick() {
+    if (!timerRunning_) return;
+    progressPosition_ += progressStep_;
+    if (progressPosition_ > kProgressMax) progressPosition_ = 0;
+    notify();
+}
+
+// --- the list ---------------------------------------------------------------
+
+std::string ScanRun::statusText() const {
+    std::lock_guard lock(mutex_);
+    return UpdateProblemStatus(rows_);
+}
+
+std::vector<RegistryProblem> ScanRun::rows() const {
+    std::lock_guard lock(mutex_);
+    return rows_;
+}
+
+size_t ScanRun::rowCount() const {
+    std::lock_guard lock(mutex_);
+    return rows_.size();
+}
+
+std::optional<RegistryProblem> ScanRun::row(size_t i) const {
+    std::lock_guard lock(mutex_);
+    if (i >= rows_.size()) return std::nullopt;
+    return rows_[i];
+}
+
+void ScanRun::setRowChecked(size_t i, bool checked) {
+    {
+        std::lock_guard lock(mutex_);
+        if (i < rows_.size()) rows_[i].checked = checked;
+    }
+    notify();
+}
+
+void ScanRun::removeRow(size_t i) {
+    {
+        std::lock_guard lock(mutex_);
+        if (i >= rows_.size()) return;
+        rows_.erase(rows_.begin() + std::ptrdiff_t(i));
+    }
+    if (selected_) {
+        if (*selected_ == i)
+            selected_.reset();
+        else if (*selected_ > i)
+            --*selected_;
+    }
+    notify();
+}
+
+void ScanRun::setSelectedRow(std::optional<size_t> i) {
+    if (i && *i >= rowCount()) i.reset();
+    selected_ = i;
+    notify();
+}
+
+void ScanRun::selectAll() {
+    {
+        std::lock_guard lock(mutex_);
+        setAllChecked(rows_, true);
+    }
+    notify();
+}
+
+void ScanRun::selectNone() {
+    {
+        std::lock_guard lock(mutex_);
+        setAllChecked(rows_, false);
+    }
+    notify();
+}
+
+void ScanRun::selectItem() {
+    if (selected_) setRowChecked(*selected_, true);
+}
+
+void ScanRun::deselectItem() {
+    if (selected_) setRowChecked(*selected_, false);
+}
+
+void ScanRun::selectAllOfType() {
+    if (!selected_) return;
+    {
+        std::lock_guard lock(mutex_);
+        setCheckedOfType(rows_, *selected_, true);
+    }
+    notify();
+}
+
+void ScanRun::deselectAllOfType() {
+    if (!selected_) return;
+    {
+        std::lock_guard lock(mutex_);
+        setCheckedOfType(rows_, *selected_, false);
+    }
+    notify();
+}
+
+size_t ScanRun::addToIgnoreLists() {
+    if (!selected_) return 0;
+    size_t removed;
+    {
+        std::lock_guard lock(mutex_);
+        removed = addRowsToIgnoreLists(rows_, {*selected_}, settings_);
+    }
+    if (removed) selected_.reset();
+    notify();
+    return removed;
+}
+
+bool ScanRun::actionEnabled(std::string_view action) const {
+    for (const auto& item : problemListMenu())
+        if (!item.separator() && item.action == action)
+            return menuItemEnabled(item, rowSelected(), rowCount() > 0);
+    return true;
+}
+
+}  // namespace brisko

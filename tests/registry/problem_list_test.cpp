@@ -1,0 +1,124 @@
+#include "registry/problem_list.h"
+
+#include <gtest/gtest.h>
+
+#include "core/settings.h"
+
+namespace brisko {
+namespace {
+
+RegistryProblem row(std::string problem, std::string keyPath, ProblemKind kind,
+                    std::string data = "d") {
+    return {false, std::move(problem), std::move(data), std::move(keyPath), kind};
+}
+
+TEST(ProblemList, StatusLine) {
+    EXPECT_EQ(problemStatusText(0, 0), " 0 Errors Found,  0 Errors Selected.");
+    std::vector<RegistryProblem> rows{row("A", "K\\1", pkKey), row("A", "K\\2", pkKey)};
+    rows[1].checked = true;
+    EXPECT_EQ(UpdateProblemStatus(rows), " 2 Errors Found,  1 Errors Selected.");
+}
+
+TEST(ProblemList, SelectAllOfTypeMatchesTheProblemTextExactly) {
+    std::vector<RegistryProblem> rows{
+        row("ActiveX Issue", "K\\1", pkKey),
+        row("Shortcuts", "K\\2", pkKey),
+        row("activex issue", "K\\3", pkKey),
+        row("ActiveX Issue", "K\\4", pkKey),
+    };
+    setCheckedOfType(rows, 3, true);
+    EXPECT_TRUE(rows[0].checked);
+    EXPECT_FALSE(rows[1].checked);
+    EXPECT_FALSE(rows[2].checked);
+    EXPECT_TRUE(rows[3].checked);
+    setAllChecked(rows, true);
+    setCheckedOfType(rows, 1, false);
+    EXPECT_EQ(checkedCount(rows), 3u);
+    setCheckedOfType(rows, 99, false);  // nothing selected: nothing changes
+    EXPECT_EQ(checkedCount(rows), 3u);
+}
+
+TEST(ProblemList, IgnoreCandidatesByKind) {
+    using L = IgnoreListKind;
+    auto c = [](RegistryProblem r) { return ignoreCandidate(r).value(); };
+    EXPECT_EQ(c(row("p", "HKEY_CURRENT_USER\\A", pkKey)).entry, "HKEY_CURRENT_USER\\A");
+    EXPECT_EQ(c(row("p", "HKEY_CURRENT_USER\\A", pkDefaultValue)).list, L::Key);
+    EXPECT_EQ(c(row("p", "HKEY_CURRENT_USER\\A\\v", pkValue)).list, L::Value);
+    EXPECT_EQ(c(row("p", "HKEY_CURRENT_USER\\A", pkDataValue, "C:\\x.dll")).entry,
+              "HKEY_CURRENT_USER\\A\\C:\\x.dll");
+    EXPECT_EQ(c(row("p", "HKEY_CURRENT_USER\\A", pkDataSubkey, "S")).entry,
+              "HKEY_CURRENT_USER\\A\\S");
+    EXPECT_EQ(c(row("p", "HKEY_USERS\\", pkDataSubkey, "S")).entry, "HKEY_USERS\\S");
+    auto rot = c(row("p", "HKEY_CURRENT_USER\\Count", pkRot13Value, "UEME_RUNPATH"));
+    EXPECT_EQ(rot.entry, "HKEY_CURRENT_USER\\Count\\HRZR_EHACNGU");
+    EXPECT_EQ(rot.list, L::Value);
+    EXPECT_EQ(c(row("p", "C:\\a.lnk", pkFile)).list, L::None);
+    EXPECT_FALSE(ignoreCandidate(row("p", "HKEY_CURRENT_USER", pkKey)).has_value());
+}
+
+TEST(ProblemList, AddToIgnoreLists) {
+    TOptionsSetting s;
+    s.IgnoreKeyList = {"hkey_current_user\\software\\old"};
+    s.IgnoreKeyCount = 1;
+    std::vector<RegistryProblem> rows{
+        row("p", "HKEY_CURRENT_USER\\Software\\Old", pkKey),     // already listed
+        row("p", "HKEY_CURRENT_USER\\Software\\New", pkKey),     // added
+        row("p", "C:\\Users\\me\\x.lnk", pkFile),                // dropped
+        row("p", "HKEY_CURRENT_USER\\Software\\A\\v", pkValue),  // added
+        row("p", "NoBackslash", pkKey),                          // skipped
+    };
+    EXPECT_EQ(addRowsToIgnoreLists(rows, {0, 1, 2, 3, 4}, s), 3u);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].keyPath, "HKEY_CURRENT_USER\\Software\\Old");
+    EXPECT_EQ(rows[1].keyPath, "NoBackslash");
+    EXPECT_EQ(s.IgnoreKeyList, (std::vector<std::string>{"hkey_current_user\\software\\old",
+                                                         "HKEY_CURRENT_USER\\Software\\New"}));
+    EXPECT_EQ(s.IgnoreKeyCount, 2);
+    EXPECT_EQ(s.IgnoreValueList, (std::vector<std::string>{"HKEY_CURRENT_USER\\Software\\A\\v"}));
+    EXPECT_EQ(s.IgnoreValueCount, 1);
+    // Adding the same row again changes nothing.
+    auto again = row("p", "HKEY_CURRENT_USER\\SOFTWARE\\A\\V", pkValue);
+    EXPECT_EQ(addToIgnoreList(again, s), IgnoreAddResult::AlreadyListed);
+    EXPECT_EQ(s.IgnoreValueList.size(), 1u);
+    EXPECT_EQ(s.IgnoreValueCount, 1);
+}
+
+TEST(ProblemList, IgnoreDialogOkNeedsHkeyAnywhere) {
+    EXPECT_FALSE(regAddOkEnabled("hkcu\\software"));
+    EXPECT_FALSE(regAddOkEnabled(""));
+    EXPECT_TRUE(regAddOkEnabled("hkey_current_user\\software"));
+    EXPECT_TRUE(regAddOkEnabled("my HKEY_ thing"));
+    EXPECT_TRUE(regAddOkEnabled("xhkey_"));
+}
+
+TEST(ProblemList, PopupMenuOrderAndEnabling) {
+    std::vector<std::string> captions;
+    for (const auto& item : problemListMenu()) captions.emplace_back(item.caption);
+    EXPECT_EQ(captions, (std::vector<std::string>{
+                            "&Select Item", "&Deselect Item", "-", "Select All of T&ype",
+                            "Deselect A&ll of Type", "-", "Select &All", "D&eselect All", "-",
+                            "Add to &Ignore Lists", "-", "Save as &Text...", "-", "&RegEdit..."}));
+    auto enabled = [](std::string_view action, bool selected, bool rows) {
+        for (const auto& item : problemListMenu())
+            if (item.action == action) return menuItemEnabled(item, selected, rows);
+        ADD_FAILURE() << action;
+        return false;
+    };
+    EXPECT_FALSE(enabled("aSelectAllType", false, true));
+    EXPECT_TRUE(enabled("aSelectAllType", true, true));
+    EXPECT_FALSE(enabled("aIgnoreListAdd", false, true));
+    EXPECT_FALSE(enabled("aOpenRegedit", false, true));
+    EXPECT_FALSE(enabled("aSaveText", true, false));
+    EXPECT_TRUE(enabled("aSaveText", false, true));
+    EXPECT_TRUE(enabled("aSelectAll", false, false));
+    EXPECT_EQ(problemActionCaption("aUnselectAllType"), "Deselect A&ll of Type");
+}
+
+TEST(ProblemList, Rot13IsItsOwnInverse) {
+    EXPECT_EQ(Rot13("Hello, World! 123"), "Uryyb, Jbeyq! 123");
+    EXPECT_EQ(Rot13(Rot13("UEME_RUNPATH:C:\\Prog\\x.exe")), "UEME_RUNPATH:C:\\Prog\\x.exe");
+    EXPECT_EQ(Rot13("\xc3\xa9z"), "\xc3\xa9m");  // bytes beyond ASCII stay
+}
+
+}  // namespace
+}  // namespace brisko
