@@ -28,7 +28,7 @@ struct HiveSpec {
 class Hive;  // one open hive file (hive.h)
 
 class ImageRegistry : public RegistryApi {
-public:
+  public:
     // Resolves a Windows path to a host path (for saveHive targets); nullopt
     // when it would leave the machine.
     using Resolver = std::function<std::optional<std::filesystem::path>(std::string_view)>;
@@ -47,7 +47,10 @@ public:
     bool replaceHive(std::string_view keyPath, std::string_view newFile,
                      std::string_view oldFile) override;
 
+    // Hives that could not be loaded, one line each, for a person to read.
     const std::vector<std::string>& errors() const { return errors_; }
+    // Why the last commit() failed, empty after one that succeeded.
+    std::string lastCommitError() const;
     // Pending replacements recorded by replaceHive: hive file, new file, old
     // file (Windows paths).
     struct PendingReplace {
@@ -58,7 +61,7 @@ public:
     // Closes every hive (after commit) so restart can move their files.
     void close();
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
     std::vector<std::string> errors_;
