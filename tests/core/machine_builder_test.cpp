@@ -6,7 +6,9 @@
 #include <chrono>
 #include <cstdlib>
 
+#include "core/machine/image/image_machine.h"
 #include "core/machine/reg_file.h"
+#include "core/machine/registry_key.h"
 #include "core/text.h"
 #include "support/test_machine.h"
 
@@ -171,6 +173,42 @@ TEST(MachineBuilder, WritesHivesFilesAndFolders) {
     EXPECT_TRUE(hiveValue(user / "AppData" / "Local" / "Microsoft" / "Windows" / "UsrClass.dat", "",
                           "nothing") == std::nullopt);
     EXPECT_TRUE(fs::is_regular_file(user / "AppData/Local/Microsoft/Windows/UsrClass.dat"));
+}
+
+// The folder opens as a machine, and every root shows what the text put there.
+TEST(MachineBuilder, OpensAsAnImageMachine) {
+    test::TempDir dir;
+    MachineBuilder b("Alex", kSid);
+    b.addRegText(
+        "REGEDIT4\r\n"
+        "[HKEY_CURRENT_USER\\Software\\Brisko]\r\n\"Count\"=dword:0000002a\r\n"
+        "[HKEY_CURRENT_USER\\Software\\Classes\\.log]\r\n@=\"logfile\"\r\n"
+        "[HKEY_CLASSES_ROOT\\.txt]\r\n@=\"txtfile\"\r\n"
+        "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Beep]\r\n"
+        "\"Start\"=dword:00000001\r\n"
+        "[HKEY_CURRENT_CONFIG\\System\\Display]\r\n\"Mode\"=\"x\"\r\n");
+    b.write(dir.path());
+
+    ImageMachine m(dir.path());
+    EXPECT_EQ(m.currentUser().name, "Alex");
+    auto read = [&](RootKey root, std::string_view path, std::string_view name) {
+        RegistryKey k(m.registry(), root);
+        if (!k.openKeyReadOnly(path)) return std::optional<RegValue>();
+        return k.handle()->value(name);
+    };
+    EXPECT_EQ(read(RootKey::CurrentUser, "Software\\Brisko", "Count")->data,
+              (std::vector<uint8_t>{42, 0, 0, 0}));
+    EXPECT_EQ(read(RootKey::ClassesRoot, ".log", "")->data, wide("logfile"));
+    EXPECT_EQ(read(RootKey::ClassesRoot, ".txt", "")->data, wide("txtfile"));
+    EXPECT_TRUE(read(RootKey::LocalMachine, "SYSTEM\\ControlSet001\\Services\\Beep", "Start"));
+    EXPECT_TRUE(read(RootKey::CurrentConfig, "System\\Display", "Mode"));
+
+    // Exported from the hive-backed registry, the key reads as it was written.
+    auto text = exportRegText(m.registry(), "HKEY_CURRENT_USER\\Software\\Brisko");
+    ASSERT_TRUE(text);
+    EXPECT_EQ(*text,
+              "Windows Registry Editor Version 5.00\r\n\r\n"
+              "[HKEY_CURRENT_USER\\Software\\Brisko]\r\n\"Count\"=dword:0000002a\r\n\r\n");
 }
 
 TEST(MachineBuilder, NeverWritesThroughASymbolicLink) {
