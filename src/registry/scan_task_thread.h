@@ -30,8 +30,8 @@ struct ScanFailure {
 
 class TScanTaskThread {
   public:
-    // Nothing runs until start(). The machine, table, display and target must
-    // outlive the worker.
+    // Nothing runs until start(). The machine, display and target must outlive
+    // the worker; the scanner table is copied.
     TScanTaskThread(Machine& machine, ScanEnvironment env, std::vector<int> sections,
                     const ScannerTable& scanners, ScanDisplay& display, MessageTarget& target);
     // Stops the worker and waits for it.
@@ -63,7 +63,7 @@ class TScanTaskThread {
     Machine& machine_;
     const ScanEnvironment env_;
     const std::vector<int> sections_;
-    const ScannerTable& scanners_;
+    const ScannerTable scanners_;
     ScanDisplay& display_;
     MessageTarget& target_;
     std::atomic<bool> finished_{false};
