@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/settings.h"
 #include "core/text.h"
 
 namespace brisko {
@@ -86,7 +87,7 @@ std::string withBackslash(std::string s) {
 void addKeyEntry(std::vector<std::string>& out, std::string_view entry) {
     // An empty entry would become "\", which every key path contains: the
     // scan would then report nothing and look successful.
-    if (trim(entry).empty()) return;
+    if (!ignoreEntryUsable(std::string(entry))) return;
     out.push_back(withBackslash(upperCase(entry)));
 }
 
@@ -156,7 +157,7 @@ FilterLists makeFilterLists(const std::vector<std::string>& ignoreKeys,
     if (windowsVersionCode >= 11 && windowsVersionCode <= 13)
         for (auto e : ListBox2) addKeyEntry(lists.keys, e);
     for (const auto& e : ignoreValues)
-        if (!trim(e).empty()) lists.values.push_back(upperCase(e));
+        if (ignoreEntryUsable(e)) lists.values.push_back(upperCase(e));
     return lists;
 }
 

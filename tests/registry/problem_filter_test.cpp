@@ -72,7 +72,7 @@ TEST(ProblemFilter, UserKeyEntries) {
 }
 
 TEST(ProblemFilter, EmptyIgnoreEntriesFilterNothing) {
-    std::vector<std::string> empty{"", "  "};
+    std::vector<std::string> empty{"", "  ", "\\\\"};
     auto r = row("HKEY_LOCAL_MACHINE\\SOFTWARE\\Acme", pkKey);
     EXPECT_FALSE(filtered(r, empty, empty));
     EXPECT_FALSE(filtered(row("HKEY_LOCAL_MACHINE\\SOFTWARE\\Acme\\v", pkValue), empty, empty));
