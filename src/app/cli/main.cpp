@@ -1,1 +1,51 @@
-int main() { return 0; }
+// brisko: the command-line tool. Each command family lives in its own file and
+// registers its subcommands here.
+#include <CLI/CLI.hpp>
+#include <cstdlib>
+#include <iostream>
+
+#include "app/cli/cli_context.h"
+#include "app/cli/commands.h"
+
+using namespace brisko::cli;
+
+int main(int argc, char** argv) {
+    CLI::App app{"Brisko Cleaner command-line tool: clean privacy traces, scan and repair the "
+                 "registry, and defragment the hives of a Windows machine (an offline "
+                 "installation in a folder).",
+                 "brisko"};
+    CliContext ctx;
+    app.add_option("--machine", ctx.machineDir,
+                   "Machine folder (a Windows installation); default: $BRISKO_MACHINE, else the "
+                   "demo machine")
+        ->envname("BRISKO_MACHINE");
+    app.add_flag("--json", ctx.json, "Machine-readable output");
+    app.require_subcommand(1);
+    app.fallthrough();
+
+    addMachineCommands(app, ctx);
+    addRegCommands(app, ctx);
+    addOptionsCommand(app, ctx);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e) == 0 ? kExitOk : kExitUsage;
+    }
+    auto runner = findRunner(app);
+    if (!runner) {
+        std::cerr << app.help();
+        return kExitUsage;
+    }
+    try {
+        int code = runner();
+        ctx.commit();
+        return code;
+    } catch (const CliError& e) {
+        std::cerr << "brisko: " << e.message << "\n";
+        return e.code;
+    } catch (const std::exception& e) {
+        std::cerr << "brisko: " << e.what() << "\n";
+        return kExitFailure;
+    }
+}

@@ -1,25 +1,29 @@
 #include "core/machine/image/machine_ini.h"
 
-#include <SimpleIni.h>
-
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 
+#include "core/ini_file.h"
 #include "core/text.h"
 
 namespace brisko {
 
 namespace {
-std::optional<bool> boolValue(CSimpleIniCaseA& ini, const char* key) {
-    const char* v = ini.GetValue("Machine", key, nullptr);
-    if (!v) return std::nullopt;
+bool yes(std::string_view v) {
     std::string s = lowerCase(trim(v));
     return s == "1" || s == "yes" || s == "true";
 }
 
-std::optional<std::string> stringValue(CSimpleIniCaseA& ini, const char* key) {
-    const char* v = ini.GetValue("Machine", key, nullptr);
-    if (!v || !*v) return std::nullopt;
-    return std::string(trim(v));
+std::optional<bool> boolValue(const IniFile& ini, const char* key) {
+    if (!ini.valueExists("Machine", key)) return std::nullopt;
+    return yes(ini.readString("Machine", key));
+}
+
+std::optional<std::string> stringValue(const IniFile& ini, const char* key) {
+    std::string v = ini.readString("Machine", key);
+    if (v.empty()) return std::nullopt;
+    return v;
 }
 
 DriveKind parseKind(const std::string& s, char letter) {
@@ -40,9 +44,11 @@ MachineIni readMachineIni(const std::filesystem::path& folder) {
     auto file = folder / "machine.ini";
     std::error_code ec;
     if (!std::filesystem::exists(file, ec)) return result;
-    CSimpleIniCaseA ini;
-    if (ini.LoadFile(file.c_str()) < 0)
-        throw std::runtime_error("machine.ini cannot be read: " + file.string());
+    std::ifstream in(file, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    if (!in) throw std::runtime_error("machine.ini cannot be read: " + file.string());
+    IniFile ini(text.str());
     result.version = stringValue(ini, "Version");
     result.platform = stringValue(ini, "Platform");
     result.is64Bit = boolValue(ini, "Is64Bit");
@@ -50,31 +56,26 @@ MachineIni readMachineIni(const std::filesystem::path& folder) {
     result.administrator = boolValue(ini, "Administrator");
     result.programFolder = stringValue(ini, "ProgramFolder");
 
-    CSimpleIniCaseA::TNamesDepend sections;
-    ini.GetAllSections(sections);
-    sections.sort(CSimpleIniCaseA::Entry::LoadOrder());
     int volume = 2;
-    for (const auto& sec : sections) {
-        std::string name = sec.pItem;
+    for (const auto& name : ini.sections()) {
         if (!startsWithNoCase(name, "Drive ") || name.size() != 7) continue;
         char letter = upperCase(name.substr(6))[0];
         if (letter < 'A' || letter > 'Z')
             throw std::runtime_error("machine.ini: [" + name + "] is not a drive letter");
         DriveInfo d;
         d.letter = letter;
-        d.kind = parseKind(ini.GetValue(sec.pItem, "Kind", ""), letter);
-        d.hostPath = ini.GetValue(sec.pItem, "Path", "");
-        std::string device = ini.GetValue(sec.pItem, "Device", "");
+        d.kind = parseKind(ini.readString(name, "Kind"), letter);
+        d.hostPath = ini.readString(name, "Path");
+        std::string device = ini.readString(name, "Device");
         if (device.empty()) {
             device = d.kind == DriveKind::CdRom ? "\\Device\\CdRom0"
                                                 : "\\Device\\HarddiskVolume" + std::to_string(volume);
         }
         if (d.kind != DriveKind::CdRom) ++volume;
         d.device = device;
-        d.volumeLabel = ini.GetValue(sec.pItem, "Label", "");
-        std::string media = lowerCase(ini.GetValue(sec.pItem, "Media", "1"));
-        d.mediaPresent = d.kind != DriveKind::NoRootDir && media != "0" && media != "no" &&
-                         media != "false" && !d.hostPath.empty();
+        d.volumeLabel = ini.readString(name, "Label");
+        d.mediaPresent = d.kind != DriveKind::NoRootDir && yes(ini.readString(name, "Media", "1")) &&
+                         !d.hostPath.empty();
         result.drives.push_back(d);
     }
     return result;

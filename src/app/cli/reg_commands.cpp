@@ -1,0 +1,168 @@
+// brisko reg query|export|import: the machine's registry by full key path.
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "app/cli/commands.h"
+#include "core/machine/reg_file.h"
+#include "core/machine/registry_key.h"
+#include "core/text.h"
+
+namespace brisko::cli {
+
+namespace {
+std::string typeName(uint32_t t) {
+    static const char* names[] = {"REG_NONE",
+                                  "REG_SZ",
+                                  "REG_EXPAND_SZ",
+                                  "REG_BINARY",
+                                  "REG_DWORD",
+                                  "REG_DWORD_BIG_ENDIAN",
+                                  "REG_LINK",
+                                  "REG_MULTI_SZ",
+                                  "REG_RESOURCE_LIST",
+                                  "REG_FULL_RESOURCE_DESCRIPTOR",
+                                  "REG_RESOURCE_REQUIREMENTS_LIST",
+                                  "REG_QWORD"};
+    return t < 12 ? names[t] : "REG_UNKNOWN(" + std::to_string(t) + ")";
+}
+
+std::string hexBytes(const std::vector<uint8_t>& d) {
+    static const char* digits = "0123456789ABCDEF";
+    std::string s;
+    for (auto b : d) {
+        s.push_back(digits[b >> 4]);
+        s.push_back(digits[b & 15]);
+    }
+    return s;
+}
+
+// The data as `reg query` shows it.
+std::string dataText(const RegValue& v) {
+    switch (v.type) {
+        case REG_SZ:
+        case REG_EXPAND_SZ:
+            return utf16leToUtf8(v.data);
+        case REG_MULTI_SZ: {
+            std::string s;
+            for (const auto& item : decodeMultiString(v.data)) s += (s.empty() ? "" : "\\0") + item;
+            return s;
+        }
+        case REG_DWORD:
+            if (v.data.size() >= 4) {
+                uint32_t x;
+                std::memcpy(&x, v.data.data(), 4);
+                std::ostringstream o;
+                o << "0x" << std::hex << x;
+                return o.str();
+            }
+            break;
+        case REG_QWORD:
+            if (v.data.size() >= 8) {
+                uint64_t x;
+                std::memcpy(&x, v.data.data(), 8);
+                std::ostringstream o;
+                o << "0x" << std::hex << x;
+                return o.str();
+            }
+            break;
+    }
+    return hexBytes(v.data);
+}
+
+std::unique_ptr<KeyHandle> openOrFail(CliContext& ctx, const std::string& key) {
+    if (!parseRoot(key))
+        throw CliError{kExitUsage, "\"" + key +
+                                       "\" does not start with a root key (HKEY_LOCAL_MACHINE, "
+                                       "HKEY_CURRENT_USER, HKEY_CLASSES_ROOT, HKEY_USERS, "
+                                       "HKEY_CURRENT_CONFIG)."};
+    auto k = openFullPath(ctx.machine().registry(), key, KeyAccess::Read);
+    if (!k) throw CliError{kExitFailure, "The key " + key + " does not exist on this machine."};
+    return k;
+}
+
+int runQuery(CliContext& ctx, const std::string& key) {
+    auto k = openOrFail(ctx, key);
+    auto info = k->info();
+    nlohmann::json j{{"key", key}, {"values", nlohmann::json::array()}, {"subkeys", k->subkeyNames()}};
+    for (const auto& name : k->valueNames()) {
+        auto v = k->value(name);
+        if (!v) continue;
+        j["values"].push_back({{"name", name}, {"type", typeName(v->type)}, {"data", dataText(*v)}});
+    }
+    if (ctx.json) {
+        ctx.printJson(j);
+        return kExitOk;
+    }
+    std::cout << key << "\n";
+    for (const auto& v : j["values"])
+        std::cout << "    " << (v["name"].get<std::string>().empty() ? "(Default)" : v["name"].get<std::string>())
+                  << "    " << v["type"].get<std::string>() << "    " << v["data"].get<std::string>() << "\n";
+    if (!j["values"].empty()) std::cout << "\n";
+    for (const auto& s : j["subkeys"]) std::cout << key << "\\" << s.get<std::string>() << "\n";
+    (void)info;
+    return kExitOk;
+}
+
+int runExport(CliContext& ctx, const std::string& key, const std::string& file, bool regedit4) {
+    openOrFail(ctx, key);
+    auto format = regedit4 ? RegFileFormat::Regedit4 : RegFileFormat::Version5;
+    auto text = exportRegText(ctx.machine().registry(), key, format);
+    if (!text) throw CliError{kExitFailure, "The key " + key + " does not exist on this machine."};
+    auto bytes = encodeRegFileBytes(*text, format);
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), std::streamsize(bytes.size()));
+    out.close();
+    if (!out) throw CliError{kExitFailure, "Cannot write " + file + "."};
+    if (ctx.json)
+        ctx.printJson({{"key", key}, {"file", file}, {"bytes", bytes.size()}});
+    else
+        std::cout << "Exported " << key << " to " << file << "\n";
+    return kExitOk;
+}
+
+int runImport(CliContext& ctx, const std::string& file) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) throw CliError{kExitBadInput, "Cannot read " + file + "."};
+    std::stringstream ss;
+    ss << in.rdbuf();
+    RegFileParse parsed;
+    try {
+        parsed = parseRegText(ss.str());
+    } catch (const RegFileError& e) {
+        throw CliError{kExitBadInput, file + ": " + e.message + " Nothing was imported."};
+    }
+    size_t failed = applyRegOps(ctx.machine().registry(), parsed.ops);
+    ctx.commit();
+    if (ctx.json)
+        ctx.printJson({{"file", file}, {"operations", parsed.ops.size()}, {"failed", failed}});
+    else
+        std::cout << "Imported " << file << ": " << parsed.ops.size() - failed << " of "
+                  << parsed.ops.size() << " operations carried out.\n";
+    return failed ? kExitFailure : kExitOk;
+}
+}  // namespace
+
+void addRegCommands(CLI::App& app, CliContext& ctx) {
+    auto* reg = app.add_subcommand("reg", "Read, export and import registry keys");
+    reg->require_subcommand(1);
+    static std::string key, file;
+    static bool regedit4 = false;
+
+    auto* query = reg->add_subcommand("query", "Show a key's values and subkeys");
+    query->add_option("KEY", key, "Full key path, e.g. HKEY_CURRENT_USER\\Software")->required();
+    setRunner(query, [&ctx] { return runQuery(ctx, key); });
+
+    auto* exp = reg->add_subcommand("export", "Write a key and its subtree to a .reg file");
+    exp->add_option("KEY", key, "Full key path")->required();
+    exp->add_option("FILE", file, ".reg file to write")->required();
+    exp->add_flag("--regedit4", regedit4, "Write the REGEDIT4 format instead of version 5.00");
+    setRunner(exp, [&ctx] { return runExport(ctx, key, file, regedit4); });
+
+    auto* imp = reg->add_subcommand("import", "Carry out a .reg file on the machine's registry");
+    imp->add_option("FILE", file, ".reg file to read")->required()->check(CLI::ExistingFile);
+    setRunner(imp, [&ctx] { return runImport(ctx, file); });
+}
+
+}  // namespace brisko::cli

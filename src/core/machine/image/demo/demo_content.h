@@ -1,0 +1,18 @@
+#pragma once
+// What the demo machine holds, one function per area so each feature adds its
+// own traces and problems beside the others.
+namespace brisko {
+
+class MachineBuilder;
+
+// Windows 7 itself: version, the one user's profile and shell folders, the
+// environment, a few healthy programs.
+void addDemoWindows(MachineBuilder& b);
+
+// Traces for every clean item: MRU lists, temporary files, dumps, a recycle bin, logs.
+void addDemoCleanTraces(MachineBuilder& b);
+
+// Registry problems for every scan section, beside healthy entries of each kind.
+void addDemoRegistryProblems(MachineBuilder& b);
+
+}  // namespace brisko

@@ -1,0 +1,382 @@
+#include "core/machine/image/image_machine.h"
+
+#include <algorithm>
+#include <map>
+
+#include "core/machine/environment.h"
+#include "core/machine/image/image_files.h"
+#include "core/machine/image/image_registry.h"
+#include "core/machine/image/machine_ini.h"
+#include "core/machine/image/shortcut_reader.h"
+#include "core/machine/registry_key.h"
+#include "core/text.h"
+
+namespace fs = std::filesystem;
+
+namespace brisko {
+
+namespace {
+constexpr std::string_view kCurrentVersion = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
+constexpr std::string_view kProfileList =
+    "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+constexpr std::string_view kShellFolders =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+constexpr std::string_view kUserShellFolders =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+
+// An image has an empty clipboard that can always be emptied.
+class ImageClipboard : public ClipboardService {
+public:
+    bool hasData() override { return false; }
+    bool empty() override { return true; }
+};
+
+struct Profile {
+    std::string sid;
+    std::string path;  // Windows path, expanded
+};
+
+bool isInside(const fs::path& child, const fs::path& root) {
+    auto c = child.lexically_normal().string();
+    auto r = root.lexically_normal().string();
+    if (!r.empty() && r.back() == '/') r.pop_back();
+    return c == r || (c.size() > r.size() && c.compare(0, r.size(), r) == 0 && c[r.size()] == '/');
+}
+}  // namespace
+
+struct ImageMachine::State {
+    MachineIni ini;
+    std::string windowsDir;  // "C:\Windows"
+    std::vector<Profile> profiles;
+    UserAccount user;
+    OsVersion version;
+    bool wow64 = false;
+    Environment env;
+    ImageClipboard clipboard;
+};
+
+ImageMachine::ImageMachine(const fs::path& folder) : state_(std::make_unique<State>()) {
+    std::error_code ec;
+    if (!fs::is_directory(folder, ec))
+        throw MachineOpenError{"There is no machine at " + folder.string() +
+                               ": the folder does not exist."};
+    folder_ = fs::canonical(folder, ec);
+    try {
+        state_->ini = readMachineIni(folder_);
+    } catch (const std::exception& e) {
+        throw MachineOpenError{e.what()};
+    }
+
+    std::vector<DriveInfo> drives = state_->ini.drives;
+    if (std::none_of(drives.begin(), drives.end(), [](auto& d) { return d.letter == 'C'; })) {
+        DriveInfo c;
+        c.letter = 'C';
+        c.kind = DriveKind::Fixed;
+        c.device = "\\Device\\HarddiskVolume2";
+        c.hostPath = ".";
+        drives.insert(drives.begin(), c);
+    }
+    for (auto& d : drives) {
+        if (d.hostPath.empty()) continue;
+        fs::path host = fs::path(d.hostPath).is_absolute() ? fs::path(d.hostPath)
+                                                            : folder_ / d.hostPath;
+        host = fs::weakly_canonical(host, ec);
+        if (!isInside(host, folder_))
+            throw MachineOpenError{std::string("machine.ini: drive ") + d.letter +
+                                   ": its folder lies outside the machine folder."};
+        d.hostPath = host.string();
+    }
+    std::sort(drives.begin(), drives.end(), [](auto& a, auto& b) { return a.letter < b.letter; });
+    files_ = std::make_unique<ImageFileApi>(folder_, drives);
+
+    for (const char* name : {"C:\\Windows", "C:\\WINNT"}) {
+        if (files_->directoryExists(std::string(name) + "\\System32\\config")) {
+            state_->windowsDir = name;
+            break;
+        }
+    }
+    if (state_->windowsDir.empty())
+        throw MachineOpenError{"The folder " + folder_.string() +
+                               " holds no Windows installation: there is no "
+                               "Windows\\System32\\config folder with registry hives."};
+    openRegistry();
+}
+
+ImageMachine::~ImageMachine() {
+    if (registry_) registry_->close();
+}
+
+void ImageMachine::openRegistry() {
+    auto& st = *state_;
+    auto config = st.windowsDir + "\\System32\\config\\";
+    auto device = files_->queryDosDevice("C:");
+    auto spec = [&](std::string mount, const std::string& winFile) -> std::optional<HiveSpec> {
+        auto host = files_->resolve(winFile);
+        if (!host) return std::nullopt;
+        auto resolvedWin = files_->toWindowsPath(*host).value_or(winFile);
+        return HiveSpec{std::move(mount), *host, resolvedWin, device + resolvedWin.substr(2)};
+    };
+    std::vector<HiveSpec> hives;
+    for (const char* name : {"SYSTEM", "SOFTWARE", "SAM", "SECURITY"})
+        if (auto s = spec(std::string("\\REGISTRY\\MACHINE\\") + name, config + name))
+            hives.push_back(*s);
+    if (hives.empty() || !files_->fileExists(config + "SOFTWARE") ||
+        !files_->fileExists(config + "SYSTEM"))
+        throw MachineOpenError{"The folder " + folder_.string() +
+                               " holds no Windows installation: the SYSTEM and SOFTWARE hives "
+                               "are missing from " + config};
+    if (auto s = spec("\\REGISTRY\\USER\\.DEFAULT", config + "DEFAULT")) hives.push_back(*s);
+
+    auto resolver = [this](std::string_view p) { return files_->resolve(p, false); };
+    auto pending = folder_ / ".brisko-pending-hives";
+
+    // The profiles are listed in SOFTWARE: read it alone first.
+    {
+        ImageRegistry machineOnly(hives, "", resolver, pending);
+        for (const auto& e : machineOnly.errors()) warnings_.push_back(e);
+        readVersionAndProfiles(machineOnly);
+    }
+    for (const auto& p : st.profiles) {
+        auto ntuser = spec("\\REGISTRY\\USER\\" + p.sid, p.path + "\\NTUSER.DAT");
+        if (!ntuser) continue;
+        hives.push_back(*ntuser);
+        for (const char* rel : {"\\AppData\\Local\\Microsoft\\Windows\\UsrClass.dat",
+                                "\\Local Settings\\Application Data\\Microsoft\\Windows\\UsrClass.dat"}) {
+            if (auto cls = spec("\\REGISTRY\\USER\\" + p.sid + "_Classes", p.path + rel)) {
+                hives.push_back(*cls);
+                break;
+            }
+        }
+    }
+    registry_ = std::make_unique<ImageRegistry>(hives, st.user.sid, resolver, pending);
+    warnings_.clear();
+    for (const auto& e : registry_->errors()) warnings_.push_back(e);
+    files_->setRegistry(registry_.get());
+    buildEnvironment();
+}
+
+void ImageMachine::readVersionAndProfiles(RegistryApi& reg) {
+    auto& st = *state_;
+    RegistryKey key(reg, RootKey::LocalMachine);
+    if (key.openKeyReadOnly(kCurrentVersion)) {
+        auto cv = key.readString("CurrentVersion").value_or("6.1");
+        auto parts = split(cv, '.');
+        st.version.major = std::atoi(parts[0].c_str());
+        st.version.minor = parts.size() > 1 ? std::atoi(parts[1].c_str()) : 0;
+        if (auto major = key.readInteger("CurrentMajorVersionNumber")) {
+            st.version.major = *major;
+            st.version.minor = key.readInteger("CurrentMinorVersionNumber").value_or(0);
+        }
+        st.version.build = std::atoi(key.readString("CurrentBuildNumber").value_or("0").c_str());
+        st.version.servicePack = key.readString("CSDVersion").value_or("");
+        st.version.productName = key.readString("ProductName").value_or("");
+    }
+    if (st.ini.version) {
+        auto parts = split(*st.ini.version, '.');
+        st.version.major = std::atoi(parts[0].c_str());
+        st.version.minor = parts.size() > 1 ? std::atoi(parts[1].c_str()) : 0;
+        st.version.build = parts.size() > 2 ? std::atoi(parts[2].c_str()) : 0;
+    }
+    if (st.ini.platform)
+        st.version.platform = equalsNoCase(*st.ini.platform, "9x") ? OsVersion::Win9x : OsVersion::NT;
+
+    Environment base;
+    base.set("SystemDrive", "C:");
+    base.set("SystemRoot", st.windowsDir);
+    if (key.openKeyReadOnly("\\" + std::string(kProfileList))) {
+        auto profilesDir = key.readString("ProfilesDirectory").value_or("%SystemDrive%\\Users");
+        for (const auto& sid : key.subkeyNames()) {
+            if (sid.rfind("S-1-5-21-", 0) != 0) continue;  // interactive accounts only
+            RegistryKey pk(reg, RootKey::LocalMachine);
+            if (!pk.openKeyReadOnly(std::string(kProfileList) + "\\" + sid)) continue;
+            auto path = pk.readString("ProfileImagePath");
+            if (!path) continue;
+            st.profiles.push_back({sid, base.expand(*path)});
+        }
+    }
+    const Profile* chosen = st.profiles.empty() ? nullptr : &st.profiles.front();
+    if (st.ini.user) {
+        chosen = nullptr;
+        for (const auto& p : st.profiles)
+            if (equalsNoCase(extractFileName(p.path), *st.ini.user) || p.sid == *st.ini.user)
+                chosen = &p;
+        if (!chosen)
+            throw MachineOpenError{"machine.ini names the user \"" + *st.ini.user +
+                                   "\", who has no profile on this machine."};
+    }
+    if (chosen) st.user = {extractFileName(chosen->path), chosen->sid, chosen->path};
+    st.wow64 = st.ini.is64Bit.value_or(files_->directoryExists(st.windowsDir + "\\SysWOW64"));
+}
+
+void ImageMachine::buildEnvironment() {
+    auto& st = *state_;
+    Environment env;
+    env.set("SystemDrive", "C:");
+    env.set("SystemRoot", st.windowsDir);
+    env.set("windir", st.windowsDir);
+    env.set("ComputerName", "BRISKO-DEMO");
+    RegistryKey key(*registry_, RootKey::LocalMachine);
+    auto loadVars = [&](RegistryKey& k) {
+        for (const auto& name : k.valueNames())
+            if (auto v = k.readString(name)) env.set(name, *v);
+    };
+    if (key.openKeyReadOnly("SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment"))
+        loadVars(key);
+    if (key.openKeyReadOnly("\\SYSTEM\\CurrentControlSet\\Control\\ComputerName\\ComputerName"))
+        if (auto n = key.readString("ComputerName")) env.set("ComputerName", *n);
+    if (key.openKeyReadOnly("\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion")) {
+        env.setDefault("ProgramFiles", key.readString("ProgramFilesDir").value_or("C:\\Program Files"));
+        env.setDefault("CommonProgramFiles",
+                       key.readString("CommonFilesDir").value_or("C:\\Program Files\\Common Files"));
+    }
+    if (key.openKeyReadOnly("\\" + std::string(kProfileList))) {
+        env.setDefault("ALLUSERSPROFILE", key.readString("ProgramData").value_or("C:\\ProgramData"));
+        env.setDefault("ProgramData", key.readString("ProgramData").value_or("C:\\ProgramData"));
+        env.setDefault("PUBLIC", key.readString("Public").value_or("C:\\Users\\Public"));
+    }
+    if (!st.user.sid.empty()) {
+        env.set("USERNAME", st.user.name);
+        env.set("USERPROFILE", st.user.profile);
+        env.set("HOMEDRIVE", st.user.profile.substr(0, 2));
+        env.set("HOMEPATH", st.user.profile.substr(2));
+        RegistryKey user(*registry_, RootKey::CurrentUser);
+        if (user.openKeyReadOnly("Volatile Environment")) loadVars(user);
+        if (user.openKeyReadOnly("\\" + std::string(kShellFolders))) {
+            if (auto a = user.readString("AppData")) env.setDefault("APPDATA", *a);
+            if (auto a = user.readString("Local AppData")) env.setDefault("LOCALAPPDATA", *a);
+        }
+        if (user.openKeyReadOnly("\\Environment")) loadVars(user);
+    }
+    st.env = std::move(env);
+}
+
+RegistryApi& ImageMachine::registry() { return *registry_; }
+FileApi& ImageMachine::files() { return *files_; }
+OsVersion ImageMachine::version() { return state_->version; }
+bool ImageMachine::isWow64() { return state_->wow64; }
+UserAccount ImageMachine::currentUser() { return state_->user; }
+bool ImageMachine::isAdministrator() { return state_->ini.administrator.value_or(true); }
+bool ImageMachine::enablePrivilege(std::string_view) { return isAdministrator(); }
+
+std::string ImageMachine::expandEnvironmentStrings(std::string_view s) {
+    return state_->env.expand(s);
+}
+
+std::string ImageMachine::windowsDirectory() { return state_->windowsDir; }
+std::string ImageMachine::systemDirectory() { return state_->windowsDir + "\\system32"; }
+
+std::string ImageMachine::tempPath() {
+    for (const char* name : {"TMP", "TEMP", "USERPROFILE"}) {
+        auto v = state_->env.get(name);
+        if (v.empty() || !files_->directoryExists(v)) continue;
+        return includeTrailingBackslash(v);
+    }
+    return includeTrailingBackslash(state_->windowsDir);
+}
+
+std::string ImageMachine::specialFolder(int csidl) {
+    struct Entry {
+        int csidl;
+        const char* value;
+        bool common;
+        const char* fallback;  // relative to the profile (or ProgramData for common ones)
+    };
+    static const Entry kEntries[] = {
+        {CSIDL_PROGRAMS, "Programs", false, "\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs"},
+        {CSIDL_PERSONAL, "Personal", false, "\\Documents"},
+        {CSIDL_STARTUP, "Startup", false,
+         "\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Startup"},
+        {CSIDL_RECENT, "Recent", false, "\\AppData\\Roaming\\Microsoft\\Windows\\Recent"},
+        {CSIDL_STARTMENU, "Start Menu", false, "\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu"},
+        {CSIDL_DESKTOPDIRECTORY, "Desktop", false, "\\Desktop"},
+        {CSIDL_FONTS, "Fonts", false, nullptr},
+        {CSIDL_COMMON_STARTMENU, "Common Start Menu", true, "\\Microsoft\\Windows\\Start Menu"},
+        {CSIDL_COMMON_PROGRAMS, "Common Programs", true, "\\Microsoft\\Windows\\Start Menu\\Programs"},
+        {CSIDL_COMMON_STARTUP, "Common Startup", true,
+         "\\Microsoft\\Windows\\Start Menu\\Programs\\Startup"},
+        {CSIDL_COMMON_DESKTOPDIRECTORY, "Common Desktop", true, nullptr},
+        {CSIDL_APPDATA, "AppData", false, "\\AppData\\Roaming"},
+        {CSIDL_INTERNET_CACHE, "Cache", false,
+         "\\AppData\\Local\\Microsoft\\Windows\\Temporary Internet Files"},
+        {CSIDL_COOKIES, "Cookies", false, "\\AppData\\Roaming\\Microsoft\\Windows\\Cookies"},
+        {CSIDL_HISTORY, "History", false, "\\AppData\\Local\\Microsoft\\Windows\\History"},
+        {CSIDL_PROFILE, nullptr, false, ""},
+    };
+    auto& st = *state_;
+    for (const auto& e : kEntries) {
+        if (e.csidl != csidl) continue;
+        if (!e.common && st.user.sid.empty()) return {};
+        std::string path;
+        if (e.value) {
+            RegistryKey key(*registry_, e.common ? RootKey::LocalMachine : RootKey::CurrentUser);
+            for (auto sub : {kUserShellFolders, kShellFolders}) {
+                if (!key.openKeyReadOnly("\\" + std::string(sub))) continue;
+                if (auto v = key.readString(e.value); v && !v->empty()) {
+                    path = st.env.expand(*v);
+                    break;
+                }
+            }
+        }
+        if (path.empty()) {
+            if (csidl == CSIDL_FONTS) {
+                path = st.windowsDir + "\\Fonts";
+            } else if (csidl == CSIDL_COMMON_DESKTOPDIRECTORY) {
+                path = st.env.get("PUBLIC") + "\\Desktop";
+            } else if (e.fallback) {
+                path = (e.common ? st.env.get("ProgramData") : st.user.profile) + e.fallback;
+            }
+        }
+        return path.empty() ? path : includeTrailingBackslash(path);
+    }
+    return {};
+}
+
+std::string ImageMachine::programFolder() {
+    return includeTrailingBackslash(
+        state_->ini.programFolder.value_or(state_->env.get("ProgramFiles") + "\\Brisko Cleaner"));
+}
+
+bool ImageMachine::shellExecute(std::string_view, std::string_view, std::string_view) {
+    return false;  // nothing on an image can be opened in a shell
+}
+
+ProcessResult ImageMachine::runProcess(std::string_view, bool, std::stop_token) { return {}; }
+std::vector<WindowRef> ImageMachine::topLevelWindows() { return {}; }
+bool ImageMachine::showWindow(uint64_t, bool) { return false; }
+
+std::string ImageMachine::shortcutTarget(std::string_view lnkPath) {
+    auto host = files_->resolve(lnkPath);
+    if (!host || !fs::is_regular_file(*host)) return {};
+    return readShortcutTarget(*host);
+}
+
+bool ImageMachine::restart() {
+    if (!registry_->commit()) return false;
+    bool ok = files_->carryOutPendingRenames();
+    auto replacements = registry_->pendingReplacements();
+    if (!replacements.empty()) {
+        registry_->close();
+        files_->setRegistry(nullptr);
+        for (const auto& r : replacements) {
+            // The running hive becomes the old file and the new file takes its place.
+            files_->unlockFile(r.newFile);
+            files_->deleteFile(r.oldFile);
+            if (!files_->moveFile(r.hiveFile, r.oldFile) || !files_->moveFile(r.newFile, r.hiveFile))
+                ok = false;
+        }
+        registry_.reset();
+        state_->profiles.clear();
+        openRegistry();
+        registry_->clearPendingReplacements();
+    }
+    return ok;
+}
+
+ClipboardService* ImageMachine::clipboard() { return &state_->clipboard; }
+ProtectedStorageService* ImageMachine::protectedStorage() { return nullptr; }
+UrlCacheService* ImageMachine::urlCache() { return nullptr; }
+UrlHistoryService* ImageMachine::urlHistory() { return nullptr; }
+RestorePointService* ImageMachine::restorePoints() { return nullptr; }
+HotkeyService* ImageMachine::hotkeys() { return nullptr; }
+
+}  // namespace brisko
