@@ -153,6 +153,10 @@ class HiveBuilder {
         return kNone;
     }
 
+    uint32_t tooLarge() {
+        return failKey(outOfMemory_ ? "out of memory" : "hive would grow beyond 2 GB");
+    }
+
     uint8_t* cellAt(uint32_t off) { return out_.data() + kBaseBlockSize + off; }
     uint8_t* data(uint32_t off) { return cellAt(off) + 4; }
 
@@ -166,7 +170,11 @@ class HiveBuilder {
         uint64_t size = (bytes + 4 + kCellAlign - 1) & ~uint64_t(kCellAlign - 1);
         if (size > curEnd_ - cur_) {
             uint64_t binSize = (size + kBinHeaderSize + kBinAlign - 1) & ~uint64_t(kBinAlign - 1);
-            if (binsEnd_ + binSize > kMaxBinsSize || !out_.extend(binSize)) return kNone;
+            if (binsEnd_ + binSize > kMaxBinsSize) return kNone;
+            if (!out_.extend(binSize)) {
+                outOfMemory_ = true;
+                return kNone;
+            }
             uint32_t bin = binsEnd_;
             binsEnd_ += uint32_t(binSize);
             uint8_t* h = cellAt(bin);
@@ -209,7 +217,7 @@ class HiveBuilder {
         }
         if (!sd.empty() && !validDescriptor(sd)) return failKey("invalid security descriptor");
         uint32_t cell = alloc(kSkDescriptor + bytes.size());
-        if (cell == kNone) return failKey("hive too large");
+        if (cell == kNone) return tooLarge();
         uint8_t* p = data(cell);
         std::memcpy(p, "sk", 2);
         put32(p + kSkDescriptorSize, uint32_t(bytes.size()));
@@ -303,21 +311,23 @@ class HiveBuilder {
             valueNames_.push_back(info);
         }
         size_t n = key.values.size();
-        auto same = [&](size_t a, size_t b) {
-            return compareNames(key.values[a].name, key.values[b].name) == 0;
+        auto cmp = [&](size_t a, size_t b) {
+            const NameInfo &x = valueNames_[a], &y = valueNames_[b];
+            if (x.prefixHigh != y.prefixHigh) return x.prefixHigh < y.prefixHigh ? -1 : 1;
+            if (x.prefixLow != y.prefixLow) return x.prefixLow < y.prefixLow ? -1 : 1;
+            return compareNames(values[a].name, values[b].name);
         };
         bool duplicate = false;
         if (n <= 8) {
             for (size_t a = 0; a < n && !duplicate; ++a)
-                for (size_t b = a + 1; b < n && !duplicate; ++b) duplicate = same(a, b);
+                for (size_t b = a + 1; b < n && !duplicate; ++b) duplicate = cmp(a, b) == 0;
         } else {
             valueOrder_.resize(n);
             std::iota(valueOrder_.begin(), valueOrder_.end(), 0u);
-            std::sort(valueOrder_.begin(), valueOrder_.end(), [&](uint32_t a, uint32_t b) {
-                return compareNames(key.values[a].name, key.values[b].name) < 0;
-            });
+            std::sort(valueOrder_.begin(), valueOrder_.end(),
+                      [&](uint32_t a, uint32_t b) { return cmp(a, b) < 0; });
             for (size_t i = 1; i < n && !duplicate; ++i)
-                duplicate = same(valueOrder_[i - 1], valueOrder_[i]);
+                duplicate = cmp(valueOrder_[i - 1], valueOrder_[i]) == 0;
         }
         if (duplicate) failKey("duplicate value names");
         return !duplicate;
@@ -384,7 +394,7 @@ class HiveBuilder {
         if (!checkValues(key, maxValueName, maxValueData, symLink)) return kNone;
 
         uint32_t nk = alloc(kNkName + name.storedBytes());
-        if (nk == kNone) return failKey("hive too large");
+        if (nk == kNone) return tooLarge();
         uint8_t* p = data(nk);
         std::memcpy(p, "nk", 2);
         uint16_t flags = name.latin1 ? kKeyCompName : 0;
@@ -412,7 +422,7 @@ class HiveBuilder {
 
         if (cls.units) {
             uint32_t c = alloc(cls.units * 2);
-            if (c == kNone) return failKey("hive too large");
+            if (c == kNone) return tooLarge();
             writeName(data(c), key.className, false);
             put32(data(nk) + kNkClass, c);
             put16(data(nk) + kNkClassLen, uint16_t(cls.units * 2));
@@ -420,11 +430,11 @@ class HiveBuilder {
 
         if (size_t n = key.values.size()) {
             uint32_t list = alloc(4 * uint64_t(n));
-            if (list == kNone) return failKey("hive too large");
+            if (list == kNone) return tooLarge();
             put32(data(nk) + kNkValueList, list);
             for (size_t i = 0; i < n; ++i) {
                 uint32_t vk = writeValue(key.values[i], valueNames_[i]);
-                if (vk == kNone) return failKey("hive too large");
+                if (vk == kNone) return tooLarge();
                 put32(data(list) + 4 * i, vk);
             }
         }
@@ -436,7 +446,7 @@ class HiveBuilder {
         uint32_t index = kNone;
         if (leaves > 1) {
             index = alloc(4 + 4 * uint64_t(leaves));
-            if (index == kNone) return failKey("hive too large");
+            if (index == kNone) return tooLarge();
             std::memcpy(data(index), "ri", 2);
             put16(data(index) + 2, uint16_t(leaves));
         }
@@ -444,7 +454,7 @@ class HiveBuilder {
         for (uint32_t l = 0; l < leaves; ++l) {
             uint32_t count = std::min<uint32_t>(perLeaf, uint32_t(n - size_t(l) * perLeaf));
             uint32_t leaf = alloc(4 + 8 * uint64_t(count));
-            if (leaf == kNone) return failKey("hive too large");
+            if (leaf == kNone) return tooLarge();
             std::memcpy(data(leaf), "lh", 2);
             put16(data(leaf) + 2, uint16_t(count));
             if (index != kNone) put32(data(index) + 4 + 4 * l, leaf);
@@ -511,6 +521,7 @@ class HiveBuilder {
     std::vector<uint32_t> valueOrder_;
     std::vector<const RegTreeKey*> stack_;
     std::string error_;
+    bool outOfMemory_ = false;
 };
 
 class FileDescriptor {
@@ -521,6 +532,10 @@ class FileDescriptor {
     }
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(FileDescriptor&& other) noexcept {
+        std::swap(fd_, other.fd_);
+        return *this;
+    }
     int get() const { return fd_; }
     int release() { return std::exchange(fd_, -1); }
 
@@ -546,21 +561,29 @@ bool writeAtomically(const uint8_t* bytes, size_t size, const std::filesystem::p
     };
     std::filesystem::path dir = file.parent_path();
     if (dir.empty()) dir = ".";
-    mode_t mode = 0644;
-    struct stat st {};
-    if (::stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode)) mode = st.st_mode & 07777;
+    struct stat old {};
+    bool replacing = ::stat(file.c_str(), &old) == 0 && S_ISREG(old.st_mode);
 
-    TempFile temp{dir / ("." + file.filename().string() + ".tmp" + std::to_string(::getpid()) +
-                         "-" + std::to_string(counter++))};
-    FileDescriptor fd(::open(temp.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
-    if (fd.get() < 0) {
-        temp.committed = true;  // nothing was created
-        return sysError("cannot create a temporary file beside");
+    TempFile temp;
+    FileDescriptor fd(-1);
+    for (int attempt = 0; fd.get() < 0; ++attempt) {
+        temp.path = dir / ("." + file.filename().string() + ".tmp" + std::to_string(::getpid()) +
+                           "-" + std::to_string(counter++));
+        fd = FileDescriptor(
+            ::open(temp.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+        if (fd.get() < 0 && (errno != EEXIST || attempt == 100)) {
+            temp.committed = true;  // nothing was created
+            return sysError("cannot create a temporary file beside");
+        }
     }
-    ::fchmod(fd.get(), mode);  // not narrowed by the umask: the copy replaces the original
+    if (replacing) {  // the new hive takes the place of the old one, with its owner and mode
+        (void)!::fchown(fd.get(), old.st_uid, old.st_gid);
+        ::fchmod(fd.get(), old.st_mode & 07777);
+    }
     for (size_t done = 0; done < size;) {
         ssize_t n = ::write(fd.get(), bytes + done, std::min<size_t>(size - done, 1 << 30));
         if (n < 0 && errno == EINTR) continue;
+        if (n == 0) errno = EIO;
         if (n <= 0) return sysError("cannot write");
         done += size_t(n);
     }
