@@ -137,20 +137,20 @@ StartResult CleanRunController::StartCleanRun() {
     return StartResult::Started;
 }
 
-void CleanRunController::bTestClick() {
+StartResult CleanRunController::bTestClick() {
     if (testCaption_ != "Cancel") {
         setRunMode(kRunTest);
-        StartCleanRun();
-    } else {
-        cancel();
+        return StartCleanRun();
     }
+    cancel();
+    return StartResult::Busy;
 }
 
-void CleanRunController::bCleanClick() {
-    if (busy_) return;
+StartResult CleanRunController::bCleanClick() {
+    if (busy_) return StartResult::Busy;
     preCountTotal_ = 0;
     runMode_ = kRunCleanRequest;
-    StartCleanRun();
+    return StartCleanRun();
 }
 
 void CleanRunController::cbFastModeClick(bool checked) {

@@ -90,8 +90,9 @@ class CleanRunController {
     void setRunMode(int mode);
     StartResult StartCleanRun();
 
-    void bTestClick();   // Test, or Cancel while a run is going
-    void bCleanClick();  // ignored while Busy
+    // Test, or Cancel while a run is going (then the result is Busy).
+    StartResult bTestClick();
+    StartResult bCleanClick();  // ignored (Busy) while a run is going
     void cbFastModeClick(bool checked);
     void cancel();
     // An unattended clean (schedule, "/Auto", "/Clear", end of logon).
