@@ -105,6 +105,9 @@ void CheckTreeView::setAlwaysExpanded(bool on) {
     setItemsExpandable(!on);
     setRootIsDecorated(!on);
     setExpandsOnDoubleClick(!on);
+    // No branch arrows for nodes that cannot be collapsed anyway.
+    setStyleSheet(on ? QStringLiteral("QTreeView::branch { image: none; border-image: none; }")
+                     : QString());
     if (on && tree_) {
         for (auto* node : tree_->nodes()) node->expanded = true;
     }

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
 #include <QStyle>
@@ -212,7 +213,7 @@ QWidget* TfrmMain::createNavigation() {
         {"bTools", "Tools", kTagTools, QStyle::SP_FileDialogContentsView},
         {"bOptions", "Options", kTagOptions, QStyle::SP_FileDialogInfoView},
         {"bRegistryDefrag", "Defrag", kTagDefrag, QStyle::SP_DriveHDIcon},
-        {"bHelp", "More", kTagMore, QStyle::SP_TitleBarMenuButton},
+        {"bHelp", "More", kTagMore, QStyle::SP_DialogHelpButton},
     };
     for (const Def& d : defs) {
         QToolButton* b = addNavButton(d.name, d.caption, d.tag, d.icon);
@@ -263,8 +264,8 @@ QWidget* TfrmMain::createPanes() {
     cleanButtons->setObjectName(QStringLiteral("pCleanButtons"));
     cleanButtons->setFixedHeight(30);
     cl->addWidget(cleanButtons, 1, 0, 1, 2);
-    cl->setColumnStretch(0, 2);
-    cl->setColumnStretch(1, 3);
+    cl->setColumnStretch(0, 1);
+    cl->setColumnStretch(1, 1);
 
     gbRegistry_ = makePane("gbRegistry", "Registry", kTagRegistry);
     tvRegistry_ = new CheckTreeView(gbRegistry_);
@@ -288,8 +289,8 @@ QWidget* TfrmMain::createPanes() {
     regButtons->setObjectName(QStringLiteral("pRegistryButtons"));
     regButtons->setFixedHeight(30);
     rl->addWidget(regButtons, 1, 0, 1, 2);
-    rl->setColumnStretch(0, 2);
-    rl->setColumnStretch(1, 3);
+    rl->setColumnStretch(0, 1);
+    rl->setColumnStretch(1, 1);
 
     gbTools_ = makePane("gbTools", "Tools", kTagTools);
     auto* tl = new QVBoxLayout(gbTools_);
@@ -331,6 +332,9 @@ void TfrmMain::openWebPage(std::string_view url) {
 bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
     if (watched == pTitle_ && event->type() == QEvent::MouseButtonPress) {
         // The update link handles its own clicks; the rest of the bar is the home page.
+        QPoint pos = static_cast<QMouseEvent*>(event)->position().toPoint();
+        QWidget* child = pTitle_->childAt(pos);
+        if (child == lUpdate_ || child == iUpdate_) return false;
         openWebPage(kHomePage);
         return true;
     }
