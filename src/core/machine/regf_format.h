@@ -178,30 +178,34 @@ struct Utf16Reader {
 struct NameInfo {
     size_t units = 0;    // UTF-16 code units
     bool latin1 = true;  // every unit fits one byte: stored compressed
-    // The first eight upper-cased units, big-endian, zero padded: orders most
-    // names without looking at them again.
-    uint64_t prefixHigh = 0, prefixLow = 0;
     size_t storedBytes() const { return latin1 ? units : units * 2; }
 };
 
-inline void addToPrefix(NameInfo& info, size_t index, uint16_t unit) {
-    if (index < 4)
-        info.prefixHigh |= uint64_t(upcaseUnit(unit)) << (48 - 16 * index);
-    else if (index < 8)
-        info.prefixLow |= uint64_t(upcaseUnit(unit)) << (48 - 16 * (index - 4));
-}
-
-inline NameInfo measureName(std::string_view s) {
+// Measures a name. With sortKey, also appends the name's upper-cased UTF-16
+// units big-endian, so that memcmp on sort keys orders names as the registry does.
+inline NameInfo measureName(std::string_view s, std::string* sortKey = nullptr) {
     NameInfo info;
     size_t i = 0;
-    for (; i < s.size() && uint8_t(s[i]) < 0x80; ++i)
-        if (i < 8) addToPrefix(info, i, uint8_t(s[i]));
+    while (i < s.size() && uint8_t(s[i]) < 0x80) ++i;
     info.units = i;
+    if (sortKey) {
+        size_t at = sortKey->size();
+        sortKey->resize(at + 2 * i);
+        char* k = sortKey->data() + at;
+        for (size_t j = 0; j < i; ++j) {
+            k[2 * j] = 0;
+            k[2 * j + 1] = char(upcaseUnit(uint8_t(s[j])));
+        }
+    }
     if (i == s.size()) return info;
     Utf16Reader r(s.substr(i));
     for (uint16_t u; r.next(u); ++info.units) {
-        addToPrefix(info, info.units, u);
         if (u > 0xFF) info.latin1 = false;
+        if (sortKey) {
+            uint16_t up = upcaseUnit(u);
+            sortKey->push_back(char(up >> 8));
+            sortKey->push_back(char(up & 0xFF));
+        }
     }
     return info;
 }

@@ -11,7 +11,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <numeric>
+#include <span>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
@@ -119,13 +119,14 @@ class HiveBuilder {
         : out_(out),
           defaultTime_(options.timestamp ? options.timestamp : nowFiletime()),
           embeddedName_(options.embeddedName),
-          slots_(kMaxDepth + 2) {}
+          slots_(kMaxDepth + 2),
+          sortKeys_(kMaxDepth + 3) {}
 
     bool build(const RegTreeKey& root, std::string& error) {
         if (!out_.extend(kBaseBlockSize)) return fail(error, "out of memory");
-        uint32_t hash = 0;
-        uint32_t rootCell = writeKey(root, kNone, 0, hash);
-        if (rootCell == kNone) return fail(error, error_);
+        KeySlot rootSlot{};
+        if (!writeKey(root, kNone, 0, rootSlot)) return fail(error, error_);
+        uint32_t rootCell = rootSlot.cell;
         closeTail(cur_, curEnd_);
         for (const auto& sk : sks_) put32(data(sk.cell) + kSkRefCount, sk.refs);
         writeBaseBlock(rootCell);
@@ -137,9 +138,42 @@ class HiveBuilder {
         uint32_t cell;
         uint32_t refs;
     };
-    struct Slot {  // a subkey and the prefix it sorts by
-        uint64_t high, low;
+    // A name's place in a sort-key arena, with its first eight units inline so
+    // that most comparisons need not look further.
+    struct SortName {
+        uint64_t high = 0, low = 0;
+        uint32_t offset = 0, bytes = 0;
+
+        static SortName at(const std::string& arena, size_t offset) {
+            SortName n{0, 0, uint32_t(offset), uint32_t(arena.size() - offset)};
+            for (uint32_t i = 0; i < std::min<uint32_t>(n.bytes, 16); ++i) {
+                uint64_t byte = uint8_t(arena[offset + i]);
+                (i < 8 ? n.high : n.low) |= byte << (56 - 8 * (i % 8));
+            }
+            return n;
+        }
+        int compare(const SortName& other, const std::string& arena) const {
+            if (high != other.high) return high < other.high ? -1 : 1;
+            if (low != other.low) return low < other.low ? -1 : 1;
+            int c = std::memcmp(arena.data() + offset, arena.data() + other.offset,
+                                std::min(bytes, other.bytes));
+            if (c) return c;
+            return bytes < other.bytes ? -1 : (bytes > other.bytes ? 1 : 0);
+        }
+    };
+    struct KeySlot {  // a written subkey, with what its parent's nk and index need
+        SortName sort;
         const RegTreeKey* key;
+        uint32_t cell, hash;
+        uint32_t classBytes, nameBytes;
+    };
+    struct ValueSlot {
+        SortName sort;
+        const std::string* name;
+    };
+    struct KeyMaxima {  // the nk fields that sum up a key's subkeys and values
+        uint32_t name = 0, className = 0, valueName = 0, valueData = 0;
+        bool symLink = false;
     };
 
     static bool fail(std::string& error, std::string message) {
@@ -261,186 +295,60 @@ class HiveBuilder {
         return db;
     }
 
-    uint32_t writeValue(const RegValue& v, const NameInfo& name) {
+    // Writes one value (vk, then its data) and notes its name for the duplicate check.
+    uint32_t writeValue(const RegValue& v, KeyMaxima& max) {
+        size_t keyAt = valueSortKeys_.size();
+        NameInfo name = measureName(v.name, &valueSortKeys_);
+        if (name.units > kMaxValueNameChars)
+            return failKey("value name longer than 16383 characters");
+        size_t size = v.data.size();
+        if (size > kMaxDataSize) return failKey("value data too large: \"" + v.name + "\"");
+        max.valueName = std::max(max.valueName, uint32_t(name.units * 2));
+        max.valueData = std::max(max.valueData, uint32_t(size));
+        if (v.type == REG_LINK && compareNames(v.name, "SymbolicLinkValue") == 0)
+            max.symLink = true;
+        valueSlots_.push_back({SortName::at(valueSortKeys_, keyAt), &v.name});
+
         uint32_t vk = alloc(kVkName + name.storedBytes());
-        if (vk == kNone) return kNone;
+        if (vk == kNone) return tooLarge();
         uint8_t* p = data(vk);
         std::memcpy(p, "vk", 2);
         put16(p + kVkNameLen, uint16_t(name.storedBytes()));
         put32(p + kVkType, v.type);
         put16(p + kVkFlags, name.latin1 ? kValueCompName : 0);
         writeName(p + kVkName, v.name, name.latin1);
-        size_t size = v.data.size();
         if (size <= kMaxInlineData) {
             put32(p + kVkDataSize, uint32_t(size) | kDataInline);
             if (size) std::memcpy(p + kVkDataOffset, v.data.data(), size);
             return vk;
         }
         uint32_t cell = writeData(v.data);
-        if (cell == kNone) return kNone;
+        if (cell == kNone) return tooLarge();
         p = data(vk);
         put32(p + kVkDataSize, uint32_t(size));
         put32(p + kVkDataOffset, cell);
         return vk;
     }
 
-    // Checks the key's values and works out the nk maxima; fills valueNames_.
-    bool checkValues(const RegTreeKey& key, uint32_t& maxNameBytes, uint32_t& maxDataBytes,
-                     bool& symLink) {
-        valueNames_.clear();
-        const auto& values = key.values;
-        for (size_t i = 0; i < values.size(); ++i) {
-            if (i + 2 < values.size()) {
-                __builtin_prefetch(values[i + 2].name.data());
-                __builtin_prefetch(values[i + 2].data.data());
-            }
-            const RegValue& v = values[i];
-            NameInfo info = measureName(v.name);
-            if (info.units > kMaxValueNameChars) {
-                failKey("value name longer than 16383 characters");
-                return false;
-            }
-            if (v.data.size() > kMaxDataSize) {
-                failKey("value data too large: \"" + v.name + "\"");
-                return false;
-            }
-            maxNameBytes = std::max(maxNameBytes, uint32_t(info.units * 2));
-            maxDataBytes = std::max(maxDataBytes, uint32_t(v.data.size()));
-            if (v.type == REG_LINK && compareNames(v.name, "SymbolicLinkValue") == 0)
-                symLink = true;
-            valueNames_.push_back(info);
-        }
-        size_t n = key.values.size();
-        auto cmp = [&](size_t a, size_t b) {
-            const NameInfo &x = valueNames_[a], &y = valueNames_[b];
-            if (x.prefixHigh != y.prefixHigh) return x.prefixHigh < y.prefixHigh ? -1 : 1;
-            if (x.prefixLow != y.prefixLow) return x.prefixLow < y.prefixLow ? -1 : 1;
-            return compareNames(values[a].name, values[b].name);
-        };
-        bool duplicate = false;
-        if (n <= 8) {
-            for (size_t a = 0; a < n && !duplicate; ++a)
-                for (size_t b = a + 1; b < n && !duplicate; ++b) duplicate = cmp(a, b) == 0;
-        } else {
-            valueOrder_.resize(n);
-            std::iota(valueOrder_.begin(), valueOrder_.end(), 0u);
-            std::sort(valueOrder_.begin(), valueOrder_.end(),
-                      [&](uint32_t a, uint32_t b) { return cmp(a, b) < 0; });
-            for (size_t i = 1; i < n && !duplicate; ++i)
-                duplicate = cmp(valueOrder_[i - 1], valueOrder_[i]) == 0;
-        }
-        if (duplicate) failKey("duplicate value names");
-        return !duplicate;
-    }
-
-    // Measures the subkeys and puts them in registry order into `slots`; false
-    // on duplicates. Prefetching hides most of the cost of visiting wide keys.
-    bool sortSubkeys(const RegTreeKey& key, std::vector<Slot>& slots, uint32_t& maxName,
-                     uint32_t& maxClass) {
-        const auto& subs = key.subkeys;
-        size_t n = subs.size();
-        slots.clear();
-        for (size_t i = 0; i < n; ++i) {
-            if (i + 8 < n) __builtin_prefetch(subs[i + 8].get());
-            if (i + 4 < n) __builtin_prefetch(subs[i + 4]->name.data());
-            const RegTreeKey& sub = *subs[i];
-            NameInfo info = measureName(sub.name);
-            slots.push_back({info.prefixHigh, info.prefixLow, &sub});
-            maxName = std::max(maxName, uint32_t(std::min<size_t>(info.units, 0xFFFF) * 2));
-            if (!sub.className.empty()) {
-                size_t units = measureName(sub.className).units;
-                maxClass = std::max(maxClass, uint32_t(std::min<size_t>(units, 0xFFFF) * 2));
-            }
-        }
-        auto cmp = [&](const Slot& a, const Slot& b) {
-            if (a.high != b.high) return a.high < b.high ? -1 : 1;
-            if (a.low != b.low) return a.low < b.low ? -1 : 1;
-            return compareNames(a.key->name, b.key->name);
-        };
+    // Sorts unless already in order; returns the second of two equal names or null.
+    template <typename Slot>
+    static const Slot* sortFindDuplicate(std::span<Slot> slots, const std::string& arena) {
+        auto cmp = [&](const Slot& a, const Slot& b) { return a.sort.compare(b.sort, arena); };
         bool sorted = true;
-        for (size_t i = 1; i < n && sorted; ++i) sorted = cmp(slots[i - 1], slots[i]) < 0;
-        if (sorted) return true;
+        for (size_t i = 1; i < slots.size() && sorted; ++i)
+            sorted = cmp(slots[i - 1], slots[i]) < 0;
+        if (sorted) return nullptr;
         std::sort(slots.begin(), slots.end(),
                   [&](const Slot& a, const Slot& b) { return cmp(a, b) < 0; });
-        for (size_t i = 1; i < n; ++i)
-            if (cmp(slots[i - 1], slots[i]) == 0) {
-                failKey("duplicate subkey \"" + slots[i].key->name + "\"");
-                return false;
-            }
-        return true;
+        for (size_t i = 1; i < slots.size(); ++i)
+            if (cmp(slots[i - 1], slots[i]) == 0) return &slots[i];
+        return nullptr;
     }
 
-    uint32_t writeKey(const RegTreeKey& key, uint32_t parent, uint32_t depth, uint32_t& hash) {
-        struct Pop {
-            std::vector<const RegTreeKey*>& s;
-            ~Pop() { s.pop_back(); }
-        } pop{stack_};
-        stack_.push_back(&key);
-        if (depth > kMaxDepth) return failKey("key tree deeper than 512 levels");
-        // A root key always has a name; readers such as libregf reject a nameless one.
-        std::string_view keyName =
-            depth == 0 && key.name.empty() ? std::string_view("ROOT") : std::string_view(key.name);
-        NameInfo name = measureName(keyName);
-        if (name.units > kMaxKeyNameChars) return failKey("key name longer than 255 characters");
-        if (keyName.find('\\') != std::string_view::npos) return failKey("key name contains '\\'");
-        if (name.units == 0) return failKey("empty key name");
-        NameInfo cls = measureName(key.className);
-        if (cls.units * 2 > 0xFFFF) return failKey("class name too long");
-
-        uint32_t maxName = 0, maxClass = 0, maxValueName = 0, maxValueData = 0;
-        bool symLink = false;
-        std::vector<Slot>& slots = slots_[depth];
-        if (!sortSubkeys(key, slots, maxName, maxClass)) return kNone;
-        if (!checkValues(key, maxValueName, maxValueData, symLink)) return kNone;
-
-        uint32_t nk = alloc(kNkName + name.storedBytes());
-        if (nk == kNone) return tooLarge();
-        uint8_t* p = data(nk);
-        std::memcpy(p, "nk", 2);
-        uint16_t flags = name.latin1 ? kKeyCompName : 0;
-        if (depth == 0) flags |= kKeyHiveEntry | kKeyNoDelete;
-        if (symLink) flags |= kKeySymLink;
-        put16(p + kNkFlags, flags);
-        put64(p + kNkTimestamp, uint64_t(key.lastWrite ? key.lastWrite : defaultTime_));
-        put32(p + kNkParent, parent);
-        put32(p + kNkSubkeyCount, uint32_t(key.subkeys.size()));
-        put32(p + kNkSubkeyList, kNone);
-        put32(p + kNkVolatileList, kNone);
-        put32(p + kNkValueCount, uint32_t(key.values.size()));
-        put32(p + kNkValueList, kNone);
-        put32(p + kNkClass, kNone);
-        put32(p + kNkMaxNameLen, maxName);
-        put32(p + kNkMaxClassLen, maxClass);
-        put32(p + kNkMaxValueNameLen, maxValueName);
-        put32(p + kNkMaxValueDataLen, maxValueData);
-        put16(p + kNkNameLen, uint16_t(name.storedBytes()));
-        hash = writeName(p + kNkName, keyName, name.latin1);
-
-        uint32_t sk = securityCell(key.securityDescriptor);
-        if (sk == kNone) return kNone;
-        put32(data(nk) + kNkSecurity, sk);
-
-        if (cls.units) {
-            uint32_t c = alloc(cls.units * 2);
-            if (c == kNone) return tooLarge();
-            writeName(data(c), key.className, false);
-            put32(data(nk) + kNkClass, c);
-            put16(data(nk) + kNkClassLen, uint16_t(cls.units * 2));
-        }
-
-        if (size_t n = key.values.size()) {
-            uint32_t list = alloc(4 * uint64_t(n));
-            if (list == kNone) return tooLarge();
-            put32(data(nk) + kNkValueList, list);
-            for (size_t i = 0; i < n; ++i) {
-                uint32_t vk = writeValue(key.values[i], valueNames_[i]);
-                if (vk == kNone) return tooLarge();
-                put32(data(list) + 4 * i, vk);
-            }
-        }
-
+    // Builds the subkey index over the written subkeys: one "lh" leaf, or an
+    // "ri" root over several leaves for wide keys.
+    uint32_t writeSubkeyIndex(std::span<const KeySlot> slots) {
         size_t n = slots.size();
-        if (n == 0) return nk;
         auto leaves = uint32_t((n + kLeafMax - 1) / kLeafMax);
         auto perLeaf = uint32_t((n + leaves - 1) / leaves);
         uint32_t index = kNone;
@@ -450,35 +358,136 @@ class HiveBuilder {
             std::memcpy(data(index), "ri", 2);
             put16(data(index) + 2, uint16_t(leaves));
         }
-        uint32_t firstLeaf = kNone;
         for (uint32_t l = 0; l < leaves; ++l) {
-            uint32_t count = std::min<uint32_t>(perLeaf, uint32_t(n - size_t(l) * perLeaf));
+            size_t first = size_t(l) * perLeaf;
+            size_t count = std::min<size_t>(perLeaf, n - first);
             uint32_t leaf = alloc(4 + 8 * uint64_t(count));
             if (leaf == kNone) return tooLarge();
-            std::memcpy(data(leaf), "lh", 2);
-            put16(data(leaf) + 2, uint16_t(count));
-            if (index != kNone) put32(data(index) + 4 + 4 * l, leaf);
-            if (l == 0) firstLeaf = leaf;
+            uint8_t* p = data(leaf);
+            std::memcpy(p, "lh", 2);
+            put16(p + 2, uint16_t(count));
+            for (size_t i = 0; i < count; ++i) {
+                put32(p + 4 + 8 * i, slots[first + i].cell);
+                put32(p + 8 + 8 * i, slots[first + i].hash);
+            }
+            if (index == kNone) return leaf;
+            put32(data(index) + 4 + 4 * l, leaf);
         }
-        put32(data(nk) + kNkSubkeyList, index != kNone ? index : firstLeaf);
+        return index;
+    }
 
-        for (size_t i = 0; i < n; ++i) {
-            uint32_t childHash = 0;
-            if (i + 2 < n) __builtin_prefetch(slots[i + 2].key);
-            if (i + 1 < n) {
-                const RegTreeKey& next = *slots[i + 1].key;
+    template <typename T>
+    static void prefetchObject(const T* object) {
+        for (size_t line = 0; line < sizeof(T); line += 64)
+            __builtin_prefetch(reinterpret_cast<const char*>(object) + line);
+    }
+
+    // Writes a key and everything below it in tree order; the subkey index comes
+    // last, once the subkeys' cells and names are known, so that every key is
+    // visited once.
+    bool writeKey(const RegTreeKey& key, uint32_t parent, uint32_t depth, KeySlot& result) {
+        struct Pop {
+            std::vector<const RegTreeKey*>& s;
+            ~Pop() { s.pop_back(); }
+        } pop{stack_};
+        stack_.push_back(&key);
+        if (depth > kMaxDepth) return failKey("key tree deeper than 512 levels") != kNone;
+        // A root key always has a name; readers such as libregf reject a nameless one.
+        std::string_view keyName =
+            depth == 0 && key.name.empty() ? std::string_view("ROOT") : std::string_view(key.name);
+        std::string& sortKeys = sortKeys_[depth];
+        size_t keyAt = sortKeys.size();
+        NameInfo name = measureName(keyName, &sortKeys);
+        auto fail = [&](std::string message) { return failKey(std::move(message)) != kNone; };
+        if (name.units > kMaxKeyNameChars) return fail("key name longer than 255 characters");
+        if (keyName.find('\\') != std::string_view::npos) return fail("key name contains '\\'");
+        if (name.units == 0) return fail("empty key name");
+        NameInfo cls = measureName(key.className);
+        if (cls.units * 2 > 0xFFFF) return fail("class name too long");
+
+        uint32_t nk = alloc(kNkName + name.storedBytes());
+        if (nk == kNone) return tooLarge() != kNone;
+        uint8_t* p = data(nk);
+        std::memcpy(p, "nk", 2);
+        put64(p + kNkTimestamp, uint64_t(key.lastWrite ? key.lastWrite : defaultTime_));
+        put32(p + kNkParent, parent);
+        put32(p + kNkSubkeyCount, uint32_t(key.subkeys.size()));
+        put32(p + kNkSubkeyList, kNone);
+        put32(p + kNkVolatileList, kNone);
+        put32(p + kNkValueCount, uint32_t(key.values.size()));
+        put32(p + kNkValueList, kNone);
+        put32(p + kNkClass, kNone);
+        put16(p + kNkNameLen, uint16_t(name.storedBytes()));
+        uint32_t hash = writeName(p + kNkName, keyName, name.latin1);
+        result = {SortName::at(sortKeys, keyAt), &key, nk, hash, uint32_t(cls.units * 2),
+                  uint32_t(name.units * 2)};
+
+        uint32_t sk = securityCell(key.securityDescriptor);
+        if (sk == kNone) return false;
+        put32(data(nk) + kNkSecurity, sk);
+
+        if (cls.units) {
+            uint32_t c = alloc(cls.units * 2);
+            if (c == kNone) return tooLarge() != kNone;
+            writeName(data(c), key.className, false);
+            put32(data(nk) + kNkClass, c);
+            put16(data(nk) + kNkClassLen, uint16_t(cls.units * 2));
+        }
+
+        KeyMaxima max;
+        if (size_t n = key.values.size()) {
+            uint32_t list = alloc(4 * uint64_t(n));
+            if (list == kNone) return tooLarge() != kNone;
+            put32(data(nk) + kNkValueList, list);
+            valueSlots_.clear();
+            valueSortKeys_.clear();
+            for (size_t i = 0; i < n; ++i) {
+                if (i + 4 < n) __builtin_prefetch(&key.values[i + 4]);
+                if (i + 2 < n) {
+                    __builtin_prefetch(key.values[i + 2].name.data());
+                    __builtin_prefetch(key.values[i + 2].data.data());
+                }
+                uint32_t vk = writeValue(key.values[i], max);
+                if (vk == kNone) return false;
+                put32(data(list) + 4 * i, vk);
+            }
+            if (sortFindDuplicate(std::span(valueSlots_), valueSortKeys_))
+                return fail("duplicate value names");
+        }
+
+        std::vector<KeySlot>& slots = slots_[depth];
+        slots.resize(key.subkeys.size());
+        sortKeys_[depth + 1].clear();
+        for (size_t i = 0; i < slots.size(); ++i) {
+            if (i + 1 < slots.size()) {
+                const RegTreeKey& next = *key.subkeys[i + 1];
                 __builtin_prefetch(next.name.data());
                 __builtin_prefetch(next.values.data());
                 __builtin_prefetch(next.subkeys.data());
             }
-            uint32_t child = writeKey(*slots[i].key, nk, depth + 1, childHash);
-            if (child == kNone) return kNone;
-            uint32_t leaf = index != kNone ? get32(data(index) + 4 + 4 * (i / perLeaf)) : firstLeaf;
-            uint8_t* entry = data(leaf) + 4 + 8 * (i % perLeaf);
-            put32(entry, child);
-            put32(entry + 4, childHash);
+            if (i + 3 < slots.size()) prefetchObject(key.subkeys[i + 3].get());
+            if (!writeKey(*key.subkeys[i], nk, depth + 1, slots[i])) return false;
+            max.name = std::max(max.name, slots[i].nameBytes);
+            max.className = std::max(max.className, slots[i].classBytes);
         }
-        return nk;
+        if (!slots.empty()) {
+            if (const KeySlot* dup = sortFindDuplicate(std::span(slots), sortKeys_[depth + 1]))
+                return fail("duplicate subkey \"" + dup->key->name + "\"");
+            uint32_t index = writeSubkeyIndex(slots);
+            if (index == kNone) return false;
+            put32(data(nk) + kNkSubkeyList, index);
+        }
+
+        p = data(nk);
+        uint16_t flags = name.latin1 ? kKeyCompName : 0;
+        if (depth == 0) flags |= kKeyHiveEntry | kKeyNoDelete;
+        if (max.symLink) flags |= kKeySymLink;
+        put16(p + kNkFlags, flags);
+        put32(p + kNkMaxNameLen, max.name);
+        put32(p + kNkMaxClassLen, max.className);
+        put32(p + kNkMaxValueNameLen, max.valueName);
+        put32(p + kNkMaxValueDataLen, max.valueData);
+        return true;
     }
 
     void writeBaseBlock(uint32_t rootCell) {
@@ -516,9 +525,10 @@ class HiveBuilder {
     std::vector<Security> sks_;
     std::unordered_map<std::string_view, size_t> skIndex_;  // descriptor bytes -> sks_ index
     size_t defaultSk_ = SIZE_MAX;
-    std::vector<std::vector<Slot>> slots_;  // subkeys in order, one scratch list per depth
-    std::vector<NameInfo> valueNames_;
-    std::vector<uint32_t> valueOrder_;
+    std::vector<std::vector<KeySlot>> slots_;  // written subkeys, one scratch list per depth
+    std::vector<std::string> sortKeys_;        // sort keys of the names at each depth
+    std::vector<ValueSlot> valueSlots_;
+    std::string valueSortKeys_;
     std::vector<const RegTreeKey*> stack_;
     std::string error_;
     bool outOfMemory_ = false;
