@@ -89,16 +89,10 @@ uint32_t utf16Length(std::string_view s) {
     return n;
 }
 
-uint32_t toType(hive_type t) {
-    uint32_t v;
-    std::memcpy(&v, &t, sizeof v);
-    return v;
-}
-
-hive_type fromType(uint32_t v) {
-    hive_type t;
-    std::memcpy(&t, &v, sizeof t);
-    return t;
+// Windows types run past hivex's enum (0x12345, 0xFFFF0001 ...); they travel as
+// plain numbers and only their storage is hivex's.
+hive_type* typeSlot(uint32_t& t) {
+    return reinterpret_cast<hive_type*>(&t);
 }
 
 int64_t cellSize(const uint8_t* p) {
@@ -280,9 +274,8 @@ std::shared_ptr<NameList> Hive::readValues(HiveNode node) {
     if (!vals) return list;
     for (size_t i = 0; vals.get()[i]; ++i) {
         hive_value_h v = vals.get()[i];
-        hive_type t;
         size_t len = 0;
-        if (hivex_value_type(h_, v, &t, &len) != 0) continue;
+        if (hivex_value_type(h_, v, nullptr, &len) != 0) continue;
         CPtr<char> name(hivex_value_key(h_, v));
         if (!name) continue;
         list->names.emplace_back(name.get());
@@ -351,14 +344,14 @@ bool Hive::originalValueSafe(size_t ref) {
 }
 
 std::optional<RegValue> Hive::readValue(HiveNode node, size_t ref, std::string name) {
-    hive_type t;
+    uint32_t type = 0;
     size_t len = 0;
-    if (hivex_value_type(h_, ref, &t, &len) != 0) return std::nullopt;
-    RegValue out{std::move(name), toType(t), {}};
+    if (hivex_value_type(h_, ref, typeSlot(type), &len) != 0) return std::nullopt;
+    RegValue out{std::move(name), type, {}};
     if (len == 0) return out;  // hivex cannot read an empty value stored without a cell
     bool ours = created_.count(node) || rewritten_.count(node);
     if (!ours && !originalValueSafe(ref)) return std::nullopt;
-    CPtr<char> data(hivex_value_value(h_, ref, &t, &len));
+    CPtr<char> data(hivex_value_value(h_, ref, typeSlot(type), &len));
     if (!data) return std::nullopt;
     auto* p = reinterpret_cast<const uint8_t*>(data.get());
     out.data.assign(p, p + len);
@@ -525,8 +518,11 @@ bool Hive::rewriteValues(HiveNode node, std::vector<RegValue>& list) {
         if (!validName(v.name) || utf16Length(v.name) > regf::kMaxValueNameChars ||
             v.data.size() > kHiveMaxValueData)
             return false;
-        set.push_back(hive_set_value{v.name.data(), fromType(v.type), v.data.size(),
-                                     reinterpret_cast<char*>(v.data.data())});
+        hive_set_value& s = set.emplace_back();
+        s.key = v.name.data();
+        std::memcpy(&s.t, &v.type, sizeof s.t);
+        s.len = v.data.size();
+        s.value = reinterpret_cast<char*>(v.data.data());
     }
     int r = hivex_node_set_values(h_, node, set.size(), set.data(), 0);
     changed(0);
