@@ -1,5 +1,7 @@
 #include "core/main_lifecycle.h"
 
+#include <optional>
+
 #include "core/machine/machine.h"
 #include "core/messages.h"
 
@@ -100,10 +102,9 @@ void MainLifecycle::onClose() {
     closed_ = true;
     closeFailures_ = 0;
     MainModel& m = model_;
-    unsigned step = 0;
-    // Each step on its own: whatever one of them throws, the rest still runs.
-    auto guarded = [&](auto&& fn) {
-        ++step;
+    // Every call on its own: whatever one of them throws, the rest still runs
+    // and the failure is remembered under its step number.
+    auto attempt = [this](int step, auto&& fn) {
         try {
             fn();
         } catch (...) {
@@ -111,40 +112,41 @@ void MainLifecycle::onClose() {
         }
     };
 
-    guarded([&] {
-        bool cleaning = view_.cleanInProgress();
-        bool scanning = view_.scanInProgress();
-        std::exception_ptr first;
-        if (cleaning) try {
-                view_.cancelClean();
-            } catch (...) {
-                first = std::current_exception();
-            }
-        if (scanning) view_.cancelScan();
-        if (first) std::rethrow_exception(first);
+    attempt(1, [&] {
+        if (view_.cleanInProgress()) view_.cancelClean();
     });
-    guarded([&] { view_.releaseJobList(); });
-    guarded([&] {
-        view_.storeTreeState();
-        copyExpansion(m.sectionTree, m.cleanTree, m.Settings.FirstNodeExpand);
+    attempt(1, [&] {
+        if (view_.scanInProgress()) view_.cancelScan();
     });
-    guarded([&] {
-        WindowPlacement placement = view_.windowPlacement();
-        SaveSettings(machine_, m.Settings, &m.cleanTree, &m.sectionTree, &placement);
+    attempt(2, [&] { view_.releaseJobList(); });
+    attempt(3, [&] { view_.storeTreeState(); });
+    attempt(3, [&] { copyExpansion(m.sectionTree, m.cleanTree, m.Settings.FirstNodeExpand); });
+    attempt(4, [&] {
+        // Without a readable placement the settings are still saved; the
+        // stored window entries then stay as they were.
+        std::optional<WindowPlacement> placement;
+        try {
+            placement = view_.windowPlacement();
+        } catch (...) {
+            closeFailures_ |= 1u << 3;
+        }
+        SaveSettings(machine_, m.Settings, &m.cleanTree, &m.sectionTree,
+                     placement ? &*placement : nullptr);
     });
-    guarded([&] {
+    attempt(5, [&] {
         if (!m.Settings.EnableHotkey) return;
         view_.unregisterHotkey();
-        if (m.flags.BrowsersHidden) {
-            view_.showHiddenBrowsers();
-            m.flags.BrowsersHidden = false;
-        }
     });
-    guarded([&] {
+    attempt(5, [&] {
+        if (!m.Settings.EnableHotkey || !m.flags.BrowsersHidden) return;
+        view_.showHiddenBrowsers();
+        m.flags.BrowsersHidden = false;
+    });
+    attempt(6, [&] {
         m.Settings.IgnoreValueList.clear();
         m.Settings.IgnoreKeyList.clear();
     });
-    guarded([&] { view_.deleteHiveCopies(); });
+    attempt(7, [&] { view_.deleteHiveCopies(); });
     view_.terminate();
 }
 
@@ -160,8 +162,13 @@ bool MainLifecycle::onQueryEndSession() {
         // The logon ends whatever the clean did; the settings still get saved.
     }
     try {
-        WindowPlacement placement = view_.windowPlacement();
-        SaveSettings(machine_, m.Settings, &m.cleanTree, &m.sectionTree, &placement);
+        std::optional<WindowPlacement> placement;
+        try {
+            placement = view_.windowPlacement();
+        } catch (...) {
+        }
+        SaveSettings(machine_, m.Settings, &m.cleanTree, &m.sectionTree,
+                     placement ? &*placement : nullptr);
     } catch (...) {
     }
     onClose();

@@ -37,6 +37,13 @@ StartSwitch parseStartSwitch(std::string_view firstArg) {
     return StartSwitch::None;
 }
 
+StartSwitch effectiveStartSwitch(StartSwitch sw, int versionCode) {
+    if ((sw == StartSwitch::Regdefrag || sw == StartSwitch::Regscan) &&
+        !registryAnalysisAvailable(versionCode))
+        return StartSwitch::None;
+    return sw;
+}
+
 std::string StartArgs::reportFile() const {
     if (startSwitch() != StartSwitch::Regscan) return {};
     return std::string(second());

@@ -46,6 +46,14 @@ enum class StartSwitch { None, Auto, Clear, Regdefrag, Regscan };
 // The switch named by the first argument: "/Auto" exactly, the other three in
 // any letter case. Anything else is None (an interactive start).
 StartSwitch parseStartSwitch(std::string_view firstArg);
+// The switch as it acts on this Windows: the two registry switches need
+// registry analysis and are an interactive start without it.
+StartSwitch effectiveStartSwitch(StartSwitch sw, int versionCode);
+// Switches that end the program by themselves when their job is done
+// (a front end may run them without a display).
+inline bool isUnattendedSwitch(StartSwitch sw) {
+    return sw == StartSwitch::Clear || sw == StartSwitch::Regdefrag || sw == StartSwitch::Regscan;
+}
 
 // The program's arguments once our own options are taken off the front.
 struct StartArgs {

@@ -49,6 +49,14 @@ TEST(StartSwitches, AutoIsExactTheOthersIgnoreCase) {
     EXPECT_EQ(parseStartSwitch("/Clear "), StartSwitch::None);
     EXPECT_EQ(parseStartSwitch("Clear"), StartSwitch::None);
     EXPECT_EQ(parseStartSwitch(""), StartSwitch::None);
+
+    // The registry switches need registry analysis.
+    EXPECT_EQ(effectiveStartSwitch(StartSwitch::Regscan, 1), StartSwitch::None);
+    EXPECT_EQ(effectiveStartSwitch(StartSwitch::Regdefrag, 8), StartSwitch::None);
+    EXPECT_EQ(effectiveStartSwitch(StartSwitch::Regdefrag, 9), StartSwitch::Regdefrag);
+    EXPECT_EQ(effectiveStartSwitch(StartSwitch::Clear, 1), StartSwitch::Clear);
+    EXPECT_FALSE(isUnattendedSwitch(StartSwitch::Auto));
+    EXPECT_TRUE(isUnattendedSwitch(StartSwitch::Regscan));
 }
 
 TEST(StartSwitches, OurOptionsComeOffTheFrontOnly) {
@@ -304,13 +312,24 @@ TEST_F(Lifecycle, CloseSavesAndEndsEvenWhenAStepThrows) {
     EXPECT_TRUE(view.calls.empty());
 }
 
-TEST_F(Lifecycle, CloseGoesOnWhenSavingFails) {
+TEST_F(Lifecycle, CloseSavesWithoutAPlacementAndGoesOnWhenSavingFails) {
     life.onCreate();
-    machine.files_.failCreate = true;
     view.throwIn = "windowPlacement";
     life.onClose();
     EXPECT_EQ(life.closeFailures(), 1u << 3);
     EXPECT_EQ(view.calls.back(), "terminate");
+    IniFile ini(test::readFile(machine.hostOf(machine.settingsFile())));
+    EXPECT_TRUE(ini.sectionExists("Options"));
+    EXPECT_FALSE(ini.sectionExists("Window"));
+
+    FakeView v2;
+    MainModel m2;
+    MainLifecycle l2(v2, machine, m2);
+    l2.onCreate();
+    machine.files_.failCreate = true;
+    l2.onClose();
+    EXPECT_EQ(l2.closeFailures(), 0u);  // a failed write is not reported
+    EXPECT_EQ(v2.calls.back(), "terminate");
 }
 
 TEST_F(Lifecycle, EndOfLogonCleansWaitsSavesAndCloses) {
