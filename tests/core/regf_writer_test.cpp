@@ -118,7 +118,7 @@ void expectRoundTrip(const RegTreeKey& root, const fs::path& file) {
 // Random trees with every value type and size class, non-ASCII names and classes.
 class TreeMaker {
   public:
-    explicit TreeMaker(unsigned seed) : rng_(seed) {}
+    explicit TreeMaker(unsigned seed, bool bigData = true) : rng_(seed), bigData_(bigData) {}
 
     std::unique_ptr<RegTreeKey> make(int depth, int maxWidth) {
         auto root = std::make_unique<RegTreeKey>();
@@ -139,8 +139,7 @@ class TreeMaker {
 
     std::vector<uint8_t> data() {
         static const size_t sizes[] = {0, 1, 4, 5, 64, 16344, 16345, 100 * 1024};
-        size_t n = sizes[pick(6)];
-        if (pick(40) == 0) n = sizes[6 + pick(2)];
+        size_t n = pick(20) || !bigData_ ? sizes[pick(5)] : sizes[5 + pick(3)];
         std::vector<uint8_t> d(n);
         for (auto& b : d) b = uint8_t(rng_());
         return d;
@@ -167,6 +166,7 @@ class TreeMaker {
     }
 
     std::mt19937 rng_;
+    bool bigData_;
     int serial_ = 0;
 };
 
@@ -257,7 +257,8 @@ TEST(RegfWriterTest, SubkeysAreStoredInRegistryOrderWithHashes) {
 
 TEST(RegfWriterTest, ExternalReadersSeeEveryKey) {
     test::TempDir dir;
-    auto tree = TreeMaker(11).make(4, 7);
+    auto tree = TreeMaker(11, false).make(4, 7);  // little data: the tools dump all of it
+    tree->setValue("big", REG_BINARY, std::vector<uint8_t>(100 * 1024, 0x5A));
     RegTreeKey* wide = tree->find("Wide", true);
     for (int i = 0; i < 700; ++i) wide->child("w" + std::to_string(i), true);
     fs::path file = dir.path() / "peers.hiv";

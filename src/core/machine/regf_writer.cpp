@@ -123,9 +123,9 @@ class HiveBuilder {
           sortKeys_(kMaxDepth + 3) {}
 
     bool build(const RegTreeKey& root, std::string& error) {
-        if (!out_.extend(kBaseBlockSize)) return fail(error, "out of memory");
+        if (!out_.extend(kBaseBlockSize)) return report(error, "out of memory");
         KeySlot rootSlot{};
-        if (!writeKey(root, kNone, 0, rootSlot)) return fail(error, error_);
+        if (!writeKey(root, kNone, 0, rootSlot)) return report(error, error_);
         uint32_t rootCell = rootSlot.cell;
         closeTail(cur_, curEnd_);
         for (const auto& sk : sks_) put32(data(sk.cell) + kSkRefCount, sk.refs);
@@ -176,10 +176,11 @@ class HiveBuilder {
         bool symLink = false;
     };
 
-    static bool fail(std::string& error, std::string message) {
+    static bool report(std::string& error, std::string message) {
         error = std::move(message);
         return false;
     }
+    // Records what is wrong and where; returns kNone for the cell-returning steps.
     uint32_t failKey(std::string message) {
         std::string path;
         for (size_t i = 1; i < stack_.size(); ++i) path += (i > 1 ? "\\" : "") + stack_[i]->name;
@@ -187,9 +188,14 @@ class HiveBuilder {
         return kNone;
     }
 
-    uint32_t tooLarge() {
-        return failKey(outOfMemory_ ? "out of memory" : "hive would grow beyond 2 GB");
+    bool fail(std::string message) {
+        failKey(std::move(message));
+        return false;
     }
+    std::string tooLargeMessage() const {
+        return outOfMemory_ ? "out of memory" : "hive would grow beyond 2 GB";
+    }
+    uint32_t tooLarge() { return failKey(tooLargeMessage()); }
 
     uint8_t* cellAt(uint32_t off) { return out_.data() + kBaseBlockSize + off; }
     uint8_t* data(uint32_t off) { return cellAt(off) + 4; }
@@ -297,6 +303,9 @@ class HiveBuilder {
 
     // Writes one value (vk, then its data) and notes its name for the duplicate check.
     uint32_t writeValue(const RegValue& v, KeyMaxima& max) {
+        // A UTF-8 byte never makes more than one UTF-16 unit, three bytes never less.
+        if (v.name.size() > 3 * kMaxValueNameChars)
+            return failKey("value name longer than 16383 characters");
         size_t keyAt = valueSortKeys_.size();
         NameInfo name = measureName(v.name, &valueSortKeys_);
         if (name.units > kMaxValueNameChars)
@@ -391,14 +400,15 @@ class HiveBuilder {
             ~Pop() { s.pop_back(); }
         } pop{stack_};
         stack_.push_back(&key);
-        if (depth > kMaxDepth) return failKey("key tree deeper than 512 levels") != kNone;
+        if (depth > kMaxDepth) return fail("key tree deeper than 512 levels");
         // A root key always has a name; readers such as libregf reject a nameless one.
         std::string_view keyName =
             depth == 0 && key.name.empty() ? std::string_view("ROOT") : std::string_view(key.name);
+        if (keyName.size() > 3 * kMaxKeyNameChars)
+            return fail("key name longer than 255 characters");
         std::string& sortKeys = sortKeys_[depth];
         size_t keyAt = sortKeys.size();
         NameInfo name = measureName(keyName, &sortKeys);
-        auto fail = [&](std::string message) { return failKey(std::move(message)) != kNone; };
         if (name.units > kMaxKeyNameChars) return fail("key name longer than 255 characters");
         if (keyName.find('\\') != std::string_view::npos) return fail("key name contains '\\'");
         if (name.units == 0) return fail("empty key name");
@@ -406,7 +416,7 @@ class HiveBuilder {
         if (cls.units * 2 > 0xFFFF) return fail("class name too long");
 
         uint32_t nk = alloc(kNkName + name.storedBytes());
-        if (nk == kNone) return tooLarge() != kNone;
+        if (nk == kNone) return fail(tooLargeMessage());
         uint8_t* p = data(nk);
         std::memcpy(p, "nk", 2);
         put64(p + kNkTimestamp, uint64_t(key.lastWrite ? key.lastWrite : defaultTime_));
@@ -428,7 +438,7 @@ class HiveBuilder {
 
         if (cls.units) {
             uint32_t c = alloc(cls.units * 2);
-            if (c == kNone) return tooLarge() != kNone;
+            if (c == kNone) return fail(tooLargeMessage());
             writeName(data(c), key.className, false);
             put32(data(nk) + kNkClass, c);
             put16(data(nk) + kNkClassLen, uint16_t(cls.units * 2));
@@ -437,12 +447,12 @@ class HiveBuilder {
         KeyMaxima max;
         if (size_t n = key.values.size()) {
             uint32_t list = alloc(4 * uint64_t(n));
-            if (list == kNone) return tooLarge() != kNone;
+            if (list == kNone) return fail(tooLargeMessage());
             put32(data(nk) + kNkValueList, list);
             valueSlots_.clear();
             valueSortKeys_.clear();
             for (size_t i = 0; i < n; ++i) {
-                if (i + 4 < n) __builtin_prefetch(&key.values[i + 4]);
+                if (i + 4 < n) prefetchObject(&key.values[i + 4]);
                 if (i + 2 < n) {
                     __builtin_prefetch(key.values[i + 2].name.data());
                     __builtin_prefetch(key.values[i + 2].data.data());
@@ -451,8 +461,8 @@ class HiveBuilder {
                 if (vk == kNone) return false;
                 put32(data(list) + 4 * i, vk);
             }
-            if (sortFindDuplicate(std::span(valueSlots_), valueSortKeys_))
-                return fail("duplicate value names");
+            if (const ValueSlot* dup = sortFindDuplicate(std::span(valueSlots_), valueSortKeys_))
+                return fail("duplicate value \"" + *dup->name + "\"");
         }
 
         std::vector<KeySlot>& slots = slots_[depth];
