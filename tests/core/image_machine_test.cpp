@@ -183,4 +183,8 @@ TEST(ImageMachineRestart, CarriesOutPendingDeletionsAndHiveReplacements) {
     }
     ImageMachine again(dir.path());
     EXPECT_TRUE(again.imageRegistry().pendingReplacements().empty());
+    RegistryKey sm(again.registry(), RootKey::LocalMachine);
+    ASSERT_TRUE(sm.openKeyReadOnly("SYSTEM\\CurrentControlSet\\Control\\Session Manager"));
+    auto pending = sm.readBinary("PendingFileRenameOperations");
+    EXPECT_TRUE(!pending || pending->size() <= 2);
 }

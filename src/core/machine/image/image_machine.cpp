@@ -352,7 +352,8 @@ std::string ImageMachine::shortcutTarget(std::string_view lnkPath) {
 
 bool ImageMachine::restart() {
     if (!registry_->commit()) return false;
-    bool ok = files_->carryOutPendingRenames();
+    // Clearing the pending list is itself a registry change that must reach the hive.
+    bool ok = files_->carryOutPendingRenames() && registry_->commit();
     auto replacements = registry_->pendingReplacements();
     if (!replacements.empty()) {
         registry_->close();
