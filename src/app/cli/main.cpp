@@ -4,8 +4,10 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "app/cli/clean_commands.h"
 #include "app/cli/cli_context.h"
 #include "app/cli/commands.h"
+#include "app/cli/regscan_commands.h"
 
 using namespace brisko::cli;
 
@@ -26,6 +28,8 @@ int main(int argc, char** argv) {
     addMachineCommands(app, ctx);
     addRegCommands(app, ctx);
     addOptionsCommand(app, ctx);
+    addCleanCommands(app, ctx);
+    addRegscanCommands(app, ctx);
 
     try {
         app.parse(argc, argv);
