@@ -1,5 +1,6 @@
 #include "app/cli/options_command.h"
 
+#include <algorithm>
 #include <charconv>
 #include <functional>
 #include <iostream>
@@ -228,13 +229,28 @@ std::string hostPath(CliContext& ctx, const std::string& winPath) {
     return p ? p->string() : std::string();
 }
 
-int runList(CliContext& ctx) {
+// The fields grouped by section, sections in the order they first appear
+// ("Options" is read in three places).
+std::vector<const Field*> bySection(const std::vector<Field>& fields, std::string_view only = {}) {
+    std::vector<std::string> order;
+    for (const auto& f : fields)
+        if (std::find(order.begin(), order.end(), f.section) == order.end())
+            order.push_back(f.section);
+    std::vector<const Field*> out;
+    for (const auto& sec : order)
+        for (const auto& f : fields)
+            if (f.section == sec && !f.hidden && (only.empty() || equalsNoCase(sec, only)))
+                out.push_back(&f);
+    return out;
+}
+
+int runList(CliContext& ctx, std::string_view only = {}) {
     Loaded l = loadAll(ctx);
     std::string host = hostPath(ctx, l.loc.fileName);
     if (ctx.json) {
         json settings = json::object();
-        for (const auto& f : l.fields)
-            if (!f.hidden) settings[f.section][f.key] = shownValue(l, f);
+        for (const Field* f : bySection(l.fields, only))
+            settings[f->section][f->key] = shownValue(l, *f);
         ctx.printJson({{"file", l.loc.fileName},
                        {"hostPath", host},
                        {"exists", l.ini.has_value()},
@@ -244,15 +260,15 @@ int runList(CliContext& ctx) {
     std::cout << "; " << l.loc.fileName << (host.empty() ? "" : " (" + host + ")") << "\n";
     if (!l.ini) std::cout << "; the file does not exist yet: every value is the default\n";
     std::string section;
-    for (const auto& f : l.fields) {
-        if (f.hidden) continue;
+    for (const Field* fp : bySection(l.fields, only)) {
+        const Field& f = *fp;
         if (f.section != section) {
             section = f.section;
             std::cout << "[" << section << "]\n";
         }
         std::cout << f.key << "=" << valueText(shownValue(l, f));
         if (l.ini && !stored(l, f))
-            std::cout << (f.screenDefault ? "  ; not stored: centred on the screen at start"
+            std::cout << (f.screenDefault ? "  ; not stored: the window's design size, centred"
                                           : "  ; not stored: default");
         std::cout << "\n";
     }
@@ -261,6 +277,15 @@ int runList(CliContext& ctx) {
 
 int runGet(CliContext& ctx, const std::string& name) {
     Loaded l = loadAll(ctx);
+    // A section name shows the whole section.
+    if (name.find('/') == std::string::npos) {
+        bool isKey = false, isSection = false;
+        for (const auto& f : l.fields) {
+            isKey = isKey || (!f.hidden && equalsNoCase(f.key, name));
+            isSection = isSection || equalsNoCase(f.section, name);
+        }
+        if (isSection && !isKey) return runList(ctx, name);
+    }
     const Field& f = resolve(l.fields, name);
     json v = shownValue(l, f);
     if (ctx.json)
