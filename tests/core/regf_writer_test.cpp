@@ -156,7 +156,7 @@ class TreeMaker {
             key.values.push_back(RegValue{name(), type, data()});
         }
         if (depth == 0) return;
-        int children = pick(maxWidth + 1);
+        int children = maxWidth / 2 + pick(maxWidth / 2 + 1);
         for (int i = 0; i < children; ++i) {
             auto child = std::make_unique<RegTreeKey>();
             child->name = name();
@@ -291,8 +291,8 @@ TEST(RegfWriterTest, BaseBlockBinsCellsAndSecurityAreWellFormed) {
                         one.begin() + long(sk) + 20 + le32(b, sk + 16));
         customSd.at(64) = 0x19;
     }
-    tree->subkeys[0]->securityDescriptor = customSd;
-    if (tree->subkeys.size() > 1) tree->subkeys[1]->securityDescriptor = customSd;
+    tree->child("Custom1", true)->securityDescriptor = customSd;
+    tree->child("Custom2", true)->child("Custom3", true)->securityDescriptor = customSd;
 
     RegfWriteOptions options;
     options.timestamp = kTime;
