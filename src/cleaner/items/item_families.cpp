@@ -1,11 +1,16 @@
 // The item families of the cleaner: each family's unit exports one add
 // function, and this list is where the table learns about it.
 #include "cleaner/clean_context.h"
+#include "cleaner/items/advanced_items.h"
+#include "cleaner/items/data_file_items.h"
+#include "cleaner/items/windows_items.h"
 
 namespace brisko {
 
 void addItemFamilies(ItemTable& table) {
-    (void)table;
+    addWindowsItems(table);
+    addAdvancedItems(table);
+    addDataFileItems(table);
 }
 
 }  // namespace brisko
