@@ -391,6 +391,25 @@ class MainWindowTest : public QObject {
         }
     }
 
+    void trayStartAndSchedule() {
+        auto m = openMachine();
+        IniFile ini;
+        ini.writeInteger("SChedule", "AutoClean", 1);
+        ini.writeInteger("SChedule", "CleanInterval", 2);
+        QVERIFY(writeIniFile(*m, LocateSettings(*m).fileName, ini));
+        TfrmMain w(*m, args({"/Auto"}));
+        QSignalSpy ended(&w, &TfrmMain::terminated);
+        showAndActivate(w);
+        // Goes to the tray and stays there, with the schedule armed.
+        QTRY_VERIFY(!w.isVisible());
+        QVERIFY(w.scheduleTimer()->isActive());
+        QCOMPARE(w.scheduleTimer()->interval(), 3600000);
+        QTest::qWait(50);
+        QCOMPARE(ended.count(), 0);
+        w.messageTarget().post(WM_SHOW_MAIN);
+        QTRY_VERIFY(w.isVisible());
+    }
+
     void messageTargetAcrossThreads() {
         auto receiver = std::make_unique<Receiver>();
         QtMessageTarget target(receiver.get());

@@ -32,6 +32,16 @@ bool unattendedSwitch(brisko::StartSwitch sw) {
            sw == StartSwitch::Regscan;
 }
 
+// Without a display the offscreen platform warns about window features it
+// lacks; that says nothing to the person reading an unattended run's output.
+QtMessageHandler previousHandler = nullptr;
+void quietOffscreenWarnings(QtMsgType type, const QMessageLogContext& context, const QString& msg) {
+    if (type == QtWarningMsg && (msg.contains(QLatin1String("This plugin does not support")) ||
+                                 msg.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR"))))
+        return;
+    if (previousHandler) previousHandler(type, context, msg);
+}
+
 void reportError(const std::string& message, bool showBox) {
     std::cerr << "brisko-cleaner: " << message << std::endl;
     if (!showBox) return;
@@ -60,8 +70,10 @@ int main(int argc, char** argv) {
     bool noDisplay = !envSet("DISPLAY") && !envSet("WAYLAND_DISPLAY");
     // Unattended runs never show a window, so they need no display at all; a
     // user who chose a platform explicitly keeps it for interactive starts.
-    if (unattended || (noDisplay && !envSet("QT_QPA_PLATFORM")))
+    if (unattended || (noDisplay && !envSet("QT_QPA_PLATFORM"))) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
+        previousHandler = qInstallMessageHandler(quietOffscreenWarnings);
+    }
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Brisko Cleaner"));
