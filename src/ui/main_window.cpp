@@ -4,18 +4,15 @@
 #include <QCloseEvent>
 #include <QCursor>
 #include <QFrame>
-#include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLayout>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
-#include <QPainter>
 #include <QScreen>
-#include <QStyle>
 #include <QTimer>
 #include <QToolButton>
-#include <QVBoxLayout>
 #include <array>
 #include <iostream>
 
@@ -35,66 +32,10 @@ QString qs(std::string_view s) {
 
 // The Boss Key's identifier; on Windows the value of the "MyKTLVHotkey_Hide" atom.
 constexpr int kHotkeyId = 0xC001;
-constexpr int kTitleHeight = 50;
-constexpr int kNavButtonHeight = 56;
-constexpr int kNavPitch = 61;  // from one navigation button's top to the next
 
 // Browser windows the Boss Key hides and shows again.
 constexpr std::array<std::string_view, 5> kBrowserWindowClasses = {
     "IEFrame", "NS_AE_WindowClass", "MozillaWindowClass", "MozillaUIWindowClass", "OpWindow"};
-
-const char* const kStyleSheet = R"(
-#pTitle { background: qlineargradient(x1:0, y1:0, x2:1, y2:0, stop:0 #1F3B57, stop:0.6 #3E6485,
-                                      stop:1 #7A98AF); }
-#lTitle { color: white; font-size: 17px; font-weight: bold; }
-#lTitleHint { color: #DCE6EE; font-size: 11px; }
-#lUpdate { color: white; }
-QToolButton[nav="true"] {
-    border: 1px solid #A9B6C2; border-radius: 4px; color: #1F3B57; padding-top: 3px;
-    background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 palette(button), stop:1 #EBEAE1);
-}
-QToolButton[nav="true"]:hover { border-color: #7A98AF; }
-QToolButton[nav="true"]:checked {
-    color: #10263A; font-weight: bold; border-color: #5F7F99;
-    background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 white, stop:1 #7A98AF);
-}
-QToolButton[nav="true"]:disabled { color: #8C96A0; }
-QGroupBox[pane="true"] { font-weight: bold; color: #1F3B57; }
-#pPlaceholder { background: palette(base); border: 1px solid #B8C2CC; }
-)";
-
-// A small badge for the title bar, drawn so the program needs no image files.
-QPixmap titleBadge() {
-    QPixmap pm(34, 34);
-    pm.fill(Qt::transparent);
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(QPen(QColor(255, 255, 255, 200), 2));
-    p.setBrush(QColor(122, 152, 175));
-    p.drawRoundedRect(QRectF(1, 1, 32, 32), 7, 7);
-    QFont f = p.font();
-    f.setBold(true);
-    f.setPixelSize(20);
-    p.setFont(f);
-    p.setPen(Qt::white);
-    p.drawText(QRect(0, 0, 34, 34), Qt::AlignCenter, QStringLiteral("B"));
-    return pm;
-}
-
-QWidget* placeholderPanel(QWidget* parent, const char* name) {
-    auto* panel = new QFrame(parent);
-    panel->setObjectName(QStringLiteral("pPlaceholder"));
-    panel->setProperty("slot", QString::fromLatin1(name));
-    return panel;
-}
-
-QLabel* notYetLabel(QWidget* parent, const QString& text) {
-    auto* label = new QLabel(text, parent);
-    label->setAlignment(Qt::AlignCenter);
-    label->setWordWrap(true);
-    label->setEnabled(false);
-    return label;
-}
 
 }  // namespace
 
@@ -112,195 +53,12 @@ TfrmMain::TfrmMain(Machine& machine, StartArgs start, QWidget* parent)
     prompter_.setUnattended(sw == StartSwitch::Clear || sw == StartSwitch::Regdefrag ||
                             sw == StartSwitch::Regscan);
     setObjectName(QStringLiteral("TfrmMain"));
-    setStyleSheet(QString::fromLatin1(kStyleSheet));
     createControls();
     lifecycle_.onCreate();
 }
 
 TfrmMain::~TfrmMain() {
     messageTarget_.detach();
-}
-
-// ---------------------------------------------------------------- controls
-
-void TfrmMain::createControls() {
-    auto* root = new QVBoxLayout(this);
-    root->setContentsMargins(0, 0, 0, 0);
-    root->setSpacing(0);
-    root->addWidget(createTitleBar());
-
-    auto* body = new QHBoxLayout;
-    body->setContentsMargins(6, 5, 6, 6);
-    body->setSpacing(6);
-    body->addWidget(createNavigation());
-    body->addWidget(createPanes(), 1);
-    root->addLayout(body, 1);
-
-    Timer2_ = new QTimer(this);
-    Timer2_->setObjectName(QStringLiteral("Timer2"));
-    connect(Timer2_, &QTimer::timeout, this, &TfrmMain::Timer2Timer);
-}
-
-QWidget* TfrmMain::createTitleBar() {
-    pTitle_ = new QFrame(this);
-    pTitle_->setObjectName(QStringLiteral("pTitle"));
-    pTitle_->setFixedHeight(kTitleHeight);
-    pTitle_->setCursor(Qt::PointingHandCursor);
-    pTitle_->installEventFilter(this);
-
-    auto* badge = new QLabel(pTitle_);
-    badge->setPixmap(titleBadge());
-    lTitle_ = new QLabel(pTitle_);
-    lTitle_->setObjectName(QStringLiteral("lTitle"));
-    lTitleHint_ = new QLabel(pTitle_);
-    lTitleHint_->setObjectName(QStringLiteral("lTitleHint"));
-    auto* titles = new QVBoxLayout;
-    titles->setSpacing(0);
-    titles->addStretch();
-    titles->addWidget(lTitle_);
-    titles->addWidget(lTitleHint_);
-    titles->addStretch();
-
-    iUpdate_ = new QLabel(pTitle_);
-    iUpdate_->setObjectName(QStringLiteral("iUpdate"));
-    iUpdate_->setPixmap(style()->standardIcon(QStyle::SP_BrowserReload).pixmap(16, 16));
-    lUpdate_ = new QLabel(pTitle_);
-    lUpdate_->setObjectName(QStringLiteral("lUpdate"));
-    lUpdate_->setTextFormat(Qt::RichText);
-    lUpdate_->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
-    connect(lUpdate_, &QLabel::linkActivated, this, [this] { openWebPage(kUpdatePage); });
-
-    auto* bar = new QHBoxLayout(pTitle_);
-    bar->setContentsMargins(8, 0, 8, 6);
-    bar->setSpacing(8);
-    bar->addWidget(badge);
-    bar->addLayout(titles);
-    bar->addStretch();
-    bar->addWidget(iUpdate_, 0, Qt::AlignBottom);
-    bar->addWidget(lUpdate_, 0, Qt::AlignBottom);
-    return pTitle_;
-}
-
-QToolButton* TfrmMain::addNavButton(const char* name, const char* caption, int tag, int iconKind) {
-    auto* b = new QToolButton(this);
-    b->setObjectName(QString::fromLatin1(name));
-    b->setText(QString::fromLatin1(caption));
-    b->setProperty("tag", tag);
-    b->setProperty("nav", true);
-    b->setIcon(style()->standardIcon(static_cast<QStyle::StandardPixmap>(iconKind)));
-    b->setIconSize(QSize(24, 24));
-    b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    b->setFixedSize(86, kNavButtonHeight);
-    b->setCursor(Qt::PointingHandCursor);
-    navButtons_.push_back(b);
-    return b;
-}
-
-QWidget* TfrmMain::createNavigation() {
-    auto* column = new QWidget(this);
-    auto* nav = new QVBoxLayout(column);
-    nav->setContentsMargins(0, 5, 0, 0);
-    nav->setSpacing(kNavPitch - kNavButtonHeight);
-    struct Def {
-        const char* name;
-        const char* caption;
-        int tag;
-        QStyle::StandardPixmap icon;
-    };
-    const Def defs[] = {
-        {"bCleaner", "Cleaner", kTagCleaner, QStyle::SP_TrashIcon},
-        {"bRegistry", "Registry", kTagRegistry, QStyle::SP_FileDialogDetailedView},
-        {"bTools", "Tools", kTagTools, QStyle::SP_FileDialogContentsView},
-        {"bOptions", "Options", kTagOptions, QStyle::SP_FileDialogInfoView},
-        {"bRegistryDefrag", "Defrag", kTagDefrag, QStyle::SP_DriveHDIcon},
-        {"bHelp", "More", kTagMore, QStyle::SP_DialogHelpButton},
-    };
-    for (const Def& d : defs) {
-        QToolButton* b = addNavButton(d.name, d.caption, d.tag, d.icon);
-        nav->addWidget(b);
-        if (d.tag == kTagOptions) {
-            // The Options dialog is not part of this version yet.
-            bOptions_ = b;
-            b->setEnabled(false);
-        } else if (d.tag == kTagMore) {
-            connect(b, &QToolButton::clicked, this, &TfrmMain::bHelpClick);
-        } else {
-            b->setCheckable(true);
-            connect(b, &QToolButton::clicked, this, [this, tag = d.tag] { FlatButtonClick(tag); });
-        }
-    }
-    nav->addStretch();
-
-    pmMore_ = new QMenu(this);
-    pmMore_->setObjectName(QStringLiteral("pmMore"));
-    pmMore_->addAction(QStringLiteral("&About..."), this, &TfrmMain::aAboutExecute);
-    return column;
-}
-
-QWidget* TfrmMain::createPanes() {
-    auto* area = new QWidget(this);
-    auto* grid = new QGridLayout(area);
-    grid->setContentsMargins(0, 0, 0, 0);
-    auto makePane = [&](const char* name, const char* title, int tag) {
-        auto* gb = new QGroupBox(QString::fromLatin1(title), area);
-        gb->setObjectName(QString::fromLatin1(name));
-        gb->setProperty("tag", tag);
-        gb->setProperty("pane", true);
-        grid->addWidget(gb, 0, 0);  // one cell: only the shown pane takes room
-        return gb;
-    };
-
-    gbCleaner_ = makePane("gbCleaner", "Cleaner", kTagCleaner);
-    tvCleanItems_ = new CheckTreeView(gbCleaner_);
-    tvCleanItems_->setObjectName(QStringLiteral("tvCleanItems"));
-    tvCleanItems_->setTree(&model_.cleanTree);
-    auto* cl = new QGridLayout(gbCleaner_);
-    cl->setContentsMargins(8, 8, 8, 10);
-    cl->setHorizontalSpacing(8);
-    cl->addWidget(tvCleanItems_, 0, 0);
-    // The log list goes to the right of the tree and the run buttons below both.
-    cl->addWidget(placeholderPanel(gbCleaner_, "cleanLog"), 0, 1);
-    auto* cleanButtons = new QWidget(gbCleaner_);
-    cleanButtons->setObjectName(QStringLiteral("pCleanButtons"));
-    cleanButtons->setFixedHeight(30);
-    cl->addWidget(cleanButtons, 1, 0, 1, 2);
-    cl->setColumnStretch(0, 1);
-    cl->setColumnStretch(1, 1);
-
-    gbRegistry_ = makePane("gbRegistry", "Registry", kTagRegistry);
-    tvRegistry_ = new CheckTreeView(gbRegistry_);
-    tvRegistry_->setObjectName(QStringLiteral("tvRegistry"));
-    tvRegistry_->setTree(&model_.sectionTree);
-    tvRegistry_->setAlwaysExpanded(true);
-    tvRegistry_->setIconProvider([this](const CheckNode& n) {
-        QStyle::StandardPixmap kind = n.isTopLevel()        ? QStyle::SP_ComputerIcon
-                                      : !n.children.empty() ? QStyle::SP_DirIcon
-                                      : n.parent && !n.parent->isTopLevel() ? QStyle::SP_DriveHDIcon
-                                                                            : QStyle::SP_FileIcon;
-        return style()->standardIcon(kind);
-    });
-    auto* rl = new QGridLayout(gbRegistry_);
-    rl->setContentsMargins(8, 8, 8, 10);
-    rl->setHorizontalSpacing(8);
-    rl->addWidget(tvRegistry_, 0, 0);
-    // The problem list goes to the right of the sections, its buttons below.
-    rl->addWidget(placeholderPanel(gbRegistry_, "problemList"), 0, 1);
-    auto* regButtons = new QWidget(gbRegistry_);
-    regButtons->setObjectName(QStringLiteral("pRegistryButtons"));
-    regButtons->setFixedHeight(30);
-    rl->addWidget(regButtons, 1, 0, 1, 2);
-    rl->setColumnStretch(0, 1);
-    rl->setColumnStretch(1, 1);
-
-    gbTools_ = makePane("gbTools", "Tools", kTagTools);
-    auto* tl = new QVBoxLayout(gbTools_);
-    tl->addWidget(notYetLabel(gbTools_, QStringLiteral("The tools are not available yet.")));
-
-    gbDefrag_ = makePane("gbDefrag", "Registry Defrag", kTagDefrag);
-    auto* dl = new QVBoxLayout(gbDefrag_);
-    dl->addWidget(
-        notYetLabel(gbDefrag_, QStringLiteral("Registry defragmentation is not available yet.")));
-    return area;
 }
 
 // ---------------------------------------------------------------- navigation
