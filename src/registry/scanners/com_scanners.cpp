@@ -1,0 +1,170 @@
+// COM and file-type sections: file extensions, class and interface
+// registrations (Custom Controls), type libraries and application
+// identifiers (Invalid ActiveX).
+#include "core/text.h"
+#include "registry/path_checks.h"
+#include "registry/scanners/scanner_support.h"
+#include "registry/scanners/scanners.h"
+#include "registry/section_tree.h"
+
+namespace brisko {
+
+using namespace scan;
+
+namespace {
+// Subkey names of an HKEY_CLASSES_ROOT key, for the "is it registered" tests.
+NameSet classesSubkeys(ScanContext& ctx, std::string_view key) {
+    NameSet names;
+    if (auto k = openRead(ctx, RootKey::ClassesRoot, key))
+        for (const auto& name : k->subkeyNames()) names.add(name);
+    return names;
+}
+
+void walkClasses(PathChecks& checks, KeyHandle& key, std::string& full) {
+    ScanContext& ctx = checks.ctx;
+    ctx.showKey(full);
+    if (auto server = readString(key, ""); server && checks.IsMissingFile(*server, "", false))
+        ctx.AddProblem(sectionProblemText(kSecCustomControls), *server, full, pkKey);
+    for (const auto& name : key.subkeyNames()) {
+        if (ctx.terminated()) return;
+        auto sub = openChild(key, name);
+        if (!sub) continue;
+        const size_t mark = full.size();
+        full += '\\';
+        full += name;
+        walkClasses(checks, *sub, full);
+        full.resize(mark);
+    }
+}
+
+// A file-type key that holds nothing: no subkeys and no values, or only an
+// empty default value. Keys whose default is a number or binary are left alone.
+bool uselessFileType(KeyHandle& key, bool strict) {
+    std::vector<std::string> values = key.valueNames();
+    if (strict) return values.empty() && key.subkeyNames().empty();
+    std::optional<RegValue> def;
+    for (const auto& v : values)
+        if (v.empty()) def = key.value("");
+    if (def && (def->type == REG_DWORD || def->type == REG_BINARY)) return false;
+    if (!key.subkeyNames().empty()) return false;
+    if (values.empty()) return true;
+    if (values.size() != 1 || !def) return false;
+    auto text = stringOf(def);
+    return text && text->empty();
+}
+}  // namespace
+
+void scanFileExtensions(ScanContext& ctx) {
+    const auto problem = sectionProblemText(kSecFileExtensions);
+    // 64-bit Windows 7 and 8 keep empty default values on purpose.
+    const bool strict = ctx.IsWow64 && ctx.isWin7or8;
+    constexpr std::string_view classes = "Software\\Classes";
+    if (auto k = openRead(ctx, RootKey::LocalMachine, classes)) {
+        const std::string keyPath = std::string(kHKLM) + std::string(classes);
+        for (const auto& name : k->subkeyNames()) {
+            if (ctx.terminated()) return;
+            ctx.showKey(keyPath + "\\" + name);
+            auto sub = openChild(*k, name);
+            if (sub && uselessFileType(*sub, strict))
+                ctx.AddProblem(problem, name, keyPath, pkDataSubkey);
+        }
+    }
+
+    constexpr std::string_view exts =
+        "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts";
+    auto k = openRead(ctx, RootKey::CurrentUser, exts);
+    if (!k) return;
+    const std::string keyPath = std::string(kHKCU) + std::string(exts);
+    for (const auto& name : k->subkeyNames()) {
+        if (ctx.terminated()) return;
+        ctx.showKey(keyPath + "\\" + name);
+        auto sub = openChild(*k, name);
+        if (!sub) continue;
+        bool useless;
+        if (strict)
+            useless = sub->valueNames().empty() && sub->subkeyNames().empty();
+        else
+            useless = isEmptyKey(*sub, ctx.stopToken()) && !(ctx.isWin7or8 && name == ".");
+        if (useless) ctx.AddProblem(problem, name, keyPath, pkDataSubkey);
+    }
+}
+
+void ScanClsidTree(PathChecks& checks, RootKey root, std::string_view path) {
+    auto key = openRead(checks.ctx, root, path);
+    if (!key) return;
+    std::string full(rootName(root));
+    if (!path.empty()) full += "\\" + std::string(path);
+    walkClasses(checks, *key, full);
+}
+
+void scanCustomControls(ScanContext& ctx) {
+    PathChecks checks(ctx);
+    // The HKEY_LOCAL_MACHINE walk covers the class keys when it runs too.
+    if (!ctx.sectionSelected(kSecLocalMachine))
+        ScanClsidTree(checks, RootKey::ClassesRoot, "CLSID");
+    if (ctx.terminated()) return;
+
+    // Interfaces whose type library is not registered.
+    NameSet typeLibs = classesSubkeys(ctx, "TypeLib");
+    auto k = openRead(ctx, RootKey::ClassesRoot, "Interface");
+    if (!k) return;
+    const auto problem = sectionProblemText(kSecCustomControls);
+    for (const auto& name : k->subkeyNames()) {
+        if (ctx.terminated()) return;
+        const std::string keyPath = std::string(kHKCR) + "Interface\\" + name;
+        ctx.showKey(keyPath);
+        auto sub = openChild(*k, name);
+        if (!sub) continue;
+        auto interfaceName = readString(*sub, "");
+        if (!interfaceName) continue;
+        auto lib = openChild(*sub, "TypeLib");
+        if (!lib) continue;
+        auto libId = readString(*lib, "");
+        if (!libId) continue;
+        if (libId->empty() || !typeLibs.anyContains(*libId))
+            ctx.AddProblem(problem, *libId + " - " + *interfaceName, keyPath, pkKey);
+    }
+}
+
+void scanInvalidActiveX(ScanContext& ctx) {
+    PathChecks checks(ctx);
+    const auto problem = sectionProblemText(kSecInvalidActiveX);
+    if (!ctx.sectionSelected(kSecLocalMachine))
+        ScanKeyTree(checks, RootKey::ClassesRoot, "TypeLib", problem, ".dll", kSecInvalidActiveX);
+    if (ctx.terminated()) return;
+
+    // Classes naming an application identifier that is not registered.
+    NameSet appIds = classesSubkeys(ctx, "AppID");
+    auto k = openRead(ctx, RootKey::ClassesRoot, "CLSID");
+    if (!k) return;
+    for (const auto& name : k->subkeyNames()) {
+        if (ctx.terminated()) return;
+        const std::string keyPath = std::string(kHKCR) + "CLSID\\" + name;
+        ctx.showKey(keyPath);
+        auto sub = openChild(*k, name);
+        if (!sub) continue;
+        auto appId = readString(*sub, "AppID");
+        if (!appId || appId->empty()) continue;
+        if (appIds.anyContains(*appId) || appIds.anyContains(name)) continue;
+        if (auto server = openChild(*sub, "InprocServer32")) {
+            auto file = readString(*server, "");
+            // The accessibility proxy is registered this way by Windows itself.
+            if (!file || lowerCase(*file).find("oleacc.dll") != std::string::npos) continue;
+        }
+        ctx.AddProblem(problem, *appId, keyPath, pkKey);
+    }
+}
+
+void addComScanners(ScannerTable& table) {
+    for (int code : {kSecClassesRoot, kSecCurrentUser, kSecLocalMachine, kSecUsers})
+        table.add(code, [code](ScanContext& ctx) { scanHive(ctx, code); });
+    table.add(kSecObsoleteSoftware, scanObsoleteSoftware);
+    table.add(kSecFileExtensions, scanFileExtensions);
+    table.add(kSecCustomControls, scanCustomControls);
+    table.add(kSecSoundAppevents, scanSoundEvents);
+    table.add(kSecInvalidActiveX, scanInvalidActiveX);
+    table.add(kSecUninstallerEntry, scanUninstallerEntries);
+    table.add(kSecEmptyKeys, scanEmptyKeys);
+}
+
+}  // namespace brisko

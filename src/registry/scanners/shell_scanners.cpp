@@ -1,0 +1,215 @@
+// Sections about what the shell remembers: Start Menu order keys, shortcut
+// files, "Open with" applications and the MRU and UserAssist lists.
+#include "core/machine/machine.h"
+#include "core/text.h"
+#include "registry/path_checks.h"
+#include "registry/scanners/scanner_support.h"
+#include "registry/scanners/scanners.h"
+#include "registry/section_tree.h"
+
+namespace brisko {
+
+using namespace scan;
+
+namespace {
+// Folders deeper than this cannot be listed through the ANSI file API; the
+// bound also ends walks that a folder link leads in circles.
+constexpr size_t kMaxPath = 260;
+constexpr int kMaxFolderDepth = 64;
+
+std::string listPathOf(const std::string& folder) {
+    return folder.size() > 3 ? excludeTrailingBackslash(folder) : folder;
+}
+
+void walkShortcuts(ScanContext& ctx, PathChecks& checks, const std::string& folder, int depth) {
+    auto entries = ctx.machine.files().findFiles(listPathOf(folder), "*");
+    if (!entries) return;
+    const auto problem = sectionProblemText(kSecShortcuts);
+    for (const auto& e : *entries) {
+        if (ctx.terminated()) return;
+        if (e.name == "." || e.name == "..") continue;
+        std::string path = folder + e.name;
+        if (e.isDirectory()) {
+            if (path.size() + 1 < kMaxPath && depth < kMaxFolderDepth)
+                walkShortcuts(ctx, checks, path + "\\", depth + 1);
+            continue;
+        }
+        if (lowerCase(extractFileExt(e.name)) != ".lnk") continue;
+        ctx.showKey(path);
+        std::string target = ResolveShortcut(ctx.machine, path);
+        if (target.empty()) continue;
+        if (ctx.IsWow64 && (findNoCase(target, "system32") != std::string::npos ||
+                            findNoCase(target, "ProgramFiles") != std::string::npos ||
+                            findNoCase(target, "Program Files") != std::string::npos))
+            continue;
+        if (!ctx.onCheckedDrive(target)) continue;
+        if (ctx.noMediaRule(target) ||
+            (checks.IsMissingFile(target, "", false) && !checks.probe().folderExists(target)))
+            ctx.AddProblem(problem, target, path, pkFile);
+    }
+}
+
+void findCommands(KeyHandle& key, std::string& path, const ScanContext& ctx,
+                  std::vector<CommandKey>& out) {
+    if (ctx.terminated()) return;
+    if (auto command = openChild(key, "command")) {
+        auto v = command->value("");
+        if (!v || v->type == REG_SZ || v->type == REG_EXPAND_SZ) {
+            out.push_back({path, v ? utf16leToUtf8(v->data) : std::string()});
+            return;
+        }
+    }
+    for (const auto& name : key.subkeyNames()) {
+        auto sub = openChild(key, name);
+        if (!sub) continue;
+        const size_t mark = path.size();
+        path += '\\';
+        path += name;
+        findCommands(*sub, path, ctx, out);
+        path.resize(mark);
+    }
+}
+}  // namespace
+
+void scanStartMenu(ScanContext& ctx) {
+    // The order keys mirror the sub-folders of both Programs folders.
+    NameSet folders;
+    for (int csidl : {CSIDL_PROGRAMS, CSIDL_COMMON_PROGRAMS}) {
+        std::string folder = ctx.machine.specialFolder(csidl);
+        if (folder.empty()) continue;
+        if (auto entries = ctx.machine.files().findFiles(listPathOf(folder), "*"))
+            for (const auto& e : *entries)
+                if (e.isDirectory() && e.name != "." && e.name != "..") folders.add(e.name);
+    }
+    const auto problem = sectionProblemText(kSecStartMenu);
+    for (std::string_view key :
+         {"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start "
+          "Menu2\\Programs",
+          "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start Menu\\Programs",
+          "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start "
+          "Menu\\&Programs"}) {
+        auto k = openRead(ctx, RootKey::CurrentUser, key);
+        if (!k) continue;
+        const std::string keyPath = std::string(kHKCU) + std::string(key);
+        ctx.showKey(keyPath);
+        for (const auto& name : k->subkeyNames()) {
+            if (ctx.terminated()) return;
+            if (!folders.contains(name)) ctx.AddProblem(problem, name, keyPath, pkDataSubkey);
+        }
+    }
+}
+
+void scanShortcuts(ScanContext& ctx) {
+    Machine& m = ctx.machine;
+    const std::string appData = m.specialFolder(CSIDL_APPDATA);
+    // Recent and the Start Menu usually lie inside Application Data, which is
+    // walked anyway.
+    auto insideAppData = [&](const std::string& folder) {
+        return !appData.empty() && findNoCase(folder, appData) != std::string::npos;
+    };
+    std::vector<std::string> folders = {m.specialFolder(CSIDL_COMMON_STARTMENU),
+                                        m.specialFolder(CSIDL_COMMON_DESKTOPDIRECTORY), appData};
+    for (int csidl : {CSIDL_RECENT, CSIDL_STARTMENU}) {
+        std::string folder = m.specialFolder(csidl);
+        if (!insideAppData(folder)) folders.push_back(folder);
+    }
+    folders.push_back(m.specialFolder(CSIDL_DESKTOPDIRECTORY));
+
+    PathChecks checks(ctx);
+    for (const auto& folder : folders) {
+        if (ctx.terminated()) return;
+        if (!folder.empty()) walkShortcuts(ctx, checks, includeTrailingBackslash(folder), 0);
+    }
+}
+
+std::vector<CommandKey> FindCommandKey(KeyHandle& start, std::string_view startPath,
+                                       const ScanContext& ctx) {
+    std::vector<CommandKey> out;
+    std::string path(startPath);
+    findCommands(start, path, ctx, out);
+    return out;
+}
+
+void scanApplications(ScanContext& ctx) {
+    constexpr std::string_view key = "Software\\Classes\\Applications";
+    auto k = openRead(ctx, RootKey::LocalMachine, key);
+    if (!k) return;
+    PathChecks checks(ctx);
+    const auto problem = sectionProblemText(kSecApplications);
+    for (const auto& name : k->subkeyNames()) {
+        if (ctx.terminated()) return;
+        auto app = openChild(*k, name);
+        if (!app) continue;
+        const std::string appPath = std::string(key) + "\\" + name;
+        ctx.showKey(std::string(kHKLM) + appPath);
+        for (const auto& hit : FindCommandKey(*app, appPath, ctx)) {
+            if (hit.command.empty() || checks.IsMissingFile(hit.command, "", false))
+                ctx.AddProblem(problem, hit.command, std::string(kHKLM) + hit.path + "\\command",
+                               pkKey);
+        }
+    }
+}
+
+void scanMruLists(ScanContext& ctx) {
+    constexpr std::string_view key =
+        "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\ComDlg32\\OpenSaveMRU";
+    const auto problem = sectionProblemText(kSecMruLists);
+    PathChecks checks(ctx);
+    if (auto k = openRead(ctx, RootKey::CurrentUser, key)) {
+        const std::string keyPath = std::string(kHKCU) + std::string(key);
+        ctx.showKey(keyPath);
+        const std::vector<std::string> types = k->subkeyNames();
+        // Names stored without their extension: one of the listed types must fit.
+        for (const auto& name : k->valueNames()) {
+            if (ctx.terminated()) return;
+            auto file = stringOf(k->value(name));
+            if (!file || !ctx.onCheckedDrive(*file)) continue;
+            bool found = false;
+            for (const auto& type : types) {
+                if (type == "*") continue;
+                if (checks.probe().fileExists(*file + "." + type)) {
+                    found = true;
+                    break;
+                }
+            }
+            if (!found) addValueRow(ctx, problem, keyPath, name, *file);
+        }
+        for (const auto& type : types) {
+            if (ctx.terminated()) return;
+            ScanKeyTree(checks, RootKey::CurrentUser, std::string(key) + "\\" + type, problem, "",
+                        kSecMruLists);
+        }
+    }
+
+    constexpr std::string_view counts =
+        "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\UserAssist\\"
+        "{75048700-EF1F-11D0-9888-006097DEACF9}\\Count";
+    auto k = openRead(ctx, RootKey::CurrentUser, counts);
+    if (!k) return;
+    const std::string keyPath = std::string(kHKCU) + std::string(counts);
+    ctx.showKey(keyPath);
+    try {
+        for (const auto& name : k->valueNames()) {
+            if (ctx.terminated()) return;
+            auto v = k->value(name);
+            if (!v || v->data.size() > 32767) continue;
+            std::string decoded = Rot13(name);
+            bool missing = false;
+            size_t colon = decoded.find(':');
+            if (decoded.find(".lnk") == std::string::npos && colon != std::string::npos)
+                missing =
+                    checks.IsMissingFile(std::string_view(decoded).substr(colon + 1), "", true);
+            // The run count is the record's second word; shorter data has none,
+            // and then the path alone decides.
+            bool neverRun = false;
+            if (v->data.size() >= 8) {
+                neverRun = le32(v->data.data() + 4) == 0;
+            }
+            if (neverRun || missing) ctx.AddProblem(problem, decoded, keyPath, pkRot13Value);
+        }
+    } catch (const std::exception&) {
+        // A list that cannot be read ends this pass only.
+    }
+}
+
+}  // namespace brisko
