@@ -4,6 +4,7 @@
 
 #include "cleaner/clean_log.h"
 #include "cleaner/removal.h"
+#include "core/machine/machine.h"
 #include "core/messages.h"
 
 namespace brisko {
@@ -98,7 +99,7 @@ void TClearTaskThread::Execute(std::stop_token stop) {
     };
 
     for (size_t i = 0; i < in_.jobs.size(); ++i) {
-        if (stop.stop_requested()) return;
+        if (stop.stop_requested()) break;
         const std::string& caption = in_.jobs[i];
         ctx.CurrentIndex = static_cast<int>(i);
         ctx.LogCaption = caption;
@@ -133,6 +134,10 @@ void TClearTaskThread::Execute(std::stop_token stop) {
         }
         post(WM_CLEAN_PROGRESS, ctx.TotalCount);
     }
+    // What a removing run changed in the registry is written out when it ends,
+    // also after a stop: the log already says it was removed.
+    if (!ctx.isTestRun() && !in_.machine.registry().commit())
+        ctx.logLine("The registry changes could not be written to the hive files.");
     if (stop.stop_requested()) return;
 
     ctx.logLine(separatorLine());

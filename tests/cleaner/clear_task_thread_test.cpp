@@ -162,6 +162,23 @@ TEST(ClearTaskThread, AStopEndsTheRunWithoutTotalsOrDone) {
     EXPECT_TRUE(std::filesystem::exists(w.machine->host("C:\\Temp\\a.tmp")));
 }
 
+TEST(ClearTaskThread, ARemovingRunWritesTheHivesWhenItEnds) {
+    Worker w;
+    w.builder.addRegText("REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Trace]\r\n\"a\"=\"1\"\r\n");
+    w.machine = std::make_unique<CleanTestMachine>(w.builder);
+    w.table.add("Windows - Start Run",
+                [](CleanContext& ctx) { ctx.ItemCount = DeleteUserKey(ctx, "Software\\Trace"); });
+    auto t = w.make(kRunTest, {"Windows - Start Run"});
+    t->Execute({});
+    EXPECT_EQ(t->totalCount(), 1);
+    auto c = w.make(kRunCleanPass, {"Windows - Start Run"});
+    c->Execute({});
+    EXPECT_EQ(c->totalCount(), 1);
+    ImageMachine reopened(w.machine->folder());
+    EXPECT_EQ(reopened.registry().openKey(RootKey::CurrentUser, "Software\\Trace", KeyAccess::Read),
+              nullptr);
+}
+
 TEST(ClearTaskThread, FastModeFollowsTheLiveBoxDuringARun) {
     Worker w;
     std::atomic<bool> live{true};
