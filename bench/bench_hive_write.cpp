@@ -64,7 +64,7 @@ int main(int argc, char** argv) {
     auto size = fs::file_size(file);
     std::printf("write: %.1f ms, copy: %.1f ms, ratio: %.2f (goal <= 3.0)\n", write, copyMs,
                 write / copyMs);
-    std::printf("serialise only (in memory, no file): %.1f ms\n", serialise);
+    std::printf("serializeHive (in memory, copied out as a vector): %.1f ms\n", serialise);
     std::printf("size: %ju bytes (%.1f MiB)\n", uintmax_t(size), double(size) / (1 << 20));
     if (keep)
         std::printf("hive: %s\n", file.c_str());
