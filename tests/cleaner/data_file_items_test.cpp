@@ -250,29 +250,14 @@ TEST(DataFileItems, WhichLinesCount) {
     EXPECT_TRUE(exists(m, "C:\\T4\\b.log"));
 }
 
-TEST(DataFileItems, CustomListCaptionsReadCustomDat) {
-    auto b = listMachine();
-    CleanTestMachine m(b);
-    writeList(m, "apls.dat", "[<New List>]\r\nDelFile1=C:\\T1\r\n[Foo]\r\nDelFile1=C:\\T2,*.*\r\n");
-    writeList(m, "Custom.dat", "[<New List>]\r\nDelFile1=C:\\T3,*.log\r\n");
-    const ItemTable& table = builtinItemTable();
-    for (const char* caption : {"Custom Lists - <New List>", "Applications - Foo"}) {
-        Dispatch d = dispatchCaption(table, caption);
-        ASSERT_EQ(d.kind, Dispatch::DataFile);
-        runRoutine(m, cleanSettings(), kRunCleanPass,
-                   [&](CleanContext& ctx) { table.dataFileRoutine()(ctx, d.fileName, caption); });
-    }
-    EXPECT_TRUE(exists(m, "C:\\T1\\a.tmp"));
-    EXPECT_FALSE(exists(m, "C:\\T2\\a.tmp"));
-    EXPECT_FALSE(exists(m, "C:\\T3\\b.log"));
-}
-
 // The shipped list on an XP installation: the logs go, the update database's
 // transaction log and everything that is not a log stay.
 TEST(AplsDat, WindowsLogFilesAndToolbarHistories) {
     MachineBuilder b;
     b.addRegText(
         "REGEDIT4\r\n\r\n"
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion]\r\n"
+        "\"ProgramFilesDir\"=\"C:\\\\Program Files\"\r\n"
         "[HKEY_CURRENT_USER\\Software\\Google\\NavClient\\1.1\\History]\r\n"
         "\"cheap flights\"=dword:00000001\r\n"
         "[HKEY_CURRENT_USER\\Software\\Yahoo\\Companion\\SearchHistory]\r\n\"0\"=\"cars\"\r\n");
@@ -304,7 +289,7 @@ TEST(AplsDat, WindowsLogFilesAndToolbarHistories) {
          {"win.ini", "system32\\config.nt", "SoftwareDistribution\\DataStore\\Logs\\edb.log",
           "system32\\CatRoot2\\edb.log", "Temp\\keep.tmp", "inf\\usb.inf",
           "Debug\\WIA\\wiatrace.log"})
-        EXPECT_TRUE(exists(m, w + kept)) << kept;
+        EXPECT_TRUE(m.files().fileExists(w + kept)) << kept;
 
     EXPECT_EQ(runList(m, kRunCleanPass, "Advanced - Google Toolbar History", "apls.dat").count, 1);
     EXPECT_EQ(runList(m, kRunCleanPass, "Advanced - Yahoo! Toolbar History", "apls.dat").count, 1);
