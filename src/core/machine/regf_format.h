@@ -4,6 +4,7 @@
 // cell's data, i.e. just after its 4-byte size field.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 namespace brisko::regf {
@@ -178,31 +179,41 @@ struct Utf16Reader {
 struct NameInfo {
     size_t units = 0;    // UTF-16 code units
     bool latin1 = true;  // every unit fits one byte: stored compressed
+    bool ascii = true;   // stored exactly as the UTF-8 bytes
+    uint32_t hash = 0;   // what subkey indexes ("lh") store for the name
     size_t storedBytes() const { return latin1 ? units : units * 2; }
 };
 
-// Measures a name. With sortKey, also appends the name's upper-cased UTF-16
-// units big-endian, so that memcmp on sort keys orders names as the registry does.
+// Measures a name and works out its hash. With sortKey, also appends the
+// name's upper-cased UTF-16 units big-endian, so that memcmp on sort keys
+// orders names as the registry does.
 inline NameInfo measureName(std::string_view s, std::string* sortKey = nullptr) {
     NameInfo info;
     size_t i = 0;
     while (i < s.size() && uint8_t(s[i]) < 0x80) ++i;
     info.units = i;
+    char* k = nullptr;
     if (sortKey) {
         size_t at = sortKey->size();
         sortKey->resize(at + 2 * i);
-        char* k = sortKey->data() + at;
-        for (size_t j = 0; j < i; ++j) {
+        k = sortKey->data() + at;
+    }
+    for (size_t j = 0; j < i; ++j) {
+        uint16_t up = upcaseUnit(uint8_t(s[j]));
+        info.hash = info.hash * 37 + up;
+        if (k) {
             k[2 * j] = 0;
-            k[2 * j + 1] = char(upcaseUnit(uint8_t(s[j])));
+            k[2 * j + 1] = char(up);
         }
     }
     if (i == s.size()) return info;
+    info.ascii = false;
     Utf16Reader r(s.substr(i));
     for (uint16_t u; r.next(u); ++info.units) {
         if (u > 0xFF) info.latin1 = false;
+        uint16_t up = upcaseUnit(u);
+        info.hash = info.hash * 37 + up;
         if (sortKey) {
-            uint16_t up = upcaseUnit(u);
             sortKey->push_back(char(up >> 8));
             sortKey->push_back(char(up & 0xFF));
         }
@@ -210,20 +221,21 @@ inline NameInfo measureName(std::string_view s, std::string* sortKey = nullptr) 
     return info;
 }
 
-// Writes the name as nk/vk records store it; returns its subkey-index hash.
-inline uint32_t writeName(uint8_t* dst, std::string_view s, bool latin1) {
-    uint32_t hash = 0;
+// Writes the name as nk/vk records store it.
+inline void writeName(uint8_t* dst, std::string_view s, const NameInfo& info) {
+    if (info.ascii) {
+        std::memcpy(dst, s.data(), s.size());
+        return;
+    }
     Utf16Reader r(s);
     for (uint16_t u; r.next(u);) {
-        hash = hash * 37 + upcaseUnit(u);
-        if (latin1) {
+        if (info.latin1) {
             *dst++ = uint8_t(u);
         } else {
             put16(dst, u);
             dst += 2;
         }
     }
-    return hash;
 }
 
 // Orders names as the registry does: by upper-cased UTF-16 code units.

@@ -325,7 +325,7 @@ class HiveBuilder {
         put16(p + kVkNameLen, uint16_t(name.storedBytes()));
         put32(p + kVkType, v.type);
         put16(p + kVkFlags, name.latin1 ? kValueCompName : 0);
-        writeName(p + kVkName, v.name, name.latin1);
+        writeName(p + kVkName, v.name, name);
         if (size <= kMaxInlineData) {
             put32(p + kVkDataSize, uint32_t(size) | kDataInline);
             if (size) std::memcpy(p + kVkDataOffset, v.data.data(), size);
@@ -428,8 +428,8 @@ class HiveBuilder {
         put32(p + kNkValueList, kNone);
         put32(p + kNkClass, kNone);
         put16(p + kNkNameLen, uint16_t(name.storedBytes()));
-        uint32_t hash = writeName(p + kNkName, keyName, name.latin1);
-        result = {SortName::at(sortKeys, keyAt), &key, nk, hash, uint32_t(cls.units * 2),
+        writeName(p + kNkName, keyName, name);
+        result = {SortName::at(sortKeys, keyAt), &key, nk, name.hash, uint32_t(cls.units * 2),
                   uint32_t(name.units * 2)};
 
         uint32_t sk = securityCell(key.securityDescriptor);
@@ -439,7 +439,8 @@ class HiveBuilder {
         if (cls.units) {
             uint32_t c = alloc(cls.units * 2);
             if (c == kNone) return fail(tooLargeMessage());
-            writeName(data(c), key.className, false);
+            cls.latin1 = cls.ascii = false;  // class names are always UTF-16
+            writeName(data(c), key.className, cls);
             put32(data(nk) + kNkClass, c);
             put16(data(nk) + kNkClassLen, uint16_t(cls.units * 2));
         }
