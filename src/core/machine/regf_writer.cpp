@@ -452,6 +452,7 @@ class HiveBuilder {
             put32(data(nk) + kNkValueList, list);
             valueSlots_.clear();
             valueSortKeys_.clear();
+            for (size_t i = 0; i < std::min<size_t>(n, 4); ++i) prefetchObject(&key.values[i]);
             for (size_t i = 0; i < n; ++i) {
                 if (i + 4 < n) prefetchObject(&key.values[i + 4]);
                 if (i + 2 < n) {
