@@ -60,13 +60,11 @@ struct WipeWalk {
     // declined: the user answered No for this folder, so it must stay.
     int64_t run(const std::string& folder, int depth, bool& declined) {
         declined = false;
-        if (folder.size() < 4 || isDocumentsFolder(ctx, folder)) {
-            if (!ctx.isTestRun() &&
-                ctx.ask("Do you want to delete all files and folders under " + folder + "?",
-                        kSafetyQuestionFlags) != IDYES) {
-                declined = true;
-                return 0;
-            }
+        if (!ctx.isTestRun() && (folder.size() < 4 || isDocumentsFolder(ctx, folder)) &&
+            ctx.ask("Do you want to delete all files and folders under " + folder + "?",
+                    kSafetyQuestionFlags) != IDYES) {
+            declined = true;
+            return 0;
         }
         auto& files = ctx.machine.files();
         auto entries = files.findFiles(folder, "*");
