@@ -1,0 +1,279 @@
+// brisko regscan and brisko ignore. A scan goes through the same controller as
+// the Registry pane, so its result is checked and filtered exactly as the
+// window shows it; Ctrl-C cancels like the pane's Cancel button.
+#include "app/cli/regscan_commands.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <csignal>
+#include <iostream>
+#include <memory>
+
+#include "cleaner/clean_run.h"
+#include "core/settings.h"
+#include "core/startup.h"
+#include "core/text.h"
+#include "registry/problem_list.h"
+#include "registry/scan_run.h"
+#include "registry/section_tree.h"
+
+namespace brisko::cli {
+
+namespace {
+
+std::atomic<bool> gInterrupted{false};
+void onInterrupt(int) {
+    gInterrupted = true;
+}
+
+struct RegscanOptions {
+    std::string sections;
+    bool sectionsGiven = false;
+};
+
+// "3,4, 25" -> {3, 4, 25} in tree order (which is code order), each code once.
+std::vector<int> parseSections(const std::string& text) {
+    std::vector<int> codes;
+    for (const auto& part : split(text, ',')) {
+        std::string t(trim(part));
+        if (t.empty()) continue;
+        size_t used = 0;
+        int code = 0;
+        try {
+            code = std::stoi(t, &used);
+        } catch (const std::exception&) {
+            used = 0;
+        }
+        if (used != t.size() || code < 1 || code > kSectionCount)
+            throw CliError{kExitUsage, "\"" + t + "\" is not a section code (1 to " +
+                                           std::to_string(kSectionCount) +
+                                           "; see `brisko regscan --help`)"};
+        codes.push_back(code);
+    }
+    std::sort(codes.begin(), codes.end());
+    codes.erase(std::unique(codes.begin(), codes.end()), codes.end());
+    return codes;
+}
+
+std::string sectionHelp() {
+    std::string s = "Section codes, comma separated; default: the sections ticked in the program.";
+    for (const auto& def : sectionCatalog())
+        s += "\n  " + std::to_string(def.code) + "  " + std::string(def.caption);
+    return s;
+}
+
+// One line on stderr while the scan runs, only on a terminal.
+class ProgressLine {
+  public:
+    ProgressLine() : tty_(isatty(STDERR_FILENO) != 0) {}
+    ~ProgressLine() { clear(); }
+    void show(const std::string& title, const std::string& key, size_t rows) {
+        if (!tty_) return;
+        std::string line = "[" + std::to_string(rows) + "] " + title;
+        if (!key.empty()) line += "  " + key;
+        if (line.size() > 110) line = line.substr(0, 107) + "...";
+        if (line == last_) return;
+        last_ = line;
+        std::cerr << "\r\033[K" << line << std::flush;
+    }
+    void clear() {
+        if (tty_ && !last_.empty()) std::cerr << "\r\033[K" << std::flush;
+        last_.clear();
+    }
+
+  private:
+    bool tty_;
+    std::string last_;
+};
+
+int runRegscan(CliContext& ctx, const RegscanOptions& opt) {
+    Machine& machine = ctx.machine();
+    TOptionsSetting settings;
+    LoadSettings(machine, settings, nullptr, WindowMetrics{});
+    std::vector<int> sections;
+    if (opt.sectionsGiven) {
+        sections = parseSections(opt.sections);
+    } else {
+        CheckTree tree = buildSectionTree();
+        applyNodeChecks(settings.TreeViewNodeCheck, tree);
+        sections = checkedSectionCodes(tree);
+    }
+    if (sections.empty())
+        throw CliError{kExitUsage,
+                       "no registry sections selected: name them with --sections "
+                       "(see `brisko regscan --help`) or tick them in the program"};
+
+    MessageQueue queue;
+    DefaultPrompter prompter;
+    ScanRun run(machine, settings, WindowsVersionCode(machine.version()), queue, prompter);
+    ProgressLine progress;
+    gInterrupted = false;
+    auto previous = std::signal(SIGINT, onInterrupt);
+    bool cancelled = false;
+    run.start(sections);
+    while (run.scanning()) {
+        if (gInterrupted) {
+            run.cancel();
+            cancelled = true;
+            break;
+        }
+        if (auto m = queue.next(std::chrono::milliseconds(100))) run.handleMessage(m->msg);
+        progress.show(run.titleText(), run.keyText(), run.rowCount());
+    }
+    std::signal(SIGINT, previous);
+    progress.clear();
+
+    auto rows = run.rows();
+    auto failures = run.failures();
+    if (ctx.json) {
+        nlohmann::json list = nlohmann::json::array();
+        for (const auto& r : rows)
+            list.push_back({{"problem", r.problem},
+                            {"data", r.data},
+                            {"keyPath", r.keyPath},
+                            {"kind", int(r.kind)}});
+        nlohmann::json doc{{"problems", list}, {"total", rows.size()}};
+        if (!failures.empty()) {
+            doc["failures"] = nlohmann::json::array();
+            for (const auto& f : failures)
+                doc["failures"].push_back({{"section", f.code}, {"message", f.message}});
+        }
+        if (cancelled) doc["cancelled"] = true;
+        ctx.printJson(doc);
+    } else {
+        for (const auto& r : rows)
+            std::cout << r.problem << "  ^^^  " << r.data << "  ^^^  " << r.keyPath << "\n";
+        std::cout << run.statusText() << "\n";
+    }
+    for (const auto& f : failures) std::cerr << "brisko: warning: " << f.message << "\n";
+    if (cancelled) {
+        std::cerr << "brisko: stopped\n";
+        return kExitCancelled;
+    }
+    return failures.empty() ? kExitOk : kExitFailure;
+}
+
+// --- ignore lists --------------------------------------------------------------
+
+struct IgnoreOptions {
+    std::string kind;
+    std::string entry;
+};
+
+struct IgnoreLists {
+    std::vector<std::string>* list;
+    int32_t* count;
+};
+
+IgnoreLists listOf(TOptionsSetting& s, const std::string& kind) {
+    if (equalsNoCase(kind, "key")) return {&s.IgnoreKeyList, &s.IgnoreKeyCount};
+    return {&s.IgnoreValueList, &s.IgnoreValueCount};
+}
+
+void save(CliContext& ctx, TOptionsSetting& settings) {
+    if (!SaveSettings(ctx.machine(), settings, nullptr, nullptr, nullptr))
+        throw CliError{kExitFailure,
+                       "the settings file could not be written; the ignore lists are unchanged"};
+}
+
+int runIgnoreAdd(CliContext& ctx, const IgnoreOptions& opt) {
+    if (!regAddOkEnabled(opt.entry))
+        throw CliError{kExitUsage,
+                       "an ignore entry is a full registry path, such as "
+                       "HKEY_CURRENT_USER\\Software\\Microsoft"};
+    TOptionsSetting settings;
+    LoadSettings(ctx.machine(), settings, nullptr, WindowMetrics{});
+    auto l = listOf(settings, opt.kind);
+    bool listed = std::any_of(l.list->begin(), l.list->end(),
+                              [&](const std::string& e) { return equalsNoCase(e, opt.entry); });
+    if (!listed) {
+        l.list->push_back(opt.entry);
+        *l.count = std::max<int32_t>(*l.count + 1, int32_t(l.list->size()));
+        save(ctx, settings);
+    }
+    if (ctx.json)
+        ctx.printJson({{"kind", lowerCase(opt.kind)}, {"entry", opt.entry}, {"added", !listed}});
+    else
+        std::cout << (listed ? "Already in the " : "Added to the ") << lowerCase(opt.kind)
+                  << " ignore list: " << opt.entry << "\n";
+    return kExitOk;
+}
+
+int runIgnoreRemove(CliContext& ctx, const IgnoreOptions& opt) {
+    TOptionsSetting settings;
+    LoadSettings(ctx.machine(), settings, nullptr, WindowMetrics{});
+    auto l = listOf(settings, opt.kind);
+    size_t removed =
+        std::erase_if(*l.list, [&](const std::string& e) { return equalsNoCase(e, opt.entry); });
+    if (!removed)
+        throw CliError{kExitFailure, "\"" + opt.entry + "\" is not in the " + lowerCase(opt.kind) +
+                                         " ignore list"};
+    *l.count = int32_t(l.list->size());
+    save(ctx, settings);
+    if (ctx.json)
+        ctx.printJson({{"kind", lowerCase(opt.kind)}, {"entry", opt.entry}, {"removed", removed}});
+    else
+        std::cout << "Removed from the " << lowerCase(opt.kind) << " ignore list: " << opt.entry
+                  << "\n";
+    return kExitOk;
+}
+
+int runIgnoreList(CliContext& ctx, const IgnoreOptions& opt) {
+    TOptionsSetting settings;
+    LoadSettings(ctx.machine(), settings, nullptr, WindowMetrics{});
+    bool keys = opt.kind.empty() || equalsNoCase(opt.kind, "key");
+    bool values = opt.kind.empty() || equalsNoCase(opt.kind, "value");
+    if (ctx.json) {
+        nlohmann::json doc = nlohmann::json::object();
+        if (keys) doc["keys"] = settings.IgnoreKeyList;
+        if (values) doc["values"] = settings.IgnoreValueList;
+        ctx.printJson(doc);
+        return kExitOk;
+    }
+    auto print = [&](std::string_view kind, const std::vector<std::string>& list) {
+        for (const auto& e : list) {
+            if (opt.kind.empty()) std::cout << kind << "  ";
+            // Kept in the file, but the scan never filters with it.
+            std::cout << (ignoreEntryUsable(e) ? e : "(empty entry, not used)") << "\n";
+        }
+    };
+    if (keys) print("key", settings.IgnoreKeyList);
+    if (values) print("value", settings.IgnoreValueList);
+    return kExitOk;
+}
+
+}  // namespace
+
+void addRegscanCommands(CLI::App& app, CliContext& ctx) {
+    auto scanOpt = std::make_shared<RegscanOptions>();
+    auto* scan = app.add_subcommand(
+        "regscan", "Scan the registry for problems and list them, filtered by the ignore lists");
+    auto* sectionsOpt = scan->add_option("--sections", scanOpt->sections, sectionHelp());
+    setRunner(scan, [&ctx, scanOpt, sectionsOpt] {
+        scanOpt->sectionsGiven = sectionsOpt->count() > 0;
+        return runRegscan(ctx, *scanOpt);
+    });
+
+    auto ignoreOpt = std::make_shared<IgnoreOptions>();
+    auto* ignore = app.add_subcommand("ignore", "Edit the registry ignore lists (keys and values)");
+    ignore->require_subcommand(1);
+    const auto kinds = CLI::IsMember({"key", "value"}, CLI::ignore_case);
+
+    auto* add = ignore->add_subcommand("add", "Add an entry: the scan never reports it again");
+    add->add_option("KIND", ignoreOpt->kind, "key or value")->required()->check(kinds);
+    add->add_option("ENTRY", ignoreOpt->entry, "Full key path, or key path + \"\\\" + value name")
+        ->required();
+    setRunner(add, [&ctx, ignoreOpt] { return runIgnoreAdd(ctx, *ignoreOpt); });
+
+    auto* list = ignore->add_subcommand("list", "Show the entries (of one list, or both)");
+    list->add_option("KIND", ignoreOpt->kind, "key or value; default: both")->check(kinds);
+    setRunner(list, [&ctx, ignoreOpt] { return runIgnoreList(ctx, *ignoreOpt); });
+
+    auto* remove = ignore->add_subcommand("remove", "Remove an entry (letter case is ignored)");
+    remove->add_option("KIND", ignoreOpt->kind, "key or value")->required()->check(kinds);
+    remove->add_option("ENTRY", ignoreOpt->entry, "The entry as listed")->required();
+    setRunner(remove, [&ctx, ignoreOpt] { return runIgnoreRemove(ctx, *ignoreOpt); });
+}
+
+}  // namespace brisko::cli
