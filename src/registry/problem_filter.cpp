@@ -84,12 +84,27 @@ std::string withBackslash(std::string s) {
     return s;
 }
 
-void addKeyEntry(std::vector<std::string>& out, std::string_view entry) {
+// hay contains needle. Full paths begin with a root name, so when needle does
+// and hay holds no second root name, only a match at the start is possible:
+// a prefix comparison then gives the same answer as the search, much faster.
+bool containsPath(const FilterPath& hay, const FilterPath& needle) {
+    if (needle.startsWithRoot && hay.singleRoot) return hay.text.starts_with(needle.text);
+    return contains(hay.text, needle.text);
+}
+
+void addKeyEntry(std::vector<FilterPath>& out, std::string_view entry) {
     // An empty entry would become "\", which every key path contains: the
     // scan would then report nothing and look successful.
     if (!ignoreEntryUsable(std::string(entry))) return;
-    out.push_back(withBackslash(upperCase(entry)));
+    out.emplace_back(withBackslash(upperCase(entry)));
 }
+
+// A row's key path and data upper-cased once; both phases compare on them.
+struct UpperRow {
+    explicit UpperRow(const RegistryProblem& row)
+        : key(upperCase(row.keyPath)), data(upperCase(row.data)) {}
+    std::string key, data;
+};
 
 // The key a fix of the row would touch (K) and the value in it (V, empty when
 // the fix deletes a whole key), upper-cased.
@@ -97,47 +112,44 @@ struct RowTarget {
     std::string key, value;
 };
 
-bool rowTarget(const RegistryProblem& row, RowTarget& t) {
+bool rowTarget(const RegistryProblem& row, const UpperRow& up, RowTarget& t) {
     if (row.kind == pkFile) return false;
-    size_t slash = row.keyPath.find('\\');
+    const std::string& path = up.key;
+    size_t slash = path.find('\\');
     if (slash == std::string::npos) return false;
-    std::string_view path = row.keyPath;
-    std::string_view root = path.substr(0, slash);
-    std::string_view rest = path.substr(slash + 1);
-    std::string key;
+    std::string_view root = std::string_view(path).substr(0, slash);
+    std::string_view rest = std::string_view(path).substr(slash + 1);
     switch (row.kind) {
         case pkValue: {
             size_t last = rest.rfind('\\');
             if (last == std::string_view::npos) {
-                key = std::string(root) + "\\";
-                t.value = upperCase(rest);
+                t.key = std::string(root) + "\\";
+                t.value = rest;
             } else {
-                key = std::string(root) + "\\" + std::string(rest.substr(0, last));
-                t.value = upperCase(rest.substr(last + 1));
+                t.key = std::string(root) + "\\" + std::string(rest.substr(0, last));
+                t.value = rest.substr(last + 1);
             }
             break;
         }
         case pkDataValue:
-            key = row.keyPath;
-            t.value = upperCase(row.data);
+            t.key = path;
+            t.value = up.data;
             break;
         case pkDataSubkey:
-            key =
-                rest.empty() ? std::string(root) + "\\" + row.data : row.keyPath + "\\" + row.data;
+            t.key = rest.empty() ? std::string(root) + "\\" + up.data : path + "\\" + up.data;
             break;
         case pkDefaultValue:
-            key = row.keyPath;
+            t.key = path;
             t.value = "@";
             break;
         case pkRot13Value:
-            key = row.keyPath;
-            t.value = upperCase(Rot13(row.data));
+            t.key = path;
+            t.value = Rot13(up.data);  // the rotation keeps letter case
             break;
         default:
-            key = row.keyPath;
+            t.key = path;
             break;
     }
-    t.key = upperCase(key);
     return true;
 }
 
@@ -149,6 +161,11 @@ bool afterFirstPercentContains(std::string_view s, std::string_view needle) {
 
 }  // namespace
 
+FilterPath::FilterPath(std::string upperText)
+    : text(std::move(upperText)),
+      startsWithRoot(text.starts_with("HKEY_")),
+      singleRoot(text.find("HKEY_", 1) == std::string::npos) {}
+
 FilterLists makeFilterLists(const std::vector<std::string>& ignoreKeys,
                             const std::vector<std::string>& ignoreValues, int windowsVersionCode) {
     FilterLists lists;
@@ -157,19 +174,19 @@ FilterLists makeFilterLists(const std::vector<std::string>& ignoreKeys,
     if (windowsVersionCode >= 11 && windowsVersionCode <= 13)
         for (auto e : ListBox2) addKeyEntry(lists.keys, e);
     for (const auto& e : ignoreValues)
-        if (ignoreEntryUsable(e)) lists.values.push_back(upperCase(e));
+        if (ignoreEntryUsable(e)) lists.values.emplace_back(upperCase(e));
     return lists;
 }
 
-bool removedByFixedRules(const RegistryProblem& row) {
+namespace {
+
+bool fixedRules(const RegistryProblem& row, const UpperRow& up) {
     const std::string& key = row.keyPath;
     const std::string& data = row.data;
-    if (findNoCase(key, "CLSID\\{DFEAF541-F3E1-4c24-ACAC-99C30715084A}") != std::string::npos ||
-        findNoCase(key, "CLSID\\{DC6EFB56-9CFA-464D-8880-44885D7DC193}") != std::string::npos)
+    if (contains(up.key, "CLSID\\{DFEAF541-F3E1-4C24-ACAC-99C30715084A}") ||
+        contains(up.key, "CLSID\\{DC6EFB56-9CFA-464D-8880-44885D7DC193}"))
         return true;
-    if (findNoCase(key, "%USERNAME%_") != std::string::npos ||
-        findNoCase(data, "%USERNAME%_") != std::string::npos)
-        return true;
+    if (contains(up.key, "%USERNAME%_") || contains(up.data, "%USERNAME%_")) return true;
     // A "?" stands for a character the code page could not show: such a path
     // cannot be checked, so it is not offered for deletion.
     if (contains(key, "?") && (contains(key, ":\\") || afterFirstPercentContains(key, "%\\")))
@@ -179,41 +196,51 @@ bool removedByFixedRules(const RegistryProblem& row) {
     return false;
 }
 
-bool removedByLists(const RegistryProblem& row, const FilterLists& lists) {
+bool listRules(const RegistryProblem& row, const UpperRow& up, const FilterLists& lists) {
     RowTarget t;
-    if (!rowTarget(row, t)) return false;
-    const std::string& k = t.key;
+    if (!rowTarget(row, up, t)) return false;
     const std::string& v = t.value;
-    std::string kSlash = withBackslash(k);
+    const std::string k = t.key;
+    const FilterPath kSlash(withBackslash(std::move(t.key)));
+    std::string valuePath = v.empty() ? std::string() : kSlash.text + v;
     for (const auto& entry : lists.values) {
         if (!v.empty()) {
-            std::string full = k;
-            if (full.back() != '\\') full.push_back('\\');
-            if (full + v == entry) return true;
-        } else if (entry == k || contains(entry, kSlash)) {
+            if (valuePath == entry.text) return true;
+        } else if (entry.text == k || containsPath(entry, kSlash)) {
             // The ignored value lies in or below the key the fix would delete.
             // Compared with a trailing "\" so that a value under FooBar does
             // not protect a key Foo beside it.
             return true;
         }
     }
-    std::string upperPath;
-    if (!v.empty()) upperPath = upperCase(row.keyPath);
+    std::string upperPath;  // a value row may be excluded by its full path, too
+    if (!v.empty()) upperPath = withBackslash(up.key);
     for (const auto& entry : lists.keys) {
         if (!v.empty()) {
-            if (contains(kSlash, entry) || entry == upperPath || entry == upperPath + "\\")
-                return true;
-        } else if (contains(kSlash, entry) || contains(entry, kSlash)) {
+            // Key entries end with "\", so this is "equals keyPath or keyPath + \".
+            if (containsPath(kSlash, entry) || entry.text == upperPath) return true;
+        } else if (containsPath(kSlash, entry) || containsPath(entry, kSlash)) {
             return true;
         }
     }
     return false;
 }
 
+}  // namespace
+
+bool removedByFixedRules(const RegistryProblem& row) {
+    return fixedRules(row, UpperRow(row));
+}
+
+bool removedByLists(const RegistryProblem& row, const FilterLists& lists) {
+    return listRules(row, UpperRow(row), lists);
+}
+
 size_t FilterProblems(std::vector<RegistryProblem>& rows, const FilterLists& lists) {
     size_t before = rows.size();
     std::erase_if(rows, [&](const RegistryProblem& row) {
-        return removedByFixedRules(row) || removedByLists(row, lists);
+        UpperRow up(row);
+        return fixedRules(row, up) || listRules(row, up, lists);
     });
     return before - rows.size();
 }

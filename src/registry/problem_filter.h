@@ -15,11 +15,20 @@ namespace brisko {
 extern const std::array<std::string_view, 41> ListBox1;
 extern const std::array<std::string_view, 10> ListBox2;
 
+// A path upper-cased for comparison, with what the containment tests need to
+// know about where a root name ("HKEY_") occurs in it.
+struct FilterPath {
+    explicit FilterPath(std::string upperText);
+    std::string text;
+    bool startsWithRoot;  // begins with "HKEY_"
+    bool singleRoot;      // holds "HKEY_" nowhere after its first character
+};
+
 // The key and value lists as the filter compares them: upper-cased, key
 // entries with a trailing "\", unusable (empty) entries left out.
 struct FilterLists {
-    std::vector<std::string> keys;
-    std::vector<std::string> values;
+    std::vector<FilterPath> keys;
+    std::vector<FilterPath> values;
 };
 FilterLists makeFilterLists(const std::vector<std::string>& ignoreKeys,
                             const std::vector<std::string>& ignoreValues, int windowsVersionCode);

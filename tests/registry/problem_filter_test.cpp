@@ -30,6 +30,10 @@ TEST(ProblemFilter, BuiltInKeyCoversItsSubtreeAndItsAncestors) {
     // A sibling whose name merely starts the same is not excluded.
     EXPECT_FALSE(filtered(row("HKEY_CURRENT_USER\\Software\\LexmarkTools", pkKey)));
     EXPECT_FALSE(filtered(row("HKEY_CURRENT_USER\\Software\\Other", pkKey)));
+    // Matching is by containment, also where a key name itself holds a root name.
+    EXPECT_TRUE(filtered(row("HKEY_USERS\\x\\HKEY_CURRENT_USER\\Software\\Lexmark\\y", pkKey)));
+    EXPECT_TRUE(
+        filtered(row("HKEY_CURRENT_USER\\Y", pkKey), {"HKEY_USERS\\x\\HKEY_CURRENT_USER\\Y\\z"}));
     // The misspelt root never matches anything.
     EXPECT_FALSE(filtered(row("HKEY_LOCAL_MACHINE\\Software\\ARM Software\\MacroMaker", pkKey)));
 }
