@@ -20,6 +20,7 @@
 #include "core/machine/machine.h"
 #include "registry/section_tree.h"
 #include "ui/check_tree_view.h"
+#include "ui/cleaner_pane.h"
 #include "ui/web_pages.h"
 
 namespace brisko {
@@ -54,6 +55,7 @@ TfrmMain::TfrmMain(Machine& machine, StartArgs start, QWidget* parent)
                             sw == StartSwitch::Regscan);
     setObjectName(QStringLiteral("TfrmMain"));
     createControls();
+    connect(cleanerPane_, &CleanerPane::cleanRunEnded, this, &TfrmMain::cleanRunEnded);
     lifecycle_.onCreate();
 }
 
@@ -140,8 +142,8 @@ void TfrmMain::expandTopNodes() {
     tvRegistry_->refreshExpansion();
 }
 
-void TfrmMain::setFastMode(bool) {
-    // The "Fast Mode" box comes with the clean log.
+void TfrmMain::setFastMode(bool on) {
+    cleanerPane_->setFastMode(on);
 }
 
 void TfrmMain::unregisterHotkey() {
@@ -236,9 +238,9 @@ void TfrmMain::armScheduleTimer(bool enabled, int intervalMs) {
 }
 
 void TfrmMain::Timer2Timer() {
-    // A tick while a run is going on changes nothing; the clean run starts here
-    // once the clean engine is part of the window.
+    // A tick while a run is going on changes nothing.
     if (model_.flags.Busy) return;
+    cleanerPane_->startUnattendedClean();
 }
 
 void TfrmMain::postMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
@@ -248,12 +250,14 @@ void TfrmMain::postMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
 // ---------------------------------------------------------------- close
 
 bool TfrmMain::cleanInProgress() {
-    return false;
+    return cleanerPane_->cleanInProgress();
 }
 bool TfrmMain::scanInProgress() {
     return false;
 }
-void TfrmMain::cancelClean() {}
+void TfrmMain::cancelClean() {
+    cleanerPane_->cancelClean();
+}
 void TfrmMain::cancelScan() {}
 void TfrmMain::releaseJobList() {}
 
@@ -310,10 +314,12 @@ void TfrmMain::terminate() {
     emit terminated(exitCode_);
 }
 
-void TfrmMain::startUnattendedClean() {}
+void TfrmMain::startUnattendedClean() {
+    cleanerPane_->startUnattendedClean();
+}
 
-bool TfrmMain::waitForCleanRun(std::chrono::milliseconds) {
-    return !cleanInProgress();
+bool TfrmMain::waitForCleanRun(std::chrono::milliseconds limit) {
+    return cleanerPane_->waitForCleanRun(limit);
 }
 
 WindowMetrics TfrmMain::windowMetrics() {
@@ -357,6 +363,11 @@ void TfrmMain::handleMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
         case WM_AUTO_CLEAN:
             runAutoClean();
             break;
+        case WM_CLEAN_PROGRESS:
+        case WM_CLEAN_DONE:
+        case WM_CLEAN_PASS:
+            cleanerPane_->handleMessage(msg, wParam, lParam);
+            break;
         case WM_RUN_REGDEFRAG:
         case WM_RUN_REGSCAN:
             runUnattendedRegistryJob(msg);
@@ -368,14 +379,20 @@ void TfrmMain::handleMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
 
 void TfrmMain::runAutoClean() {
     hide();
+    if (!model_.flags.Busy) cleanerPane_->startUnattendedClean();
     if (!model_.flags.AutoClearRun) return;
-    // "/Clear" ends by itself once its clean and scan are over. Neither is part
-    // of this version, so say so rather than report a clean that never ran.
-    std::cerr << kProgramTitle
-              << ": the unattended clean and registry scan are not available in this version"
+    // "/Clear" ends by itself once its clean and scan are over. The scan is not
+    // part of this version, so say so rather than report a repair that never ran.
+    std::cerr << kProgramTitle << ": the unattended registry scan is not available in this version"
               << std::endl;
     exitCode_ = 1;
-    close();
+    if (!cleanInProgress() && !scanInProgress()) close();  // else when the last one ends
+}
+
+void TfrmMain::cleanRunEnded(bool removing) {
+    if (removing) commitRegistry();
+    // Closing earlier would cancel the clean of "/Clear" half way.
+    if (model_.flags.AutoClearRun && !cleanInProgress() && !scanInProgress()) close();
 }
 
 void TfrmMain::runUnattendedRegistryJob(uint32_t msg) {

@@ -21,6 +21,7 @@ class QTimer;
 namespace brisko {
 
 class CheckTreeView;
+class CleanerPane;
 
 // Navigation tags: a pane shows when its tag equals the clicked button's.
 enum NavTag : int {
@@ -50,6 +51,8 @@ class TfrmMain final : public QWidget, public MainWindowView {
     int exitCode() const { return exitCode_; }
     // The periodic unattended clean.
     QTimer* scheduleTimer() const { return Timer2_; }
+    // The Cleaner pane's log, progress bar and run buttons.
+    CleanerPane* cleanerPane() const { return cleanerPane_; }
 
     // The pane shown for a navigation tag (Cleaner, Registry, Tools, Defrag).
     void FlatButtonClick(int tag);
@@ -125,6 +128,7 @@ class TfrmMain final : public QWidget, public MainWindowView {
     void applyMinimumSize();
     void toggleBrowsers(uintptr_t hotkeyId);
     void Timer2Timer();
+    void cleanRunEnded(bool removing);
     QSize frameExtra() const;
 
     Machine& machine_;
@@ -146,6 +150,7 @@ class TfrmMain final : public QWidget, public MainWindowView {
     QGroupBox* gbTools_ = nullptr;
     QGroupBox* gbDefrag_ = nullptr;
     CheckTreeView* tvCleanItems_ = nullptr;
+    CleanerPane* cleanerPane_ = nullptr;
     CheckTreeView* tvRegistry_ = nullptr;
     QTimer* Timer2_ = nullptr;  // the schedule
 

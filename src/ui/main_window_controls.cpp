@@ -4,6 +4,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
+#include <QListView>
 #include <QMenu>
 #include <QPainter>
 #include <QStyle>
@@ -12,6 +13,7 @@
 #include <QVBoxLayout>
 
 #include "ui/check_tree_view.h"
+#include "ui/cleaner_pane.h"
 #include "ui/web_pages.h"
 
 // The window's controls and their look; what they do is in main_window.cpp.
@@ -215,11 +217,11 @@ QWidget* TfrmMain::createPanes() {
     cl->setHorizontalSpacing(8);
     cl->addWidget(tvCleanItems_, 0, 0);
     // The log list goes to the right of the tree and the run buttons below both.
-    cl->addWidget(placeholderPanel(gbCleaner_, "cleanLog"), 0, 1);
-    auto* cleanButtons = new QWidget(gbCleaner_);
-    cleanButtons->setObjectName(QStringLiteral("pCleanButtons"));
-    cleanButtons->setFixedHeight(30);
-    cl->addWidget(cleanButtons, 1, 0, 1, 2);
+    cleanerPane_ = new CleanerPane({machine_, model_.Settings, model_.cleanTree, prompter_,
+                                    &messageTarget_, &model_.flags},
+                                   gbCleaner_);
+    cl->addWidget(cleanerPane_->lMain(), 0, 1);
+    cl->addWidget(cleanerPane_->controlRow(), 1, 0, 1, 2);
     cl->setColumnStretch(0, 1);
     cl->setColumnStretch(1, 1);
 
