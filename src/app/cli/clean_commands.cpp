@@ -246,23 +246,27 @@ int runClean(CliContext& ctx, const RunOptions& opt, bool clean) {
 
     Console console(ctx.json);
     CliPrompter prompter(console, opt.yes ? 1 : opt.no ? -1 : 0);
-    std::atomic<size_t> itemsStarted{0};
     const size_t jobs = checkedJobCaptions(setup.tree).size();
     CliView* viewPtr = nullptr;
-    std::atomic<bool> counting{false};
+    // Only the worker threads call this, one after the other.
+    size_t itemsStarted = 0;
+    bool countingBefore = false;
     CliLog log(console, [&](std::string_view line) {
-        // "Test: Clearing X ..." / "Clean: Clearing X ..." start an item.
+        // "Test: Clearing X ..." / "Clean: Clearing X ..." start an item; the
+        // Test lines of a clean are its hidden count.
         size_t at = line.find("Clearing ");
         if (at == std::string_view::npos || at > kCleanPrefix.size() || !line.ends_with(" ..."))
             return;
-        size_t n = ++itemsStarted;
+        const bool counting = clean && line.starts_with(kTestPrefix);
+        if (counting != countingBefore) itemsStarted = 0;
+        countingBefore = counting;
         std::string caption(line.substr(at + 9, line.size() - at - 13));
         std::string phase = counting ? "Counting" : clean ? "Cleaning" : "Testing";
         std::string pct = clean && !counting && viewPtr
                               ? " " + std::to_string(viewPtr->percent.load()) + "%"
                               : "";
-        console.setProgress(phase + pct + " [" + std::to_string(n) + "/" + std::to_string(jobs) +
-                            "] " + caption);
+        console.setProgress(phase + pct + " [" + std::to_string(++itemsStarted) + "/" +
+                            std::to_string(jobs) + "] " + caption);
     });
     CliView view(console, log, prompter);
     viewPtr = &view;
@@ -275,19 +279,12 @@ int runClean(CliContext& ctx, const RunOptions& opt, bool clean) {
     StartResult started;
     if (clean) {
         started = controller.bCleanClick();
-        counting = controller.hiddenPassRunning();
     } else {
         started = controller.bTestClick();
     }
     bool ended = true;
     if (started == StartResult::Started) {
-        ended = runMessageLoop(controller, queue, [&] {
-            if (counting && !controller.hiddenPassRunning()) {
-                counting = false;
-                itemsStarted = 0;
-            }
-            return !gInterrupted.load();
-        });
+        ended = runMessageLoop(controller, queue, [] { return !gInterrupted.load(); });
         if (!ended) controller.cancel();
         controller.waitForWorker();
     }
