@@ -18,9 +18,11 @@
 
 #include "cleaner/clean_catalog.h"
 #include "core/machine/machine.h"
+#include "registry/scan_run.h"
 #include "registry/section_tree.h"
 #include "ui/check_tree_view.h"
 #include "ui/cleaner_pane.h"
+#include "ui/registry_pane.h"
 #include "ui/web_pages.h"
 
 namespace brisko {
@@ -56,6 +58,11 @@ TfrmMain::TfrmMain(Machine& machine, StartArgs start, QWidget* parent)
     setObjectName(QStringLiteral("TfrmMain"));
     createControls();
     connect(cleanerPane_, &CleanerPane::cleanRunEnded, this, &TfrmMain::cleanRunEnded);
+    // "/Clear" with no section ticked ends at once, or when its clean is over.
+    connect(registryPane_, &RegistryPane::closeRequested, this, [this] {
+        if (!cleanInProgress()) close();
+    });
+    connect(registryPane_, &RegistryPane::autoClearScanEnded, this, &TfrmMain::registryScanEnded);
     lifecycle_.onCreate();
 }
 
@@ -253,12 +260,14 @@ bool TfrmMain::cleanInProgress() {
     return cleanerPane_->cleanInProgress();
 }
 bool TfrmMain::scanInProgress() {
-    return false;
+    return registryPane_->scanInProgress();
 }
 void TfrmMain::cancelClean() {
     cleanerPane_->cancelClean();
 }
-void TfrmMain::cancelScan() {}
+void TfrmMain::cancelScan() {
+    registryPane_->cancelScan();
+}
 void TfrmMain::releaseJobList() {}
 
 WindowPlacement TfrmMain::windowPlacement() {
@@ -368,6 +377,10 @@ void TfrmMain::handleMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
         case WM_CLEAN_PASS:
             cleanerPane_->handleMessage(msg, wParam, lParam);
             break;
+        case WM_REGSCAN_SECTION:
+        case WM_REGSCAN_DONE:
+            registryPane_->handleMessage(msg);
+            break;
         case WM_RUN_REGDEFRAG:
         case WM_RUN_REGSCAN:
             runUnattendedRegistryJob(msg);
@@ -380,13 +393,20 @@ void TfrmMain::handleMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
 void TfrmMain::runAutoClean() {
     hide();
     if (!model_.flags.Busy) cleanerPane_->startUnattendedClean();
-    if (!model_.flags.AutoClearRun) return;
-    // "/Clear" ends by itself once its clean and scan are over. The scan is not
-    // part of this version, so say so rather than report a repair that never ran.
-    std::cerr << kProgramTitle << ": the unattended registry scan is not available in this version"
-              << std::endl;
-    exitCode_ = 1;
-    if (!cleanInProgress() && !scanInProgress()) close();  // else when the last one ends
+    // The Scan button's action: a scan of the ticked sections (or the end of
+    // one that runs). "/Clear" ends by itself once its clean and scan are over.
+    registryPane_->bScanClick();
+}
+
+void TfrmMain::registryScanEnded() {
+    // Every problem is checked now. The fix of "/Clear" is not part of this
+    // version, so say so rather than report a repair that never ran.
+    if (size_t found = registryPane_->run().rowCount()) {
+        std::cerr << kProgramTitle << ": registry problems found: " << found
+                  << "; fixing them is not available in this version" << std::endl;
+        exitCode_ = 1;
+    }
+    if (!cleanInProgress()) close();  // else when the clean ends
 }
 
 void TfrmMain::cleanRunEnded(bool removing) {

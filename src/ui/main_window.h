@@ -22,6 +22,7 @@ namespace brisko {
 
 class CheckTreeView;
 class CleanerPane;
+class RegistryPane;
 
 // Navigation tags: a pane shows when its tag equals the clicked button's.
 enum NavTag : int {
@@ -53,6 +54,8 @@ class TfrmMain final : public QWidget, public MainWindowView {
     QTimer* scheduleTimer() const { return Timer2_; }
     // The Cleaner pane's log, progress bar and run buttons.
     CleanerPane* cleanerPane() const { return cleanerPane_; }
+    // The Registry pane's problem list, progress bar and Scan button.
+    RegistryPane* registryPane() const { return registryPane_; }
 
     // The pane shown for a navigation tag (Cleaner, Registry, Tools, Defrag).
     void FlatButtonClick(int tag);
@@ -129,6 +132,7 @@ class TfrmMain final : public QWidget, public MainWindowView {
     void toggleBrowsers(uintptr_t hotkeyId);
     void Timer2Timer();
     void cleanRunEnded(bool removing);
+    void registryScanEnded();
     QSize frameExtra() const;
 
     Machine& machine_;
@@ -152,6 +156,7 @@ class TfrmMain final : public QWidget, public MainWindowView {
     CheckTreeView* tvCleanItems_ = nullptr;
     CleanerPane* cleanerPane_ = nullptr;
     CheckTreeView* tvRegistry_ = nullptr;
+    RegistryPane* registryPane_ = nullptr;
     QTimer* Timer2_ = nullptr;  // the schedule
 
     int currentTag_ = 0;

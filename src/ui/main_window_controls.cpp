@@ -12,8 +12,10 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "registry/scan_context.h"
 #include "ui/check_tree_view.h"
 #include "ui/cleaner_pane.h"
+#include "ui/registry_pane.h"
 #include "ui/web_pages.h"
 
 // The window's controls and their look; what they do is in main_window.cpp.
@@ -42,7 +44,6 @@ QToolButton[nav="true"]:checked {
 }
 QToolButton[nav="true"]:disabled { color: #8C96A0; }
 QGroupBox[pane="true"] { font-weight: bold; color: #1F3B57; }
-#pPlaceholder { background: palette(base); border: 1px solid #B8C2CC; }
 )";
 
 // A small badge for the title bar, drawn so the program needs no image files.
@@ -61,13 +62,6 @@ QPixmap titleBadge() {
     p.setPen(Qt::white);
     p.drawText(QRect(0, 0, 34, 34), Qt::AlignCenter, QStringLiteral("B"));
     return pm;
-}
-
-QWidget* placeholderPanel(QWidget* parent, const char* name) {
-    auto* panel = new QFrame(parent);
-    panel->setObjectName(QStringLiteral("pPlaceholder"));
-    panel->setProperty("slot", QString::fromLatin1(name));
-    return panel;
 }
 
 QLabel* notYetLabel(QWidget* parent, const QString& text) {
@@ -237,18 +231,12 @@ QWidget* TfrmMain::createPanes() {
                                                                             : QStyle::SP_FileIcon;
         return style()->standardIcon(kind);
     });
-    auto* rl = new QGridLayout(gbRegistry_);
+    // The pane lays out the sections, the problem list and its buttons.
+    registryPane_ = new RegistryPane(machine_, model_, messageTarget_, prompter_,
+                                     defaultScannerTable(), tvRegistry_, gbRegistry_);
+    auto* rl = new QVBoxLayout(gbRegistry_);
     rl->setContentsMargins(8, 8, 8, 10);
-    rl->setHorizontalSpacing(8);
-    rl->addWidget(tvRegistry_, 0, 0);
-    // The problem list goes to the right of the sections, its buttons below.
-    rl->addWidget(placeholderPanel(gbRegistry_, "problemList"), 0, 1);
-    auto* regButtons = new QWidget(gbRegistry_);
-    regButtons->setObjectName(QStringLiteral("pRegistryButtons"));
-    regButtons->setFixedHeight(30);
-    rl->addWidget(regButtons, 1, 0, 1, 2);
-    rl->setColumnStretch(0, 1);
-    rl->setColumnStretch(1, 1);
+    rl->addWidget(registryPane_);
 
     gbTools_ = makePane("gbTools", "Tools", kTagTools);
     auto* tl = new QVBoxLayout(gbTools_);
