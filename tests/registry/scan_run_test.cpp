@@ -4,8 +4,11 @@
 
 #include <atomic>
 
+#include "core/machine/image/image_machine.h"
+#include "core/machine/image/machine_builder.h"
 #include "core/settings.h"
 #include "registry/scan_fake_machine.h"
+#include "support/test_machine.h"
 
 namespace brisko {
 namespace {
@@ -216,6 +219,38 @@ TEST(ScanRun, LateDoneOfACancelledScanIsIgnored) {
     go = true;
     while (run.scanning()) run.handleMessage(p.log.wait());
     EXPECT_FALSE(run.scanning());
+}
+
+// The real scanners on an image machine, cancelled while the hive walk runs:
+// they must notice the stop, and the pane must end as after any scan.
+TEST(ScanRun, CancelARealScan) {
+    test::TempDir dir;
+    MachineBuilder builder("Alex");
+    std::string reg = "Windows Registry Editor Version 5.00\r\n\r\n";
+    for (int i = 0; i < 3000; ++i)
+        reg += "[HKEY_CURRENT_USER\\Software\\App" + std::to_string(i) +
+               "]\r\n\"Path\"=\"C:\\\\Gone\\\\app" + std::to_string(i) + ".exe\"\r\n\r\n";
+    builder.addRegText(reg);
+    builder.write(dir.path());
+    ImageMachine machine(dir.path());
+    TOptionsSetting settings;
+    settings.IncludeRemoveMedia = true;
+    MessageLog log;
+    DefaultPrompter prompter;
+    ScanRun run(machine, settings, 12, log, prompter);
+    run.start({4, 6, 25});
+    while (run.rowCount() < 10 && !run.worker()->finished()) std::this_thread::yield();
+    run.cancel();
+    EXPECT_FALSE(run.scanning());
+    EXPECT_TRUE(run.worker()->finished());
+    for (const auto& r : run.rows()) {
+        EXPECT_TRUE(r.checked);
+        EXPECT_EQ(r.problem, "Non-existent File or Folder");
+    }
+    // The same machine scanned to the end finds every reference.
+    run.start({4});
+    while (run.scanning()) run.handleMessage(log.wait());
+    EXPECT_EQ(run.rowCount(), 3000u);
 }
 
 }  // namespace
