@@ -8,9 +8,11 @@
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStyle>
 #include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <thread>
 
 #include "core/main_lifecycle.h"
@@ -82,6 +84,7 @@ void RegistryPane::createControls(CheckTreeView* tvRegistry) {
 
     lScanTitle_ = new QLabel(this);
     lScanTitle_->setObjectName(QStringLiteral("lScanTitle"));
+    lScanTitle_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     Memo1_ = new QLineEdit(this);
     Memo1_->setObjectName(QStringLiteral("Memo1"));
     Memo1_->setReadOnly(true);
@@ -98,7 +101,6 @@ void RegistryPane::createControls(CheckTreeView* tvRegistry) {
     lvRegistryData_->setSelectionBehavior(QAbstractItemView::SelectRows);
     lvRegistryData_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     lvRegistryData_->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
-    lvRegistryData_->setTextElideMode(Qt::ElideMiddle);
     lvRegistryData_->setContextMenuPolicy(Qt::CustomContextMenu);
     lvRegistryData_->header()->setStretchLastSection(true);
     lvRegistryData_->header()->setSectionsMovable(false);
@@ -108,6 +110,7 @@ void RegistryPane::createControls(CheckTreeView* tvRegistry) {
 
     lStatus_ = new QLabel(this);
     lStatus_->setObjectName(QStringLiteral("lRegistryStatus"));
+    lStatus_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
 
     pbRegistry_ = new QProgressBar(this);
     pbRegistry_->setObjectName(QStringLiteral("pbRegistry"));
@@ -140,13 +143,17 @@ void RegistryPane::createControls(CheckTreeView* tvRegistry) {
     grid->setVerticalSpacing(10);
     if (tvRegistry) {
         tvRegistry->setParent(this);
-        tvRegistry->setMinimumWidth(170);
+        // Wide enough for the section captions; the list takes the rest.
+        tvRegistry->setIndentation(14);
+        const QAbstractItemView* view = tvRegistry;  // the hint is public there
+        const int captions = view->sizeHintForColumn(0) + 2 * tvRegistry->frameWidth() +
+                             tvRegistry->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+        tvRegistry->setFixedWidth(std::clamp(captions, 170, 215));
         grid->addWidget(tvRegistry, 0, 0);
     }
     grid->addLayout(listColumn, 0, 1);
     grid->addLayout(buttons, 1, 0, 1, 2);
-    grid->setColumnStretch(0, 2);
-    grid->setColumnStretch(1, 5);
+    grid->setColumnStretch(1, 1);
 
     progressTimer_ = new QTimer(this);
     progressTimer_->setObjectName(QStringLiteral("tmRegistryProgress"));
@@ -219,7 +226,11 @@ void RegistryPane::sizeColumnsForEmptyList() {
 void RegistryPane::fitColumnsToContents() {
     // The view measures the rows it shows and a sample beyond; enough for
     // lists of any length.
+    // lists of any length. A long path in "Data" would push the key column out
+    // of sight, so that column is held to half the width (its tip shows it all).
+    const int most = lvRegistryData_->viewport()->width() / 2;
     for (int i = 0; i < 3; ++i) lvRegistryData_->resizeColumnToContents(i);
+    if (lvRegistryData_->columnWidth(1) > most) lvRegistryData_->setColumnWidth(1, most);
 }
 
 // ---------------------------------------------------------------- scan
