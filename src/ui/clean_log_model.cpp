@@ -2,9 +2,14 @@
 
 #include <QFontMetrics>
 #include <QSize>
+#include <QTimer>
 #include <algorithm>
 
 namespace brisko {
+
+namespace {
+constexpr int kFlushDelayMs = 40;
+}  // namespace
 
 CleanLogModel::CleanLogModel(QObject* parent) : QAbstractListModel(parent) {
     setFont(QFont());
@@ -33,18 +38,39 @@ void CleanLogModel::setFont(const QFont& font) {
     font_ = font;
     QFontMetrics fm(font_);
     rowHeight_ = fm.height() + 2;
+    for (int c = 0; c < 128; ++c) asciiAdvance_[size_t(c)] = fm.horizontalAdvance(QChar(c));
+    advance_.clear();
     widest_ = 0;
-    for (const auto& l : lines_)
-        widest_ = std::max(widest_,
-                           fm.horizontalAdvance(QString::fromUtf8(l.data(), qsizetype(l.size()))));
+    for (const auto& l : lines_) widest_ = std::max(widest_, lineWidth(l));
+}
+
+int CleanLogModel::lineWidth(const std::string& line) {
+    int width = 0;
+    const auto* p = reinterpret_cast<const unsigned char*>(line.data());
+    const auto* end = p + line.size();
+    while (p < end) {
+        if (*p < 0x80) {
+            width += asciiAdvance_[*p++];
+            continue;
+        }
+        // One UTF-8 sequence; a broken one counts as a replacement character.
+        int len = *p >= 0xF0 ? 4 : *p >= 0xE0 ? 3 : *p >= 0xC0 ? 2 : 1;
+        char32_t cp = 0xFFFD;
+        if (len > 1 && end - p >= len) {
+            cp = *p & (0xFF >> (len + 1));
+            for (int i = 1; i < len; ++i) cp = (cp << 6) | (p[i] & 0x3F);
+        }
+        p += std::min<ptrdiff_t>(len, end - p);
+        auto [it, fresh] = advance_.try_emplace(cp, 0);
+        if (fresh) it->second = QFontMetrics(font_).horizontalAdvance(QString::fromUcs4(&cp, 1));
+        width += it->second;
+    }
+    return width;
 }
 
 void CleanLogModel::appendLines(std::vector<std::string> lines) {
     if (lines.empty()) return;
-    QFontMetrics fm(font_);
-    for (const auto& l : lines)
-        widest_ = std::max(widest_,
-                           fm.horizontalAdvance(QString::fromUtf8(l.data(), qsizetype(l.size()))));
+    for (const auto& l : lines) widest_ = std::max(widest_, lineWidth(l));
     const int first = static_cast<int>(lines_.size());
     beginInsertRows(QModelIndex(), first, first + static_cast<int>(lines.size()) - 1);
     if (lines_.empty()) {
@@ -92,9 +118,13 @@ void QtCleanLog::scrollToEnd() {
 void QtCleanLog::postFlushLocked() {
     if (flushPosted_ || !model_) return;
     flushPosted_ = true;
-    // Queued to the model's thread; dropped if the model is gone by then.
+    // Queued to the model's thread (and dropped if the model is gone by then).
+    // Lines gather for a moment there, so that a worker writing thousands of
+    // lines a second costs the list a few insertions and layouts a second.
+    CleanLogModel* model = model_.data();
     QMetaObject::invokeMethod(
-        model_.data(), [this] { flush(); }, Qt::QueuedConnection);
+        model, [this, model] { QTimer::singleShot(kFlushDelayMs, model, [this] { flush(); }); },
+        Qt::QueuedConnection);
 }
 
 void QtCleanLog::flush() {

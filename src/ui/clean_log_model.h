@@ -8,10 +8,12 @@
 #include <QAbstractListModel>
 #include <QFont>
 #include <QPointer>
+#include <array>
 #include <atomic>
 #include <functional>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "cleaner/clean_log.h"
@@ -42,8 +44,14 @@ class CleanLogModel : public QAbstractListModel {
     int itemWidth() const { return itemWidth_; }
 
   private:
+    // Sum of the characters' advances: shaping every line would cost more
+    // than the run that wrote it, and a scroll extent needs no kerning.
+    int lineWidth(const std::string& line);
+
     std::vector<std::string> lines_;
     QFont font_;
+    std::array<int, 128> asciiAdvance_{};
+    std::unordered_map<char32_t, int> advance_;
     int widest_ = 0;
     int rowHeight_ = 16;
     int itemWidth_ = 100;
