@@ -1,5 +1,6 @@
 #include "registry/path_checks.h"
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
 
@@ -23,39 +24,94 @@ bool absoluteOnDrive(std::string_view p) {
     return p.size() >= 3 && isAsciiLetter(p[0]) && p[1] == ':' && p[2] == '\\';
 }
 
-// "X:\" and components a folder listing answers exactly: no empty, "." or
-// ".." parts, no trailing dot or blank (Windows drops them), nothing a name
-// cannot hold, ASCII only (listings fold ASCII letters only).
-bool plainPath(std::string_view p) {
+char upperAscii(char c) {
+    return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c;
+}
+
+// A character a listing can match: printable ASCII that a file name may hold.
+bool listableChar(char ch) {
+    auto c = static_cast<unsigned char>(ch);
+    if (c < 0x20 || c >= 0x80) return false;
+    switch (c) {
+        case '/':
+        case '*':
+        case '?':
+        case '"':
+        case '<':
+        case '>':
+        case '|':
+        case ':':
+        case '\\':
+            return false;
+        default:
+            return true;
+    }
+}
+
+// Windows drops trailing dots and blanks from every name.
+std::string_view trimName(std::string_view name) {
+    while (!name.empty() && (name.back() == '.' || name.back() == ' ')) name.remove_suffix(1);
+    return name;
+}
+
+// The key a folder listing answers for: "X:\" and the components upper-cased,
+// each trimmed as Windows trims names. False for what a listing cannot answer
+// exactly: empty, "." or ".." parts, characters a name cannot hold, non-ASCII
+// names (listings fold ASCII letters only).
+bool listingKey(std::string_view p, std::string& key) {
     if (!absoluteOnDrive(p)) return false;
+    key.assign(p.substr(0, 3));
+    key[0] = upperAscii(key[0]);
     size_t start = 3;
     while (start < p.size()) {
         size_t end = p.find('\\', start);
         if (end == std::string_view::npos) end = p.size();
-        std::string_view part = p.substr(start, end - start);
-        if (part.empty() || part == "." || part == ".." || part.back() == '.' || part.back() == ' ')
-            return false;
-        for (unsigned char c : part)
-            if (c < 0x20 || c >= 0x80 || std::strchr("/*?\"<>|:", c)) return false;
+        std::string_view part = trimName(p.substr(start, end - start));
+        if (part.empty()) return false;
+        for (char c : part) {
+            if (!listableChar(c)) return false;
+            key.push_back(upperAscii(c));
+        }
+        if (end < p.size()) key.push_back('\\');
         start = end + 1;
     }
-    return true;
+    return key.back() != '\\' || key.size() == 3;  // "X:\a\" would be an empty name
 }
 
 // Where a file name may end inside a command line.
 bool isSeparator(char c) {
-    return std::strchr(" *,/:;<>?|", c) != nullptr && c != '\0';
+    switch (c) {
+        case ' ':
+        case '*':
+        case ',':
+        case '/':
+        case ':':
+        case ';':
+        case '<':
+        case '>':
+        case '?':
+        case '|':
+            return true;
+        default:
+            return false;
+    }
 }
 
 bool containsNoCase(std::string_view hay, std::string_view needle) {
-    return findNoCase(hay, needle) != std::string_view::npos;
+    if (needle.empty()) return true;
+    if (needle.size() > hay.size()) return false;
+    const char first = upperAscii(needle[0]);
+    for (size_t i = 0; i + needle.size() <= hay.size(); ++i)
+        if (upperAscii(hay[i]) == first && equalsNoCase(hay.substr(i, needle.size()), needle))
+            return true;
+    return false;
 }
 }  // namespace
 
 // ---------------------------------------------------------------- FileProbe
 
 FileProbe::Folder& FileProbe::folder(const std::string& up) {
-    if (auto it = folders_.find(up); it != folders_.end()) return it->second;
+    if (auto it = folders_.find(std::string_view(up)); it != folders_.end()) return it->second;
     Folder f;
     if (up.size() == 3) {
         f.exists = files_.directoryExists(up);
@@ -63,10 +119,13 @@ FileProbe::Folder& FileProbe::folder(const std::string& up) {
         size_t slash = up.rfind('\\', up.size() - 2);
         // Map nodes stay put when the map grows, so the parent may be held
         // across the insertion below.
-        Folder& parent = folder(up.substr(0, slash + 1));
+        Folder& parent = folder(up.substr(0, slash + 1));  // NOLINT: recursion is by depth
         if (parent.exists) {
-            std::string name = up.substr(slash + 1, up.size() - slash - 2);
-            if (parent.listed) {
+            std::string_view name = std::string_view(up).substr(slash + 1, up.size() - slash - 2);
+            const bool ascii = std::all_of(name.begin(), name.end(), [](char c) {
+                return static_cast<unsigned char>(c) < 0x80;
+            });
+            if (parent.listed && ascii) {
                 auto it = parent.names.find(name);
                 f.exists = it != parent.names.end() && it->second == kFolder;
             } else {
@@ -91,7 +150,7 @@ FileProbe::Folder& FileProbe::folder(const std::string& up) {
 
 uint8_t FileProbe::kindDirect(std::string_view path) {
     std::string key = upperCase(path);
-    if (auto it = direct_.find(key); it != direct_.end()) return it->second;
+    if (auto it = direct_.find(std::string_view(key)); it != direct_.end()) return it->second;
     uint8_t kind = kMissing;
     if (files_.fileExists(path))
         kind = kFile;
@@ -104,15 +163,58 @@ uint8_t FileProbe::kindDirect(std::string_view path) {
 uint8_t FileProbe::kindOf(std::string_view path) {
     // Relative names would be relative to a working folder the scan does not have.
     if (path.size() >= kMaxPath || !absoluteOnDrive(path)) return kMissing;
-    if (!plainPath(path)) return kindDirect(path);
-    std::string up = upperCase(path);
-    if (up.size() == 3) return folder(up).exists ? kFolder : kMissing;
-    size_t slash = up.rfind('\\');
-    Folder& f = folder(up.substr(0, slash + 1));
+    if (!listingKey(path, key_)) return kindDirect(path);
+    if (key_.size() == 3) return folder(key_).exists ? kFolder : kMissing;
+    const size_t slash = key_.rfind('\\');
+    const std::string_view folderKey = std::string_view(key_).substr(0, slash + 1);
+    auto it = folders_.find(folderKey);
+    Folder& f = it != folders_.end() ? it->second : folder(std::string(folderKey));
     if (!f.exists) return kMissing;
     if (!f.listed) return kindDirect(path);
-    auto it = f.names.find(up.substr(slash + 1));
+    auto entry = f.names.find(std::string_view(key_).substr(slash + 1));
+    return entry == f.names.end() ? kMissing : entry->second;
+}
+
+uint8_t FileProbe::inFolder(const Folder& f, std::string_view upperName) const {
+    auto it = f.names.find(upperName);
     return it == f.names.end() ? kMissing : it->second;
+}
+
+bool FileProbe::programPrefixExists(std::string_view p) {
+    if (!absoluteOnDrive(p)) return false;
+    std::string key(p.substr(0, 3));
+    key[0] = upperAscii(key[0]);
+    Folder* f = &folder(key);
+    std::string name;     // the current component so far, upper-cased
+    bool direct = false;  // this component needs the file API
+    auto isFile = [&](size_t end, std::string_view ext) {
+        if (end + ext.size() >= kMaxPath) return false;
+        if (direct) return kindOf(std::string(p.substr(0, end)) + std::string(ext)) == kFile;
+        if (!ext.empty()) return inFolder(*f, name + std::string(ext)) == kFile;
+        std::string_view n = trimName(name);
+        return !n.empty() && inFolder(*f, n) == kFile;
+    };
+    for (size_t i = 3; i < p.size(); ++i) {
+        if (!f->exists) return false;  // nothing lies below a missing folder
+        const char ch = p[i];
+        if (isSeparator(ch))
+            for (std::string_view ext : {".EXE", ".COM", ".BAT"})
+                if (isFile(i, ext)) return true;
+        if (ch == '\\') {
+            std::string_view n = trimName(name);
+            if (n.empty()) return false;  // "\\" or a blank name: callers avoid these
+            key.append(n);
+            key.push_back('\\');
+            f = &folder(key);
+            name.clear();
+            direct = !f->listed;
+            continue;
+        }
+        if (!listableChar(ch)) direct = true;
+        name.push_back(upperAscii(ch));
+        if (isFile(i + 1, {})) return true;
+    }
+    return false;
 }
 
 bool FileProbe::fileExists(std::string_view path) {
@@ -174,6 +276,12 @@ bool PathChecks::missingWithoutHint(const std::string& p, bool acceptFolders) {
     }
     // The folder part is missing, but arguments may hold backslashes: any
     // prefix that is an existing program ends the search.
+    // Any prefix that is an existing program ends the search. Where "." or
+    // ".." could lead back out of a folder, or a name is empty, every prefix
+    // goes to the file test on its own.
+    if (p.find("\\.") == std::string::npos && p.find('/') == std::string::npos &&
+        p.find("\\\\") == std::string::npos)
+        return !probe_.programPrefixExists(p);
     std::string c;
     for (char ch : p) {
         if (isSeparator(ch) && existsWithProgramExt(c)) return false;
@@ -289,6 +397,53 @@ bool isEmptyKey(KeyHandle& key, std::stop_token stop) {
     return CountValues(key, true, true, 1, stop) == 0;
 }
 
+// ---------------------------------------------------------------- WalkKey
+
+namespace {
+std::string classesPath(std::string_view path) {
+    std::string p = "Software\\Classes";
+    if (!path.empty()) {
+        p += '\\';
+        p += path;
+    }
+    return p;
+}
+}  // namespace
+
+WalkKey WalkKey::open(RegistryApi& registry, RootKey root, std::string_view path) {
+    WalkKey w;
+    if (root != RootKey::ClassesRoot) {
+        w.key = registry.openKey(root, path, KeyAccess::Read);
+        return w;
+    }
+    w.user = registry.openKey(RootKey::CurrentUser, classesPath(path), KeyAccess::Read);
+    w.machine = registry.openKey(RootKey::LocalMachine, classesPath(path), KeyAccess::Read);
+    if (!w.user && w.machine) {
+        w.key = std::move(w.machine);
+    } else {
+        w.key = registry.openKey(root, path, KeyAccess::Read);
+        if (!w.user) w.machine.reset();
+    }
+    return w;
+}
+
+WalkKey WalkKey::child(std::string_view name) {
+    WalkKey w;
+    if (!user) {
+        w.key = key->openSubkey(name, KeyAccess::Read);
+        return w;
+    }
+    w.user = user->openSubkey(name, KeyAccess::Read);
+    w.machine = machine ? machine->openSubkey(name, KeyAccess::Read) : nullptr;
+    if (!w.user && w.machine) {
+        w.key = std::move(w.machine);  // the machine's key alone: the same as merged
+    } else {
+        w.key = key->openSubkey(name, KeyAccess::Read);
+        if (!w.user) w.machine.reset();
+    }
+    return w;
+}
+
 // ---------------------------------------------------------------- ScanKeyTree
 
 namespace {
@@ -365,8 +520,8 @@ class TreeWalk {
             full_ += path;
         }
         if (skipped(0)) return;
-        auto key = ctx_.machine.registry().openKey(root_, path, KeyAccess::Read);
-        if (key) visit(*key);
+        WalkKey key = WalkKey::open(ctx_.machine.registry(), root_, path);
+        if (key.key) visit(key);
     }
 
   private:
@@ -403,7 +558,8 @@ class TreeWalk {
                startsWithNoCase(path, "Software\\Wow6432Node\\Wow6432Node");
     }
 
-    void visit(KeyHandle& key) {
+    void visit(WalkKey& walked) {
+        KeyHandle& key = *walked.key;
         ctx_.showKey(full_);
         for (const auto& name : key.valueNames()) {
             if (ctx_.terminated()) return;
@@ -422,7 +578,8 @@ class TreeWalk {
             full_ += '\\';
             full_ += name;
             if (!skipped(mark - rootLen_)) {
-                if (auto child = key.openSubkey(name, KeyAccess::Read)) visit(*child);
+                WalkKey child = walked.child(name);
+                if (child.key) visit(child);
             }
             full_.resize(mark);
             if (ctx_.terminated()) return;

@@ -4,6 +4,7 @@
 // environment expansion it uses, the shortcut reader, the value counter that
 // decides whether a key is empty, and the recursive value walker of the hive
 // sections.
+#include <functional>
 #include <memory>
 #include <stop_token>
 #include <string>
@@ -33,23 +34,38 @@ class FileProbe {
     bool exists(std::string_view path, bool acceptFolders) {
         return fileExists(path) || (acceptFolders && folderExists(path));
     }
+    // Whether some prefix of p ("X:\...") names an existing file, or a prefix
+    // that ends before a separator character does with ".exe", ".com" or
+    // ".bat" appended: the search of the path test when p's folder part is
+    // missing, in one pass. p must hold no "\.", "/" or "\\", so that a
+    // missing folder ends it.
+    bool programPrefixExists(std::string_view p);
 
   private:
     static constexpr uint8_t kMissing = 0, kFile = 1, kFolder = 2;
+    // Looked up by string_view, so probing allocates nothing.
+    struct Hash {
+        using is_transparent = void;
+        size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+    };
+    template <class V>
+    using Map = std::unordered_map<std::string, V, Hash, std::equal_to<>>;
     struct Folder {
         bool exists = false;
-        bool listed = false;                             // names below hold every entry
-        std::unordered_map<std::string, uint8_t> names;  // upper-cased name -> kFile/kFolder
+        bool listed = false;  // names below hold every entry
+        Map<uint8_t> names;   // upper-cased name -> kFile/kFolder
     };
     // The folder "X:\a\b\" (upper-cased, with trailing backslash), looked up
     // through its parent's listing.
     Folder& folder(const std::string& upperFolder);
     uint8_t kindOf(std::string_view path);
+    uint8_t inFolder(const Folder& f, std::string_view upperName) const;
     uint8_t kindDirect(std::string_view path);
 
     FileApi& files_;
-    std::unordered_map<std::string, Folder> folders_;
-    std::unordered_map<std::string, uint8_t> direct_;
+    Map<Folder> folders_;
+    Map<uint8_t> direct_;
+    std::string key_;  // the listing key of the path being probed
 };
 
 // The path test with its caches; scanners make one per section and pass it
@@ -98,6 +114,19 @@ int CountValues(RegistryApi& registry, RootKey root, std::string_view path, bool
                 bool stopOnSubkeys, int limit, std::stop_token stop = {});
 // CountValues(key, true, true, 1) == 0.
 bool isEmptyKey(KeyHandle& key, std::stop_token stop = {});
+
+// A key of a walk. Below HKEY_CLASSES_ROOT, which merges the user's classes
+// over the machine's, a key that only the machine's classes hold (most of
+// them) is read through the machine's key directly: it reads the same and
+// costs less than the merged view. The user's and the machine's keys are
+// kept only while both could contribute.
+struct WalkKey {
+    std::unique_ptr<KeyHandle> key;  // what the walk reads; null when absent
+    std::unique_ptr<KeyHandle> user, machine;
+
+    static WalkKey open(RegistryApi& registry, RootKey root, std::string_view path);
+    WalkKey child(std::string_view name);
+};
 
 // Walks root\path and every key below it, depth first, and reports each
 // string value whose data is a missing reference (pkValue, or pkDataValue

@@ -1,6 +1,7 @@
 // COM and file-type sections: file extensions, class and interface
 // registrations (Custom Controls), type libraries and application
 // identifiers (Invalid ActiveX).
+#include "core/machine/machine.h"
 #include "core/text.h"
 #include "registry/path_checks.h"
 #include "registry/scanners/scanner_support.h"
@@ -20,19 +21,20 @@ NameSet classesSubkeys(ScanContext& ctx, std::string_view key) {
     return names;
 }
 
-void walkClasses(PathChecks& checks, KeyHandle& key, std::string& full) {
+void walkClasses(PathChecks& checks, WalkKey& walked, std::string& full) {
     ScanContext& ctx = checks.ctx;
+    KeyHandle& key = *walked.key;
     ctx.showKey(full);
     if (auto server = readString(key, ""); server && checks.IsMissingFile(*server, "", false))
         ctx.AddProblem(sectionProblemText(kSecCustomControls), *server, full, pkKey);
     for (const auto& name : key.subkeyNames()) {
         if (ctx.terminated()) return;
-        auto sub = openChild(key, name);
-        if (!sub) continue;
+        WalkKey sub = walked.child(name);
+        if (!sub.key) continue;
         const size_t mark = full.size();
         full += '\\';
         full += name;
-        walkClasses(checks, *sub, full);
+        walkClasses(checks, sub, full);
         full.resize(mark);
     }
 }
@@ -90,11 +92,11 @@ void scanFileExtensions(ScanContext& ctx) {
 }
 
 void ScanClsidTree(PathChecks& checks, RootKey root, std::string_view path) {
-    auto key = openRead(checks.ctx, root, path);
-    if (!key) return;
+    WalkKey key = WalkKey::open(checks.ctx.machine.registry(), root, path);
+    if (!key.key) return;
     std::string full(rootName(root));
     if (!path.empty()) full += "\\" + std::string(path);
-    walkClasses(checks, *key, full);
+    walkClasses(checks, key, full);
 }
 
 void scanCustomControls(ScanContext& ctx) {
