@@ -48,14 +48,14 @@ bool listableChar(char ch) {
     }
 }
 
-// Windows drops trailing dots and blanks from every name.
+// Windows drops trailing dots and blanks from the last name of a path.
 std::string_view trimName(std::string_view name) {
     while (!name.empty() && (name.back() == '.' || name.back() == ' ')) name.remove_suffix(1);
     return name;
 }
 
 // The key a folder listing answers for: "X:\" and the components upper-cased,
-// each trimmed as Windows trims names. False for what a listing cannot answer
+// the last one trimmed as Windows trims it. False for what a listing cannot answer
 // exactly: empty, "." or ".." parts, characters a name cannot hold, non-ASCII
 // names (listings fold ASCII letters only).
 bool listingKey(std::string_view p, std::string& key) {
@@ -66,7 +66,12 @@ bool listingKey(std::string_view p, std::string& key) {
     while (start < p.size()) {
         size_t end = p.find('\\', start);
         if (end == std::string_view::npos) end = p.size();
-        std::string_view part = trimName(p.substr(start, end - start));
+        std::string_view part = p.substr(start, end - start);
+        // Windows drops trailing dots and blanks from the last name only.
+        if (end == p.size())
+            part = trimName(part);
+        else if (!part.empty() && (part.back() == '.' || part.back() == ' '))
+            return false;
         if (part.empty()) return false;
         for (char c : part) {
             if (!listableChar(c)) return false;
@@ -201,8 +206,11 @@ bool FileProbe::programPrefixExists(std::string_view p) {
             for (std::string_view ext : {".EXE", ".COM", ".BAT"})
                 if (isFile(i, ext)) return true;
         if (ch == '\\') {
-            std::string_view n = trimName(name);
-            if (n.empty()) return false;  // "\\" or a blank name: callers avoid these
+            const std::string& n = name;
+            if (n.empty()) return false;  // a doubled backslash: callers avoid these
+            // Most references name folders long gone; the listing says so
+            // without a folder entry kept for each.
+            if (!direct && inFolder(*f, n) != kFolder) return false;
             key.append(n);
             key.push_back('\\');
             f = &folder(key);
@@ -279,7 +287,8 @@ bool PathChecks::missingWithoutHint(const std::string& p, bool acceptFolders) {
     // Any prefix that is an existing program ends the search. Where "." or
     // ".." could lead back out of a folder, or a name is empty, every prefix
     // goes to the file test on its own.
-    if (p.find("\\.") == std::string::npos && p.find('/') == std::string::npos &&
+    if (p.find("\\.") == std::string::npos && p.find(".\\") == std::string::npos &&
+        p.find(" \\") == std::string::npos && p.find('/') == std::string::npos &&
         p.find("\\\\") == std::string::npos)
         return !probe_.programPrefixExists(p);
     std::string c;

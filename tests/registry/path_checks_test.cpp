@@ -83,6 +83,20 @@ TEST_F(PathTest, QuotesArgumentsAndExtensions) {
     EXPECT_TRUE(missing("C:\\Gone\\tool.exe /log \\logs\\today\\"));
 }
 
+// When the folder part is missing, the search for an existing program goes
+// along the path as Windows resolves names: any case, trailing blanks and
+// dots dropped from the last name, "." and ".." applied.
+TEST_F(PathTest, ProgramSearchAlongAMissingFolder) {
+    EXPECT_FALSE(missing("C:\\TOOLS\\TOOL /x \\y\\"));
+    EXPECT_TRUE(missing("C:\\Tools \\tool.exe /log \\x\\"));  // a blank ends no folder name
+    EXPECT_FALSE(missing("C:\\Tools\\tool.exe. /log \\x\\"));
+    EXPECT_FALSE(missing("C:\\DONNÉES\\CAFÉ.TXT /x \\y\\"));
+    EXPECT_FALSE(missing("C:\\Gone\\..\\Tools\\tool.exe /x \\y\\"));
+    EXPECT_FALSE(missing("C:\\Tools\\\\tool.exe /x \\y\\"));
+    EXPECT_TRUE(missing("C:\\Tools\\Gone\\tool.exe /x \\y\\"));
+    EXPECT_TRUE(missing("C:\\Tool\\x /y \\z\\"));
+}
+
 TEST_F(PathTest, TrailingSemicolons) {
     EXPECT_FALSE(missing("C:\\Tools\\readme.txt;"));
     EXPECT_FALSE(missing("C:\\Tools\\readme.txt;;"));
