@@ -67,6 +67,10 @@ TfrmMain::TfrmMain(Machine& machine, StartArgs start, QWidget* parent)
 }
 
 TfrmMain::~TfrmMain() {
+    // A scan still running posts to the message target and reads the model:
+    // its worker must end before they go (children outlive the members).
+    delete registryPane_;
+    registryPane_ = nullptr;
     messageTarget_.detach();
 }
 

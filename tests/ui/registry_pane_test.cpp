@@ -457,6 +457,12 @@ class RegistryPaneTest : public QObject {
         w.close();
         QVERIFY(!w.scanInProgress());
         QCOMPARE(pane.scanButton()->text(), QStringLiteral("Scan"));
+
+        // A window that goes away with a scan running ends the worker first.
+        auto other = std::make_unique<TfrmMain>(m, parseStartArgs({}));
+        other->registryPane()->bScanClick();
+        QVERIFY(other->scanInProgress());
+        other.reset();
     }
 
     // "/Clear": hidden, the scan runs, every problem is checked and the window closes.
