@@ -196,6 +196,11 @@ TEST(ShellScanners, Shortcuts) {
         .file(desktop + "broken.lnk", "not a shortcut")
         .file(programs + "Old App\\Old App.lnk", shortcutFileBytes("C:\\Program Files\\Old\\a.exe"))
         .file("C:\\Users\\Public\\Desktop\\public.lnk", shortcutFileBytes("C:\\Gone\\public.exe"));
+    // A folder link to itself, as a mounted NTFS junction ("Application
+    // Data" in a profile) may show: walked once, not until the path is full.
+    sm.open();
+    std::filesystem::create_directory_symlink(
+        ".", sm.host() / "Users" / "Alex" / "Desktop" / "Desktop Loop");
     auto rows = sm.scan(kSecShortcuts);
     // The Start Menu lies in Application Data: its shortcut is reported once.
     std::sort(rows.begin(), rows.end(),

@@ -1,5 +1,8 @@
 // Sections about what the shell remembers: Start Menu order keys, shortcut
 // files, "Open with" applications and the MRU and UserAssist lists.
+#include <algorithm>
+#include <functional>
+
 #include "core/machine/machine.h"
 #include "core/text.h"
 #include "registry/path_checks.h"
@@ -21,17 +24,35 @@ std::string listPathOf(const std::string& folder) {
     return folder.size() > 3 ? excludeTrailingBackslash(folder) : folder;
 }
 
-void walkShortcuts(ScanContext& ctx, PathChecks& checks, const std::string& folder, int depth) {
+// What a folder holds, as one number. A folder link that leads back to one
+// of the folders above it (an NTFS junction as a mounted disk shows it) lists
+// the same entries, and is not entered again.
+uint64_t fingerprint(const std::vector<FileEntry>& entries) {
+    uint64_t sum = 0;
+    for (const auto& e : entries) {
+        uint64_t h = std::hash<std::string>{}(e.name);
+        h ^= (e.size + 0x9E3779B97F4A7C15ull) * 0xBF58476D1CE4E5B9ull;
+        h ^= uint64_t(e.writeTime) * 0x94D049BB133111EBull + e.attributes;
+        sum += h * 0x2545F4914F6CDD1Dull;
+    }
+    return sum ^ entries.size();
+}
+
+void walkShortcuts(ScanContext& ctx, PathChecks& checks, const std::string& folder,
+                   std::vector<uint64_t>& above) {
     auto entries = ctx.machine.files().findFiles(listPathOf(folder), "*");
     if (!entries) return;
+    const uint64_t print = fingerprint(*entries);
+    if (std::find(above.begin(), above.end(), print) != above.end()) return;
+    above.push_back(print);
     const auto problem = sectionProblemText(kSecShortcuts);
     for (const auto& e : *entries) {
-        if (ctx.terminated()) return;
+        if (ctx.terminated()) break;
         if (e.name == "." || e.name == "..") continue;
         std::string path = folder + e.name;
         if (e.isDirectory()) {
-            if (path.size() + 1 < kMaxPath && depth < kMaxFolderDepth)
-                walkShortcuts(ctx, checks, path + "\\", depth + 1);
+            if (path.size() + 1 < kMaxPath && int(above.size()) < kMaxFolderDepth)
+                walkShortcuts(ctx, checks, path + "\\", above);
             continue;
         }
         if (lowerCase(extractFileExt(e.name)) != ".lnk") continue;
@@ -47,6 +68,7 @@ void walkShortcuts(ScanContext& ctx, PathChecks& checks, const std::string& fold
             (checks.IsMissingFile(target, "", false) && !checks.probe().folderExists(target)))
             ctx.AddProblem(problem, target, path, pkFile);
     }
+    above.pop_back();
 }
 
 void findCommands(KeyHandle& key, std::string& path, const ScanContext& ctx,
@@ -118,7 +140,8 @@ void scanShortcuts(ScanContext& ctx) {
     PathChecks checks(ctx);
     for (const auto& folder : folders) {
         if (ctx.terminated()) return;
-        if (!folder.empty()) walkShortcuts(ctx, checks, includeTrailingBackslash(folder), 0);
+        std::vector<uint64_t> above;
+        if (!folder.empty()) walkShortcuts(ctx, checks, includeTrailingBackslash(folder), above);
     }
 }
 
