@@ -294,5 +294,16 @@ TEST(ScanKeyTree, UserHiveWalkLeavesRunAndSoundsToTheirSections) {
     EXPECT_EQ(sm.scan(6).size(), 3u);
 }
 
+TEST(ScanKeyTree, Windows8LeavesMoreAlone) {
+    ScanMachine sm;
+    sm.sz("HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\ImmersiveShell\\X", "a",
+          "C:\\Gone\\a.exe")
+        .sz("HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Tool", "b", "C:\\Gone\\b.exe");
+    EXPECT_EQ(sm.scan(4, 12).size(), 1u);
+    EXPECT_EQ(sm.scan(4, 13).size(), 0u);
+    EXPECT_EQ(sm.scan(5, 12).size(), 1u);
+    EXPECT_EQ(sm.scan(5, 13).size(), 0u);
+}
+
 }  // namespace
 }  // namespace brisko
