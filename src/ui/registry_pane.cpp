@@ -36,6 +36,7 @@ const char* const kPaneStyle = R"(
 #lScanTitle { font-weight: bold; color: #1F3B57; }
 #Memo1 { color: #3E5366; background: palette(window); border: 1px solid #C9D1D9; padding: 1px 3px; }
 #lRegistryStatus { color: #1F3B57; }
+#lScanFailures { color: #9A2A1C; }
 )";
 
 }  // namespace
@@ -111,6 +112,11 @@ void RegistryPane::createControls(CheckTreeView* tvRegistry) {
     lStatus_ = new QLabel(this);
     lStatus_->setObjectName(QStringLiteral("lRegistryStatus"));
     lStatus_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    // Sections whose scanner failed: the title showed it only while it ran.
+    lScanFailures_ = new QLabel(this);
+    lScanFailures_->setObjectName(QStringLiteral("lScanFailures"));
+    lScanFailures_->setWordWrap(true);
+    lScanFailures_->hide();
 
     pbRegistry_ = new QProgressBar(this);
     pbRegistry_->setObjectName(QStringLiteral("pbRegistry"));
@@ -130,6 +136,7 @@ void RegistryPane::createControls(CheckTreeView* tvRegistry) {
     listColumn->addWidget(Memo1_);
     listColumn->addWidget(lvRegistryData_, 1);
     listColumn->addWidget(lStatus_);
+    listColumn->addWidget(lScanFailures_);
 
     auto* buttons = new QHBoxLayout;
     buttons->setSpacing(20);
@@ -329,6 +336,11 @@ void RegistryPane::refresh() {
         }
 
         lStatus_->setText(qs(r.statusText()));
+        QStringList notes;
+        if (!scanning)
+            for (const ScanFailure& f : r.failures()) notes << qs(f.message);
+        lScanFailures_->setText(notes.join(QLatin1Char('\n')));
+        lScanFailures_->setVisible(!notes.isEmpty());
         syncSelection();
         updateActions();
     } while (refreshAgain_);

@@ -81,6 +81,7 @@ class RegistryPane final : public QWidget {
     QMenu* popupMenu() const { return pmRegistry_; }
     QPushButton* scanButton() const { return bScan_; }
     QLabel* statusLabel() const { return lStatus_; }
+    QLabel* failuresLabel() const { return lScanFailures_; }
     QLabel* titleLabel() const { return lScanTitle_; }
     QLineEdit* keyDisplay() const { return Memo1_; }
     QProgressBar* progressBar() const { return pbRegistry_; }
@@ -118,6 +119,7 @@ class RegistryPane final : public QWidget {
     QLineEdit* Memo1_ = nullptr;
     QTreeView* lvRegistryData_ = nullptr;
     QLabel* lStatus_ = nullptr;
+    QLabel* lScanFailures_ = nullptr;
     QProgressBar* pbRegistry_ = nullptr;
     QPushButton* bScan_ = nullptr;
     QMenu* pmRegistry_ = nullptr;

@@ -13,6 +13,7 @@
 #include <QTreeView>
 #include <QtTest>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -157,8 +158,12 @@ class RegistryPaneTest : public QObject {
                                      "HKEY_CURRENT_USER\\Software\\Lexmark\\Printer", pkKey),
                                  row("Obsolete Software Entry", "",
                                      "HKEY_CURRENT_USER\\Software\\Old", pkKey)}));
-        RegistryPane& pane = f.make({kSecObsoleteSoftware, kSecStartupPrograms});
+        // A failing section costs only itself, and the pane says so after the scan.
+        f.table.add(kSecSoundAppevents, [](ScanContext&) { throw std::runtime_error("boom"); });
+        RegistryPane& pane =
+            f.make({kSecObsoleteSoftware, kSecStartupPrograms, kSecSoundAppevents});
         QVERIFY(QTest::qWaitForWindowExposed(f.host.get()));
+        QVERIFY(!pane.failuresLabel()->isVisible());
         QCOMPARE(pane.scanButton()->text(), QStringLiteral("Scan"));
         QCOMPARE(pane.titleLabel()->text(), QStringLiteral("Select the sections to scan"));
         QCOMPARE(f.status(), QStringLiteral(" 0 Errors Found,  0 Errors Selected."));
@@ -192,6 +197,10 @@ class RegistryPaneTest : public QObject {
         QVERIFY(pane.progressBar()->isTextVisible());
         QCOMPARE(pane.progressBar()->text(), QStringLiteral("Finished!"));
         QVERIFY(!pane.findChild<QTimer*>("tmRegistryProgress")->isActive());
+        QVERIFY(pane.failuresLabel()->isVisible());
+        QCOMPARE(pane.failuresLabel()->text(),
+                 QStringLiteral("Skipped \"Sound and Appevents\": the section could not be scanned "
+                                "(boom)."));
 
         // Nothing ticked: the user is told, and the list stays as it was.
         f.model.sectionTree.uncheckAll();
