@@ -124,7 +124,7 @@ FileProbe::Folder& FileProbe::folder(const std::string& up) {
         size_t slash = up.rfind('\\', up.size() - 2);
         // Map nodes stay put when the map grows, so the parent may be held
         // across the insertion below.
-        Folder& parent = folder(up.substr(0, slash + 1));  // NOLINT: recursion is by depth
+        Folder& parent = folder(up.substr(0, slash + 1));
         if (parent.exists) {
             std::string_view name = std::string_view(up).substr(slash + 1, up.size() - slash - 2);
             const bool ascii = std::all_of(name.begin(), name.end(), [](char c) {
@@ -283,10 +283,9 @@ bool PathChecks::missingWithoutHint(const std::string& p, bool acceptFolders) {
         }
     }
     // The folder part is missing, but arguments may hold backslashes: any
-    // prefix that is an existing program ends the search.
-    // Any prefix that is an existing program ends the search. Where "." or
-    // ".." could lead back out of a folder, or a name is empty, every prefix
-    // goes to the file test on its own.
+    // prefix that is an existing program ends the search. Where "." or ".."
+    // could lead back out of a missing folder, or a folder name is empty or
+    // ends in a blank or dot, every prefix goes to the file test on its own.
     if (p.find("\\.") == std::string::npos && p.find(".\\") == std::string::npos &&
         p.find(" \\") == std::string::npos && p.find('/') == std::string::npos &&
         p.find("\\\\") == std::string::npos)
