@@ -50,10 +50,7 @@ void scanSoftwareLocations(ScanContext& ctx) {
     for (const auto& name : k->subkeyNames()) {
         if (ctx.terminated()) return;
         // Only programs: "winword.exe" or a bare name, not "foo.dll".
-        if (name.find('.') != std::string::npos &&
-            upperCase(name.size() > 4 ? std::string_view(name).substr(name.size() - 4)
-                                      : std::string_view(name)) != ".EXE")
-            continue;
+        if (name.find('.') != std::string::npos && !endsWithNoCase(name, ".exe")) continue;
         const std::string keyPath = join(kHKLM, key) + "\\" + name;
         ctx.showKey(keyPath);
         auto sub = openChild(*k, name);
