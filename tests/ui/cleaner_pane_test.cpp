@@ -310,6 +310,17 @@ class CleanerPaneTest : public QObject {
         QCOMPARE(saveAs(saved), 1);
         QCOMPARE(yes.answered, 1);
         QCOMPARE(test::readFile(saved), expected);
+        // A file that cannot be written is reported, not passed over.
+        ModalAnswerer failed([](QWidget* w) {
+            auto* box = qobject_cast<QMessageBox*>(w);
+            if (!box || !box->text().startsWith(QStringLiteral("The log could not be saved")))
+                return false;
+            box->button(QMessageBox::Ok)->click();
+            return true;
+        });
+        fs::create_directory(dir_->path() / "blocked.txt");
+        QCOMPARE(saveAs(dir_->path() / "blocked"), 1);
+        QCOMPARE(failed.answered, 1);
     }
 
     void askDeleteDialogAndItsBox() {
