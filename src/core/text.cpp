@@ -5,8 +5,12 @@
 namespace brisko {
 
 namespace {
-char up(char c) { return (c >= 'a' && c <= 'z') ? char(c - 32) : c; }
-char low(char c) { return (c >= 'A' && c <= 'Z') ? char(c + 32) : c; }
+char up(char c) {
+    return (c >= 'a' && c <= 'z') ? char(c - 32) : c;
+}
+char low(char c) {
+    return (c >= 'A' && c <= 'Z') ? char(c + 32) : c;
+}
 }  // namespace
 
 std::string upperCase(std::string_view s) {
@@ -82,26 +86,28 @@ std::vector<uint8_t> utf8ToUtf16le(std::string_view s, bool addNul) {
     return out;
 }
 
+void appendUtf8(std::string& out, uint32_t cp) {
+    if (cp < 0x80) {
+        out.push_back(char(cp));
+    } else if (cp < 0x800) {
+        out.push_back(char(0xc0 | (cp >> 6)));
+        out.push_back(char(0x80 | (cp & 0x3f)));
+    } else if (cp < 0x10000) {
+        out.push_back(char(0xe0 | (cp >> 12)));
+        out.push_back(char(0x80 | ((cp >> 6) & 0x3f)));
+        out.push_back(char(0x80 | (cp & 0x3f)));
+    } else {
+        out.push_back(char(0xf0 | (cp >> 18)));
+        out.push_back(char(0x80 | ((cp >> 12) & 0x3f)));
+        out.push_back(char(0x80 | ((cp >> 6) & 0x3f)));
+        out.push_back(char(0x80 | (cp & 0x3f)));
+    }
+}
+
 std::string utf16leToUtf8(const uint8_t* data, size_t bytes, bool stopAtNul) {
     std::string out;
     out.reserve(bytes / 2);
-    auto emit = [&](uint32_t cp) {
-        if (cp < 0x80) {
-            out.push_back(char(cp));
-        } else if (cp < 0x800) {
-            out.push_back(char(0xc0 | (cp >> 6)));
-            out.push_back(char(0x80 | (cp & 0x3f)));
-        } else if (cp < 0x10000) {
-            out.push_back(char(0xe0 | (cp >> 12)));
-            out.push_back(char(0x80 | ((cp >> 6) & 0x3f)));
-            out.push_back(char(0x80 | (cp & 0x3f)));
-        } else {
-            out.push_back(char(0xf0 | (cp >> 18)));
-            out.push_back(char(0x80 | ((cp >> 12) & 0x3f)));
-            out.push_back(char(0x80 | ((cp >> 6) & 0x3f)));
-            out.push_back(char(0x80 | (cp & 0x3f)));
-        }
-    };
+    auto emit = [&](uint32_t cp) { appendUtf8(out, cp); };
     size_t n = bytes / 2;
     for (size_t i = 0; i < n; ++i) {
         uint32_t u = data[2 * i] | (uint32_t(data[2 * i + 1]) << 8);

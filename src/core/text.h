@@ -18,6 +18,8 @@ size_t findNoCase(std::string_view hay, std::string_view needle);
 
 // UTF-8 <-> UTF-16LE bytes as the registry stores strings. Invalid input is
 // replaced with U+FFFD rather than rejected.
+// Appends one code point as UTF-8.
+void appendUtf8(std::string& out, uint32_t cp);
 std::vector<uint8_t> utf8ToUtf16le(std::string_view s, bool addNul = true);
 std::string utf16leToUtf8(const uint8_t* data, size_t bytes, bool stopAtNul = true);
 inline std::string utf16leToUtf8(const std::vector<uint8_t>& d, bool stopAtNul = true) {
@@ -35,8 +37,8 @@ std::string_view trim(std::string_view s);
 // Windows path helpers (backslash separated).
 std::string includeTrailingBackslash(std::string_view p);
 std::string excludeTrailingBackslash(std::string_view p);
-std::string extractFileName(std::string_view p);   // after the last '\' or ':'
-std::string extractFilePath(std::string_view p);   // up to and including the last '\' or ':'
-std::string extractFileExt(std::string_view p);    // from the last '.' of the name, with the dot
+std::string extractFileName(std::string_view p);  // after the last '\' or ':'
+std::string extractFilePath(std::string_view p);  // up to and including the last '\' or ':'
+std::string extractFileExt(std::string_view p);   // from the last '.' of the name, with the dot
 
 }  // namespace brisko

@@ -55,7 +55,9 @@ void expectSameKey(hive_h* h, hive_node_h node, const RegTreeKey& key, const std
     ++keysSeen;
     SCOPED_TRACE("key " + key.name);
     EXPECT_EQ(takeString(hivex_node_name(h, node)), key.name);
-    if (checkTimes) EXPECT_EQ(hivex_node_timestamp(h, node), key.lastWrite ? key.lastWrite : kTime);
+    if (checkTimes) {
+        EXPECT_EQ(hivex_node_timestamp(h, node), key.lastWrite ? key.lastWrite : kTime);
+    }
 
     size_t nk = node + 4;
     uint16_t classLen = le16(file, nk + 74);

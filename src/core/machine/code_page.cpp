@@ -1,5 +1,7 @@
 #include "core/machine/code_page.h"
 
+#include "core/text.h"
+
 #include <array>
 
 namespace brisko {
@@ -11,19 +13,6 @@ constexpr std::array<uint16_t, 32> kHigh{
     0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-void appendUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(char(cp));
-    } else if (cp < 0x800) {
-        out.push_back(char(0xc0 | (cp >> 6)));
-        out.push_back(char(0x80 | (cp & 0x3f)));
-    } else {
-        out.push_back(char(0xe0 | (cp >> 12)));
-        out.push_back(char(0x80 | ((cp >> 6) & 0x3f)));
-        out.push_back(char(0x80 | (cp & 0x3f)));
-    }
-}
 
 // Decodes one UTF-8 sequence at s[i]; returns its length, 0 when invalid.
 size_t decodeUtf8(std::string_view s, size_t i, uint32_t& cp) {

@@ -1,5 +1,7 @@
 #include "core/machine/regf_writer.h"
 
+#include "core/unique_fd.h"
+
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -546,24 +548,7 @@ class HiveBuilder {
     bool outOfMemory_ = false;
 };
 
-class FileDescriptor {
-  public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(FileDescriptor&& other) noexcept {
-        std::swap(fd_, other.fd_);
-        return *this;
-    }
-    int get() const { return fd_; }
-    int release() { return std::exchange(fd_, -1); }
-
-  private:
-    int fd_;
-};
+using FileDescriptor = UniqueFd;
 
 // Removes the temporary file unless the rename went through.
 struct TempFile {

@@ -1,5 +1,7 @@
 #include "core/machine/image/hive.h"
 
+#include "core/unique_fd.h"
+
 #include <fcntl.h>
 #include <hivex.h>
 #include <sys/mman.h>
@@ -35,15 +37,7 @@ struct FreeDeleter {
 template <class T>
 using CPtr = std::unique_ptr<T, FreeDeleter>;
 
-struct Fd {
-    int fd = -1;
-    explicit Fd(int f) : fd(f) {}
-    ~Fd() {
-        if (fd >= 0) ::close(fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-};
+using Fd = UniqueFd;
 
 std::string procPath(int fd) {
     return "/proc/self/fd/" + std::to_string(fd);

@@ -1,5 +1,7 @@
 #include "core/machine/image/image_files.h"
 
+#include "core/unique_fd.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -28,16 +30,7 @@ constexpr std::string_view kPendingRenames = "PendingFileRenameOperations";
 constexpr int kMaxTreeDepth = 256;
 constexpr uint32_t kStoredAttributes = faHidden | faSysFile | faArchive;
 
-struct Fd {
-    int fd = -1;
-    explicit Fd(int f) : fd(f) {}
-    ~Fd() {
-        if (fd >= 0) ::close(fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int release() { return std::exchange(fd, -1); }
-};
+using Fd = UniqueFd;
 
 class PosixFile : public FileHandle {
   public:

@@ -35,24 +35,6 @@ locale_t utf8Locale() {
     return loc;
 }
 
-void appendUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(char(cp));
-    } else if (cp < 0x800) {
-        out.push_back(char(0xc0 | (cp >> 6)));
-        out.push_back(char(0x80 | (cp & 0x3f)));
-    } else if (cp < 0x10000) {
-        out.push_back(char(0xe0 | (cp >> 12)));
-        out.push_back(char(0x80 | ((cp >> 6) & 0x3f)));
-        out.push_back(char(0x80 | (cp & 0x3f)));
-    } else {
-        out.push_back(char(0xf0 | (cp >> 18)));
-        out.push_back(char(0x80 | ((cp >> 12) & 0x3f)));
-        out.push_back(char(0x80 | ((cp >> 6) & 0x3f)));
-        out.push_back(char(0x80 | (cp & 0x3f)));
-    }
-}
-
 bool shortNameChar(unsigned char c) {
     if (c <= ' ' || c >= 0x7f) return false;
     return std::string_view("\"*+,./:;<=>?[\\]|").find(char(c)) == std::string_view::npos;
