@@ -22,7 +22,9 @@ TEST(Text, Utf16RoundTripKeepsNonAscii) {
     EXPECT_EQ(utf16leToUtf8(bytes), s);
     // A lone surrogate and an odd trailing byte do not crash.
     std::vector<uint8_t> bad{0x00, 0xd8, 0x41, 0x00, 0x42};
-    EXPECT_EQ(utf16leToUtf8(bad), "\xEF\xBF\xBD" "A");
+    EXPECT_EQ(utf16leToUtf8(bad),
+              "\xEF\xBF\xBD"
+              "A");
 }
 
 TEST(Text, PathPieces) {
