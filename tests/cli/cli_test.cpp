@@ -1,0 +1,159 @@
+// The brisko command-line tool end to end, on a demo machine of its own.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "support/test_machine.h"
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+namespace {
+struct CliRun {
+    int code = -1;
+    std::string out;
+};
+
+std::string quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+class Cli : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        dir_ = new brisko::test::TempDir;
+        auto r = run({"demo-machine", machine().string()}, false);
+        ASSERT_EQ(r.code, 0) << r.out;
+    }
+    static void TearDownTestSuite() { delete dir_; }
+    static fs::path machine() { return dir_->path() / "demo"; }
+
+    // Runs brisko with its arguments; stderr is kept apart from stdout.
+    static CliRun run(const std::vector<std::string>& args, bool onMachine = true) {
+        std::string cmd = quote(BRISKO_CLI);
+        if (onMachine) cmd += " --machine " + quote(machine().string());
+        for (const auto& a : args) cmd += " " + quote(a);
+        cmd += " 2>" + quote((dir_->path() / "stderr").string()) + " </dev/null";
+        CliRun r;
+        FILE* p = ::popen(cmd.c_str(), "r");
+        char buf[4096];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+        int status = ::pclose(p);
+        r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return r;
+    }
+    static std::string lastStderr() { return brisko::test::readFile(dir_->path() / "stderr"); }
+    static brisko::test::TempDir* dir_;
+};
+brisko::test::TempDir* Cli::dir_ = nullptr;
+}  // namespace
+
+TEST_F(Cli, InfoDescribesTheMachine) {
+    auto r = run({"--json", "info"});
+    ASSERT_EQ(r.code, 0) << lastStderr();
+    auto j = json::parse(r.out);
+    EXPECT_EQ(j["windowsVersionCode"], 12);
+    EXPECT_EQ(j["isWow64"], false);
+    EXPECT_EQ(j["user"]["name"], "Alex");
+    EXPECT_EQ(j["drives"][0]["letter"], "C");
+    EXPECT_EQ(j["drives"][0]["device"], "\\Device\\HarddiskVolume2");
+    EXPECT_EQ(j["hives"].size(), 7u);
+    EXPECT_EQ(j["specialFolders"]["26"], "C:\\Users\\Alex\\AppData\\Roaming\\");
+    EXPECT_EQ(j["specialFolders"].size(), 16u);
+}
+
+TEST_F(Cli, ErrorsAPersonUnderstands) {
+    auto r = run({"--machine", (dir_->path() / "nowhere").string(), "info"}, false);
+    EXPECT_EQ(r.code, 3);
+    EXPECT_NE(lastStderr().find("does not exist"), std::string::npos) << lastStderr();
+
+    r = run({"reg", "query", "HKEY_NOWHERE\\x"});
+    EXPECT_EQ(r.code, 2);
+    r = run({"reg", "query", "HKEY_CURRENT_USER\\No Such Key"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(lastStderr().find("does not exist"), std::string::npos);
+
+    brisko::test::writeFile(dir_->path() / "bad.reg", "this is no registry file\n[x]\n");
+    r = run({"reg", "import", (dir_->path() / "bad.reg").string()});
+    EXPECT_EQ(r.code, 4);
+    EXPECT_NE(lastStderr().find("Nothing was imported"), std::string::npos) << lastStderr();
+
+    r = run({"frobnicate"});
+    EXPECT_EQ(r.code, 2);
+}
+
+TEST_F(Cli, RegistryExportAndImportRoundTrip) {
+    auto reg = (dir_->path() / "env.reg").string();
+    ASSERT_EQ(run({"reg", "export", "HKEY_CURRENT_USER\\Environment", reg}).code, 0)
+        << lastStderr();
+    auto text = brisko::test::readFile(reg);
+    ASSERT_GE(text.size(), 2u);
+    EXPECT_EQ(uint8_t(text[0]), 0xff);  // version 5 files are UTF-16LE with a BOM
+
+    brisko::test::writeFile(dir_->path() / "add.reg",
+                            "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Brisko Test]\r\n"
+                            "\"Name\"=\"Value \\\"quoted\\\"\"\r\n\"Count\"=dword:0000002a\r\n");
+    ASSERT_EQ(run({"reg", "import", (dir_->path() / "add.reg").string()}).code, 0) << lastStderr();
+    auto r = run({"--json", "reg", "query", "HKEY_CURRENT_USER\\Software\\Brisko Test"});
+    ASSERT_EQ(r.code, 0) << lastStderr();
+    auto j = json::parse(r.out);
+    ASSERT_EQ(j["values"].size(), 2u);
+    EXPECT_EQ(j["values"][0]["data"], "Value \"quoted\"");
+    EXPECT_EQ(j["values"][1]["type"], "REG_DWORD");
+    EXPECT_EQ(j["values"][1]["data"], "0x2a");
+}
+
+TEST_F(Cli, OptionsAreValidatedOnTheNextLoad) {
+    ASSERT_EQ(run({"options", "WipeNumber", "11"}).code, 0) << lastStderr();
+    auto r = run({"--json", "options", "WipeNumber"});
+    ASSERT_EQ(r.code, 0) << lastStderr();
+    EXPECT_NE(r.out.find('1'), std::string::npos);
+    EXPECT_EQ(r.out.find("11"), std::string::npos) << r.out;
+    EXPECT_EQ(run({"options", "NoSuchSetting"}).code, 2);
+}
+
+TEST_F(Cli, TestRunCountsWhatCleanRemoves) {
+    auto test = run({"--json", "test", "Windows - Start Run", "Windows - Temporary Files"});
+    ASSERT_EQ(test.code, 0) << lastStderr();
+    auto before = json::parse(test.out);
+    EXPECT_EQ(before["mode"], "test");
+    ASSERT_EQ(before["items"].size(), 2u);
+    EXPECT_GT(before["totalCount"].get<int>(), 0);
+
+    auto clean =
+        run({"--json", "clean", "--yes", "Windows - Start Run", "Windows - Temporary Files"});
+    ASSERT_EQ(clean.code, 0) << lastStderr();
+    auto cleaned = json::parse(clean.out);
+    EXPECT_EQ(cleaned["totalCount"], before["totalCount"]);
+    EXPECT_EQ(cleaned["totalBytes"], before["totalBytes"]);
+
+    auto again = json::parse(
+        run({"--json", "test", "Windows - Start Run", "Windows - Temporary Files"}).out);
+    EXPECT_EQ(again["totalCount"], 0);
+}
+
+TEST_F(Cli, RegistryScanFindsTheDemoProblemsAndHonoursIgnoreLists) {
+    auto r = run({"--json", "regscan"});
+    ASSERT_EQ(r.code, 0) << lastStderr();
+    auto j = json::parse(r.out);
+    ASSERT_GT(j["total"].get<int>(), 10);
+    std::string key;
+    for (const auto& p : j["problems"]) {
+        std::string k = p["keyPath"];
+        if (k.find("\\Run\\") != std::string::npos) key = k.substr(0, k.rfind('\\'));
+    }
+    ASSERT_FALSE(key.empty()) << "no Run entry reported";
+    ASSERT_EQ(run({"ignore", "add", "key", key}).code, 0) << lastStderr();
+    auto after = json::parse(run({"--json", "regscan"}).out);
+    EXPECT_LT(after["total"].get<int>(), j["total"].get<int>());
+    for (const auto& p : after["problems"])
+        EXPECT_EQ(p["keyPath"].get<std::string>().rfind(key, 0), std::string::npos);
+    ASSERT_EQ(run({"ignore", "remove", "key", key}).code, 0) << lastStderr();
+    EXPECT_EQ(json::parse(run({"--json", "regscan"}).out)["total"], j["total"]);
+}
