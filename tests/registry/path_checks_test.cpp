@@ -97,6 +97,49 @@ TEST_F(PathTest, ProgramSearchAlongAMissingFolder) {
     EXPECT_TRUE(missing("C:\\Tool\\x /y \\z\\"));
 }
 
+// The one-pass search agrees with testing every prefix on its own.
+TEST_F(PathTest, ProgramSearchMatchesThePrefixByPrefixTest) {
+    FileProbe probe(sm.open().files());
+    auto prefixByPrefix = [&](const std::string& p) {
+        std::string c;
+        for (char ch : p) {
+            if (std::string_view(" *,/:;<>?|").find(ch) != std::string_view::npos)
+                for (const char* ext : {".exe", ".com", ".bat"})
+                    if (probe.fileExists(c + ext)) return true;
+            c.push_back(ch);
+            if (probe.fileExists(c)) return true;
+        }
+        return false;
+    };
+    const char* parts[] = {"Tools",   "TOOL",    "tool.exe", "Program Files", "App",  "app",
+                           "Windows", "notepad", "Données",  "café.txt",      "gone", " /s",
+                           "x y",     ",1",      ";",        "-k a",          "é",    "readme.txt"};
+    uint32_t seed = 7;
+    auto next = [&] { return seed = seed * 1103515245u + 12345u, (seed >> 16) % 18; };
+    int compared = 0, found = 0;
+    for (int i = 0; i < 3000; ++i) {
+        // Half of them start with a program, then any tail.
+        const char* starts[] = {"C:",
+                                "C:\\Tools\\tool",
+                                "C:\\TOOLS\\tool.exe",
+                                "C:\\Windows\\notepad",
+                                "C:\\Données\\café.txt",
+                                "C:\\Program Files\\App\\app"};
+        std::string p = starts[next() % 2 ? next() % 6 : 0];
+        for (uint32_t n = 1 + next() % 4; n > 0; --n)
+            p += std::string(next() % 3 ? "\\" : " ") + parts[next()];
+        if (p.find("\\.") != std::string::npos || p.find(".\\") != std::string::npos ||
+            p.find(" \\") != std::string::npos || p.find('/') != std::string::npos)
+            continue;
+        ++compared;
+        bool expected = prefixByPrefix(p);
+        found += expected;
+        EXPECT_EQ(probe.programPrefixExists(p), expected) << p;
+    }
+    EXPECT_GT(compared, 1000);
+    EXPECT_GT(found, 100);
+}
+
 TEST_F(PathTest, TrailingSemicolons) {
     EXPECT_FALSE(missing("C:\\Tools\\readme.txt;"));
     EXPECT_FALSE(missing("C:\\Tools\\readme.txt;;"));
