@@ -40,19 +40,16 @@ void walkClasses(PathChecks& checks, WalkKey& walked, std::string& full) {
 }
 
 // A file-type key that holds nothing: no subkeys and no values, or only an
-// empty default value. Keys whose default is a number or binary are left alone.
+// empty default value. Keys whose default is a number or binary are left
+// alone. Subkeys are looked at first: most keys have some, which settles it.
 bool uselessFileType(KeyHandle& key, bool strict) {
-    std::vector<std::string> values = key.valueNames();
-    if (strict) return values.empty() && key.subkeyNames().empty();
-    std::optional<RegValue> def;
-    for (const auto& v : values)
-        if (v.empty()) def = key.value("");
-    if (def && (def->type == REG_DWORD || def->type == REG_BINARY)) return false;
     if (!key.subkeyNames().empty()) return false;
+    std::vector<std::string> values = key.valueNames();
     if (values.empty()) return true;
-    if (values.size() != 1 || !def) return false;
-    auto text = stringOf(def);
-    return text && text->empty();
+    if (strict || values.size() != 1 || !values[0].empty()) return false;
+    auto def = key.value("");
+    return def && (def->type == REG_SZ || def->type == REG_EXPAND_SZ) &&
+           utf16leToUtf8(def->data).empty();
 }
 }  // namespace
 
