@@ -83,7 +83,7 @@ class ImageRegistryTest : public ::testing::Test {
         return p;
     }
 
-    HiveSpec spec(std::string mount, std::string winFile, const RegTreeKey* tree) {
+    HiveSpec hiveSpec(std::string mount, std::string winFile, const RegTreeKey* tree) {
         fs::path file = host(winFile);
         if (tree) {
             fs::create_directories(file.parent_path());
@@ -97,15 +97,15 @@ class ImageRegistryTest : public ::testing::Test {
         const std::string config = "C:\\Windows\\System32\\config\\";
         const std::string profile = "C:\\Users\\Ann\\";
         std::vector<HiveSpec> s{
-            spec("\\REGISTRY\\MACHINE\\SYSTEM", config + "SYSTEM", &system),
-            spec("\\REGISTRY\\MACHINE\\SOFTWARE", config + "SOFTWARE", &software),
-            spec("\\REGISTRY\\USER\\.DEFAULT", config + "DEFAULT", &defaultUser),
-            spec("\\REGISTRY\\USER\\" + kSid, profile + "NTUSER.DAT", &user),
+            hiveSpec("\\REGISTRY\\MACHINE\\SYSTEM", config + "SYSTEM", &system),
+            hiveSpec("\\REGISTRY\\MACHINE\\SOFTWARE", config + "SOFTWARE", &software),
+            hiveSpec("\\REGISTRY\\USER\\.DEFAULT", config + "DEFAULT", &defaultUser),
+            hiveSpec("\\REGISTRY\\USER\\" + kSid, profile + "NTUSER.DAT", &user),
         };
         if (withUserClasses)
-            s.push_back(spec("\\REGISTRY\\USER\\" + kSid + "_Classes",
-                             profile + "AppData\\Local\\Microsoft\\Windows\\UsrClass.dat",
-                             &classes));
+            s.push_back(hiveSpec("\\REGISTRY\\USER\\" + kSid + "_Classes",
+                                 profile + "AppData\\Local\\Microsoft\\Windows\\UsrClass.dat",
+                                 &classes));
         return s;
     }
 

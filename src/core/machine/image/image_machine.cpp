@@ -26,7 +26,7 @@ constexpr std::string_view kUserShellFolders =
 
 // An image has an empty clipboard that can always be emptied.
 class ImageClipboard : public ClipboardService {
-public:
+  public:
     bool hasData() override { return false; }
     bool empty() override { return true; }
 };
@@ -78,8 +78,8 @@ ImageMachine::ImageMachine(const fs::path& folder) : state_(std::make_unique<Sta
     }
     for (auto& d : drives) {
         if (d.hostPath.empty()) continue;
-        fs::path host = fs::path(d.hostPath).is_absolute() ? fs::path(d.hostPath)
-                                                            : folder_ / d.hostPath;
+        fs::path host =
+            fs::path(d.hostPath).is_absolute() ? fs::path(d.hostPath) : folder_ / d.hostPath;
         host = fs::weakly_canonical(host, ec);
         if (!isInside(host, folder_))
             throw MachineOpenError{std::string("machine.ini: drive ") + d.letter +
@@ -110,7 +110,7 @@ void ImageMachine::openRegistry() {
     auto& st = *state_;
     auto config = st.windowsDir + "\\System32\\config\\";
     auto device = files_->queryDosDevice("C:");
-    auto spec = [&](std::string mount, const std::string& winFile) -> std::optional<HiveSpec> {
+    auto hiveSpec = [&](std::string mount, const std::string& winFile) -> std::optional<HiveSpec> {
         auto host = files_->resolve(winFile);
         if (!host) return std::nullopt;
         auto resolvedWin = files_->toWindowsPath(*host).value_or(winFile);
@@ -118,14 +118,15 @@ void ImageMachine::openRegistry() {
     };
     std::vector<HiveSpec> hives;
     for (const char* name : {"SYSTEM", "SOFTWARE", "SAM", "SECURITY"})
-        if (auto s = spec(std::string("\\REGISTRY\\MACHINE\\") + name, config + name))
+        if (auto s = hiveSpec(std::string("\\REGISTRY\\MACHINE\\") + name, config + name))
             hives.push_back(*s);
     if (hives.empty() || !files_->fileExists(config + "SOFTWARE") ||
         !files_->fileExists(config + "SYSTEM"))
         throw MachineOpenError{"The folder " + folder_.string() +
                                " holds no Windows installation: the SYSTEM and SOFTWARE hives "
-                               "are missing from " + config};
-    if (auto s = spec("\\REGISTRY\\USER\\.DEFAULT", config + "DEFAULT")) hives.push_back(*s);
+                               "are missing from " +
+                               config};
+    if (auto s = hiveSpec("\\REGISTRY\\USER\\.DEFAULT", config + "DEFAULT")) hives.push_back(*s);
 
     auto resolver = [this](std::string_view p) { return files_->resolve(p, false); };
     auto pending = folder_ / ".brisko-pending-hives";
@@ -137,12 +138,13 @@ void ImageMachine::openRegistry() {
         readVersionAndProfiles(machineOnly);
     }
     for (const auto& p : st.profiles) {
-        auto ntuser = spec("\\REGISTRY\\USER\\" + p.sid, p.path + "\\NTUSER.DAT");
+        auto ntuser = hiveSpec("\\REGISTRY\\USER\\" + p.sid, p.path + "\\NTUSER.DAT");
         if (!ntuser) continue;
         hives.push_back(*ntuser);
-        for (const char* rel : {"\\AppData\\Local\\Microsoft\\Windows\\UsrClass.dat",
-                                "\\Local Settings\\Application Data\\Microsoft\\Windows\\UsrClass.dat"}) {
-            if (auto cls = spec("\\REGISTRY\\USER\\" + p.sid + "_Classes", p.path + rel)) {
+        for (const char* rel :
+             {"\\AppData\\Local\\Microsoft\\Windows\\UsrClass.dat",
+              "\\Local Settings\\Application Data\\Microsoft\\Windows\\UsrClass.dat"}) {
+            if (auto cls = hiveSpec("\\REGISTRY\\USER\\" + p.sid + "_Classes", p.path + rel)) {
                 hives.push_back(*cls);
                 break;
             }
@@ -178,7 +180,8 @@ void ImageMachine::readVersionAndProfiles(RegistryApi& reg) {
         st.version.build = parts.size() > 2 ? std::atoi(parts[2].c_str()) : 0;
     }
     if (st.ini.platform)
-        st.version.platform = equalsNoCase(*st.ini.platform, "9x") ? OsVersion::Win9x : OsVersion::NT;
+        st.version.platform =
+            equalsNoCase(*st.ini.platform, "9x") ? OsVersion::Win9x : OsVersion::NT;
 
     Environment base;
     base.set("SystemDrive", "C:");
@@ -225,12 +228,15 @@ void ImageMachine::buildEnvironment() {
     if (key.openKeyReadOnly("\\SYSTEM\\CurrentControlSet\\Control\\ComputerName\\ComputerName"))
         if (auto n = key.readString("ComputerName")) env.set("ComputerName", *n);
     if (key.openKeyReadOnly("\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion")) {
-        env.setDefault("ProgramFiles", key.readString("ProgramFilesDir").value_or("C:\\Program Files"));
-        env.setDefault("CommonProgramFiles",
-                       key.readString("CommonFilesDir").value_or("C:\\Program Files\\Common Files"));
+        env.setDefault("ProgramFiles",
+                       key.readString("ProgramFilesDir").value_or("C:\\Program Files"));
+        env.setDefault(
+            "CommonProgramFiles",
+            key.readString("CommonFilesDir").value_or("C:\\Program Files\\Common Files"));
     }
     if (key.openKeyReadOnly("\\" + std::string(kProfileList))) {
-        env.setDefault("ALLUSERSPROFILE", key.readString("ProgramData").value_or("C:\\ProgramData"));
+        env.setDefault("ALLUSERSPROFILE",
+                       key.readString("ProgramData").value_or("C:\\ProgramData"));
         env.setDefault("ProgramData", key.readString("ProgramData").value_or("C:\\ProgramData"));
         env.setDefault("PUBLIC", key.readString("Public").value_or("C:\\Users\\Public"));
     }
@@ -250,20 +256,38 @@ void ImageMachine::buildEnvironment() {
     st.env = std::move(env);
 }
 
-RegistryApi& ImageMachine::registry() { return *registry_; }
-FileApi& ImageMachine::files() { return *files_; }
-OsVersion ImageMachine::version() { return state_->version; }
-bool ImageMachine::isWow64() { return state_->wow64; }
-UserAccount ImageMachine::currentUser() { return state_->user; }
-bool ImageMachine::isAdministrator() { return state_->ini.administrator.value_or(true); }
-bool ImageMachine::enablePrivilege(std::string_view) { return isAdministrator(); }
+RegistryApi& ImageMachine::registry() {
+    return *registry_;
+}
+FileApi& ImageMachine::files() {
+    return *files_;
+}
+OsVersion ImageMachine::version() {
+    return state_->version;
+}
+bool ImageMachine::isWow64() {
+    return state_->wow64;
+}
+UserAccount ImageMachine::currentUser() {
+    return state_->user;
+}
+bool ImageMachine::isAdministrator() {
+    return state_->ini.administrator.value_or(true);
+}
+bool ImageMachine::enablePrivilege(std::string_view) {
+    return isAdministrator();
+}
 
 std::string ImageMachine::expandEnvironmentStrings(std::string_view s) {
     return state_->env.expand(s);
 }
 
-std::string ImageMachine::windowsDirectory() { return state_->windowsDir; }
-std::string ImageMachine::systemDirectory() { return state_->windowsDir + "\\system32"; }
+std::string ImageMachine::windowsDirectory() {
+    return state_->windowsDir;
+}
+std::string ImageMachine::systemDirectory() {
+    return state_->windowsDir + "\\system32";
+}
 
 std::string ImageMachine::tempPath() {
     for (const char* name : {"TMP", "TEMP", "USERPROFILE"}) {
@@ -282,16 +306,19 @@ std::string ImageMachine::specialFolder(int csidl) {
         const char* fallback;  // relative to the profile (or ProgramData for common ones)
     };
     static const Entry kEntries[] = {
-        {CSIDL_PROGRAMS, "Programs", false, "\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs"},
+        {CSIDL_PROGRAMS, "Programs", false,
+         "\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs"},
         {CSIDL_PERSONAL, "Personal", false, "\\Documents"},
         {CSIDL_STARTUP, "Startup", false,
          "\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Startup"},
         {CSIDL_RECENT, "Recent", false, "\\AppData\\Roaming\\Microsoft\\Windows\\Recent"},
-        {CSIDL_STARTMENU, "Start Menu", false, "\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu"},
+        {CSIDL_STARTMENU, "Start Menu", false,
+         "\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu"},
         {CSIDL_DESKTOPDIRECTORY, "Desktop", false, "\\Desktop"},
         {CSIDL_FONTS, "Fonts", false, nullptr},
         {CSIDL_COMMON_STARTMENU, "Common Start Menu", true, "\\Microsoft\\Windows\\Start Menu"},
-        {CSIDL_COMMON_PROGRAMS, "Common Programs", true, "\\Microsoft\\Windows\\Start Menu\\Programs"},
+        {CSIDL_COMMON_PROGRAMS, "Common Programs", true,
+         "\\Microsoft\\Windows\\Start Menu\\Programs"},
         {CSIDL_COMMON_STARTUP, "Common Startup", true,
          "\\Microsoft\\Windows\\Start Menu\\Programs\\Startup"},
         {CSIDL_COMMON_DESKTOPDIRECTORY, "Common Desktop", true, nullptr},
@@ -340,9 +367,15 @@ bool ImageMachine::shellExecute(std::string_view, std::string_view, std::string_
     return false;  // nothing on an image can be opened in a shell
 }
 
-ProcessResult ImageMachine::runProcess(std::string_view, bool, std::stop_token) { return {}; }
-std::vector<WindowRef> ImageMachine::topLevelWindows() { return {}; }
-bool ImageMachine::showWindow(uint64_t, bool) { return false; }
+ProcessResult ImageMachine::runProcess(std::string_view, bool, std::stop_token) {
+    return {};
+}
+std::vector<WindowRef> ImageMachine::topLevelWindows() {
+    return {};
+}
+bool ImageMachine::showWindow(uint64_t, bool) {
+    return false;
+}
 
 std::string ImageMachine::shortcutTarget(std::string_view lnkPath) {
     auto host = files_->resolve(lnkPath);
@@ -362,7 +395,8 @@ bool ImageMachine::restart() {
             // The running hive becomes the old file and the new file takes its place.
             files_->unlockFile(r.newFile);
             files_->deleteFile(r.oldFile);
-            if (!files_->moveFile(r.hiveFile, r.oldFile) || !files_->moveFile(r.newFile, r.hiveFile))
+            if (!files_->moveFile(r.hiveFile, r.oldFile) ||
+                !files_->moveFile(r.newFile, r.hiveFile))
                 ok = false;
         }
         registry_.reset();
@@ -373,11 +407,23 @@ bool ImageMachine::restart() {
     return ok;
 }
 
-ClipboardService* ImageMachine::clipboard() { return &state_->clipboard; }
-ProtectedStorageService* ImageMachine::protectedStorage() { return nullptr; }
-UrlCacheService* ImageMachine::urlCache() { return nullptr; }
-UrlHistoryService* ImageMachine::urlHistory() { return nullptr; }
-RestorePointService* ImageMachine::restorePoints() { return nullptr; }
-HotkeyService* ImageMachine::hotkeys() { return nullptr; }
+ClipboardService* ImageMachine::clipboard() {
+    return &state_->clipboard;
+}
+ProtectedStorageService* ImageMachine::protectedStorage() {
+    return nullptr;
+}
+UrlCacheService* ImageMachine::urlCache() {
+    return nullptr;
+}
+UrlHistoryService* ImageMachine::urlHistory() {
+    return nullptr;
+}
+RestorePointService* ImageMachine::restorePoints() {
+    return nullptr;
+}
+HotkeyService* ImageMachine::hotkeys() {
+    return nullptr;
+}
 
 }  // namespace brisko

@@ -81,27 +81,27 @@ ImageRegistry::ImageRegistry(std::vector<HiveSpec> hives, std::string currentUse
     st.currentSid = std::move(currentUserSid);
     static constexpr std::string_view kMachine = "\\REGISTRY\\MACHINE\\";
     static constexpr std::string_view kUser = "\\REGISTRY\\USER\\";
-    for (auto& spec : hives) {
+    for (auto& hiveSpec : hives) {
         auto m = std::make_unique<Mount>();
-        std::string_view path = spec.mountPath;
+        std::string_view path = hiveSpec.mountPath;
         m->machine = startsWithNoCase(path, kMachine);
         if (!m->machine && !startsWithNoCase(path, kUser)) {
-            errors_.push_back("The registry hive " + spec.windowsFile +
-                              " has a mount path Windows does not use: " + spec.mountPath);
+            errors_.push_back("The registry hive " + hiveSpec.windowsFile +
+                              " has a mount path Windows does not use: " + hiveSpec.mountPath);
             continue;
         }
         m->leaf = std::string(path.substr(m->machine ? kMachine.size() : kUser.size()));
         if (m->leaf.empty() || m->leaf.find('\\') != std::string::npos ||
             st.find(m->machine, m->leaf)) {
-            errors_.push_back("The registry hive " + spec.windowsFile + " cannot be mounted at " +
-                              spec.mountPath);
+            errors_.push_back("The registry hive " + hiveSpec.windowsFile +
+                              " cannot be mounted at " + hiveSpec.mountPath);
             continue;
         }
         std::string why;
-        m->hive = Hive::open(spec.hostFile, &why);
+        m->hive = Hive::open(hiveSpec.hostFile, &why);
         if (!m->hive) {
-            errors_.push_back("Cannot load the registry hive " + spec.windowsFile + " (" +
-                              spec.hostFile.string() + "): " + why);
+            errors_.push_back("Cannot load the registry hive " + hiveSpec.windowsFile + " (" +
+                              hiveSpec.hostFile.string() + "): " + why);
             continue;
         }
         if (m->machine && equalsNoCase(m->leaf, "SYSTEM")) m->role = Mount::Role::System;
@@ -110,7 +110,7 @@ ImageRegistry::ImageRegistry(std::vector<HiveSpec> hives, std::string currentUse
             m->role =
                 endsWithNoCase(m->leaf, "_Classes") ? Mount::Role::UserClasses : Mount::Role::User;
         }
-        m->spec = std::move(spec);
+        m->hiveSpec = std::move(hiveSpec);
         st.mounts.push_back(std::move(m));
     }
     for (auto& m : st.mounts)
@@ -171,7 +171,7 @@ std::string ImageRegistry::lastCommitError() const {
 std::vector<HiveMount> ImageRegistry::hiveList() {
     std::vector<HiveMount> out;
     for (const auto& m : impl_->state->mounts)
-        out.push_back({m->spec.mountPath, m->spec.windowsFile});
+        out.push_back({m->hiveSpec.mountPath, m->hiveSpec.windowsFile});
     return out;
 }
 
@@ -200,7 +200,7 @@ bool ImageRegistry::replaceHive(std::string_view keyPath, std::string_view newFi
     auto oldHost = impl_->resolver(oldFile);
     std::error_code ec;
     if (!newHost || !oldHost || !fs::is_regular_file(*newHost, ec)) return false;
-    if (fs::equivalent(*newHost, m->spec.hostFile, ec)) return false;
+    if (fs::equivalent(*newHost, m->hiveSpec.hostFile, ec)) return false;
     // A file Windows could not load would leave the machine without that
     // hive at its next start.
     if (!Hive::open(*newHost, nullptr)) return false;
@@ -208,9 +208,9 @@ bool ImageRegistry::replaceHive(std::string_view keyPath, std::string_view newFi
     std::lock_guard lock(impl_->pendingMutex);
     auto list = impl_->readPending();
     std::erase_if(list, [&](const PendingReplace& p) {
-        return equalsNoCase(p.hiveFile, m->spec.windowsFile);
+        return equalsNoCase(p.hiveFile, m->hiveSpec.windowsFile);
     });
-    list.push_back({m->spec.windowsFile, std::string(newFile), std::string(oldFile)});
+    list.push_back({m->hiveSpec.windowsFile, std::string(newFile), std::string(oldFile)});
     std::string text;
     for (const auto& p : list) text += p.hiveFile + '\t' + p.newFile + '\t' + p.oldFile + '\n';
     fs::create_directories(impl_->pendingFile.parent_path(), ec);

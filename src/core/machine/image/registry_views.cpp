@@ -370,7 +370,7 @@ const Mount* State::find(bool machine, std::string_view leaf) const {
 
 const Mount* State::byKeyPath(std::string_view keyPath) const {
     for (const auto& m : mounts)
-        if (equalsNoCase(m->spec.mountPath, keyPath)) return m.get();
+        if (equalsNoCase(m->hiveSpec.mountPath, keyPath)) return m.get();
     std::string sub;
     auto root = parseRoot(keyPath, &sub);
     if (root == RootKey::LocalMachine) return find(true, sub);
@@ -398,7 +398,7 @@ std::vector<RegValue> State::hiveListValues() const {
     // The hardware hive lives only in memory: listed, but without a file.
     std::vector<RegValue> values{{"\\REGISTRY\\MACHINE\\HARDWARE", REG_SZ, utf8ToUtf16le("")}};
     for (const auto& m : mounts)
-        values.push_back({m->spec.mountPath, REG_SZ, utf8ToUtf16le(m->spec.deviceFile)});
+        values.push_back({m->hiveSpec.mountPath, REG_SZ, utf8ToUtf16le(m->hiveSpec.deviceFile)});
     return values;
 }
 

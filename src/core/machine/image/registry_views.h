@@ -19,7 +19,7 @@ namespace brisko::regview {
 // One hive as it is mounted.
 struct Mount {
     enum class Role { Other, System, Software, User, UserClasses };
-    HiveSpec spec;
+    HiveSpec hiveSpec;
     std::shared_ptr<Hive> hive;
     bool machine = false;  // under \REGISTRY\MACHINE, else under \REGISTRY\USER
     std::string leaf;      // "SOFTWARE", ".DEFAULT", "S-1-5-21-..._Classes"
