@@ -6,6 +6,7 @@
 #include <set>
 
 #include "core/machine/machine.h"
+#include "support/stub_machine.h"
 #include "support/test_machine.h"
 
 namespace brisko::test {
@@ -117,13 +118,12 @@ class FakeFileApi : public FileApi {
     fs::path root_;
 };
 
-class FakeMachine : public Machine {
+class FakeMachine : public StubMachine {
   public:
     FakeMachine() : files_(dir_.path()) {}
 
     TempDir dir_;
     FakeFileApi files_;
-    OsVersion os;
     std::string appData = "C:\\Users\\test\\AppData\\Roaming\\";
     std::string program = "C:\\Program Files\\Brisko\\";
 
@@ -132,33 +132,10 @@ class FakeMachine : public Machine {
 
     RegistryApi& registry() override { throw std::logic_error("no registry"); }
     FileApi& files() override { return files_; }
-    OsVersion version() override { return os; }
-    bool isWow64() override { return false; }
-    UserAccount currentUser() override { return {}; }
-    bool isAdministrator() override { return true; }
-    bool enablePrivilege(std::string_view) override { return true; }
-    std::string expandEnvironmentStrings(std::string_view s) override { return std::string(s); }
-    std::string windowsDirectory() override { return "C:\\Windows"; }
-    std::string systemDirectory() override { return "C:\\Windows\\system32"; }
-    std::string tempPath() override { return "C:\\Temp\\"; }
     std::string specialFolder(int csidl) override {
         return csidl == CSIDL_APPDATA ? appData : std::string();
     }
     std::string programFolder() override { return program; }
-    bool shellExecute(std::string_view, std::string_view, std::string_view) override {
-        return false;
-    }
-    ProcessResult runProcess(std::string_view, bool, std::stop_token) override { return {}; }
-    std::vector<WindowRef> topLevelWindows() override { return {}; }
-    bool showWindow(uint64_t, bool) override { return false; }
-    std::string shortcutTarget(std::string_view) override { return {}; }
-    bool restart() override { return false; }
-    ClipboardService* clipboard() override { return nullptr; }
-    ProtectedStorageService* protectedStorage() override { return nullptr; }
-    UrlCacheService* urlCache() override { return nullptr; }
-    UrlHistoryService* urlHistory() override { return nullptr; }
-    RestorePointService* restorePoints() override { return nullptr; }
-    HotkeyService* hotkeys() override { return nullptr; }
 };
 
 }  // namespace brisko::test

@@ -10,6 +10,7 @@
 #include "core/machine/machine.h"
 #include "core/memory_registry.h"
 #include "core/messages.h"
+#include "support/stub_machine.h"
 
 namespace brisko::test {
 
@@ -61,7 +62,7 @@ class DriveOnlyFiles : public FileApi {
     }
 };
 
-class ScanFakeMachine : public Machine {
+class ScanFakeMachine : public StubMachine {
   public:
     MemoryRegistry reg;
     DriveOnlyFiles fileApi;
@@ -71,31 +72,7 @@ class ScanFakeMachine : public Machine {
 
     RegistryApi& registry() override { return reg; }
     FileApi& files() override { return fileApi; }
-    OsVersion version() override { return {}; }
     bool isWow64() override { return wow64; }
-    UserAccount currentUser() override { return {}; }
-    bool isAdministrator() override { return true; }
-    bool enablePrivilege(std::string_view) override { return true; }
-    std::string expandEnvironmentStrings(std::string_view s) override { return std::string(s); }
-    std::string windowsDirectory() override { return "C:\\Windows"; }
-    std::string systemDirectory() override { return "C:\\Windows\\system32"; }
-    std::string tempPath() override { return "C:\\Temp\\"; }
-    std::string specialFolder(int) override { return {}; }
-    std::string programFolder() override { return "C:\\Program Files\\Brisko\\"; }
-    bool shellExecute(std::string_view, std::string_view, std::string_view) override {
-        return false;
-    }
-    ProcessResult runProcess(std::string_view, bool, std::stop_token) override { return {}; }
-    std::vector<WindowRef> topLevelWindows() override { return {}; }
-    bool showWindow(uint64_t, bool) override { return false; }
-    std::string shortcutTarget(std::string_view) override { return {}; }
-    bool restart() override { return false; }
-    ClipboardService* clipboard() override { return nullptr; }
-    ProtectedStorageService* protectedStorage() override { return nullptr; }
-    UrlCacheService* urlCache() override { return nullptr; }
-    UrlHistoryService* urlHistory() override { return nullptr; }
-    RestorePointService* restorePoints() override { return nullptr; }
-    HotkeyService* hotkeys() override { return nullptr; }
 };
 
 // Records posted messages; wait() hands them out in order.
