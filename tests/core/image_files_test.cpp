@@ -575,3 +575,20 @@ TEST_F(ImageFilesTest, TwoWorkersShareOneApi) {
 }
 
 }  // namespace
+
+TEST(ImageFilesShortNames, EightDotThreeAliasesFindTheLongNames) {
+    brisko::test::TempDir dir;
+    namespace fs = std::filesystem;
+    fs::create_directories(dir.path() / "Program Files" / "Old Photo Editor");
+    fs::create_directories(dir.path() / "Program Files (x86)");
+    brisko::test::writeFile(dir.path() / "Program Files" / "Old Photo Editor" / "photoed.exe", "x");
+    brisko::DriveInfo c;
+    c.letter = 'C';
+    c.hostPath = fs::canonical(dir.path()).string();
+    brisko::ImageFileApi files(fs::canonical(dir.path()), {c});
+    EXPECT_TRUE(files.fileExists("C:\\PROGRA~1\\OLDPHO~1\\photoed.exe"));
+    EXPECT_TRUE(files.fileExists("c:\\progra~1\\oldpho~1\\PHOTOED.EXE"));
+    EXPECT_TRUE(files.directoryExists("C:\\PROGRA~2"));
+    EXPECT_FALSE(files.directoryExists("C:\\PROGRA~3"));
+    EXPECT_EQ(files.shortPathName("C:\\Program Files (x86)"), "C:\\PROGRA~2");
+}

@@ -153,10 +153,17 @@ bool isShortName(std::string_view name) {
 
 std::string makeShortName(std::string_view name, const std::vector<std::string>& siblings) {
     if (isShortName(name)) return std::string(name);
-    // Aliases are handed out in listing order, skipping any that a real 8.3
-    // name in the folder already uses.
     std::vector<std::string> names(siblings.begin(), siblings.end());
     if (std::find(names.begin(), names.end(), name) == names.end()) names.emplace_back(name);
+    for (const auto& [alias, longName] : shortNameAliases(std::move(names)))
+        if (longName == name) return alias;
+    return std::string(name);
+}
+
+std::map<std::string, std::string> shortNameAliases(std::vector<std::string> names) {
+    // Aliases are handed out in listing order, skipping any that a real 8.3
+    // name in the folder already uses.
+    std::map<std::string, std::string> aliases;
     std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
         auto fa = foldName(a), fb = foldName(b);
         return fa != fb ? fa < fb : a < b;
@@ -179,9 +186,9 @@ std::string makeShortName(std::string_view name, const std::vector<std::string>&
             alias = base.substr(0, 8 - tail.size()) + tail + (ext.empty() ? "" : "." + ext);
             if (used.insert(alias).second) break;
         }
-        if (n == name) return alias;
+        aliases.emplace(alias, n);
     }
-    return std::string(name);
+    return aliases;
 }
 
 int64_t toFileTime(const struct timespec& t) {
@@ -309,6 +316,18 @@ PathResolver::Listing PathResolver::readListing(const std::string& dir,
 }
 
 std::optional<std::string> PathResolver::lookup(const std::string& dir, const std::string& name) {
+    if (auto found = lookupName(dir, name)) return found;
+    // A mounted disk shows no 8.3 aliases, yet the registry is full of them
+    // ("C:\PROGRA~1\..."): match them against the aliases Windows would give.
+    if (name.find('~') == std::string::npos || !isShortName(name)) return std::nullopt;
+    auto aliases = shortNameAliases(listNames(dir));
+    auto it = aliases.find(upperCase(name));
+    if (it == aliases.end()) return std::nullopt;
+    return it->second;
+}
+
+std::optional<std::string> PathResolver::lookupName(const std::string& dir,
+                                                    const std::string& name) {
     struct stat st {};
     std::string exact = dir + "/" + name;
     if (::lstat(exact.c_str(), &st) == 0) return name;

@@ -41,6 +41,8 @@ std::string foldName(std::string_view name);
 // when it already is a valid 8.3 name.
 bool isShortName(std::string_view name);
 std::string makeShortName(std::string_view name, const std::vector<std::string>& siblings);
+// The 8.3 alias of every long name of a folder: alias (upper case) -> name.
+std::map<std::string, std::string> shortNameAliases(std::vector<std::string> names);
 
 // File times: host timespec to FILETIME (100 ns since 1601).
 int64_t toFileTime(const struct timespec& t);
@@ -85,6 +87,8 @@ class PathResolver {
     void invalidateTree(const std::string& dir);
 
   private:
+    std::optional<std::string> lookupName(const std::string& dir, const std::string& name);
+
     struct Listing {
         struct timespec mtime {};
         ino_t ino = 0;
