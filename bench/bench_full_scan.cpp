@@ -18,6 +18,7 @@
 #include <memory>
 #include <string>
 
+#include "bench_timing.h"
 #include "core/machine/image/image_machine.h"
 #include "core/machine/image/machine_builder.h"
 #include "core/startup.h"
@@ -27,6 +28,7 @@
 
 namespace fs = std::filesystem;
 using namespace brisko;
+using bench::bestOf3;
 
 namespace {
 
@@ -73,17 +75,6 @@ bool runChild(const std::string& self, const fs::path& dir, ScanFigures& f) {
     if (!pipe) return false;
     return std::fscanf(pipe.get(), "%lf %ld %zu %zu %zu", &f.ms, &f.rssKb, &f.found, &f.kept,
                        &f.failures) == 5;
-}
-
-double bestOf3(const std::function<bool()>& run) {
-    double best = 1e300;
-    for (int i = 0; i < 3; ++i) {
-        auto start = std::chrono::steady_clock::now();
-        if (!run()) return -1;
-        std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
-        best = std::min(best, took.count());
-    }
-    return best;
 }
 
 void buildMachine(const fs::path& dir) {

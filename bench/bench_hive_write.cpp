@@ -10,28 +10,15 @@
 #include <functional>
 #include <string>
 
+#include "bench_timing.h"
 #include "core/machine/regf_writer.h"
 #include "large_hive.h"
 
 namespace fs = std::filesystem;
 using namespace brisko;
+using bench::bestOf3;
 
-namespace {
-
-// Best wall time of three runs; `prepare` runs untimed before each.
-double bestOf3(const std::function<void()>& prepare, const std::function<bool()>& run) {
-    double best = 1e300;
-    for (int i = 0; i < 3; ++i) {
-        prepare();
-        auto start = std::chrono::steady_clock::now();
-        if (!run()) return -1;
-        std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
-        best = std::min(best, took.count());
-    }
-    return best;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 int main(int argc, char** argv) {
     bool keep = argc > 1;

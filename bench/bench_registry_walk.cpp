@@ -10,6 +10,7 @@
 #include <functional>
 #include <string>
 
+#include "bench_timing.h"
 #include "core/machine/image/image_registry.h"
 #include "core/machine/regf_writer.h"
 #include "core/machine/registry_key.h"
@@ -17,19 +18,9 @@
 
 namespace fs = std::filesystem;
 using namespace brisko;
+using bench::bestOf3;
 
 namespace {
-
-double bestOf3(const std::function<bool()>& run) {
-    double best = 1e300;
-    for (int i = 0; i < 3; ++i) {
-        auto start = std::chrono::steady_clock::now();
-        if (!run()) return -1;
-        std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
-        best = std::min(best, took.count());
-    }
-    return best;
-}
 
 struct Counts {
     size_t keys = 0, values = 0, bytes = 0;
