@@ -194,6 +194,7 @@ std::shared_ptr<Hive> Hive::open(const fs::path& file, std::string* error) {
         int err = errno;
         return fail(std::string("damaged or not a registry hive (") + std::strerror(err) + ")");
     }
+    hive->rememberFile();
     hive->root_ = hivex_root(hive->h_);
     if (hive->root_ == 0 || !hive->nodeValid(hive->root_))
         return fail("damaged registry hive (no root key)");
@@ -567,6 +568,70 @@ bool Hive::dirty() {
     return dirty_;
 }
 
+void Hive::rememberFile() {
+    struct stat st {};
+    if (::stat(file_.c_str(), &st) != 0) return;
+    fileId_ = {st.st_dev, st.st_ino, st.st_size, st.st_mtim};
+}
+
+bool Hive::fileUnchanged() const {
+    struct stat st {};
+    if (::stat(file_.c_str(), &st) != 0) return false;
+    return st.st_dev == fileId_.dev && st.st_ino == fileId_.ino && st.st_size == fileId_.size &&
+           st.st_mtim.tv_sec == fileId_.mtime.tv_sec && st.st_mtim.tv_nsec == fileId_.mtime.tv_nsec;
+}
+
+HiveState Hive::state() const {
+    return {};
+}
+
+bool Hive::writable() const {
+    return true;
+}
+
+std::string Hive::readOnlyReason() const {
+    return {};
+}
+
+bool Hive::writeCommitCopy(const fs::path& temp, std::string* error) {
+    std::lock_guard lock(mutex_);
+    if (!h_) {
+        if (error) *error = "the hive is closed: " + file_.string();
+        return false;
+    }
+    Fd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+    if (fd.fd < 0) {
+        if (error) *error = std::string(std::strerror(errno)) + ": " + temp.string();
+        return false;
+    }
+    if (hivex_commit(h_, procPath(fd.fd).c_str(), 0) != 0 || ::fsync(fd.fd) != 0) {
+        if (error)
+            *error = std::string("cannot write (") + std::strerror(errno) + "): " + temp.string();
+        ::unlink(temp.c_str());
+        return false;
+    }
+    return true;
+}
+
+void Hive::commitLanded() {
+    std::lock_guard lock(mutex_);
+    dirty_ = false;
+    rememberFile();
+}
+
+void Hive::discardChanges() {
+    std::lock_guard lock(mutex_);
+    if (!dirty_ || !h_) return;
+    hivex_close(h_);
+    h_ = hivex_open(file_.c_str(), HIVEX_OPEN_WRITE);
+    created_.clear();
+    rewritten_.clear();
+    bigLists_.clear();
+    bigListEntries_ = 0;
+    dirty_ = false;
+    gen_.fetch_add(1, std::memory_order_acq_rel);
+}
+
 bool Hive::commit(std::string* error) {
     std::lock_guard lock(mutex_);
     if (!dirty_) return true;
@@ -576,7 +641,10 @@ bool Hive::commit(std::string* error) {
     }
     bool ok = replaceViaTemp(
         file_, [&](int fd) { return hivex_commit(h_, procPath(fd).c_str(), 0) == 0; }, error);
-    if (ok) dirty_ = false;
+    if (ok) {
+        dirty_ = false;
+        rememberFile();
+    }
     return ok;
 }
 

@@ -5,6 +5,8 @@
 // descriptors, so this class adds name-indexed child lists (kept for large
 // keys), reads classes and descriptors from the file itself, and guards the
 // hivex edits that could leave a half-changed hive behind.
+#include <sys/stat.h>
+
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
@@ -56,6 +58,20 @@ class NameList {
 inline constexpr size_t kHiveMaxValueData = 999'996;  // hivex allocates cells below 1 MB
 inline constexpr size_t kHiveMaxDepth = 512;          // Windows' nesting limit
 
+// What opening a hive found.
+enum class HiveHealth {
+    Clean,      // sound, nothing to replay
+    Recovered,  // was dirty; its transaction logs were replayed in memory
+    Damaged,    // read as far as it goes; every change to it is refused
+};
+
+struct HiveState {
+    HiveHealth health = HiveHealth::Clean;
+    std::string reason;     // Damaged: why, for a person; Recovered: which logs were replayed
+    size_t logEntries = 0;  // Recovered: log entries (or dirty pages) applied
+    std::vector<std::filesystem::path> logsUsed;
+};
+
 class Hive {
   public:
     // Opens a regf file for reading and in-memory editing. nullptr and a
@@ -94,10 +110,29 @@ class Hive {
                   std::span<const uint8_t> data);
     bool deleteValue(HiveNode node, std::string_view name);
 
+    // Clean, recovered from its logs, or damaged (then read-only).
+    HiveState state() const;
+    // False for a damaged hive or one whose logs could not be applied.
+    bool writable() const;
+    // Why edits are refused, for a person ("The registry hive ... is damaged
+    // (...); nothing was changed."); empty when writable.
+    std::string readOnlyReason() const;
+    // False once the file on disk is no longer the one this hive was read
+    // from (or last committed to): another program changed it.
+    bool fileUnchanged() const;
+
     bool dirty();
     // Writes the in-memory hive over its file: beside it, flushed, renamed,
     // folder flushed. On failure the file is untouched and the hive stays dirty.
     bool commit(std::string* error);
+    // The two halves of commit(), for a commit spanning several hives: the
+    // whole hive written densely to `temp` (a new file beside the hive) and
+    // flushed; then, once the caller has renamed `temp` over file(), the logs
+    // are reset and the hive counts as clean.
+    bool writeCommitCopy(const std::filesystem::path& temp, std::string* error);
+    void commitLanded();
+    // Forgets every change since the last commit.
+    void discardChanges();
     // The whole hive as a key tree, with uncommitted changes, classes and
     // security descriptors: what a hive save writes.
     std::unique_ptr<RegTreeKey> snapshot(std::string* error);
@@ -124,7 +159,15 @@ class Hive {
     void fill(RegTreeKey& out, HiveNode node, size_t depth, std::unordered_set<HiveNode>& seen,
               std::unordered_map<uint32_t, std::vector<uint8_t>>& sdCache);
 
+    void rememberFile();
+
     std::filesystem::path file_;
+    struct FileId {
+        dev_t dev = 0;
+        ino_t ino = 0;
+        off_t size = 0;
+        struct timespec mtime {};
+    } fileId_;
     std::string embeddedName_;
     std::mutex mutex_;
     hive_h* h_ = nullptr;
