@@ -16,90 +16,8 @@ constexpr size_t kMaxPath = 260;
 // ExpandEnvironmentStrings was given a buffer of this many characters.
 constexpr size_t kExpandBuffer = 1024;
 
-bool isAsciiLetter(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
-bool absoluteOnDrive(std::string_view p) {
-    return p.size() >= 3 && isAsciiLetter(p[0]) && p[1] == ':' && p[2] == '\\';
-}
-
 char upperAscii(char c) {
     return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c;
-}
-
-// A character a listing can match: printable ASCII that a file name may hold.
-bool listableChar(char ch) {
-    auto c = static_cast<unsigned char>(ch);
-    if (c < 0x20 || c >= 0x80) return false;
-    switch (c) {
-        case '/':
-        case '*':
-        case '?':
-        case '"':
-        case '<':
-        case '>':
-        case '|':
-        case ':':
-        case '\\':
-            return false;
-        default:
-            return true;
-    }
-}
-
-// Windows drops trailing dots and blanks from the last name of a path.
-std::string_view trimName(std::string_view name) {
-    while (!name.empty() && (name.back() == '.' || name.back() == ' ')) name.remove_suffix(1);
-    return name;
-}
-
-// The key a folder listing answers for: "X:\" and the components upper-cased,
-// the last one trimmed as Windows trims it. False for what a listing cannot answer
-// exactly: empty, "." or ".." parts, characters a name cannot hold, non-ASCII
-// names (listings fold ASCII letters only).
-bool listingKey(std::string_view p, std::string& key) {
-    if (!absoluteOnDrive(p)) return false;
-    key.assign(p.substr(0, 3));
-    key[0] = upperAscii(key[0]);
-    size_t start = 3;
-    while (start < p.size()) {
-        size_t end = p.find('\\', start);
-        if (end == std::string_view::npos) end = p.size();
-        std::string_view part = p.substr(start, end - start);
-        // Windows drops trailing dots and blanks from the last name only.
-        if (end == p.size())
-            part = trimName(part);
-        else if (!part.empty() && (part.back() == '.' || part.back() == ' '))
-            return false;
-        if (part.empty()) return false;
-        for (char c : part) {
-            if (!listableChar(c)) return false;
-            key.push_back(upperAscii(c));
-        }
-        if (end < p.size()) key.push_back('\\');
-        start = end + 1;
-    }
-    return key.back() != '\\' || key.size() == 3;  // "X:\a\" would be an empty name
-}
-
-// Where a file name may end inside a command line.
-bool isSeparator(char c) {
-    switch (c) {
-        case ' ':
-        case '*':
-        case ',':
-        case '/':
-        case ':':
-        case ';':
-        case '<':
-        case '>':
-        case '?':
-        case '|':
-            return true;
-        default:
-            return false;
-    }
 }
 
 bool containsNoCase(std::string_view hay, std::string_view needle) {
@@ -112,128 +30,6 @@ bool containsNoCase(std::string_view hay, std::string_view needle) {
     return false;
 }
 }  // namespace
-
-// ---------------------------------------------------------------- FileProbe
-
-FileProbe::Folder& FileProbe::folder(const std::string& up) {
-    if (auto it = folders_.find(std::string_view(up)); it != folders_.end()) return it->second;
-    Folder f;
-    if (up.size() == 3) {
-        f.exists = files_.directoryExists(up);
-    } else {
-        size_t slash = up.rfind('\\', up.size() - 2);
-        // Map nodes stay put when the map grows, so the parent may be held
-        // across the insertion below.
-        Folder& parent = folder(up.substr(0, slash + 1));
-        if (parent.exists) {
-            std::string_view name = std::string_view(up).substr(slash + 1, up.size() - slash - 2);
-            const bool ascii = std::all_of(name.begin(), name.end(), [](char c) {
-                return static_cast<unsigned char>(c) < 0x80;
-            });
-            if (parent.listed && ascii) {
-                auto it = parent.names.find(name);
-                f.exists = it != parent.names.end() && it->second == kFolder;
-            } else {
-                f.exists = files_.directoryExists(up);
-            }
-        }
-    }
-    if (f.exists) {
-        std::string_view listPath =
-            up.size() == 3 ? std::string_view(up) : std::string_view(up).substr(0, up.size() - 1);
-        if (auto entries = files_.findFiles(listPath, "*")) {
-            f.listed = true;
-            f.names.reserve(entries->size());
-            for (const auto& e : *entries) {
-                if (e.name == "." || e.name == "..") continue;
-                f.names.emplace(upperCase(e.name), e.isDirectory() ? kFolder : kFile);
-            }
-        }
-    }
-    return folders_.emplace(up, std::move(f)).first->second;
-}
-
-uint8_t FileProbe::kindDirect(std::string_view path) {
-    std::string key = upperCase(path);
-    if (auto it = direct_.find(std::string_view(key)); it != direct_.end()) return it->second;
-    uint8_t kind = kMissing;
-    if (files_.fileExists(path))
-        kind = kFile;
-    else if (files_.directoryExists(path))
-        kind = kFolder;
-    direct_.emplace(std::move(key), kind);
-    return kind;
-}
-
-uint8_t FileProbe::kindOf(std::string_view path) {
-    // Relative names would be relative to a working folder the scan does not have.
-    if (path.size() >= kMaxPath || !absoluteOnDrive(path)) return kMissing;
-    if (!listingKey(path, key_)) return kindDirect(path);
-    if (key_.size() == 3) return folder(key_).exists ? kFolder : kMissing;
-    const size_t slash = key_.rfind('\\');
-    const std::string_view folderKey = std::string_view(key_).substr(0, slash + 1);
-    auto it = folders_.find(folderKey);
-    Folder& f = it != folders_.end() ? it->second : folder(std::string(folderKey));
-    if (!f.exists) return kMissing;
-    if (!f.listed) return kindDirect(path);
-    auto entry = f.names.find(std::string_view(key_).substr(slash + 1));
-    return entry == f.names.end() ? kMissing : entry->second;
-}
-
-uint8_t FileProbe::inFolder(const Folder& f, std::string_view upperName) const {
-    auto it = f.names.find(upperName);
-    return it == f.names.end() ? kMissing : it->second;
-}
-
-bool FileProbe::programPrefixExists(std::string_view p) {
-    if (!absoluteOnDrive(p)) return false;
-    std::string key(p.substr(0, 3));
-    key[0] = upperAscii(key[0]);
-    Folder* f = &folder(key);
-    std::string name;     // the current component so far, upper-cased
-    bool direct = false;  // this component needs the file API
-    auto isFile = [&](size_t end, std::string_view ext) {
-        if (end + ext.size() >= kMaxPath) return false;
-        if (direct) return kindOf(std::string(p.substr(0, end)) + std::string(ext)) == kFile;
-        if (!ext.empty()) return inFolder(*f, name + std::string(ext)) == kFile;
-        std::string_view n = trimName(name);
-        return !n.empty() && inFolder(*f, n) == kFile;
-    };
-    for (size_t i = 3; i < p.size(); ++i) {
-        if (!f->exists) return false;  // nothing lies below a missing folder
-        const char ch = p[i];
-        if (isSeparator(ch))
-            for (std::string_view ext : {".EXE", ".COM", ".BAT"})
-                if (isFile(i, ext)) return true;
-        if (ch == '\\') {
-            const std::string& n = name;
-            if (n.empty()) return false;  // a doubled backslash: callers avoid these
-            // Most references name folders long gone; the listing says so
-            // without a folder entry kept for each.
-            if (!direct && inFolder(*f, n) != kFolder) return false;
-            key.append(n);
-            key.push_back('\\');
-            f = &folder(key);
-            name.clear();
-            direct = !f->listed;
-            continue;
-        }
-        if (!listableChar(ch)) direct = true;
-        name.push_back(upperAscii(ch));
-        if (isFile(i + 1, {})) return true;
-    }
-    return false;
-}
-
-bool FileProbe::fileExists(std::string_view path) {
-    if (path.empty() || path.back() == '\\') return false;
-    return kindOf(path) == kFile;
-}
-
-bool FileProbe::folderExists(std::string_view path) {
-    if (path.size() > 3 && path.back() == '\\') path.remove_suffix(1);
-    return kindOf(path) == kFolder;
-}
 
 // ---------------------------------------------------------------- PathChecks
 
@@ -271,7 +67,8 @@ bool PathChecks::missingWithoutHint(const std::string& p, bool acceptFolders) {
         // before switches, a comma before an icon index).
         std::string c = folder;
         for (size_t i = folder.size(); i < p.size(); ++i) {
-            if (isSeparator(p[i]) && (probe_.exists(c, acceptFolders) || existsWithProgramExt(c)))
+            if (isNameSeparator(p[i]) &&
+                (probe_.exists(c, acceptFolders) || existsWithProgramExt(c)))
                 return false;
             c.push_back(p[i]);
         }
@@ -292,7 +89,7 @@ bool PathChecks::missingWithoutHint(const std::string& p, bool acceptFolders) {
         return !probe_.programPrefixExists(p);
     std::string c;
     for (char ch : p) {
-        if (isSeparator(ch) && existsWithProgramExt(c)) return false;
+        if (isNameSeparator(ch) && existsWithProgramExt(c)) return false;
         c.push_back(ch);
         if (c.size() >= kMaxPath) break;  // no longer prefix can exist
         if (probe_.fileExists(c)) return false;
@@ -305,10 +102,7 @@ bool PathChecks::missing(std::string_view ref, std::string_view hint, bool accep
     if (ref.find('?') != std::string_view::npos) return false;
     if (containsNoCase(ref, "\\hp")) return false;
     const bool wow64 = ctx.IsWow64;
-    if (wow64 &&
-        (containsNoCase(ref, "system32") || containsNoCase(ref, "ProgramFiles") ||
-         containsNoCase(ref, "Program Files") || containsNoCase(ref, "\\Windows\\SysWOW64")))
-        return false;
+    if (wow64 && namesSystemFolder(ref)) return false;
 
     std::string_view quoted = ref;
     if (quoted.front() == '"') {
@@ -327,6 +121,9 @@ bool PathChecks::missing(std::string_view ref, std::string_view hint, bool accep
     }
     if (wow64 && (containsNoCase(p, "system32") || containsNoCase(p, "Program Files")))
         return false;
+    // "C:\PROGRA~2\..." is Program Files all the same.
+    if (wow64 && p.find('~') != std::string::npos && namesSystemFolder(probe_.longPath(p)))
+        return false;
 
     if (!hint.empty()) {
         size_t at = findNoCase(p, hint);
@@ -340,6 +137,17 @@ bool PathChecks::missing(std::string_view ref, std::string_view hint, bool accep
     }
     if (p.empty() || !ctx.onCheckedDrive(p)) return false;
     return missingWithoutHint(p, acceptFolders);
+}
+
+bool namesSystemFolder(std::string_view p) {
+    return containsNoCase(p, "system32") || containsNoCase(p, "ProgramFiles") ||
+           containsNoCase(p, "Program Files") || containsNoCase(p, "\\Windows\\SysWOW64");
+}
+
+bool PathChecks::skippedOn64Bit(std::string_view target) {
+    if (!ctx.IsWow64) return false;
+    if (namesSystemFolder(target)) return true;
+    return target.find('~') != std::string_view::npos && namesSystemFolder(probe_.longPath(target));
 }
 
 bool PathChecks::IsMissingFile(std::string_view ref, std::string_view hint, bool acceptFolders) {

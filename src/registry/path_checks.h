@@ -10,63 +10,15 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "core/machine/registry_api.h"
+#include "registry/file_probe.h"
 #include "registry/scan_context.h"
 
 namespace brisko {
 
-class FileApi;
 class Machine;
-
-// File and folder existence for the length of one scan. Answers come from
-// folder listings taken once, so the thousands of prefixes the path test tries
-// for a long reference cost a hash lookup each. Paths the listing cannot
-// answer exactly (odd components, non-ASCII names) go to the file API, cached.
-class FileProbe {
-  public:
-    explicit FileProbe(FileApi& files) : files_(files) {}
-    FileProbe(const FileProbe&) = delete;
-    FileProbe& operator=(const FileProbe&) = delete;
-
-    bool fileExists(std::string_view path);    // a file, not a folder
-    bool folderExists(std::string_view path);  // a trailing backslash is allowed
-    bool exists(std::string_view path, bool acceptFolders) {
-        return fileExists(path) || (acceptFolders && folderExists(path));
-    }
-    // Whether some prefix of p ("X:\...") names an existing file, or a prefix
-    // that ends before a separator character does with ".exe", ".com" or
-    // ".bat" appended: the search of the path test when p's folder part is
-    // missing, in one pass. p must hold no "\.", "/" or "\\", so that a
-    // missing folder ends it.
-    bool programPrefixExists(std::string_view p);
-
-  private:
-    static constexpr uint8_t kMissing = 0, kFile = 1, kFolder = 2;
-    // Looked up by string_view, so probing allocates nothing.
-    struct Hash {
-        using is_transparent = void;
-        size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
-    };
-    template <class V>
-    using Map = std::unordered_map<std::string, V, Hash, std::equal_to<>>;
-    struct Folder {
-        bool exists = false;
-        bool listed = false;  // names below hold every entry
-        Map<uint8_t> names;   // upper-cased name -> kFile/kFolder
-    };
-    // The folder "X:\a\b\" (upper-cased, with trailing backslash), looked up
-    // through its parent's listing.
-    Folder& folder(const std::string& upperFolder);
-    uint8_t kindOf(std::string_view path);
-    uint8_t inFolder(const Folder& f, std::string_view upperName) const;
-    uint8_t kindDirect(std::string_view path);
-
-    FileApi& files_;
-    Map<Folder> folders_;
-    Map<uint8_t> direct_;
-    std::string key_;  // the listing key of the path being probed
-};
 
 // The path test with its caches; scanners make one per section and pass it
 // to every routine that tests references.
@@ -83,6 +35,10 @@ class PathChecks {
     // folder, else the token unchanged.
     std::string ExpandIfFolder(std::string_view token);
 
+    // On 64-bit Windows the program never judges what lies in the system or
+    // the Program Files folders, under any spelling (8.3 aliases included).
+    bool skippedOn64Bit(std::string_view target);
+
     FileProbe& probe() { return probe_; }
     ScanContext& ctx;
 
@@ -94,6 +50,9 @@ class PathChecks {
     FileProbe probe_;
     std::unordered_map<std::string, std::string> expanded_;
 };
+
+// Names the system folder, a Program Files folder or SysWOW64 (as text).
+bool namesSystemFolder(std::string_view p);
 
 // Uncached forms, for callers that test a single reference.
 bool IsMissingFile(ScanContext& ctx, std::string_view ref, std::string_view hint,

@@ -59,10 +59,7 @@ void walkShortcuts(ScanContext& ctx, PathChecks& checks, const std::string& fold
         ctx.showKey(path);
         std::string target = ResolveShortcut(ctx.machine, path);
         if (target.empty()) continue;
-        if (ctx.IsWow64 && (findNoCase(target, "system32") != std::string::npos ||
-                            findNoCase(target, "ProgramFiles") != std::string::npos ||
-                            findNoCase(target, "Program Files") != std::string::npos))
-            continue;
+        if (checks.skippedOn64Bit(target)) continue;
         if (!ctx.onCheckedDrive(target)) continue;
         if (ctx.noMediaRule(target) ||
             (checks.IsMissingFile(target, "", false) && !checks.probe().folderExists(target)))
