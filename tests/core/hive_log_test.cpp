@@ -122,6 +122,14 @@ TEST_F(HiveLogTest, NewFormatEntriesOverBothLogsGiveTheChangedHive) {
     }
 }
 
+// Rewrites a log entry's hashes after a field of it was changed.
+void resealEntry(std::vector<uint8_t>& log, size_t at) {
+    uint32_t size = regf::get32(log.data() + at + 4);
+    uint64_t hash1 = marvin32({log.data() + at + 40, size - 40}, kHiveLogHashSeed);
+    regf::put64(log.data() + at + 24, hash1);
+    regf::put64(log.data() + at + 32, marvin32({log.data() + at, 32}, kHiveLogHashSeed));
+}
+
 TEST_F(HiveLogTest, NewFormatGrowsTheHive) {
     std::vector<uint8_t> grown = userHive(2, 400);
     ASSERT_GT(grown.size(), before_.size() + 8192);
@@ -130,6 +138,19 @@ TEST_F(HiveLogTest, NewFormatGrowsTheHive) {
     LogReplay r = replay(d, out);
     ASSERT_TRUE(r.applied) << r.problem;
     EXPECT_TRUE(out == d.expected());
+
+    // The last entry gives a smaller size than earlier entries wrote up to:
+    // the file keeps every page written, the base block takes the entry's size.
+    uint32_t small = regf::get32(before_.data() + regf::kBaseBinsSize);
+    std::vector<uint8_t>& log2 = d.logs[1].second;
+    regf::put32(log2.data() + 512 + 16, small);
+    regf::put32(log2.data() + 512 + 20, 0);  // and no pages of its own
+    resealEntry(log2, 512);
+    r = replay(d, out);
+    ASSERT_TRUE(r.applied) << r.problem;
+    EXPECT_EQ(r.entries, 4u);
+    EXPECT_GT(out.size(), 4096u + small);
+    EXPECT_EQ(regf::get32(out.data() + regf::kBaseBinsSize), small);
 }
 
 TEST_F(HiveLogTest, BadHashOrGapStopsAfterTheEntriesBefore) {
@@ -279,9 +300,7 @@ TEST_F(HiveLogTest, MalformedLogsNeverCrashNorCorrupt) {
     DirtyHive d = good;
     std::vector<uint8_t>& log = d.logs[0].second;
     regf::put32(log.data() + 512 + 20, 0x7FFFFFFF);
-    uint64_t hash2 = marvin32({log.data() + 512, 32}, kHiveLogHashSeed);
-    regf::put32(log.data() + 512 + 32, uint32_t(hash2));
-    regf::put32(log.data() + 512 + 36, uint32_t(hash2 >> 32));
+    resealEntry(log, 512);
     check(d, "absurd page count");
     d.logs = {{".LOG1", std::vector<uint8_t>(3000, 0xFF)}, {".LOG2", {}}};
     check(d, "garbage");

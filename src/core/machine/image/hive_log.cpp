@@ -189,9 +189,12 @@ void healDirtyBins(std::vector<uint8_t>& primary, uint32_t binsSize,
 
 void applyPlan(std::vector<uint8_t>& primary, const Plan& plan) {
     // Everything that can fail (allocation) happens before the first byte changes.
-    size_t need = std::max(primary.size(), size_t(kBaseBlock) + plan.binsSize);
+    // An earlier entry may reach past the last one's bins size.
+    uint64_t extent = plan.binsSize;
+    for (const PageWrite& w : plan.writes) extent = std::max(extent, w.offset + w.size);
+    size_t need = std::max(primary.size(), size_t(kBaseBlock + extent));
     std::vector<bool> dirtyPages;
-    if (plan.healBins) dirtyPages.assign(plan.binsSize / kPage + 1, false);
+    if (plan.healBins) dirtyPages.assign(extent / kPage + 1, false);
     primary.resize(need);
 
     uint8_t* base = primary.data();
