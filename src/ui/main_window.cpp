@@ -213,6 +213,18 @@ void TfrmMain::applyMinimumSize() {
 
 void TfrmMain::buildHiveList() {}
 
+// Once at start: the hives that refuse every change (damaged, or logs that
+// cannot be applied) and why. The rest of the machine works as usual.
+void TfrmMain::warnReadOnlyHives() {
+    auto reasons = machine_.registry().readOnlyHives();
+    if (reasons.empty()) return;
+    std::string text = "Brisko Cleaner will not change these registry hives of this machine:\n";
+    for (const auto& r : reasons) text += "\n" + r;
+    text += "\n\nEverything else works as usual.";
+    // After the show has finished: a box during the show event would hold it up.
+    QTimer::singleShot(0, this, [this, text] { prompter_.ask(text, MB_OK | MB_ICONWARNING); });
+}
+
 void TfrmMain::maximize() {
     // Does not show a hidden window; a later show comes up maximised.
     setWindowState(windowState() | Qt::WindowMaximized);
@@ -446,6 +458,7 @@ void TfrmMain::showEvent(QShowEvent* event) {
     if (firstShowDone_) return;
     firstShowDone_ = true;
     lifecycle_.onFirstShow();
+    warnReadOnlyHives();
     // Without a window manager (or on the offscreen platform) a window may
     // never be activated; its first-activation steps must run all the same.
     QTimer::singleShot(0, this, [this] {

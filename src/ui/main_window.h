@@ -64,6 +64,7 @@ class TfrmMain final : public QWidget, public MainWindowView {
     // Writes the registry changes of a finished job into the machine's hives;
     // tells the user when that fails.
     bool commitRegistry();
+    void warnReadOnlyHives();
 
     // Window messages, as posted by workers and by the window itself.
     void handleMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam);

@@ -1,9 +1,13 @@
 #include "app/cli/cli_context.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <iostream>
 #include <map>
 
 #include "core/machine/image/demo_machine.h"
+#include "core/machine/image/image_registry.h"
+#include "core/machine/image/machine_lock.h"
 
 namespace brisko::cli {
 
@@ -14,7 +18,9 @@ std::map<CLI::App*, CommandRunner>& runners() {
 }
 }  // namespace
 
-void setRunner(CLI::App* sub, CommandRunner runner) { runners()[sub] = std::move(runner); }
+void setRunner(CLI::App* sub, CommandRunner runner) {
+    runners()[sub] = std::move(runner);
+}
 
 CommandRunner findRunner(CLI::App& app) {
     for (auto* sub : app.get_subcommands()) {
@@ -25,27 +31,83 @@ CommandRunner findRunner(CLI::App& app) {
     return {};
 }
 
+namespace {
+std::chrono::milliseconds lockWait() {
+    const char* env = std::getenv("BRISKO_LOCK_WAIT");
+    if (!env || !*env) return kMachineLockWait;
+    char* end = nullptr;
+    double seconds = std::strtod(env, &end);
+    if (*end || !(seconds >= 0) || seconds > 86400) return kMachineLockWait;
+    return std::chrono::milliseconds(int64_t(seconds * 1000));
+}
+}  // namespace
+
 ImageMachine& CliContext::machine() {
+    return open(MachineAccess::Read);
+}
+
+ImageMachine& CliContext::machineForWriting() {
+    return open(MachineAccess::Write);
+}
+
+ImageMachine& CliContext::open(MachineAccess access) {
     if (machine_) return *machine_;
     try {
         auto folder = chooseMachineFolder(machineDir);
-        machine_ = std::make_unique<ImageMachine>(folder);
+        machine_ = std::make_unique<ImageMachine>(folder, access, lockWait());
     } catch (const MachineOpenError& e) {
-        throw CliError{kExitNoMachine, e.message};
+        throw CliError{e.busy ? kExitFailure : kExitNoMachine, e.message};
     } catch (const std::exception& e) {
         throw CliError{kExitNoMachine, e.what()};
     }
+    machine_->imageRegistry().setLockWait(lockWait());
     for (const auto& w : machine_->warnings()) std::cerr << "brisko: warning: " << w << "\n";
     return *machine_;
 }
 
-void CliContext::commit() {
-    if (machine_ && !machine_->registry().commit())
-        throw CliError{kExitFailure,
-                       "The registry changes could not be written to the hive files; the hives "
-                       "are unchanged."};
+void CliContext::keepRefusals() {
+    if (!machine_) return;
+    for (auto& r : machine_->registry().refusedEdits())
+        if (std::find(refused_.begin(), refused_.end(), r) == refused_.end())
+            refused_.push_back(std::move(r));
 }
 
-void CliContext::printJson(const nlohmann::json& j) const { std::cout << j.dump(2) << "\n"; }
+void CliContext::commit() {
+    if (!machine_) return;
+    keepRefusals();
+    if (!machine_->registry().commit()) {
+        auto why = machine_->imageRegistry().lastCommitError();
+        throw CliError{kExitFailure, why.empty()
+                                         ? "The registry changes could not be written to the hive "
+                                           "files; the hives are unchanged."
+                                         : why};
+    }
+}
+
+void CliContext::discard() {
+    if (!machine_) return;
+    keepRefusals();
+    machine_->registry().discard();
+}
+
+int CliContext::finish(int code) {
+    if (!machine_) return code;
+    keepRefusals();
+    if (!refused_.empty()) {
+        discard();
+        for (const auto& r : refused_) std::cerr << "brisko: " << r << "\n";
+        return code == kExitOk ? kExitFailure : code;
+    }
+    if (code != kExitOk) {
+        discard();
+        return code;
+    }
+    commit();
+    return code;
+}
+
+void CliContext::printJson(const nlohmann::json& j) const {
+    std::cout << j.dump(2) << "\n";
+}
 
 }  // namespace brisko::cli

@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include "app/cli/cli_context.h"
+#include "core/machine/image/image_registry.h"
 
 namespace brisko::cli {
 
@@ -11,5 +12,12 @@ CommandRunner findRunner(CLI::App& app);
 void addMachineCommands(CLI::App& app, CliContext& ctx);  // info, demo-machine, restart
 void addRegCommands(CLI::App& app, CliContext& ctx);      // reg query|export|import
 void addOptionsCommand(CLI::App& app, CliContext& ctx);   // options [KEY [VALUE]]
+void addHiveCommands(CLI::App& app, CliContext& ctx);     // hive check
+
+// A hive's state as `info` and `hive check` show it: "clean", "recovered (3
+// log entries)", "damaged (why)".
+std::string hiveStateText(const HiveStatus& h);
+nlohmann::json hiveStateJson(const HiveStatus& h);
+bool hiveUsable(const HiveStatus& h);  // clean or recovered
 
 }  // namespace brisko::cli

@@ -12,13 +12,20 @@ namespace brisko::cli {
 namespace {
 const char* kindName(DriveKind k) {
     switch (k) {
-        case DriveKind::Fixed: return "fixed";
-        case DriveKind::Removable: return "removable";
-        case DriveKind::CdRom: return "cdrom";
-        case DriveKind::Remote: return "remote";
-        case DriveKind::RamDisk: return "ramdisk";
-        case DriveKind::NoRootDir: return "absent";
-        default: return "unknown";
+        case DriveKind::Fixed:
+            return "fixed";
+        case DriveKind::Removable:
+            return "removable";
+        case DriveKind::CdRom:
+            return "cdrom";
+        case DriveKind::Remote:
+            return "remote";
+        case DriveKind::RamDisk:
+            return "ramdisk";
+        case DriveKind::NoRootDir:
+            return "absent";
+        default:
+            return "unknown";
     }
 }
 
@@ -28,8 +35,8 @@ int runInfo(CliContext& ctx) {
     auto user = m.currentUser();
     nlohmann::json j;
     j["machine"] = m.folder().string();
-    j["windowsVersion"] = std::to_string(v.major) + "." + std::to_string(v.minor) + "." +
-                          std::to_string(v.build);
+    j["windowsVersion"] =
+        std::to_string(v.major) + "." + std::to_string(v.minor) + "." + std::to_string(v.build);
     j["productName"] = v.productName;
     j["servicePack"] = v.servicePack;
     j["platform"] = v.platform == OsVersion::NT ? "NT" : "9x";
@@ -44,11 +51,12 @@ int runInfo(CliContext& ctx) {
                                {"hostPath", d.hostPath},
                                {"mediaPresent", d.mediaPresent}});
     j["hives"] = nlohmann::json::array();
-    for (const auto& h : m.registry().hiveList())
-        j["hives"].push_back({{"name", h.keyPath}, {"file", h.filePath}});
+    auto hives = m.imageRegistry().hiveStatus();
+    for (const auto& h : hives) j["hives"].push_back(hiveStateJson(h));
     j["user"] = {{"name", user.name}, {"sid", user.sid}, {"profile", user.profile}};
     j["specialFolders"] = nlohmann::json::object();
-    for (int csidl : kCsidlList) j["specialFolders"][std::to_string(csidl)] = m.specialFolder(csidl);
+    for (int csidl : kCsidlList)
+        j["specialFolders"][std::to_string(csidl)] = m.specialFolder(csidl);
     j["tempPath"] = m.tempPath();
     j["windowsDirectory"] = m.windowsDirectory();
     j["systemDirectory"] = m.systemDirectory();
@@ -60,9 +68,8 @@ int runInfo(CliContext& ctx) {
     std::cout << "Machine:        " << m.folder().string() << "\n"
               << "Windows:        " << v.productName << (v.servicePack.empty() ? "" : " ")
               << v.servicePack << " (" << j["windowsVersion"].get<std::string>() << ", "
-              << j["platform"].get<std::string>() << ", "
-              << (m.isWow64() ? "64-bit" : "32-bit") << ", version code "
-              << j["windowsVersionCode"].get<int>() << ")\n"
+              << j["platform"].get<std::string>() << ", " << (m.isWow64() ? "64-bit" : "32-bit")
+              << ", version code " << j["windowsVersionCode"].get<int>() << ")\n"
               << "User:           " << user.name << " (" << user.sid << ")"
               << (m.isAdministrator() ? ", administrator" : "") << "\n"
               << "Profile:        " << user.profile << "\n"
@@ -74,9 +81,9 @@ int runInfo(CliContext& ctx) {
                   << "  " << d["device"].get<std::string>() << "  "
                   << d["hostPath"].get<std::string>() << "\n";
     std::cout << "\nHives:\n";
-    for (const auto& h : j["hives"])
-        std::cout << "  " << h["name"].get<std::string>() << "  " << h["file"].get<std::string>()
-                  << "\n";
+    for (const auto& h : hives)
+        std::cout << "  " << h.spec.mountPath << "  " << h.spec.windowsFile << "  "
+                  << hiveStateText(h) << "\n";
     std::cout << "\nSpecial folders (CSIDL):\n";
     for (int csidl : kCsidlList)
         std::cout << "  " << (csidl < 10 ? " " : "") << csidl << "  " << m.specialFolder(csidl)
@@ -114,8 +121,9 @@ int runRestart(CliContext& ctx) {
 }  // namespace
 
 void addMachineCommands(CLI::App& app, CliContext& ctx) {
-    auto* info = app.add_subcommand("info", "Show the machine: Windows version, drives, hives, "
-                                            "user and special folders");
+    auto* info = app.add_subcommand("info",
+                                    "Show the machine: Windows version, drives, hives, "
+                                    "user and special folders");
     setRunner(info, [&ctx] { return runInfo(ctx); });
 
     auto* demo = app.add_subcommand("demo-machine", "Create the demo Windows 7 machine in DIR");
@@ -124,8 +132,9 @@ void addMachineCommands(CLI::App& app, CliContext& ctx) {
     setRunner(demo, [&ctx] { return runDemoMachine(ctx, demoDir); });
 
     auto* restart = app.add_subcommand(
-        "restart", "Restart the machine: carry out deletions and hive replacements that wait "
-                   "for the next start");
+        "restart",
+        "Restart the machine: carry out deletions and hive replacements that wait "
+        "for the next start");
     setRunner(restart, [&ctx] { return runRestart(ctx); });
 }
 

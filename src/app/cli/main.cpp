@@ -12,10 +12,11 @@
 using namespace brisko::cli;
 
 int main(int argc, char** argv) {
-    CLI::App app{"Brisko Cleaner command-line tool: clean privacy traces, scan and repair the "
-                 "registry, and defragment the hives of a Windows machine (an offline "
-                 "installation in a folder).",
-                 "brisko"};
+    CLI::App app{
+        "Brisko Cleaner command-line tool: clean privacy traces, scan and repair the "
+        "registry, and defragment the hives of a Windows machine (an offline "
+        "installation in a folder).",
+        "brisko"};
     CliContext ctx;
     app.add_option("--machine", ctx.machineDir,
                    "Machine folder (a Windows installation); default: $BRISKO_MACHINE, else the "
@@ -28,6 +29,7 @@ int main(int argc, char** argv) {
     addMachineCommands(app, ctx);
     addRegCommands(app, ctx);
     addOptionsCommand(app, ctx);
+    addHiveCommands(app, ctx);
     addCleanCommands(app, ctx);
     addRegscanCommands(app, ctx);
 
@@ -41,14 +43,15 @@ int main(int argc, char** argv) {
         std::cerr << app.help();
         return kExitUsage;
     }
+    // A command that fails changes no hive: only finish() commits.
     try {
-        int code = runner();
-        ctx.commit();
-        return code;
+        return ctx.finish(runner());
     } catch (const CliError& e) {
+        ctx.discard();
         std::cerr << "brisko: " << e.message << "\n";
         return e.code;
     } catch (const std::exception& e) {
+        ctx.discard();
         std::cerr << "brisko: " << e.what() << "\n";
         return kExitFailure;
     }

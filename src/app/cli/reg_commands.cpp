@@ -85,11 +85,13 @@ std::unique_ptr<KeyHandle> openOrFail(CliContext& ctx, const std::string& key) {
 int runQuery(CliContext& ctx, const std::string& key) {
     auto k = openOrFail(ctx, key);
     auto info = k->info();
-    nlohmann::json j{{"key", key}, {"values", nlohmann::json::array()}, {"subkeys", k->subkeyNames()}};
+    nlohmann::json j{
+        {"key", key}, {"values", nlohmann::json::array()}, {"subkeys", k->subkeyNames()}};
     for (const auto& name : k->valueNames()) {
         auto v = k->value(name);
         if (!v) continue;
-        j["values"].push_back({{"name", name}, {"type", typeName(v->type)}, {"data", dataText(*v)}});
+        j["values"].push_back(
+            {{"name", name}, {"type", typeName(v->type)}, {"data", dataText(*v)}});
     }
     if (ctx.json) {
         ctx.printJson(j);
@@ -97,8 +99,11 @@ int runQuery(CliContext& ctx, const std::string& key) {
     }
     std::cout << key << "\n";
     for (const auto& v : j["values"])
-        std::cout << "    " << (v["name"].get<std::string>().empty() ? "(Default)" : v["name"].get<std::string>())
-                  << "    " << v["type"].get<std::string>() << "    " << v["data"].get<std::string>() << "\n";
+        std::cout << "    "
+                  << (v["name"].get<std::string>().empty() ? "(Default)"
+                                                           : v["name"].get<std::string>())
+                  << "    " << v["type"].get<std::string>() << "    "
+                  << v["data"].get<std::string>() << "\n";
     if (!j["values"].empty()) std::cout << "\n";
     for (const auto& s : j["subkeys"]) std::cout << key << "\\" << s.get<std::string>() << "\n";
     (void)info;
@@ -133,14 +138,27 @@ int runImport(CliContext& ctx, const std::string& file) {
     } catch (const RegFileError& e) {
         throw CliError{kExitBadInput, file + ": " + e.message + " Nothing was imported."};
     }
-    size_t failed = applyRegOps(ctx.machine().registry(), parsed.ops);
+    auto& registry = ctx.machineForWriting().registry();
+    size_t failed = applyRegOps(registry, parsed.ops);
+    // All or nothing: an import that stops half-way across several hives
+    // would leave the machine in a state nobody asked for.
+    auto refused = registry.refusedEdits();
+    if (!refused.empty() || failed) {
+        ctx.discard();
+        std::string why;
+        for (const auto& r : refused) why += r + "\n";
+        throw CliError{kExitFailure, why + file + ": " + std::to_string(failed) + " of " +
+                                         std::to_string(parsed.ops.size()) +
+                                         " operations could not be carried out. Nothing was "
+                                         "imported."};
+    }
     ctx.commit();
     if (ctx.json)
         ctx.printJson({{"file", file}, {"operations", parsed.ops.size()}, {"failed", failed}});
     else
-        std::cout << "Imported " << file << ": " << parsed.ops.size() - failed << " of "
-                  << parsed.ops.size() << " operations carried out.\n";
-    return failed ? kExitFailure : kExitOk;
+        std::cout << "Imported " << file << ": " << parsed.ops.size() << " of " << parsed.ops.size()
+                  << " operations carried out.\n";
+    return kExitOk;
 }
 }  // namespace
 

@@ -88,9 +88,19 @@ public:
     // Empty subPath opens the root itself. Nullptr when absent or not allowed.
     virtual std::unique_ptr<KeyHandle> openKey(RootKey root, std::string_view subPath,
                                                KeyAccess access) = 0;
-    // Writes every changed hive to disk atomically. Called at the end of each job
-    // and when the machine is closed. False when a hive could not be written.
+    // Writes every changed hive to disk, all of them or none. Called at the end
+    // of each job that succeeded; nothing else writes. False when a hive could
+    // not be written (the changes are then still there to retry or discard).
     virtual bool commit() = 0;
+    // Forgets every change since the last commit (a job that failed).
+    virtual void discard() {}
+    // Why changes were refused since the last commit or discard, one line each
+    // for a person ("The registry hive ... is damaged ...; nothing was changed.").
+    // A key handle only answers false; this says why.
+    virtual std::vector<std::string> refusedEdits() const { return {}; }
+    // Why each hive that refuses every change does so (damaged, logs that
+    // cannot be applied); empty when every hive can be written.
+    virtual std::vector<std::string> readOnlyHives() { return {}; }
     // The mounted file-backed hives, as the hive list key shows them.
     virtual std::vector<HiveMount> hiveList() = 0;
     // RegSaveKey: writes a compact copy of the hive mounted at keyPath

@@ -4,9 +4,11 @@
 #include <map>
 
 #include "core/machine/environment.h"
+#include "core/machine/image/commit_journal.h"
 #include "core/machine/image/image_files.h"
 #include "core/machine/image/image_registry.h"
 #include "core/machine/image/machine_ini.h"
+#include "core/machine/image/machine_lock.h"
 #include "core/machine/image/shortcut_reader.h"
 #include "core/machine/registry_key.h"
 #include "core/text.h"
@@ -55,7 +57,9 @@ struct ImageMachine::State {
     ImageClipboard clipboard;
 };
 
-ImageMachine::ImageMachine(const fs::path& folder) : state_(std::make_unique<State>()) {
+ImageMachine::ImageMachine(const fs::path& folder, MachineAccess access,
+                           std::chrono::milliseconds lockWait)
+    : state_(std::make_unique<State>()) {
     std::error_code ec;
     if (!fs::is_directory(folder, ec))
         throw MachineOpenError{"There is no machine at " + folder.string() +
@@ -99,10 +103,25 @@ ImageMachine::ImageMachine(const fs::path& folder) : state_(std::make_unique<Sta
         throw MachineOpenError{"The folder " + folder_.string() +
                                " holds no Windows installation: there is no "
                                "Windows\\System32\\config folder with registry hives."};
+
+    // What a commit cut short left behind is dealt with before any hive is
+    // read, and only with the lock: a writer at work is left alone.
+    auto lock = std::make_unique<MachineLock>(folder_);
+    std::string why;
+    bool locked = lock->acquire(
+        access == MachineAccess::Write ? lockWait : std::chrono::milliseconds(0), &why);
+    if (access == MachineAccess::Write && !locked) throw MachineOpenError{why, true};
+    CommitRecovery recovery;
+    if (locked) recovery = finishInterruptedCommit(folder_);
     openRegistry();
+    for (auto& p : recovery.problems) warnings_.push_back(std::move(p));
+    if (locked)
+        for (const auto& h : registry_->hiveStatus()) removeStrayHiveCopies(h.spec.hostFile);
+    if (access == MachineAccess::Write) registry_->adoptWriteLock(std::move(lock));
 }
 
 ImageMachine::~ImageMachine() {
+    // Only what a job committed is kept; the rest is forgotten.
     if (registry_) registry_->close();
 }
 
@@ -196,12 +215,17 @@ void ImageMachine::readVersionAndProfiles(RegistryApi& reg) {
             if (!path) continue;
             st.profiles.push_back({sid, base.expand(*path)});
         }
+        // "<SID>.bak" is what a temporary-profile incident leaves behind; it
+        // names the same profile folder, which is mounted under the real SID.
+        std::stable_partition(st.profiles.begin(), st.profiles.end(),
+                              [](const Profile& p) { return !endsWithNoCase(p.sid, ".bak"); });
     }
     const Profile* chosen = st.profiles.empty() ? nullptr : &st.profiles.front();
     if (st.ini.user) {
         chosen = nullptr;
         for (const auto& p : st.profiles)
-            if (equalsNoCase(extractFileName(p.path), *st.ini.user) || p.sid == *st.ini.user)
+            if (!chosen &&
+                (equalsNoCase(extractFileName(p.path), *st.ini.user) || p.sid == *st.ini.user))
                 chosen = &p;
         if (!chosen)
             throw MachineOpenError{"machine.ini names the user \"" + *st.ini.user +
@@ -386,23 +410,35 @@ std::string ImageMachine::shortcutTarget(std::string_view lnkPath) {
 bool ImageMachine::restart() {
     if (!registry_->commit()) return false;
     // Clearing the pending list is itself a registry change that must reach the hive.
-    bool ok = files_->carryOutPendingRenames() && registry_->commit();
+    bool ok = files_->carryOutPendingRenames();
+    ok = registry_->commit() && ok;
     auto replacements = registry_->pendingReplacements();
     if (!replacements.empty()) {
         registry_->close();
         files_->setRegistry(nullptr);
-        for (const auto& r : replacements) {
-            // The running hive becomes the old file and the new file takes its place.
-            files_->unlockFile(r.newFile);
-            files_->deleteFile(r.oldFile);
-            if (!files_->moveFile(r.hiveFile, r.oldFile) ||
-                !files_->moveFile(r.newFile, r.hiveFile))
-                ok = false;
+        bool moved = false;
+        {
+            // Hive files are moved as a writer would change them: under the lock.
+            MachineLock lock(folder_);
+            if (lock.acquire(kMachineLockWait)) {
+                moved = true;
+                for (const auto& r : replacements) {
+                    // The running hive becomes the old file and the new file takes its place.
+                    files_->unlockFile(r.newFile);
+                    files_->deleteFile(r.oldFile);
+                    if (!files_->moveFile(r.hiveFile, r.oldFile) ||
+                        !files_->moveFile(r.newFile, r.hiveFile))
+                        ok = false;
+                }
+            }
         }
         registry_.reset();
         state_->profiles.clear();
         openRegistry();
-        registry_->clearPendingReplacements();
+        if (moved)
+            registry_->clearPendingReplacements();
+        else
+            ok = false;
     }
     return ok;
 }

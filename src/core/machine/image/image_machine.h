@@ -1,9 +1,11 @@
 #pragma once
 // A Windows installation in a host folder as a Machine.
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string>
 
+#include "core/machine/image/machine_lock.h"
 #include "core/machine/machine.h"
 
 namespace brisko {
@@ -13,13 +15,21 @@ class ImageRegistry;
 
 struct MachineOpenError {
     std::string message;  // for a person: what is wrong and where
+    bool busy = false;    // another program is writing the machine (opened for writing)
 };
 
+// Read: the registry takes the machine's write lock at its first change.
+// Write: the lock is taken before the hives are read (waiting up to lockWait
+// for another writer), so what the job reads is what it writes over.
+enum class MachineAccess { Read, Write };
+
 class ImageMachine : public Machine {
-public:
+  public:
     // Opens the machine folder. Throws MachineOpenError when the folder is
     // missing or holds no Windows installation.
-    explicit ImageMachine(const std::filesystem::path& folder);
+    explicit ImageMachine(const std::filesystem::path& folder,
+                          MachineAccess access = MachineAccess::Read,
+                          std::chrono::milliseconds lockWait = kMachineLockWait);
     ~ImageMachine() override;
 
     RegistryApi& registry() override;
@@ -28,7 +38,8 @@ public:
     ImageRegistry& imageRegistry() { return *registry_; }
     const std::filesystem::path& folder() const { return folder_; }
     // Problems met while opening that did not stop it (a hive that is not a
-    // regf file, ...), for the front ends to show.
+    // regf file, an interrupted commit that could not be finished, ...), for
+    // the front ends to show.
     const std::vector<std::string>& warnings() const { return warnings_; }
 
     OsVersion version() override;
@@ -57,7 +68,7 @@ public:
     RestorePointService* restorePoints() override;
     HotkeyService* hotkeys() override;
 
-private:
+  private:
     void openRegistry();
     void readVersionAndProfiles(RegistryApi& reg);
     void buildEnvironment();

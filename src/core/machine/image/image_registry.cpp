@@ -1,10 +1,18 @@
 #include "core/machine/image/image_registry.h"
 
-#include <algorithm>
-#include <fstream>
-#include <sstream>
+#include <sys/stat.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <unordered_set>
+
+#include "core/machine/image/commit_journal.h"
 #include "core/machine/image/hive.h"
+#include "core/machine/image/machine_lock.h"
 #include "core/machine/image/registry_views.h"
 #include "core/machine/regf_writer.h"
 #include "core/text.h"
@@ -17,13 +25,86 @@ using regview::Mount;
 using regview::State;
 using regview::VirtualChild;
 
+namespace {
+// Decides every change before it reaches a hive, and keeps the machine's
+// write lock from the first change to the commit or discard. Shared with the
+// key handles, which may outlive the registry.
+struct WriteGuard {
+    std::mutex mutex;
+    std::unique_ptr<MachineLock> lock;
+    std::chrono::milliseconds wait = kMachineLockWait;
+    std::unordered_set<const Hive*> checked;  // unchanged on disk since the lock was taken
+    std::unordered_set<const Hive*> stale;    // changed by another program: refused
+    std::vector<std::string> refusals;
+    bool lockFailed = false;  // asked once per job: every change would wait again
+    bool closed = false;
+
+    void refuse(std::string why) {
+        if (std::find(refusals.begin(), refusals.end(), why) == refusals.end())
+            refusals.push_back(std::move(why));
+    }
+
+    bool allow(const Mount& m) {
+        std::lock_guard g(mutex);
+        const Hive* hive = m.hive.get();
+        if (closed) return false;
+        if (!m.hive->writable()) {
+            std::string why = m.hive->readOnlyReason();
+            refuse(why.empty() ? "The registry hive " + m.hiveSpec.windowsFile +
+                                     " cannot be written; nothing was changed."
+                               : why);
+            return false;
+        }
+        if (lockFailed || stale.count(hive)) return false;
+        if (!lock->held()) {
+            std::string why;
+            if (!lock->acquire(wait, &why)) {
+                lockFailed = true;
+                refuse(why);
+                return false;
+            }
+            checked.clear();
+        }
+        if (!checked.count(hive)) {
+            if (!m.hive->fileUnchanged()) {
+                stale.insert(hive);
+                refuse("The registry hive " + m.hiveSpec.windowsFile +
+                       " was changed by another program after Brisko Cleaner read it; nothing "
+                       "was changed. Open the machine again to work on its current state.");
+                return false;
+            }
+            checked.insert(hive);
+        }
+        return true;
+    }
+
+    // After a commit or discard: the next change asks again.
+    void reset() {
+        std::lock_guard g(mutex);
+        if (lock) lock->release();
+        checked.clear();
+        refusals.clear();
+        lockFailed = false;
+    }
+};
+
+std::string unloadedReason(const std::string& why) {
+    return why.empty() ? "the file cannot be read" : why;
+}
+}  // namespace
+
 struct ImageRegistry::Impl {
     std::shared_ptr<State> state = std::make_shared<State>();
+    std::shared_ptr<WriteGuard> guard = std::make_shared<WriteGuard>();
     Resolver resolver;
+    fs::path folder;
     fs::path pendingFile;
     std::mutex pendingMutex;
-    std::mutex errorMutex;
+    std::mutex commitMutex;
+    mutable std::mutex errorMutex;
     std::string lastCommitError;
+    std::vector<HiveStatus> unloaded;  // hives named but not mounted
+    std::function<bool(CommitStep, size_t)> probe;
 
     std::unique_ptr<KeyBase> hiveRoot(const Mount* m, KeyAccess access) {
         return regview::openHiveRoot(state, m, access);
@@ -70,6 +151,9 @@ struct ImageRegistry::Impl {
         }
         return out;
     }
+
+    bool step(CommitStep s, size_t hive) { return !probe || probe(s, hive); }
+    bool commitChanged(std::string& error);
 };
 
 ImageRegistry::ImageRegistry(std::vector<HiveSpec> hives, std::string currentUserSid,
@@ -77,10 +161,28 @@ ImageRegistry::ImageRegistry(std::vector<HiveSpec> hives, std::string currentUse
     : impl_(std::make_unique<Impl>()) {
     impl_->resolver = std::move(resolver);
     impl_->pendingFile = std::move(pendingListFile);
+    impl_->folder = impl_->pendingFile.parent_path();
+    if (impl_->folder.empty()) impl_->folder = ".";
+    impl_->guard->lock = std::make_unique<MachineLock>(impl_->folder);
     State& st = *impl_->state;
     st.currentSid = std::move(currentUserSid);
+    st.allowEdit = [guard = impl_->guard](const Mount& m) { return guard->allow(m); };
     static constexpr std::string_view kMachine = "\\REGISTRY\\MACHINE\\";
     static constexpr std::string_view kUser = "\\REGISTRY\\USER\\";
+    struct Identity {
+        dev_t dev;
+        ino_t ino;
+        std::string mountPath;
+    };
+    std::vector<Identity> seen;
+    auto leaveOut = [&](HiveSpec& spec, std::string line, std::string reason) {
+        errors_.push_back(std::move(line));
+        HiveStatus status;
+        status.spec = std::move(spec);
+        status.state.health = HiveHealth::Damaged;
+        status.state.reason = std::move(reason);
+        impl_->unloaded.push_back(std::move(status));
+    };
     for (auto& hiveSpec : hives) {
         auto m = std::make_unique<Mount>();
         std::string_view path = hiveSpec.mountPath;
@@ -97,11 +199,27 @@ ImageRegistry::ImageRegistry(std::vector<HiveSpec> hives, std::string currentUse
                               " cannot be mounted at " + hiveSpec.mountPath);
             continue;
         }
+        // Two mounts of one file would each write their own copy of it, and
+        // the later commit would lose the other's changes.
+        struct stat fileStat {};
+        if (::stat(hiveSpec.hostFile.c_str(), &fileStat) == 0) {
+            auto same = std::find_if(seen.begin(), seen.end(), [&](const Identity& i) {
+                return i.dev == fileStat.st_dev && i.ino == fileStat.st_ino;
+            });
+            if (same != seen.end()) {
+                errors_.push_back("The registry hive " + hiveSpec.windowsFile + " (" +
+                                  hiveSpec.mountPath + ") is the file already mounted at " +
+                                  same->mountPath + "; it is mounted there only.");
+                continue;
+            }
+            seen.push_back({fileStat.st_dev, fileStat.st_ino, hiveSpec.mountPath});
+        }
         std::string why;
         m->hive = Hive::open(hiveSpec.hostFile, &why);
         if (!m->hive) {
-            errors_.push_back("Cannot load the registry hive " + hiveSpec.windowsFile + " (" +
-                              hiveSpec.hostFile.string() + "): " + why);
+            std::string line = "Cannot load the registry hive " + hiveSpec.windowsFile + " (" +
+                               hiveSpec.hostFile.string() + "): " + why;
+            leaveOut(hiveSpec, std::move(line), unloadedReason(why));
             continue;
         }
         if (m->machine && equalsNoCase(m->leaf, "SYSTEM")) m->role = Mount::Role::System;
@@ -148,19 +266,158 @@ std::unique_ptr<KeyHandle> ImageRegistry::openKey(RootKey root, std::string_view
     return base->openPath(subPath, access);
 }
 
-bool ImageRegistry::commit() {
-    bool ok = true;
-    std::string errors;
-    for (const auto& m : impl_->state->mounts) {
-        std::string why;
-        if (!m->hive->commit(&why)) {
-            ok = false;
-            errors += (errors.empty() ? "" : "\n") + why;
+bool ImageRegistry::Impl::commitChanged(std::string& error) {
+    std::vector<Mount*> changed;
+    for (const auto& m : state->mounts)
+        if (m->hive->dirty()) changed.push_back(m.get());
+    if (changed.empty()) return true;
+    std::string why;
+    {
+        std::lock_guard g(guard->mutex);
+        if (!guard->lock->acquire(guard->wait, &why)) {
+            error = why;
+            return false;
         }
     }
-    std::lock_guard lock(impl_->errorMutex);
-    impl_->lastCommitError = errors;
+
+    // First every new hive beside its file. A failure here leaves every hive
+    // as it was, with its changes still in memory.
+    std::vector<HiveReplacement> copies;
+    auto dropCopies = [&] {
+        for (const auto& c : copies) ::unlink(c.newFile.c_str());
+    };
+    for (size_t i = 0; i < changed.size(); ++i) {
+        Mount& m = *changed[i];
+        if (!m.hive->fileUnchanged()) {
+            error = "The registry hive " + m.hiveSpec.windowsFile +
+                    " was changed by another program after Brisko Cleaner read it; no hive was "
+                    "changed.";
+            dropCopies();
+            return false;
+        }
+        fs::path copy = newHiveCopyName(m.hive->file());
+        if (!m.hive->writeCommitCopy(copy, &why)) {
+            error = "Cannot write the registry hive " + m.hiveSpec.windowsFile + ": " + why +
+                    "; no hive was changed.";
+            ::unlink(copy.c_str());
+            dropCopies();
+            return false;
+        }
+        copies.push_back({copy, m.hive->file()});
+        if (!step(CommitStep::CopyWritten, i)) {
+            error =
+                "The commit was stopped after writing " + copy.string() + "; no hive was changed.";
+            dropCopies();
+            return false;
+        }
+    }
+    std::set<fs::path> folders;
+    for (const auto& c : copies) folders.insert(c.hive.parent_path());
+    for (const auto& f : folders) syncFolder(f);
+
+    // From here on the commit happens: once the journal is on the disk, the
+    // next open finishes whatever a crash leaves undone.
+    if (!writeCommitJournal(folder, copies, &why)) {
+        error = "Cannot record the commit in " + commitJournalFile(folder).string() + ": " + why +
+                "; no hive was changed.";
+        dropCopies();
+        return false;
+    }
+    if (!step(CommitStep::JournalWritten, 0)) {
+        error = "The commit was stopped after its journal; it is finished at the next open.";
+        return false;
+    }
+    bool allRenamed = true;
+    for (size_t i = 0; i < copies.size(); ++i) {
+        if (::rename(copies[i].newFile.c_str(), copies[i].hive.c_str()) != 0) {
+            error = "Cannot put the new registry hive " + changed[i]->hiveSpec.windowsFile +
+                    " in place (" + std::strerror(errno) +
+                    "); the commit is finished when the machine is opened next.";
+            allRenamed = false;
+            break;
+        }
+        if (!step(CommitStep::Renamed, i)) {
+            error = "The commit was stopped part-way; it is finished at the next open.";
+            return false;
+        }
+    }
+    for (const auto& f : folders) syncFolder(f);
+    if (!allRenamed) return false;
+    for (Mount* m : changed) m->hive->commitLanded();
+    if (!step(CommitStep::Landed, 0)) return true;
+    removeCommitJournal(folder);
+    return true;
+}
+
+bool ImageRegistry::commit() {
+    std::lock_guard lock(impl_->commitMutex);
+    std::string error;
+    bool ok = impl_->commitChanged(error);
+    // A commit that failed keeps the lock and the changes, to retry or discard.
+    if (ok) impl_->guard->reset();
+    std::lock_guard errorLock(impl_->errorMutex);
+    impl_->lastCommitError = error;
     return ok;
+}
+
+void ImageRegistry::discard() {
+    std::lock_guard lock(impl_->commitMutex);
+    for (const auto& m : impl_->state->mounts) m->hive->discardChanges();
+    impl_->guard->reset();
+}
+
+std::vector<std::string> ImageRegistry::refusedEdits() const {
+    std::lock_guard g(impl_->guard->mutex);
+    return impl_->guard->refusals;
+}
+
+std::vector<std::string> ImageRegistry::readOnlyHives() {
+    std::vector<std::string> out;
+    for (const auto& m : impl_->state->mounts)
+        if (!m->hive->writable()) {
+            std::string why = m->hive->readOnlyReason();
+            out.push_back(why.empty() ? "The registry hive " + m->hiveSpec.windowsFile +
+                                            " cannot be written."
+                                      : why);
+        }
+    return out;
+}
+
+std::vector<HiveStatus> ImageRegistry::hiveStatus() const {
+    std::vector<HiveStatus> out;
+    for (const auto& m : impl_->state->mounts) {
+        HiveStatus s;
+        s.spec = m->hiveSpec;
+        s.loaded = true;
+        s.state = m->hive->state();
+        s.writable = m->hive->writable();
+        s.readOnlyReason = m->hive->readOnlyReason();
+        out.push_back(std::move(s));
+    }
+    for (const auto& u : impl_->unloaded) out.push_back(u);
+    return out;
+}
+
+void ImageRegistry::setLockWait(std::chrono::milliseconds wait) {
+    std::lock_guard g(impl_->guard->mutex);
+    impl_->guard->wait = wait;
+}
+
+void ImageRegistry::adoptWriteLock(std::unique_ptr<MachineLock> held) {
+    if (!held || !held->held()) return;
+    std::lock_guard g(impl_->guard->mutex);
+    impl_->guard->lock = std::move(held);
+    impl_->guard->checked.clear();
+}
+
+bool ImageRegistry::holdsWriteLock() const {
+    std::lock_guard g(impl_->guard->mutex);
+    return impl_->guard->lock->held();
+}
+
+void ImageRegistry::setCommitProbe(std::function<bool(CommitStep, size_t)> probe) {
+    std::lock_guard lock(impl_->commitMutex);
+    impl_->probe = std::move(probe);
 }
 
 std::string ImageRegistry::lastCommitError() const {
@@ -205,6 +462,9 @@ bool ImageRegistry::replaceHive(std::string_view keyPath, std::string_view newFi
     // hive at its next start.
     if (!Hive::open(*newHost, nullptr)) return false;
 
+    // The list is shared with other programs writing this machine.
+    MachineLock own(impl_->folder);
+    if (!holdsWriteLock() && !own.acquire(impl_->guard->wait)) return false;
     std::lock_guard lock(impl_->pendingMutex);
     auto list = impl_->readPending();
     std::erase_if(list, [&](const PendingReplace& p) {
@@ -223,13 +483,21 @@ std::vector<ImageRegistry::PendingReplace> ImageRegistry::pendingReplacements() 
 }
 
 void ImageRegistry::clearPendingReplacements() {
+    MachineLock own(impl_->folder);
+    if (!holdsWriteLock() && !own.acquire(impl_->guard->wait)) return;
     std::lock_guard lock(impl_->pendingMutex);
     std::error_code ec;
     if (fs::exists(impl_->pendingFile, ec)) writeFileAtomically(impl_->pendingFile, "", nullptr);
 }
 
 void ImageRegistry::close() {
-    commit();
+    discard();
+    {
+        // Key handles may keep the guard alive; the lock must not stay with them.
+        std::lock_guard g(impl_->guard->mutex);
+        impl_->guard->closed = true;
+        impl_->guard->lock->release();
+    }
     for (const auto& m : impl_->state->mounts) m->hive->close();
 }
 

@@ -1,11 +1,18 @@
 #pragma once
 // The registry of an offline Windows installation, served from its real hive
-// files through hivex. Roots are assembled as Windows does: HKLM from the
-// config folder, HKU from .DEFAULT and each profile's NTUSER.DAT and
-// UsrClass.dat, HKCU the current user's, HKCR the merged Classes view, HKCC the
-// current hardware profile, CurrentControlSet through Select\Current.
-// Changes stay in memory until commit(), which writes every changed hive
-// atomically (write beside, flush, rename).
+// files. Roots are assembled as Windows does: HKLM from the config folder, HKU
+// from .DEFAULT and each profile's NTUSER.DAT and UsrClass.dat, HKCU the
+// current user's, HKCR the merged Classes view, HKCC the current hardware
+// profile, CurrentControlSet through Select\Current.
+//
+// Changes stay in memory until commit(), which writes every changed hive as
+// one step (commit_journal.h): they land all together or not at all. Nothing
+// is written otherwise: discard() and close() forget what was not committed.
+// From the first change until the commit or discard, the registry holds the
+// machine's write lock (machine_lock.h), so two programs never write one
+// machine at once. Each host file is mounted once, compared by device and
+// inode.
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -14,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "core/machine/image/hive.h"
 #include "core/machine/registry_api.h"
 
 namespace brisko {
@@ -25,7 +33,19 @@ struct HiveSpec {
     std::string deviceFile;          // "\Device\HarddiskVolume2\Windows\System32\config\SOFTWARE"
 };
 
-class Hive;  // one open hive file (hive.h)
+// One hive as `brisko info` and `brisko hive check` show it.
+struct HiveStatus {
+    HiveSpec spec;
+    bool loaded = false;  // false: the file could not be opened at all (state says why)
+    HiveState state;
+    bool writable = false;
+    std::string readOnlyReason;
+};
+
+class MachineLock;
+
+// The steps of a commit, for tests that stop one part-way.
+enum class CommitStep { CopyWritten, JournalWritten, Renamed, Landed };
 
 class ImageRegistry : public RegistryApi {
   public:
@@ -34,7 +54,8 @@ class ImageRegistry : public RegistryApi {
     using Resolver = std::function<std::optional<std::filesystem::path>(std::string_view)>;
 
     // Hives that fail to open (missing, not regf) are left out and reported in
-    // errors(); their keys are simply absent.
+    // errors(); their keys are simply absent. The folder of pendingListFile is
+    // the machine folder: the commit journal and the write lock live there.
     ImageRegistry(std::vector<HiveSpec> hives, std::string currentUserSid, Resolver resolver,
                   std::filesystem::path pendingListFile);
     ~ImageRegistry() override;
@@ -42,6 +63,9 @@ class ImageRegistry : public RegistryApi {
     std::unique_ptr<KeyHandle> openKey(RootKey root, std::string_view subPath,
                                        KeyAccess access) override;
     bool commit() override;
+    void discard() override;
+    std::vector<std::string> refusedEdits() const override;
+    std::vector<std::string> readOnlyHives() override;
     std::vector<HiveMount> hiveList() override;
     bool saveHive(std::string_view keyPath, std::string_view targetFile) override;
     bool replaceHive(std::string_view keyPath, std::string_view newFile,
@@ -49,6 +73,8 @@ class ImageRegistry : public RegistryApi {
 
     // Hives that could not be loaded, one line each, for a person to read.
     const std::vector<std::string>& errors() const { return errors_; }
+    // Every hive the machine names, mounted or not, in mount order.
+    std::vector<HiveStatus> hiveStatus() const;
     // Why the last commit() failed, empty after one that succeeded.
     std::string lastCommitError() const;
     // Pending replacements recorded by replaceHive: hive file, new file, old
@@ -58,7 +84,18 @@ class ImageRegistry : public RegistryApi {
     };
     std::vector<PendingReplace> pendingReplacements();
     void clearPendingReplacements();
-    // Closes every hive (after commit) so restart can move their files.
+
+    // How long the first change waits for another writer (default kMachineLockWait).
+    void setLockWait(std::chrono::milliseconds wait);
+    // Takes over a write lock already held (taken before the hives were read),
+    // kept until the next commit or discard.
+    void adoptWriteLock(std::unique_ptr<MachineLock> held);
+    bool holdsWriteLock() const;
+    // Called after each step of a commit; false makes the commit fail there.
+    void setCommitProbe(std::function<bool(CommitStep, size_t hive)> probe);
+
+    // Forgets uncommitted changes and closes every hive, so restart can move
+    // their files. Every later change is refused.
     void close();
 
   private:

@@ -126,11 +126,11 @@ class HiveKey final : public KeyBase {
     }
 
     bool setValue(std::string_view name, uint32_t type, std::span<const uint8_t> data) override {
-        return writable_ && hive_.setValue(node_, name, type, data);
+        return mayEdit() && hive_.setValue(node_, name, type, data);
     }
 
     bool deleteValue(std::string_view name) override {
-        return writable_ && hive_.deleteValue(node_, name);
+        return mayEdit() && hive_.deleteValue(node_, name);
     }
 
     std::unique_ptr<KeyBase> child(std::string_view name, KeyAccess access) override {
@@ -143,7 +143,7 @@ class HiveKey final : public KeyBase {
             childHint_ = *i + 1;
             return std::make_unique<HiveKey>(st_, m_, k->refs[*i], access, depth_ + 1);
         }
-        if (access != KeyAccess::Create || !writable_) return nullptr;
+        if (access != KeyAccess::Create || !mayEdit()) return nullptr;
         HiveNode node = hive_.addChild(node_, name);
         if (!node) return nullptr;
         return std::make_unique<HiveKey>(st_, m_, node, access, depth_ + 1);
@@ -153,7 +153,7 @@ class HiveKey final : public KeyBase {
         if (!writable_ || !kids()) return false;
         for (const auto& l : links_)
             if (sameRegistryName(l.name, name)) return false;  // a link, not a key of this hive
-        return hive_.deleteChild(node_, name);
+        return kids_->find(name) && mayEdit() && hive_.deleteChild(node_, name);
     }
 
     std::unique_ptr<KeyBase> reopen(KeyAccess access) override {
@@ -184,6 +184,7 @@ class HiveKey final : public KeyBase {
     bool writable() const override { return writable_; }
 
   private:
+    bool mayEdit() { return writable_ && (!st_->allowEdit || st_->allowEdit(m_)); }
     // Lists are kept while the hive is unchanged; a change anywhere in it
     // makes them reread (cheap for long lists, which the hive keeps).
     const NameList* kids() {

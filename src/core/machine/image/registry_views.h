@@ -46,6 +46,9 @@ struct Link {
 struct State {
     std::vector<std::unique_ptr<Mount>> mounts;
     std::string currentSid;
+    // Asked before every change to a hive; false refuses it (a read-only
+    // hive, another program writing the machine).
+    std::function<bool(const Mount&)> allowEdit;
 
     const Mount* find(bool machine, std::string_view leaf) const;
     // The mount a hive path names: "\REGISTRY\MACHINE\SOFTWARE", also
