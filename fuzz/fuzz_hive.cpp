@@ -5,12 +5,14 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
 #include "core/machine/image/hive.h"
 #include "core/machine/image/hive_log.h"
+#include "core/machine/regf_format.h"
 #include "fuzz_input.h"
 
 namespace fs = std::filesystem;
@@ -25,6 +27,20 @@ const fs::path& workDir() {
         return d;
     }();
     return dir;
+}
+
+// Makes a log's base block checksum and its entries' hashes right again.
+void reseal(std::vector<uint8_t>& log) {
+    if (log.size() < 512) return;
+    regf::put32(log.data() + regf::kBaseChecksum, baseBlockChecksum(log.data()));
+    for (size_t at = 512; at + 40 <= log.size() && std::memcmp(log.data() + at, "HvLE", 4) == 0;) {
+        uint32_t size = regf::get32(log.data() + at + 4);
+        if (size < 40 || size % 512 != 0 || size > log.size() - at) break;
+        regf::put64(log.data() + at + 24,
+                    marvin32({log.data() + at + 40, size - 40}, kHiveLogHashSeed));
+        regf::put64(log.data() + at + 32, marvin32({log.data() + at, 32}, kHiveLogHashSeed));
+        at += size;
+    }
 }
 
 void writeBytes(const fs::path& p, std::span<const uint8_t> bytes) {
@@ -68,8 +84,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fs::path hive = workDir() / "HIVE";
     writeBytes(hive, in.primary);
     std::vector<fs::path> logs = {hive.string() + ".LOG1", hive.string() + ".LOG2"};
-    writeBytes(logs[0], in.log1);
-    writeBytes(logs[1], in.log2);
+    std::vector<uint8_t> log1(in.log1.begin(), in.log1.end()), log2(in.log2.begin(), in.log2.end());
+    if (in.reseal) {
+        reseal(log1);
+        reseal(log2);
+    }
+    writeBytes(logs[0], log1);
+    writeBytes(logs[1], log2);
 
     openAndWalk(hive);
 

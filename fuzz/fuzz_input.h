@@ -1,7 +1,10 @@
 #pragma once
 // How a fuzz input carries a hive and its transaction logs: either a bare
-// hive, or "BRL1", the lengths of LOG1 and LOG2 (32-bit little-endian), the
-// two logs, then the hive. The seed corpus is written in the same shape.
+// hive, or "BRL1" (or "BRL0"), the lengths of LOG1 and LOG2 (32-bit
+// little-endian), the two logs, then the hive. With "BRL1" the target puts
+// right the logs' checksums and hashes before writing them, so that mutations
+// reach what lies behind them; "BRL0" leaves them as they are. The seed corpus
+// is written in the same shape.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -12,11 +15,14 @@ namespace brisko::fuzz {
 
 struct HiveInput {
     std::span<const uint8_t> primary, log1, log2;
+    bool reseal = false;
 };
 
 inline HiveInput splitInput(const uint8_t* data, size_t size) {
     HiveInput in{{data, size}, {}, {}};
-    if (size < 12 || std::memcmp(data, "BRL1", 4) != 0) return in;
+    if (size < 12 || std::memcmp(data, "BRL", 3) != 0 || (data[3] != '0' && data[3] != '1'))
+        return in;
+    in.reseal = data[3] == '1';
     auto len = [&](size_t at) {
         return size_t(data[at]) | size_t(data[at + 1]) << 8 | size_t(data[at + 2]) << 16 |
                size_t(data[at + 3]) << 24;
