@@ -253,6 +253,53 @@ TEST_F(HiveLogTest, OldFormatLogGivesTheChangedHive) {
     EXPECT_TRUE(out == d.primary);
 }
 
+// Offset in `log` of the first logged page that starts a bin at or past `from`.
+size_t loggedBinAt(const std::vector<uint8_t>& log, size_t firstPage, uint32_t from) {
+    for (size_t at = firstPage; at + 512 <= log.size(); at += 8) {  // pages sit 8-aligned
+        uint32_t offset = regf::get32(log.data() + at + 4);
+        if (std::memcmp(log.data() + at, "hbin", 4) == 0 && offset >= from && offset % 4096 == 0)
+            return at;
+    }
+    return 0;
+}
+
+TEST_F(HiveLogTest, DamagedBinsInTheLogs) {
+    std::vector<uint8_t> later = userHive(2, 300, kTime + 10'000'000);
+    uint32_t oldEnd = regf::get32(before_.data() + regf::kBaseBinsSize);
+
+    // Old format: recovery stops at the damaged dirty bin, keeping the pages before it.
+    DirtyHive old = test::makeOldFormatLog(before_, later, ".LOG1");
+    std::vector<uint8_t>& log = old.logs[0].second;
+    size_t bad = loggedBinAt(log, 1024, oldEnd);
+    ASSERT_NE(bad, 0u);
+    uint32_t badOffset = regf::get32(log.data() + bad + 4);
+    log[bad] = 'X';
+    std::vector<uint8_t> out;
+    LogReplay r = replay(old, out);
+    ASSERT_TRUE(r.applied) << r.problem;
+    EXPECT_FALSE(r.note.empty());
+    EXPECT_LT(r.entries, old.dirtyPages * 8);
+    EXPECT_EQ(std::memcmp(out.data() + 4096, later.data() + 4096, badOffset), 0);
+    EXPECT_NE(std::memcmp(out.data() + 4096 + badOffset, "hbin", 4), 0);
+
+    // New format: the damaged bin becomes an empty one and recovery goes on.
+    DirtyHive d = test::makeNewFormatLogs(before_, later, {.entries = 1});
+    std::vector<uint8_t>& log1 = d.logs[0].second;
+    bad = loggedBinAt(log1, 1024, oldEnd);
+    ASSERT_NE(bad, 0u);
+    badOffset = regf::get32(log1.data() + bad + 4);
+    log1[bad] = 'X';
+    resealEntry(log1, 512);
+    r = replay(d, out);
+    ASSERT_TRUE(r.applied) << r.problem;
+    const uint8_t* bin = out.data() + 4096 + badOffset;
+    EXPECT_EQ(std::memcmp(bin, "hbin", 4), 0);
+    EXPECT_EQ(regf::get32(bin + 8), 4096u);
+    EXPECT_EQ(regf::get32(bin + 32), 4096u - 32);  // one free cell
+    size_t last = later.size() - 4096;
+    EXPECT_EQ(std::memcmp(out.data() + last, later.data() + last, 4096), 0);
+}
+
 TEST_F(HiveLogTest, CleanHiveWithStaleLogsIsLeftAlone) {
     DirtyHive d = test::makeNewFormatLogs(before_, after_, {.entries = 4, .entriesInLog2 = 2});
     d.primary = before_;
