@@ -187,11 +187,28 @@ void healDirtyBins(std::vector<uint8_t>& primary, uint32_t binsSize,
     }
 }
 
+// Calls fn(offset, data, size) for every page the plan writes, in order.
+template <typename Fn>
+void forEachWrite(const Plan& plan, Fn fn) {
+    for (const PageWrite& w : plan.writes) fn(w.offset, w.data, w.size);
+    for (const uint8_t* e : plan.logEntries) {
+        uint32_t pages = get32(e + 20);
+        const uint8_t* data = e + 40 + size_t(pages) * 8;
+        for (uint32_t i = 0; i < pages; ++i) {
+            uint32_t length = get32(e + 44 + size_t(i) * 8);
+            fn(uint64_t(get32(e + 40 + size_t(i) * 8)), data, size_t(length));
+            data += length;
+        }
+    }
+}
+
 void applyPlan(std::vector<uint8_t>& primary, const Plan& plan) {
     // Everything that can fail (allocation) happens before the first byte changes.
     // An earlier entry may reach past the last one's bins size.
     uint64_t extent = plan.binsSize;
-    for (const PageWrite& w : plan.writes) extent = std::max(extent, w.offset + w.size);
+    forEachWrite(plan, [&](uint64_t offset, const uint8_t*, size_t size) {
+        extent = std::max<uint64_t>(extent, offset + size);
+    });
     size_t need = std::max(primary.size(), size_t(kBaseBlock + extent));
     std::vector<bool> dirtyPages;
     if (plan.healBins) dirtyPages.assign(extent / kPage + 1, false);
@@ -203,12 +220,11 @@ void applyPlan(std::vector<uint8_t>& primary, const Plan& plan) {
         std::memset(base + kSector, 0, kBaseBlock - kSector);
         regf::put32(base + regf::kBaseType, kTypePrimary);
     }
-    for (const PageWrite& w : plan.writes) {
-        std::memcpy(base + kBaseBlock + w.offset, w.data, w.size);
+    forEachWrite(plan, [&](uint64_t offset, const uint8_t* data, size_t size) {
+        std::memcpy(base + kBaseBlock + offset, data, size);
         if (plan.healBins)
-            for (uint64_t p = w.offset / kPage; p * kPage < w.offset + w.size; ++p)
-                dirtyPages[p] = true;
-    }
+            for (uint64_t p = offset / kPage; p * kPage < offset + size; ++p) dirtyPages[p] = true;
+    });
     if (plan.healBins) healDirtyBins(primary, plan.binsSize, dirtyPages);
 
     regf::put32(base + regf::kBaseSequence1, plan.sequence);

@@ -60,20 +60,18 @@ struct EntryWalk {
             why = "log entry " + std::to_string(seq) + " is malformed";
             return Entry::Bad;
         }
-        // Validate the whole entry before any of its pages joins the plan.
+        // Every page must lie in the entry and in the hive as it then was.
         size_t data = kEntryHeader + size_t(pages) * 8;
-        size_t first = plan.writes.size();
         for (uint32_t i = 0; i < pages; ++i) {
             const uint8_t* ref = e + kEntryHeader + size_t(i) * 8;
             uint64_t offset = get32(ref), length = get32(ref + 4);
             if (length > size - data || offset + length > binsSize) {
-                plan.writes.resize(first);
                 why = "log entry " + std::to_string(seq) + " refers outside the hive";
                 return Entry::Bad;
             }
-            plan.writes.push_back({offset, e + data, size_t(length)});
             data += length;
         }
+        plan.logEntries.push_back(e);
         plan.binsSize = binsSize;
         plan.sequence = seq;
         plan.flags = get32(e + 8);

@@ -109,12 +109,17 @@ bool planOldFormat(std::span<const uint8_t> primary, const PrimaryState& state,
         break;
     }
 
+    // Consecutive dirty pages follow each other in the log too: one write each run.
     for (uint64_t i = 0; i < bits && i * kOldPage < stopAt; ++i) {
         if (source[i] == UINT32_MAX) continue;
-        plan.writes.push_back(
-            {i * kOldPage, b.data() + pagesAt + uint64_t(source[i]) * kOldPage, kOldPage});
+        ++plan.entries;
+        const uint8_t* page = b.data() + pagesAt + uint64_t(source[i]) * kOldPage;
+        PageWrite* last = plan.writes.empty() ? nullptr : &plan.writes.back();
+        if (last && last->offset + last->size == i * kOldPage && last->data + last->size == page)
+            last->size += kOldPage;
+        else
+            plan.writes.push_back({i * kOldPage, page, kOldPage});
     }
-    plan.entries = plan.writes.size();
     if (!state.baseValid) plan.baseBlock = b.data();
     plan.binsSize = log->binsSize;
     plan.sequence = std::max({state.sequence1, state.sequence2, log->sequence});

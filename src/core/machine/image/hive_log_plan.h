@@ -51,8 +51,9 @@ struct PageWrite {
 
 // What recovery will do; nothing is written until it is complete.
 struct Plan {
-    std::vector<PageWrite> writes;
-    const uint8_t* baseBlock = nullptr;  // 512 bytes replacing a broken base block
+    std::vector<PageWrite> writes;           // old format: runs of dirty pages
+    std::vector<const uint8_t*> logEntries;  // new format: checked entries, applied in order
+    const uint8_t* baseBlock = nullptr;      // 512 bytes replacing a broken base block
     uint32_t binsSize = 0;
     uint32_t sequence = 0;  // both sequence numbers of the recovered base block
     bool setFlags = false;  // new format: bit 0 of the flags comes from the last entry
