@@ -128,12 +128,22 @@ bool PathChecks::missing(std::string_view ref, std::string_view hint, bool accep
     if (!hint.empty()) {
         size_t at = findNoCase(p, hint);
         if (at == std::string::npos) return false;
-        p.resize(at + hint.size());  // drops whatever follows: arguments
         if (!ctx.onCheckedDrive(p)) return false;
         if (ctx.noMediaRule(p)) return true;
-        // An App Paths key may be named without its ".exe", so the cut can
-        // fall short of the program's own name.
-        return !probe_.fileExists(p) && !(p.size() + 4 < kMaxPath && probe_.fileExists(p + ".exe"));
+        // The cut drops whatever follows the hint: arguments. The hint may
+        // also name a folder on the way ("App Paths\Tool" for
+        // "C:\Program Files\Tool\Tool.exe"), so each place it occurs is
+        // tried. A key named without its ".exe" falls short of the program's
+        // own name.
+        for (;;) {
+            std::string cut = p.substr(0, at + hint.size());
+            if (probe_.fileExists(cut) ||
+                (cut.size() + 4 < kMaxPath && probe_.fileExists(cut + ".exe")))
+                return false;
+            size_t next = findNoCase(std::string_view(p).substr(at + 1), hint);
+            if (next == std::string::npos) return true;
+            at += 1 + next;
+        }
     }
     if (p.empty() || !ctx.onCheckedDrive(p)) return false;
     return missingWithoutHint(p, acceptFolders);

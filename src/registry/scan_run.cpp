@@ -118,13 +118,8 @@ bool ScanRun::start(const std::vector<int>& sections) {
 
 void ScanRun::cancel() {
     if (!scanning_) return;
+    // Rows arrive whole (one call each), so the last one is kept like the others.
     if (worker_) worker_->stopAndWait();
-    {
-        // The row being written when the worker stopped may be incomplete.
-        std::lock_guard lock(mutex_);
-        if (!rows_.empty()) rows_.pop_back();
-    }
-    if (selected_ && *selected_ >= rowCount()) selected_.reset();
     restoreVisible_ = true;
     keyVisible_ = false;
     finishScan();

@@ -57,12 +57,18 @@ TEST(FileReferenceScanners, SoftwareLocations) {
         .sz(key + "blank.exe", "", "")
         .sz(key + "blankpath.exe", "", "")
         .sz(key + "blankpath.exe", "Path", "C:\\Apps")
-        .dword(key + "number.exe", "", 1);  // holds a value, so not empty
+        .dword(key + "number.exe", "", 1)  // holds a value, so not empty
+        // Named without ".exe", in a folder of its own name: the folder is not
+        // the program.
+        .file("C:\\Program Files\\Tool\\Tool.exe")
+        .sz(key + "Tool", "", "C:\\Program Files\\Tool\\Tool.exe")
+        .sz(key + "Gadget", "", "C:\\Program Files\\Gadget\\Gadget.exe");
     auto rows = sm.scan(kSecSoftwareLocations);
     const std::string keyPath = LM + "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\";
-    EXPECT_EQ(keysOf(rows),
-              (Strings{keyPath + "bare.exe", keyPath + "blank.exe", keyPath + "gone.exe"}));
-    EXPECT_EQ(dataOf(rows), (Strings{"", "", "\"C:\\Gone\\gone.exe\""}));
+    EXPECT_EQ(keysOf(rows), (Strings{keyPath + "bare.exe", keyPath + "blank.exe",
+                                     keyPath + "Gadget", keyPath + "gone.exe"}));
+    EXPECT_EQ(dataOf(rows),
+              (Strings{"", "", "C:\\Program Files\\Gadget\\Gadget.exe", "\"C:\\Gone\\gone.exe\""}));
     EXPECT_EQ(rows[0].kind, pkKey);
 }
 
@@ -124,7 +130,7 @@ TEST(FileReferenceScanners, AddRemoveProgramsAndServices) {
         .sz(un + "Quiet", "QuietUninstallString", "C:\\Apps\\uninst.exe /S")
         .dword(un + "Hidden", "SystemComponent", 1)
         .sz(un + "Broken", "DisplayName", "Broken")
-        .sz(un + "Lower", "uninstallstring", "x")  // the name test is case-sensitive
+        .sz(un + "Lower", "uninstallstring", "x")  // value names have no case
         .sz(un + "{5A6B7C8D-0000-0000-0000-000000000000}", "DisplayName", "An MSI product")
         .expandSz(svc + "Good", "ImagePath", "%SystemRoot%\\System32\\svchost.exe -k netsvcs")
         .sz(svc + "Gone", "ImagePath", "\"C:\\Gone\\service.exe\" -run")
@@ -132,7 +138,7 @@ TEST(FileReferenceScanners, AddRemoveProgramsAndServices) {
         .sz(svc + "Relative", "ImagePath", "system32\\drivers\\gone.sys")
         .sz(svc + "sppsvc-slsvc", "ImagePath", "C:\\Gone\\licensing.exe");
     auto programs = sm.scan(kSecAddRemovePrograms);
-    EXPECT_EQ(dataOf(programs), (Strings{"Broken", "Lower"}));
+    EXPECT_EQ(dataOf(programs), (Strings{"Broken"}));
     EXPECT_EQ(programs[0].keyPath, LM + "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall");
     EXPECT_EQ(programs[0].kind, pkDataSubkey);
     EXPECT_EQ(sm.scan(kSecWindowsServices),
@@ -218,7 +224,11 @@ TEST(ShellScanners, Applications) {
         .sz(apps + "gone.exe\\shell\\open\\command", "", "C:\\Gone\\gone.exe %1")
         .sz(apps + "two.exe\\shell\\edit\\command", "", "")
         .sz(apps + "two.exe\\shell\\open\\command", "", "C:\\Apps\\ok.exe %1")
-        .key(apps + "nocommand.exe\\shell\\open");
+        .key(apps + "nocommand.exe\\shell\\open")
+        // A verb run by its COM handler has no command line.
+        .sz(apps + "handler.exe\\shell\\open\\command", "", "")
+        .sz(apps + "handler.exe\\shell\\open\\command", "DelegateExecute",
+            "{11111111-2222-3333-4444-555555555555}");
     auto rows = sm.scan(kSecApplications);
     const std::string base = LM + "Software\\Classes\\Applications\\";
     EXPECT_EQ(keysOf(rows), (Strings{base + "gone.exe\\shell\\open\\command",

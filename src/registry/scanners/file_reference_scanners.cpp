@@ -172,7 +172,9 @@ void scanAddRemovePrograms(ScanContext& ctx) {
         if (!sub) continue;
         bool uninstallable = false;
         for (const auto& value : sub->valueNames()) {
-            if (value.find("UninstallString") != std::string::npos ||
+            // Value names are case-insensitive: "uninstallstring" is the
+            // uninstall command all the same.
+            if (findNoCase(value, "UninstallString") != std::string::npos ||
                 equalsNoCase(value, "SystemComponent")) {
                 uninstallable = true;
                 break;

@@ -39,8 +39,9 @@ void scanEmptyKeys(ScanContext& ctx);           // 25
 
 // A key with a "command" subkey below an Applications entry.
 struct CommandKey {
-    std::string path;     // relative to the root, like startPath
-    std::string command;  // the command's default value; empty when absent
+    std::string path;        // relative to the root, like startPath
+    std::string command;     // the command's default value; empty when absent
+    bool delegated = false;  // a DelegateExecute value: a COM handler runs the verb
 };
 // Every key from start down, depth first, that has a "command" subkey whose
 // default value is absent or a string; such a key is not descended into.

@@ -74,7 +74,8 @@ void findCommands(KeyHandle& key, std::string& path, const ScanContext& ctx,
     if (auto command = openChild(key, "command")) {
         auto v = command->value("");
         if (!v || v->type == REG_SZ || v->type == REG_EXPAND_SZ) {
-            out.push_back({path, v ? utf16leToUtf8(v->data) : std::string()});
+            out.push_back({path, v ? utf16leToUtf8(v->data) : std::string(),
+                           command->value("DelegateExecute").has_value()});
             return;
         }
     }
@@ -163,6 +164,9 @@ void scanApplications(ScanContext& ctx) {
         const std::string appPath = std::string(key) + "\\" + name;
         ctx.showKey(std::string(kHKLM) + appPath);
         for (const auto& hit : FindCommandKey(*app, appPath, ctx)) {
+            // Such a verb is carried out by its handler, not by the command
+            // line: deleting the key would break it.
+            if (hit.delegated) continue;
             if (hit.command.empty() || checks.IsMissingFile(hit.command, "", false))
                 ctx.AddProblem(problem, hit.command, std::string(kHKLM) + hit.path + "\\command",
                                pkKey);
