@@ -1,6 +1,7 @@
 #include "registry/problem_filter.h"
 
 #include <algorithm>
+#include <unordered_set>
 
 #include "core/settings.h"
 #include "core/text.h"
@@ -92,11 +93,19 @@ bool containsPath(const FilterPath& hay, const FilterPath& needle) {
     return contains(hay.text, needle.text);
 }
 
-void addKeyEntry(std::vector<FilterPath>& out, std::string_view entry) {
+FilterEntry entryOf(const KeyIdentity& identity, std::string upper, bool key) {
+    FilterEntry e;
+    // An entry below HKEY_CLASSES_ROOT names the merged key: both Classes.
+    for (auto& form : identity.forms(upper))
+        e.forms.emplace_back(key ? withBackslash(std::move(form.text)) : std::move(form.text));
+    return e;
+}
+
+void addKeyEntry(FilterLists& lists, std::string_view entry) {
     // An empty entry would become "\", which every key path contains: the
     // scan would then report nothing and look successful.
     if (!ignoreEntryUsable(std::string(entry))) return;
-    out.emplace_back(withBackslash(upperCase(entry)));
+    lists.keys.push_back(entryOf(lists.identity, upperCase(entry), true));
 }
 
 // A row's key path and data upper-cased once; both phases compare on them.
@@ -167,14 +176,17 @@ FilterPath::FilterPath(std::string upperText)
       singleRoot(text.find("HKEY_", 1) == std::string::npos) {}
 
 FilterLists makeFilterLists(const std::vector<std::string>& ignoreKeys,
-                            const std::vector<std::string>& ignoreValues, int windowsVersionCode) {
+                            const std::vector<std::string>& ignoreValues, int windowsVersionCode,
+                            KeyIdentity identity) {
     FilterLists lists;
-    for (auto e : ListBox1) addKeyEntry(lists.keys, e);
-    for (const auto& e : ignoreKeys) addKeyEntry(lists.keys, e);
+    lists.identity = std::move(identity);
+    for (auto e : ListBox1) addKeyEntry(lists, e);
+    for (const auto& e : ignoreKeys) addKeyEntry(lists, e);
     if (windowsVersionCode >= 11 && windowsVersionCode <= 13)
-        for (auto e : ListBox2) addKeyEntry(lists.keys, e);
+        for (auto e : ListBox2) addKeyEntry(lists, e);
     for (const auto& e : ignoreValues)
-        if (ignoreEntryUsable(e)) lists.values.emplace_back(upperCase(e));
+        if (ignoreEntryUsable(e))
+            lists.values.push_back(entryOf(lists.identity, upperCase(e), false));
     return lists;
 }
 
@@ -196,33 +208,67 @@ bool fixedRules(const RegistryProblem& row, const UpperRow& up) {
     return false;
 }
 
+// The rules for one spelling k of the key a fix would touch (no trailing
+// "\\"), v the value in it (empty for a whole key).
+bool keyMatches(const std::string& k, const std::string& v, const FilterLists& lists) {
+    const FilterPath kSlash(withBackslash(k));
+    const std::string valuePath = v.empty() ? std::string() : kSlash.text + v;
+    for (const auto& entry : lists.values) {
+        for (const auto& form : entry.forms) {
+            if (!v.empty()) {
+                if (valuePath == form.text) return true;
+            } else if (form.text == k || containsPath(form, kSlash)) {
+                // The ignored value lies in or below the key the fix would
+                // delete. Compared with a trailing "\" so that a value under
+                // FooBar does not protect a key Foo beside it.
+                return true;
+            }
+        }
+    }
+    for (const auto& entry : lists.keys) {
+        for (const auto& form : entry.forms) {
+            if (!v.empty()) {
+                if (containsPath(kSlash, form)) return true;
+            } else if (containsPath(kSlash, form) || containsPath(form, kSlash)) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// A value row whose full path is listed as a key (entries end with "\\").
+bool valuePathListed(const std::string& upperPathSlash, const FilterLists& lists) {
+    for (const auto& entry : lists.keys)
+        for (const auto& form : entry.forms)
+            if (form.text == upperPathSlash) return true;
+    return false;
+}
+
 bool listRules(const RegistryProblem& row, const UpperRow& up, const FilterLists& lists) {
     RowTarget t;
     if (!rowTarget(row, up, t)) return false;
-    const std::string& v = t.value;
-    const std::string k = t.key;
-    const FilterPath kSlash(withBackslash(std::move(t.key)));
-    std::string valuePath = v.empty() ? std::string() : kSlash.text + v;
-    for (const auto& entry : lists.values) {
-        if (!v.empty()) {
-            if (valuePath == entry.text) return true;
-        } else if (entry.text == k || containsPath(entry, kSlash)) {
-            // The ignored value lies in or below the key the fix would delete.
-            // Compared with a trailing "\" so that a value under FooBar does
-            // not protect a key Foo beside it.
-            return true;
+    // A spelling below HKEY_CLASSES_ROOT names one Classes; it counts only
+    // when the row's key lies there. Asked only for a match, which is rare.
+    bool sourceKnown = false;
+    unsigned source = 0;
+    auto liesIn = [&](unsigned formSource) {
+        if (!formSource) return true;
+        if (!sourceKnown) {
+            constexpr std::string_view root = "HKEY_CLASSES_ROOT\\";
+            std::string_view rest = std::string_view(t.key);
+            rest = rest.starts_with(root) ? rest.substr(root.size()) : std::string_view();
+            source = lists.identity.classesSource(rest);
+            sourceKnown = true;
         }
-    }
-    std::string upperPath;  // a value row may be excluded by its full path, too
-    if (!v.empty()) upperPath = withBackslash(up.key);
-    for (const auto& entry : lists.keys) {
-        if (!v.empty()) {
-            // Key entries end with "\", so this is "equals keyPath or keyPath + \".
-            if (containsPath(kSlash, entry) || entry.text == upperPath) return true;
-        } else if (containsPath(kSlash, entry) || containsPath(entry, kSlash)) {
-            return true;
-        }
-    }
+        return (source & formSource) != 0;
+    };
+    for (const auto& form : lists.identity.forms(t.key))
+        if (keyMatches(form.text, t.value, lists) && liesIn(form.source)) return true;
+    if (!t.value.empty())
+        for (const auto& form : lists.identity.forms(up.key))
+            if (valuePathListed(withBackslash(form.text), lists) && liesIn(form.source))
+                return true;
     return false;
 }
 
@@ -236,19 +282,52 @@ bool removedByLists(const RegistryProblem& row, const FilterLists& lists) {
     return listRules(row, UpperRow(row), lists);
 }
 
+size_t RemoveDuplicateProblems(std::vector<RegistryProblem>& rows, const KeyIdentity& identity) {
+    // What a row's fix touches, by every spelling but the one written when
+    // there are others: a row is a duplicate when all of them were seen.
+    std::unordered_set<std::string> seen;
+    std::vector<std::string> targets;
+    const size_t before = rows.size();
+    std::erase_if(rows, [&](const RegistryProblem& row) {
+        targets.clear();
+        UpperRow up(row);
+        RowTarget t;
+        if (rowTarget(row, up, t)) {
+            auto forms = identity.forms(t.key);
+            for (size_t i = forms.size() > 1 ? 1 : 0; i < forms.size(); ++i) {
+                std::string target = std::move(forms[i].text);
+                target += t.value.empty() ? "\x01K" : "\x01V";
+                target += t.value;
+                targets.push_back(std::move(target));
+            }
+        } else if (row.kind == pkFile) {
+            targets.push_back("\x02" + up.key);
+        } else {
+            return false;  // no key to compare: kept as it is
+        }
+        bool fresh = false;
+        for (auto& target : targets) fresh |= seen.insert(std::move(target)).second;
+        return !fresh;
+    });
+    return before - rows.size();
+}
+
 size_t FilterProblems(std::vector<RegistryProblem>& rows, const FilterLists& lists) {
     size_t before = rows.size();
     std::erase_if(rows, [&](const RegistryProblem& row) {
         UpperRow up(row);
         return fixedRules(row, up) || listRules(row, up, lists);
     });
+    RemoveDuplicateProblems(rows, lists.identity);
     return before - rows.size();
 }
 
 size_t FilterProblems(std::vector<RegistryProblem>& rows,
                       const std::vector<std::string>& ignoreKeys,
-                      const std::vector<std::string>& ignoreValues, int windowsVersionCode) {
-    return FilterProblems(rows, makeFilterLists(ignoreKeys, ignoreValues, windowsVersionCode));
+                      const std::vector<std::string>& ignoreValues, int windowsVersionCode,
+                      KeyIdentity identity) {
+    return FilterProblems(
+        rows, makeFilterLists(ignoreKeys, ignoreValues, windowsVersionCode, std::move(identity)));
 }
 
 }  // namespace brisko

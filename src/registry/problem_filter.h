@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "registry/key_identity.h"
 #include "registry/registry_problem.h"
 
 namespace brisko {
@@ -24,14 +25,23 @@ struct FilterPath {
     bool singleRoot;      // holds "HKEY_" nowhere after its first character
 };
 
+// One list entry under every root it can be written under (the entry as
+// given first), as KeyIdentity spells it.
+struct FilterEntry {
+    std::vector<FilterPath> forms;
+};
+
 // The key and value lists as the filter compares them: upper-cased, key
-// entries with a trailing "\", unusable (empty) entries left out.
+// entries with a trailing "\", unusable (empty) entries left out; and how
+// the rows' own paths are spelt under other roots.
 struct FilterLists {
-    std::vector<FilterPath> keys;
-    std::vector<FilterPath> values;
+    std::vector<FilterEntry> keys;
+    std::vector<FilterEntry> values;
+    KeyIdentity identity;
 };
 FilterLists makeFilterLists(const std::vector<std::string>& ignoreKeys,
-                            const std::vector<std::string>& ignoreValues, int windowsVersionCode);
+                            const std::vector<std::string>& ignoreValues, int windowsVersionCode,
+                            KeyIdentity identity = {});
 
 // Rules that hold whatever the lists say (known false alarms, per-user
 // placeholders, paths that did not survive the code page).
@@ -40,11 +50,16 @@ bool removedByFixedRules(const RegistryProblem& row);
 // ignored value. pkFile rows never match.
 bool removedByLists(const RegistryProblem& row, const FilterLists& lists);
 
-// Removes every row either test matches; the others keep their order.
-// Returns the number of rows removed.
+// Removes every row either test matches, and every row whose fix would
+// touch only what an earlier row's fix touches (the same value or key under
+// another root: sections 4 and 6 both find the current user's problems).
+// The others keep their order. Returns the number of rows removed.
 size_t FilterProblems(std::vector<RegistryProblem>& rows, const FilterLists& lists);
 size_t FilterProblems(std::vector<RegistryProblem>& rows,
                       const std::vector<std::string>& ignoreKeys,
-                      const std::vector<std::string>& ignoreValues, int windowsVersionCode);
+                      const std::vector<std::string>& ignoreValues, int windowsVersionCode,
+                      KeyIdentity identity = {});
+// The duplicate test alone; returns the number of rows removed.
+size_t RemoveDuplicateProblems(std::vector<RegistryProblem>& rows, const KeyIdentity& identity);
 
 }  // namespace brisko

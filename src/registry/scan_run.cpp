@@ -150,7 +150,7 @@ void ScanRun::finishScan() {
         setAllChecked(rows_, true);
         if (!rows_.empty())
             FilterProblems(rows_, settings_.IgnoreKeyList, settings_.IgnoreValueList,
-                           windowsVersionCode_);
+                           windowsVersionCode_, KeyIdentity::of(machine_));
     }
     if (selected_ && *selected_ >= rowCount()) selected_.reset();
     keyVisible_ = false;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "core/machine/registry_api.h"
+
 namespace brisko {
 namespace {
 
@@ -15,10 +17,32 @@ bool filtered(const RegistryProblem& r, const std::vector<std::string>& keys = {
     return FilterProblems(rows, keys, values, version) == 1;
 }
 
-TEST(ProblemFilter, BuiltInListsHaveTheirEntries) {
-    EXPECT_EQ(ListBox1.size(), 41u);
-    EXPECT_EQ(ListBox2.size(), 10u);
-    for (size_t i = 0; i < ListBox2.size(); ++i) EXPECT_EQ(ListBox1[31 + i], ListBox2[i]);
+// Each built-in entry keeps the fix away from its key, under whatever root
+// the row names it: HKEY_CURRENT_USER entries cover the user's key in
+// HKEY_USERS, HKEY_CLASSES_ROOT entries the machine's Software\\Classes.
+TEST(ProblemFilter, BuiltInEntriesCoverTheirKeysUnderEveryRoot) {
+    const std::string sid = "S-1-5-21-1-2-3-1001";
+    auto lists = makeFilterLists({}, {}, 12, KeyIdentity(sid));
+    auto covered = [&](std::string path) { return removedByLists(row(path, pkKey), lists); };
+    for (std::string_view entry : ListBox1) {
+        SCOPED_TRACE(std::string(entry));
+        std::string sub;
+        auto root = parseRoot(entry, &sub);
+        if (!root) {  // the misspelt root: the key it meant stays unprotected
+            EXPECT_FALSE(covered("HKEY_LOCAL_MACHINE\\Software\\ARM Software\\MacroMaker"));
+            continue;
+        }
+        EXPECT_TRUE(covered(std::string(entry) + "\\Sub"));
+        EXPECT_FALSE(covered(std::string(entry) + "X"));
+        if (*root == RootKey::CurrentUser)
+            EXPECT_TRUE(covered("HKEY_USERS\\" + sid + "\\" + sub + "\\Sub"));
+        if (*root == RootKey::ClassesRoot) {
+            EXPECT_TRUE(covered("HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\" + sub + "\\Sub"));
+            EXPECT_TRUE(covered("HKEY_USERS\\" + sid + "_Classes\\" + sub));
+        }
+    }
+    // Another user's key is not the current user's.
+    EXPECT_FALSE(covered("HKEY_USERS\\S-1-5-21-9-9-9-1002\\Software\\Lexmark"));
 }
 
 TEST(ProblemFilter, BuiltInKeyCoversItsSubtreeAndItsAncestors) {

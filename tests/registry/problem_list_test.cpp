@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <set>
+
 #include "core/settings.h"
 
 namespace brisko {
@@ -91,27 +94,35 @@ TEST(ProblemList, IgnoreDialogOkNeedsHkeyAnywhere) {
     EXPECT_TRUE(regAddOkEnabled("xhkey_"));
 }
 
-TEST(ProblemList, PopupMenuOrderAndEnabling) {
-    std::vector<std::string> captions;
-    for (const auto& item : problemListMenu()) captions.emplace_back(item.caption);
-    EXPECT_EQ(captions, (std::vector<std::string>{
-                            "&Select Item", "&Deselect Item", "-", "Select All of T&ype",
-                            "Deselect A&ll of Type", "-", "Select &All", "D&eselect All", "-",
-                            "Add to &Ignore Lists", "-", "Save as &Text...", "-", "&RegEdit..."}));
-    auto enabled = [](std::string_view action, bool selected, bool rows) {
-        for (const auto& item : problemListMenu())
-            if (item.action == action) return menuItemEnabled(item, selected, rows);
-        ADD_FAILURE() << action;
-        return false;
-    };
-    EXPECT_FALSE(enabled("aSelectAllType", false, true));
-    EXPECT_TRUE(enabled("aSelectAllType", true, true));
-    EXPECT_FALSE(enabled("aIgnoreListAdd", false, true));
-    EXPECT_FALSE(enabled("aOpenRegedit", false, true));
-    EXPECT_FALSE(enabled("aSaveText", true, false));
-    EXPECT_TRUE(enabled("aSaveText", false, true));
-    EXPECT_TRUE(enabled("aSelectAll", false, false));
-    EXPECT_EQ(problemActionCaption("aUnselectAllType"), "Deselect A&ll of Type");
+// The menu as a user meets it: groups parted by single separators, each
+// action once, each caption with one accelerator no other item shares, and
+// the row actions greyed out until a row is selected.
+TEST(ProblemList, PopupMenuIsWellFormed) {
+    const auto& menu = problemListMenu();
+    ASSERT_FALSE(menu.empty());
+    EXPECT_FALSE(menu.front().separator());
+    EXPECT_FALSE(menu.back().separator());
+    std::set<std::string> actions;
+    std::set<char> keys;
+    for (size_t i = 0; i < menu.size(); ++i) {
+        const auto& item = menu[i];
+        if (item.separator()) {
+            EXPECT_FALSE(menu[i - 1].separator()) << "two separators at " << i;
+            continue;
+        }
+        SCOPED_TRACE(std::string(item.caption));
+        EXPECT_TRUE(actions.insert(std::string(item.action)).second);
+        EXPECT_EQ(problemActionCaption(item.action), item.caption);
+        size_t amp = item.caption.find('&');
+        ASSERT_NE(amp, std::string_view::npos);
+        EXPECT_EQ(item.caption.find('&', amp + 1), std::string_view::npos);
+        EXPECT_TRUE(keys.insert(char(std::toupper(item.caption[amp + 1]))).second);
+        const bool rowAction = item.action != "aSelectAll" && item.action != "aSelectNone" &&
+                               item.action != "aSaveText";
+        EXPECT_EQ(menuItemEnabled(item, false, true), !rowAction);
+        EXPECT_TRUE(menuItemEnabled(item, true, true));
+    }
+    EXPECT_FALSE(menuItemEnabled(menu[menu.size() - 3], true, false));  // Save as Text, no rows
 }
 
 TEST(ProblemList, Rot13IsItsOwnInverse) {

@@ -5,7 +5,10 @@
 
 #include "core/machine/image/demo/shortcut_file.h"
 #include "core/machine/machine.h"
+#include "core/settings.h"
 #include "registry/path_checks.h"
+#include "registry/scan_fake_machine.h"
+#include "registry/scan_run.h"
 #include "registry/section_tree.h"
 #include "scan_test_machine.h"
 
@@ -13,6 +16,7 @@ namespace brisko {
 namespace {
 
 using test::dataOf;
+using test::keysOf;
 using test::ScanMachine;
 using Strings = std::vector<std::string>;
 
@@ -20,6 +24,26 @@ const std::string LM = "HKEY_LOCAL_MACHINE\\";
 const std::string CU = "HKEY_CURRENT_USER\\";
 const std::string CR = "HKEY_CLASSES_ROOT\\";
 const std::string CV = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\";
+const std::string kSid = "S-1-5-21-1004336348-1177238915-682003330-1000";
+const std::string HU = "HKEY_USERS\\" + kSid + "\\";
+const std::string UC = "HKEY_USERS\\" + kSid + "_Classes\\";
+
+// A whole scan as the Registry pane runs it: the worker, then the filter.
+std::vector<RegistryProblem> paneScan(ScanMachine& sm, std::vector<int> sections,
+                                      std::vector<std::string> ignoreKeys = {},
+                                      std::vector<std::string> ignoreValues = {}) {
+    Machine& m = sm.open();
+    TOptionsSetting settings;
+    settings.IncludeRemoveMedia = true;
+    settings.IgnoreKeyList = std::move(ignoreKeys);
+    settings.IgnoreValueList = std::move(ignoreValues);
+    test::MessageLog log;
+    DefaultPrompter prompter;
+    ScanRun run(m, settings, 12, log, prompter);
+    run.start(sections);
+    while (run.scanning()) run.handleMessage(log.wait());
+    return run.rows();
+}
 
 // Programs under their long names. Aliases Windows would give: PROGRA~1
 // (Program Files), MOZILL~1 (Mozilla Firefox), FIREFO~1.EXE (Firefox Setup.exe).
@@ -123,6 +147,67 @@ TEST(DriveVariables, BareDriveIsAnExistingFolder) {
     auto rows = sm.scan(kSecStartupPrograms);
     EXPECT_EQ(dataOf(rows),
               (Strings{"%SystemDrive%\\Missing\\x.exe", "%HOMEDRIVE%\\Missing\\y.exe"}));
+}
+
+// ---------------------------------------------------------------- roots
+
+// The current user's hive is walked twice, as HKEY_CURRENT_USER and within
+// HKEY_USERS; each problem is listed once, under the first name met.
+TEST(RootNames, EachProblemOfTheCurrentUserIsListedOnce) {
+    ScanMachine sm;
+    sm.sz(CU + "Software\\App", "Path", "C:\\Gone\\app.exe")
+        .sz(CU + "Software\\App\\Sub", "Icon", "C:\\Gone\\app.ico")
+        .sz("HKEY_USERS\\.DEFAULT\\Software\\App", "Path", "C:\\Gone\\app.exe");
+    auto rows = paneScan(sm, {kSecCurrentUser, kSecUsers});
+    EXPECT_EQ(keysOf(rows), (Strings{CU + "Software\\App\\Path", CU + "Software\\App\\Sub\\Icon",
+                                     "HKEY_USERS\\.DEFAULT\\Software\\App\\Path"}));
+    // The Run key has a section of its own; the HKEY_USERS walk finds it too.
+    ScanMachine run;
+    run.sz(CU + CV + "Run", "Gone", "C:\\Gone\\run.exe");
+    EXPECT_EQ(keysOf(paneScan(run, {kSecStartupPrograms, kSecUsers})),
+              (Strings{CU + "Software\\Microsoft\\Windows\\CurrentVersion\\Run\\Gone"}));
+}
+
+// An ignore entry, a built-in one included, covers the key under every root
+// name that leads to it.
+TEST(RootNames, IgnoreListsSeeThroughRootNames) {
+    ScanMachine sm;
+    sm.sz(CU + "Software\\Ignored\\Deep", "Path", "C:\\Gone\\a.exe")
+        .sz(CU + "Software\\Kept", "Path", "C:\\Gone\\b.exe")
+        .sz(CU + "Software\\Lexmark\\Printer", "Driver", "C:\\Gone\\lex.dll")
+        .sz(CU + "Software\\Classes\\Ignored.File", "Icon", "C:\\Gone\\c.ico")
+        .key(CU + "Software\\Empty\\Inner\\Leaf1")
+        .key(CU + "Software\\Empty\\Inner\\Leaf2");
+    auto rows = paneScan(sm, {kSecUsers, kSecEmptyKeys},
+                         {"HKEY_CURRENT_USER\\Software\\Ignored",
+                          "HKEY_CURRENT_USER\\Software\\Empty", "HKEY_CLASSES_ROOT\\Ignored.File"});
+    EXPECT_EQ(keysOf(rows), (Strings{HU + "Software\\Kept\\Path"}));
+    // Written the other way round: an HKEY_USERS entry covers HKEY_CURRENT_USER.
+    ScanMachine other;
+    other.sz(CU + "Software\\Ignored", "Path", "C:\\Gone\\a.exe");
+    EXPECT_TRUE(paneScan(other, {kSecCurrentUser}, {HU + "Software\\Ignored"}).empty());
+    EXPECT_TRUE(paneScan(other, {kSecCurrentUser}, {}, {HU + "Software\\Ignored\\Path"}).empty());
+}
+
+// HKEY_CLASSES_ROOT\X is the machine's or the user's Classes\X: an entry
+// under one name covers rows under the other, for the Classes they came from.
+TEST(RootNames, ClassesRootIsTheClassesItCameFrom) {
+    const std::string lib = "TypeLib\\{8E27C92B-1264-101C-8A2F-040224009C02}\\7.0\\0\\win32";
+    const std::string userOnly = "Software\\Classes\\UserType\\DefaultIcon";
+    ScanMachine sm;
+    sm.sz(LM + "SOFTWARE\\Classes\\" + lib, "", "C:\\Gone\\lib.tlb")
+        .sz(CU + userOnly, "", "C:\\Gone\\user.ico")
+        .key(CU + "Software\\Acme")  // the user's Classes hang below Software
+        .sz(LM + "SOFTWARE\\Classes\\MachineType\\DefaultIcon", "", "C:\\Gone\\machine.ico");
+    auto rows = paneScan(sm, {kSecLocalMachine, kSecCurrentUser},
+                         {"HKEY_CLASSES_ROOT\\TypeLib\\{8E27C92B-1264-101C-8A2F-040224009C02}",
+                          "HKEY_CLASSES_ROOT\\UserType", UC + "MachineType"});
+    // The user's entry for MachineType names a key the machine's row is not.
+    EXPECT_EQ(dataOf(rows), (Strings{"C:\\Gone\\machine.ico"}));
+    // From the other side: rows under HKEY_CLASSES_ROOT against entries
+    // naming one Classes; only the one the key lies in counts.
+    rows = paneScan(sm, {kSecClassesRoot}, {LM + "Software\\Classes\\TypeLib", UC + "MachineType"});
+    EXPECT_EQ(dataOf(rows), (Strings{"C:\\Gone\\user.ico", "C:\\Gone\\machine.ico"}));
 }
 
 }  // namespace
