@@ -1,6 +1,6 @@
 #include "registry/key_identity.h"
 
-#include "core/machine/machine.h"
+#include "core/machine/registry_api.h"
 #include "core/text.h"
 
 namespace brisko {
@@ -37,9 +37,8 @@ std::string userClasses(std::string p) {
 KeyIdentity::KeyIdentity(std::string currentSid, SourceFn classesSource)
     : sid_(upperCase(currentSid)), source_(std::move(classesSource)) {}
 
-KeyIdentity KeyIdentity::of(Machine& machine) {
-    RegistryApi& registry = machine.registry();
-    return KeyIdentity(machine.currentUser().sid, [&registry](std::string_view rest) {
+KeyIdentity KeyIdentity::of(std::string currentSid, RegistryApi& registry) {
+    return KeyIdentity(std::move(currentSid), [&registry](std::string_view rest) {
         std::string path = "Software\\Classes\\" + std::string(rest);
         unsigned source = 0;
         if (registry.openKey(RootKey::LocalMachine, path, KeyAccess::Read))

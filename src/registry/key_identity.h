@@ -12,7 +12,7 @@
 
 namespace brisko {
 
-class Machine;
+class RegistryApi;
 
 // Which Classes hold a key below HKEY_CLASSES_ROOT.
 enum ClassesSource : unsigned { kMachineClasses = 1, kUserClasses = 2, kBothClasses = 3 };
@@ -25,8 +25,9 @@ class KeyIdentity {
     // Nothing known of the user: every path names only itself.
     KeyIdentity() = default;
     explicit KeyIdentity(std::string currentSid, SourceFn classesSource = {});
-    // The machine's current user, and its registry for where a class lives.
-    static KeyIdentity of(Machine& machine);
+    // The current user, and the registry (in the view the scan used) that
+    // tells where a class lives; it must outlive the identity.
+    static KeyIdentity of(std::string currentSid, RegistryApi& registry);
 
     struct Form {
         std::string text;

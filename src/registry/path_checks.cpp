@@ -346,7 +346,7 @@ class TreeWalk {
             full_ += path;
         }
         if (skipped(0)) return;
-        WalkKey key = WalkKey::open(ctx_.machine.registry(), root_, path);
+        WalkKey key = WalkKey::open(ctx_.registry(), root_, path);
         if (key.key) visit(key);
     }
 

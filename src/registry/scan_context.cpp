@@ -98,6 +98,7 @@ ScanContext::ScanContext(Machine& m, ScanEnvironment e, std::vector<int> section
       floppyAReady(env.floppyAReady),
       floppyBReady(env.floppyBReady),
       ignoreRemovableMedia(env.ignoreRemovableMedia),
+      registry_(m.registry(), programView(env.IsWow64)),
       sections_(std::move(sections)),
       display_(display),
       stop_(std::move(stop)),

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/machine/registry_view.h"
 #include "registry/registry_problem.h"
 
 namespace brisko {
@@ -81,6 +82,11 @@ class ScanContext {
     const bool floppyBReady;
     const bool ignoreRemovableMedia;
 
+    // The registry as the program sees it: on 64-bit Windows the 32-bit
+    // view, as Windows gives it to a 32-bit program. Scanners open every key
+    // through it; machine.registry() is the system's own view.
+    RegistryApi& registry() { return registry_; }
+
     // The selected section codes, in run order.
     const std::vector<int>& sections() const { return sections_; }
     bool sectionSelected(int code) const;
@@ -106,6 +112,7 @@ class ScanContext {
     bool noMediaRule(std::string_view p) const;
 
   private:
+    ViewRegistry registry_;
     std::vector<int> sections_;
     ScanDisplay& display_;
     std::stop_token stop_;

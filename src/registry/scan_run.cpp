@@ -145,12 +145,15 @@ void ScanRun::finishScan() {
     scanning_ = false;
     timerRunning_ = false;
     {
+        // Rows name keys as the scan saw them: in the program's view.
+        ViewRegistry registry(machine_.registry(), programView(machine_.isWow64()));
         std::lock_guard lock(mutex_);
         title_ = kScanIdleTitle;
         setAllChecked(rows_, true);
         if (!rows_.empty())
             FilterProblems(rows_, settings_.IgnoreKeyList, settings_.IgnoreValueList,
-                           windowsVersionCode_, KeyIdentity::of(machine_));
+                           windowsVersionCode_,
+                           KeyIdentity::of(machine_.currentUser().sid, registry));
     }
     if (selected_ && *selected_ >= rowCount()) selected_.reset();
     keyVisible_ = false;

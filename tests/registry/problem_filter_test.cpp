@@ -34,8 +34,9 @@ TEST(ProblemFilter, BuiltInEntriesCoverTheirKeysUnderEveryRoot) {
         }
         EXPECT_TRUE(covered(std::string(entry) + "\\Sub"));
         EXPECT_FALSE(covered(std::string(entry) + "X"));
-        if (*root == RootKey::CurrentUser)
+        if (*root == RootKey::CurrentUser) {
             EXPECT_TRUE(covered("HKEY_USERS\\" + sid + "\\" + sub + "\\Sub"));
+        }
         if (*root == RootKey::ClassesRoot) {
             EXPECT_TRUE(covered("HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\" + sub + "\\Sub"));
             EXPECT_TRUE(covered("HKEY_USERS\\" + sid + "_Classes\\" + sub));

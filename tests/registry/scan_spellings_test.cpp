@@ -5,6 +5,7 @@
 
 #include "core/machine/image/demo/shortcut_file.h"
 #include "core/machine/machine.h"
+#include "core/machine/registry_key.h"
 #include "core/settings.h"
 #include "registry/path_checks.h"
 #include "registry/scan_fake_machine.h"
@@ -208,6 +209,114 @@ TEST(RootNames, ClassesRootIsTheClassesItCameFrom) {
     // naming one Classes; only the one the key lies in counts.
     rows = paneScan(sm, {kSecClassesRoot}, {LM + "Software\\Classes\\TypeLib", UC + "MachineType"});
     EXPECT_EQ(dataOf(rows), (Strings{"C:\\Gone\\user.ico", "C:\\Gone\\machine.ico"}));
+}
+
+// ---------------------------------------------------------------- views
+
+// A 64-bit machine: the program is a 32-bit program, so its scanners see the
+// registry as Windows shows it to one. HKLM\\Software is the Wow6432Node
+// tree but for the keys the views share (App Paths on Windows 7); the
+// redirected classes (CLSID, Interface, ...) are those below Wow6432Node.
+class SixtyFourBit : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const std::string wow = LM + "SOFTWARE\\Wow6432Node\\";
+        const std::string wcv = wow + "Microsoft\\Windows\\CurrentVersion\\";
+        sm.ini("[Machine]\r\nIs64Bit=1\r\n")
+            .folder("C:\\Windows\\SysWOW64")
+            .sz(wcv + "Run", "Gone32", "C:\\Gone\\run32.exe")
+            .sz(LM + CV + "Run", "Gone64", "C:\\Gone\\run64.exe")
+            .dword(wcv + "SharedDlls", "C:\\Gone\\shared32.dll", 1)
+            .dword(LM + CV + "SharedDlls", "C:\\Gone\\shared64.dll", 1)
+            .sz(wcv + "Uninstall\\Broken32", "DisplayName", "x")
+            .sz(LM + CV + "Uninstall\\Broken64", "DisplayName", "x")
+            .sz(LM + CV + "App Paths\\shared.exe", "", "C:\\Gone\\shared.exe")
+            .sz(wcv + "App Paths\\hidden.exe", "", "C:\\Gone\\hidden.exe")
+            .sz(LM + "SOFTWARE\\Classes\\Wow6432Node\\CLSID\\{00000000-0000-0000-0000-000000000032}"
+                     "\\InprocServer32",
+                "", "C:\\Gone\\com32.dll")
+            .sz(LM + "SOFTWARE\\Classes\\CLSID\\{00000000-0000-0000-0000-000000000064}"
+                     "\\InprocServer32",
+                "", "C:\\Gone\\com64.dll")
+            .sz(LM + "SOFTWARE\\Classes\\.gone\\DefaultIcon", "", "C:\\Gone\\shared.ico")
+            .sz(wow + "Acme", "Path", "C:\\Gone\\acme32.exe")
+            .sz(LM + "SOFTWARE\\Acme64", "Path", "C:\\Gone\\acme64.exe");
+    }
+    ScanMachine sm;
+};
+
+TEST_F(SixtyFourBit, SectionsSeeTheThirtyTwoBitView) {
+    const std::string cv = LM + "Software\\Microsoft\\Windows\\CurrentVersion\\";
+    auto rows = sm.scan({kSecStartupPrograms, kSecSharedDlls, kSecAddRemovePrograms,
+                         kSecSoftwareLocations, kSecCustomControls});
+    EXPECT_EQ(dataOf(rows), (Strings{"C:\\Gone\\run32.exe", "C:\\Gone\\shared32.dll", "Broken32",
+                                     "C:\\Gone\\shared.exe", "C:\\Gone\\com32.dll"}));
+    // Rows name the keys as the program sees them.
+    EXPECT_EQ(rows[0].keyPath, cv + "Run\\Gone32");
+    EXPECT_EQ(rows[4].keyPath,
+              CR + "CLSID\\{00000000-0000-0000-0000-000000000032}\\InprocServer32");
+}
+
+// The hive walk of HKEY_LOCAL_MACHINE walks the view: the 32-bit keys once,
+// under the names the program knows them by, and the shared Classes.
+TEST_F(SixtyFourBit, HiveWalkSeesEachKeyOnce) {
+    auto rows = sm.scan(kSecLocalMachine);
+    std::sort(rows.begin(), rows.end(),
+              [](const auto& a, const auto& b) { return a.data < b.data; });
+    EXPECT_EQ(dataOf(rows), (Strings{"C:\\Gone\\acme32.exe", "C:\\Gone\\shared.ico"}));
+    EXPECT_EQ(rows[0].keyPath, LM + "Software\\Acme\\Path");
+}
+
+// The system's own view is still there for whoever asks for it, and a key
+// opened in the view stays in it.
+TEST_F(SixtyFourBit, ExplicitViewsAndHandles) {
+    Machine& m = sm.open();
+    RegistryApi& reg = m.registry();
+    const std::string run = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+    auto names = [](std::unique_ptr<KeyHandle> k) {
+        return k ? k->valueNames() : std::vector<std::string>{"(absent)"};
+    };
+    EXPECT_EQ(names(reg.openKeyInView(RegistryView::Wow64_32, RootKey::LocalMachine, run,
+                                      KeyAccess::Read)),
+              Strings{"Gone32"});
+    EXPECT_EQ(names(reg.openKeyInView(RegistryView::Wow64_64, RootKey::LocalMachine, run,
+                                      KeyAccess::Read)),
+              Strings{"Gone64"});
+    EXPECT_EQ(names(reg.openKey(RootKey::LocalMachine, run, KeyAccess::Read)), Strings{"Gone64"});
+    auto software = reg.openKeyInView(RegistryView::Wow64_32, RootKey::LocalMachine, "SOFTWARE",
+                                      KeyAccess::Read);
+    ASSERT_TRUE(software);
+    EXPECT_EQ(
+        names(software->openSubkey("Microsoft\\Windows\\CurrentVersion\\Run", KeyAccess::Read)),
+        Strings{"Gone32"});
+    auto cls = reg.openKeyInView(RegistryView::Wow64_32, RootKey::ClassesRoot, "", KeyAccess::Read);
+    ASSERT_TRUE(cls);
+    auto clsid = cls->openSubkey("CLSID", KeyAccess::Read);
+    ASSERT_TRUE(clsid);
+    EXPECT_EQ(clsid->subkeyNames(), Strings{"{00000000-0000-0000-0000-000000000032}"});
+    auto top = cls->subkeyNames();
+    EXPECT_EQ(std::count(top.begin(), top.end(), "Wow6432Node"), 0);
+    EXPECT_EQ(std::count(top.begin(), top.end(), ".gone"), 1);
+    // What a row of the scan names is what a key object in the view deletes.
+    RegistryKey key(reg, RootKey::LocalMachine);
+    key.setView(RegistryView::Wow64_32);
+    ASSERT_TRUE(key.openKeyReadOnly(run));
+    EXPECT_EQ(key.valueNames(), Strings{"Gone32"});
+    key.closeKey();
+    EXPECT_TRUE(key.deleteKey(run));
+    EXPECT_FALSE(key.keyExists(run));
+    EXPECT_EQ(names(reg.openKey(RootKey::LocalMachine, run, KeyAccess::Read)), Strings{"Gone64"});
+    EXPECT_FALSE(reg.openKey(RootKey::LocalMachine, "SOFTWARE\\Wow6432Node\\" + run.substr(9),
+                             KeyAccess::Read));
+}
+
+// A 64-bit machine whose hives hold no 32-bit tree: the keys are what there is.
+TEST(SixtyFourBitWithoutWow6432Node, NativeKeysServe) {
+    ScanMachine sm;
+    sm.ini("[Machine]\r\nIs64Bit=1\r\n")
+        .folder("C:\\Windows\\SysWOW64")
+        .sz(LM + CV + "Run", "Gone", "C:\\Gone\\run.exe");
+    EXPECT_EQ(dataOf(sm.scan(kSecStartupPrograms)), Strings{"C:\\Gone\\run.exe"});
 }
 
 }  // namespace

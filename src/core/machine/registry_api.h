@@ -58,9 +58,15 @@ enum class KeyAccess {
     Create,     // full access; creates missing keys along the path
 };
 
+// The views 64-bit Windows keeps of its registry (KEY_WOW64_32KEY,
+// KEY_WOW64_64KEY). Native is what openKey serves: the system's own keys.
+// Wow64_32 is what a 32-bit program sees: HKLM\Software and parts of the
+// Classes redirected to Wow6432Node, as Windows 7 does it.
+enum class RegistryView { Native, Wow64_32, Wow64_64 };
+
 // One open key. Handles are not shared between threads.
 class KeyHandle {
-public:
+  public:
     virtual ~KeyHandle() = default;
     // Names in the order the registry returns them (for hives: stored order).
     virtual std::vector<std::string> subkeyNames() = 0;
@@ -83,11 +89,17 @@ struct HiveMount {
 };
 
 class RegistryApi {
-public:
+  public:
     virtual ~RegistryApi() = default;
     // Empty subPath opens the root itself. Nullptr when absent or not allowed.
     virtual std::unique_ptr<KeyHandle> openKey(RootKey root, std::string_view subPath,
                                                KeyAccess access) = 0;
+    // openKey in a view; keys opened below the handle stay in it. A registry
+    // without a 32-bit view (32-bit Windows: no Software\Wow6432Node) serves
+    // openKey's keys in every view. Backends that serve the system's own keys
+    // through openKey need not override it (registry_view.cpp).
+    virtual std::unique_ptr<KeyHandle> openKeyInView(RegistryView view, RootKey root,
+                                                     std::string_view subPath, KeyAccess access);
     // Writes every changed hive to disk, all of them or none. Called at the end
     // of each job that succeeded; nothing else writes. False when a hive could
     // not be written (the changes are then still there to retry or discard).

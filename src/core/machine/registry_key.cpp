@@ -50,6 +50,7 @@ std::unique_ptr<KeyHandle> RegistryKey::openRelative(std::string_view subPath, K
     bool absolute = !subPath.empty() && subPath.front() == '\\';
     subPath = stripLeadingBackslash(subPath);
     if (key_ && !absolute) return key_->openSubkey(subPath, access);
+    if (view_ != RegistryView::Native) return api_.openKeyInView(view_, root_, subPath, access);
     return api_.openKey(root_, subPath, access);
 }
 
@@ -76,7 +77,7 @@ bool RegistryKey::deleteKey(std::string_view subPath) {
     subPath = stripLeadingBackslash(subPath);
     if (subPath.empty()) return false;
     if (key_ && !absolute) return key_->deleteSubkey(subPath);
-    auto rootKey = api_.openKey(root_, "", KeyAccess::ReadWrite);
+    auto rootKey = openRelative("\\", KeyAccess::ReadWrite);
     return rootKey && rootKey->deleteSubkey(subPath);
 }
 
@@ -188,20 +189,25 @@ bool RegistryKey::writeMultiString(std::string_view name, const std::vector<std:
     return key_ && key_->setValue(name, REG_MULTI_SZ, encodeMultiString(items));
 }
 
-bool RegistryKey::deleteValue(std::string_view name) { return key_ && key_->deleteValue(name); }
+bool RegistryKey::deleteValue(std::string_view name) {
+    return key_ && key_->deleteValue(name);
+}
 
 std::optional<KeyInfo> RegistryKey::keyInfo() {
     if (!key_) return std::nullopt;
     return key_->info();
 }
 
-bool RegistryKey::hasSubKeys() { return key_ && key_->info().subkeys > 0; }
+bool RegistryKey::hasSubKeys() {
+    return key_ && key_->info().subkeys > 0;
+}
 
 std::unique_ptr<KeyHandle> openFullPath(RegistryApi& api, std::string_view fullPath,
-                                        KeyAccess access) {
+                                        KeyAccess access, RegistryView view) {
     std::string sub;
     auto root = parseRoot(fullPath, &sub);
     if (!root) return nullptr;
+    if (view != RegistryView::Native) return api.openKeyInView(view, *root, sub, access);
     return api.openKey(*root, sub, access);
 }
 

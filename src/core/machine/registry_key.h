@@ -13,12 +13,22 @@
 namespace brisko {
 
 class RegistryKey {
-public:
+  public:
     explicit RegistryKey(RegistryApi& api, RootKey root = RootKey::CurrentUser)
         : api_(api), root_(root) {}
 
-    void setRoot(RootKey root) { root_ = root; closeKey(); }
+    void setRoot(RootKey root) {
+        root_ = root;
+        closeKey();
+    }
     RootKey root() const { return root_; }
+    // KEY_WOW64_32KEY / KEY_WOW64_64KEY on the opens that follow; Native
+    // (the default) opens as openKey does.
+    void setView(RegistryView view) {
+        view_ = view;
+        closeKey();
+    }
+    RegistryView view() const { return view_; }
     // Full access, as TRegistry opens by default; create makes missing keys.
     bool openKey(std::string_view subPath, bool create = false);
     bool openKeyReadOnly(std::string_view subPath);
@@ -50,11 +60,12 @@ public:
     std::optional<KeyInfo> keyInfo();
     bool hasSubKeys();
 
-private:
+  private:
     std::unique_ptr<KeyHandle> openRelative(std::string_view subPath, KeyAccess access);
 
     RegistryApi& api_;
     RootKey root_;
+    RegistryView view_ = RegistryView::Native;
     std::unique_ptr<KeyHandle> key_;
 };
 
@@ -66,7 +77,7 @@ std::vector<uint8_t> encodeMultiString(const std::vector<std::string>& items);
 // Full key path ("HKEY_CURRENT_USER\Software\x") to an open key; nullptr when
 // the root is not one of the five or the key is absent.
 std::unique_ptr<KeyHandle> openFullPath(RegistryApi& api, std::string_view fullPath,
-                                        KeyAccess access);
+                                        KeyAccess access, RegistryView view = RegistryView::Native);
 // Deletes the key named by a full key path with its subtree.
 bool deleteFullPath(RegistryApi& api, std::string_view fullPath);
 

@@ -89,7 +89,7 @@ void scanFileExtensions(ScanContext& ctx) {
 }
 
 void ScanClsidTree(PathChecks& checks, RootKey root, std::string_view path) {
-    WalkKey key = WalkKey::open(checks.ctx.machine.registry(), root, path);
+    WalkKey key = WalkKey::open(checks.ctx.registry(), root, path);
     if (!key.key) return;
     std::string full(rootName(root));
     if (!path.empty()) full += "\\" + std::string(path);

@@ -6,7 +6,7 @@
 namespace brisko::scan {
 
 std::unique_ptr<KeyHandle> openRead(ScanContext& ctx, RootKey root, std::string_view path) {
-    return ctx.machine.registry().openKey(root, path, KeyAccess::Read);
+    return ctx.registry().openKey(root, path, KeyAccess::Read);
 }
 
 std::unique_ptr<KeyHandle> openChild(KeyHandle& parent, std::string_view name) {
