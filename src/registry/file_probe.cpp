@@ -161,6 +161,11 @@ FileProbe::Folder& FileProbe::folder(const std::string& up) {
                 exists = files_.directoryExists(up);
             }
             key = parent.key + std::string(name) + "\\";
+            // Reached through an alias above: the long spelling may be known.
+            if (auto it = folders_.find(std::string_view(key)); it != folders_.end()) {
+                folders_.emplace(up, it->second);
+                return *it->second;
+            }
         }
     }
     auto f = std::make_unique<Folder>();
@@ -178,6 +183,7 @@ FileProbe::Folder& FileProbe::folder(const std::string& up) {
     }
     Folder& made = *store_.emplace_back(std::move(f));
     folders_.emplace(up, &made);
+    if (made.key != up) folders_.emplace(made.key, &made);
     return made;
 }
 
