@@ -15,6 +15,7 @@
 #include "core/ini_file.h"
 #include "core/machine/image/image_machine.h"
 #include "core/machine/image/machine_builder.h"
+#include "core/machine/registry_key.h"
 #include "core/settings.h"
 #include "support/test_machine.h"
 #include "ui/check_tree_view.h"
@@ -380,6 +381,10 @@ class MainWindowTest : public QObject {
     void unattendedRunsEndOnTheirOwn() {
         for (const char* sw : {"/clear", "/REGDEFRAG"}) {
             auto m = openMachine();
+            // A problem the scan of "/Clear" finds, and this version cannot fix.
+            RegistryKey run(m->registry(), RootKey::CurrentUser);
+            QVERIFY(run.openKey("Software\\Microsoft\\Windows\\CurrentVersion\\Run", true));
+            QVERIFY(run.writeString("Gone", "C:\\Gone\\gone.exe"));
             TfrmMain w(*m, args({sw}));
             QSignalSpy ended(&w, &TfrmMain::terminated);
             w.show();
