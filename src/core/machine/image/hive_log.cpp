@@ -118,7 +118,6 @@ void readLog(LogFile& log) {
     log.timestamp = uint64_t(get32(b + regf::kBaseTimestamp)) |
                     (uint64_t(get32(b + regf::kBaseTimestamp + 4)) << 32);
     log.binsSize = get32(b + regf::kBaseBinsSize);
-    log.flags = get32(b + 144);
     log.baseValid = log.sequence == get32(b + regf::kBaseSequence2) && log.binsSize % kPage == 0 &&
                     log.binsSize <= kMaxBins;
 }

@@ -33,7 +33,6 @@ struct LogFile {
     uint32_t sequence = 0;
     uint64_t timestamp = 0;
     uint32_t binsSize = 0;
-    uint32_t flags = 0;  // base block flags (offset 144)
 
     bool isNew() const { return baseValid && type == kTypeNewLog; }
     bool isOld() const {
