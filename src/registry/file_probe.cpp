@@ -82,7 +82,8 @@ bool listingKey(std::string_view p, std::string& key) {
 
 // Only names like "PROGRA~1" can be aliases; everything else misses at once.
 bool maybeAlias(std::string_view upperName) {
-    return upperName.find('~') != std::string_view::npos && image::isShortName(upperName);
+    return upperName.size() <= 12 && upperName.find('~') != std::string_view::npos &&
+           image::isShortName(upperName);
 }
 
 std::string_view listPathOf(std::string_view key) {

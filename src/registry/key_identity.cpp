@@ -48,6 +48,12 @@ KeyIdentity KeyIdentity::of(std::string currentSid, RegistryApi& registry) {
     });
 }
 
+bool KeyIdentity::mayBeLinked(std::string_view p) {
+    std::string_view rest;
+    return underRoot(p, kClassesRoot, rest) || underRoot(p, kCurrentUser, rest) ||
+           p.starts_with(kUsers);
+}
+
 std::vector<KeyIdentity::Form> KeyIdentity::forms(std::string_view p) const {
     std::vector<Form> out{{std::string(p), 0}};
     std::string_view rest;

@@ -38,6 +38,9 @@ class KeyIdentity {
     // An upper-cased full path, then its spellings under the roots it is
     // linked to (none when it has no other).
     std::vector<Form> forms(std::string_view upperPath) const;
+    // Whether forms() can give more than the path itself: false for the
+    // roots nothing is linked to (HKEY_LOCAL_MACHINE, HKEY_CURRENT_CONFIG).
+    static bool mayBeLinked(std::string_view upperPath);
     // Where the HKEY_CLASSES_ROOT key rest (upper-cased) lies; both when
     // that cannot be told.
     unsigned classesSource(std::string_view upperRest) const;

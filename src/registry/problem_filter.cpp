@@ -245,9 +245,11 @@ bool valuePathListed(const std::string& upperPathSlash, const FilterLists& lists
     return false;
 }
 
-bool listRules(const RegistryProblem& row, const UpperRow& up, const FilterLists& lists) {
-    RowTarget t;
-    if (!rowTarget(row, up, t)) return false;
+bool listRules(const RowTarget& t, const UpperRow& up, const FilterLists& lists) {
+    // Most rows lie below roots nothing is linked to: their path is all.
+    if (!KeyIdentity::mayBeLinked(t.key))
+        return keyMatches(t.key, t.value, lists) ||
+               (!t.value.empty() && valuePathListed(withBackslash(up.key), lists));
     // A spelling below HKEY_CLASSES_ROOT names one Classes; it counts only
     // when the row's key lies there. Asked only for a match, which is rare.
     bool sourceKnown = false;
@@ -272,6 +274,51 @@ bool listRules(const RegistryProblem& row, const UpperRow& up, const FilterLists
     return false;
 }
 
+// What the fixes of the rows so far touch, each spelling as a 64-bit hash: a
+// row is a duplicate when every spelling of what its fix touches was seen
+// (only the written one when it has no other). Two different targets would
+// have to share a hash for a row to be dropped wrongly; dropped, it would
+// only be left unfixed.
+class Duplicates {
+  public:
+    Duplicates(const KeyIdentity& identity, size_t rows) : identity_(identity) {
+        set_.reserve(rows);
+    }
+
+    bool seen(const RegistryProblem& row, const UpperRow& up, const RowTarget* t) {
+        hashes_.clear();
+        if (t) {
+            const uint64_t tail =
+                mix(std::hash<std::string_view>{}(t->value) ^ (t->value.empty() ? 0x4b : 0x56));
+            if (!KeyIdentity::mayBeLinked(t->key)) {
+                hashes_.push_back(mix(std::hash<std::string_view>{}(t->key)) ^ tail);
+            } else {
+                auto forms = identity_.forms(t->key);
+                for (size_t i = forms.size() > 1 ? 1 : 0; i < forms.size(); ++i)
+                    hashes_.push_back(mix(std::hash<std::string_view>{}(forms[i].text)) ^ tail);
+            }
+        } else if (row.kind == pkFile) {
+            hashes_.push_back(mix(std::hash<std::string_view>{}(up.key) ^ 0x46));
+        } else {
+            return false;  // no key to compare: kept as it is
+        }
+        bool fresh = false;
+        for (uint64_t h : hashes_) fresh |= set_.insert(h).second;
+        return !fresh;
+    }
+
+  private:
+    static uint64_t mix(uint64_t x) {
+        x ^= x >> 33;
+        x *= 0xff51afd7ed558ccdull;
+        x ^= x >> 33;
+        return x;
+    }
+    const KeyIdentity& identity_;
+    std::unordered_set<uint64_t> set_;
+    std::vector<uint64_t> hashes_;
+};
+
 }  // namespace
 
 bool removedByFixedRules(const RegistryProblem& row) {
@@ -279,46 +326,34 @@ bool removedByFixedRules(const RegistryProblem& row) {
 }
 
 bool removedByLists(const RegistryProblem& row, const FilterLists& lists) {
-    return listRules(row, UpperRow(row), lists);
+    UpperRow up(row);
+    RowTarget t;
+    return rowTarget(row, up, t) && listRules(t, up, lists);
 }
 
 size_t RemoveDuplicateProblems(std::vector<RegistryProblem>& rows, const KeyIdentity& identity) {
-    // What a row's fix touches, by every spelling but the one written when
-    // there are others: a row is a duplicate when all of them were seen.
-    std::unordered_set<std::string> seen;
-    std::vector<std::string> targets;
+    Duplicates dups(identity, rows.size());
     const size_t before = rows.size();
     std::erase_if(rows, [&](const RegistryProblem& row) {
-        targets.clear();
         UpperRow up(row);
         RowTarget t;
-        if (rowTarget(row, up, t)) {
-            auto forms = identity.forms(t.key);
-            for (size_t i = forms.size() > 1 ? 1 : 0; i < forms.size(); ++i) {
-                std::string target = std::move(forms[i].text);
-                target += t.value.empty() ? "\x01K" : "\x01V";
-                target += t.value;
-                targets.push_back(std::move(target));
-            }
-        } else if (row.kind == pkFile) {
-            targets.push_back("\x02" + up.key);
-        } else {
-            return false;  // no key to compare: kept as it is
-        }
-        bool fresh = false;
-        for (auto& target : targets) fresh |= seen.insert(std::move(target)).second;
-        return !fresh;
+        const bool keyed = rowTarget(row, up, t);
+        return dups.seen(row, up, keyed ? &t : nullptr);
     });
     return before - rows.size();
 }
 
 size_t FilterProblems(std::vector<RegistryProblem>& rows, const FilterLists& lists) {
-    size_t before = rows.size();
+    Duplicates dups(lists.identity, rows.size());
+    const size_t before = rows.size();
     std::erase_if(rows, [&](const RegistryProblem& row) {
         UpperRow up(row);
-        return fixedRules(row, up) || listRules(row, up, lists);
+        if (fixedRules(row, up)) return true;
+        RowTarget t;
+        const bool keyed = rowTarget(row, up, t);
+        if (keyed && listRules(t, up, lists)) return true;
+        return dups.seen(row, up, keyed ? &t : nullptr);
     });
-    RemoveDuplicateProblems(rows, lists.identity);
     return before - rows.size();
 }
 
