@@ -194,11 +194,18 @@ TEST_F(HiveCli, AnImportThatFailsChangesNoHive) {
 
 // Lands once the engine behind Hive tells damaged hives apart.
 TEST_F(HiveCli, DISABLED_AnImportIntoADamagedHiveIsRefusedAndChangesNoOtherHive) {
-    // Hive bins data size beyond the end of the file: the base block is not
-    // to be trusted.
+    // Hive bins data size beyond the end of the file, in a base block whose
+    // checksum is right: the hive is damaged, not dirty.
     std::string bytes = test::readFile(hive("NTUSER.DAT"));
     uint32_t size = uint32_t(bytes.size()) * 2;
     std::memcpy(bytes.data() + 0x28, &size, 4);
+    uint32_t sum = 0;
+    for (size_t i = 0; i < 0x1fc; i += 4) {
+        uint32_t word;
+        std::memcpy(&word, bytes.data() + i, 4);
+        sum ^= word;
+    }
+    std::memcpy(bytes.data() + 0x1fc, &sum, 4);
     test::writeFile(hive("NTUSER.DAT"), bytes);
     std::string software = test::readFile(hive("SOFTWARE"));
     auto reg = regFile("both.reg",
