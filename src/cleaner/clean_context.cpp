@@ -1,6 +1,7 @@
 #include "cleaner/clean_context.h"
 
 #include "cleaner/clean_log.h"
+#include "cleaner/folder_guards.h"
 #include "cleaner/removal.h"
 #include "core/messages.h"
 
@@ -18,6 +19,8 @@ CleanContext::CleanContext(Machine& machine, const TOptionsSetting& settings, in
       stop(std::move(stop)),
       RunPrefix(runMode == kRunTest ? kTestPrefix : kCleanPrefix),
       RemovedWord(runMode == kRunTest ? kWillBeRemoved : kToBeRemoved) {}
+
+CleanContext::~CleanContext() = default;
 
 bool CleanContext::fastScan() const {
     return liveFastScan_ ? liveFastScan_->load(std::memory_order_relaxed) : settings.FastScan;
@@ -101,6 +104,11 @@ int CleanContext::ask(std::string_view text, unsigned flags) {
 const std::string& CleanContext::documentsFolder() {
     if (!documents_) documents_ = MyDocumentsFolder(machine);
     return *documents_;
+}
+
+const FolderGuards& CleanContext::guards() {
+    if (!guards_) guards_ = std::make_unique<FolderGuards>(machine);
+    return *guards_;
 }
 
 // --- Item table -------------------------------------------------------------

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <stop_token>
 #include <string>
@@ -23,6 +24,7 @@ class Machine;
 class Prompter;
 class MessageTarget;
 class CleanLogSink;
+class FolderGuards;
 
 // RunMode values. Everything that removes first tests for kRunTest and then
 // only counts.
@@ -45,6 +47,7 @@ class CleanContext {
   public:
     CleanContext(Machine& machine, const TOptionsSetting& settings, int runMode, Prompter& prompter,
                  CleanLogSink& log, MessageTarget* target = nullptr, std::stop_token stop = {});
+    ~CleanContext();
 
     Machine& machine;
     // A copy taken when the run starts; only FastScan may change during a run
@@ -55,6 +58,10 @@ class CleanContext {
     CleanLogSink& log;
     MessageTarget* const target;  // receives WM_CLEAN_PROGRESS; may be null
     std::stop_token stop;
+
+    // The hidden count before the removing pass of a Clean: it shows the user
+    // nothing, so that each message of the Clean comes once.
+    bool CountPass = false;
 
     // Run-wide texts, chosen from RunMode.
     const std::string RunPrefix;    // "Test: " or "Clean: "
@@ -111,10 +118,14 @@ class CleanContext {
     // The documents folder (CSIDL 5) with a trailing backslash, looked up once
     // per run; empty when the machine has none.
     const std::string& documentsFolder();
+    // The drive roots and the documents and pictures folders, by place,
+    // looked up once per run.
+    const FolderGuards& guards();
 
   private:
     const std::atomic<bool>* liveFastScan_ = nullptr;
     std::optional<std::string> documents_;
+    std::unique_ptr<FolderGuards> guards_;
 };
 
 // The routine of one clean item. It reads the machine through ctx, counts (Test

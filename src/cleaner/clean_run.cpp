@@ -128,7 +128,7 @@ StartResult CleanRunController::StartCleanRun() {
     target_ = std::make_unique<StampedTarget>(in_.window, ++serial_);
     worker_ = std::make_unique<TClearTaskThread>(
         TClearTaskThread::Inputs{in_.machine, in_.settings, runMode_, jobList_, in_.prompter,
-                                 in_.log, target_.get(), in_.table, &fastScan_});
+                                 in_.log, target_.get(), in_.table, &fastScan_, hiddenPass_});
     worker_->start();
 
     timerStep_ = runMode_ == kRunTest ? 50 : 20;

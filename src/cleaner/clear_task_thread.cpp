@@ -94,6 +94,7 @@ void TClearTaskThread::Execute(std::stop_token stop) {
 
     CleanContext ctx(in_.machine, settings_, in_.runMode, in_.prompter, in_.log, in_.target, stop);
     ctx.setFastScanSource(in_.liveFastScan);
+    ctx.CountPass = in_.countPass;
     auto post = [&](uint32_t msg, int64_t w) {
         if (in_.target) in_.target->post(msg, static_cast<uintptr_t>(w), 0);
     };

@@ -40,6 +40,7 @@ class TClearTaskThread {
         MessageTarget* target = nullptr;
         const ItemTable* table = nullptr;  // null: builtinItemTable()
         const std::atomic<bool>* liveFastScan = nullptr;
+        bool countPass = false;  // the hidden count of a Clean (CleanContext::CountPass)
     };
 
     // Created suspended, as the window creates it; start() runs it.

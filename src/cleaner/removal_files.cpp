@@ -5,6 +5,7 @@
 #include <random>
 
 #include "cleaner/clean_context.h"
+#include "cleaner/folder_guards.h"
 #include "cleaner/removal.h"
 #include "core/machine/machine.h"
 #include "core/messages.h"
@@ -25,11 +26,10 @@ bool isDotEntry(const std::string& name) {
     return name == "." || name == "..";
 }
 
-// The documents folder and its "My Pictures" below it.
-bool isDocumentsFolder(CleanContext& ctx, const std::string& folder) {
-    const std::string& docs = ctx.documentsFolder();
-    if (docs.empty()) return false;
-    return equalsNoCase(folder, docs) || equalsNoCase(folder, docs + "My Pictures\\");
+// A drive root or a documents or pictures folder, however the walk spells it.
+GuardedFolder guarded(CleanContext& ctx, const std::string& folder) {
+    if (folder.size() < 4) return GuardedFolder::DriveRoot;
+    return ctx.guards().classify(folder);
 }
 
 // The question DeleteMatchingFiles asks before a drive root (when the mask
@@ -37,9 +37,10 @@ bool isDocumentsFolder(CleanContext& ctx, const std::string& folder) {
 bool confirmMaskFolder(CleanContext& ctx, const std::string& folder, bool wideMask) {
     if (ctx.isTestRun()) return true;
     std::string question;
-    if (folder.size() < 4 && wideMask)
+    GuardedFolder g = guarded(ctx, folder);
+    if (g == GuardedFolder::DriveRoot && wideMask)
         question = "Do you want to delete all files and folders under " + folder + "?";
-    else if (isDocumentsFolder(ctx, folder))
+    else if (g == GuardedFolder::Documents)
         question = "Do you want to delete the files on " + folder + "?";
     return question.empty() || ctx.ask(question, kSafetyQuestionFlags) == IDYES;
 }
@@ -60,7 +61,7 @@ struct WipeWalk {
     // declined: the user answered No for this folder, so it must stay.
     int64_t run(const std::string& folder, int depth, bool& declined) {
         declined = false;
-        if (!ctx.isTestRun() && (folder.size() < 4 || isDocumentsFolder(ctx, folder)) &&
+        if (!ctx.isTestRun() && guarded(ctx, folder) != GuardedFolder::None &&
             ctx.ask("Do you want to delete all files and folders under " + folder + "?",
                     kSafetyQuestionFlags) != IDYES) {
             declined = true;
@@ -74,6 +75,12 @@ struct WipeWalk {
             if (ctx.stopRequested()) break;
             if (e.isDirectory()) {
                 if (isDotEntry(e.name) || depth >= kMaxFolderDepth) continue;
+                if (e.isLink()) {
+                    // A junction or link goes itself; what it leads to is not part of this
+                    // folder (Explorer's delete does the same).
+                    if (!ctx.isTestRun()) files.removeDirectory(folder + e.name);
+                    continue;
+                }
                 const std::string sub = folder + e.name + "\\";
                 bool subDeclined = false;
                 bytes += run(sub, depth + 1, subDeclined);
@@ -118,7 +125,7 @@ struct MaskWalk {
         for (const auto& e : *entries) {
             if (ctx.stopRequested()) break;
             if (e.isDirectory()) {
-                if (recurse && !isDotEntry(e.name) && depth < kMaxFolderDepth)
+                if (recurse && !isDotEntry(e.name) && !e.isLink() && depth < kMaxFolderDepth)
                     bytes += run(folder + e.name + "\\", depth + 1);
                 continue;
             }
@@ -148,15 +155,23 @@ std::string FormatKB(uint64_t bytes) {
 }
 
 bool DeleteOneFile(CleanContext& ctx, std::string_view path, bool log) {
+    auto& files = ctx.machine.files();
+    if (files.fileUse(path) == FileUse::LoadedHive) {
+        // Not even at the next start: that would take the system or the
+        // user's profile with it. Neither run counts it.
+        ctx.logLine(ctx.RunPrefix + "skipping " + std::string(path) +
+                    ": a registry hive in use");
+        return false;
+    }
     if (log) ctx.logFileLine(path);
     if (ctx.isTestRun()) return true;
-    auto& files = ctx.machine.files();
     if (ctx.settings.IsWipeFile && !IsFileInUse(files, path))
         WipeFile(files, path, ctx.settings.WipeNumber);
     if (files.shellDelete(path)) return true;
     // A file another program holds open goes at the next restart rather than
-    // staying behind after its "deleting" line.
-    if (IsFileInUse(files, path)) return ScheduleDeleteAtRestart(ctx.machine, path);
+    // staying behind after its "deleting" line. One that cannot be deleted for
+    // any other reason would fail then too: it is not removed.
+    if (files.fileUse(path) == FileUse::Locked) return ScheduleDeleteAtRestart(ctx.machine, path);
     return false;
 }
 

@@ -5,6 +5,7 @@
 #include "cleaner/removal.h"
 #include "core/machine/machine.h"
 #include "core/machine/registry_key.h"
+#include "core/temp_name.h"
 #include "core/text.h"
 
 namespace brisko {
@@ -183,9 +184,9 @@ bool AddWininitRenames(Machine& machine, const std::vector<std::string>& lines) 
 
     // Written beside and moved into place: the file may hold other programs'
     // pending renames, which a failed write must not lose.
-    const std::string temp = path + ".$$$";
+    const std::string temp = path + uniqueSuffix();
     {
-        auto h = files.createFile(temp);
+        auto h = files.createNewFile(temp);
         if (!h) return false;
         if (!writeAll(*h, out)) {
             h.reset();

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/ini_file.h"
+#include "core/temp_name.h"
 #include "core/machine/machine.h"
 #include "core/text.h"
 
@@ -246,10 +247,12 @@ std::optional<IniFile> readIniFile(Machine& machine, const std::string& winPath)
 
 bool writeIniFile(Machine& machine, const std::string& winPath, const IniFile& ini) {
     FileApi& files = machine.files();
-    const std::string tmp = winPath + ".new";
+    // A name nobody can have planted, created new: never an existing file
+    // (or a link to one) truncated.
+    const std::string tmp = winPath + uniqueSuffix() + ".new";
     const std::string text = ini.text();
     {
-        auto f = files.createFile(tmp);
+        auto f = files.createNewFile(tmp);
         if (!f) return false;
         bool ok = f->write(text.data(), int64_t(text.size())) == int64_t(text.size()) && f->flush();
         f.reset();

@@ -47,6 +47,11 @@ class SpyFileApi : public FileApi {
     std::unique_ptr<FileHandle> createFile(std::string_view p) override {
         return in_.createFile(p);
     }
+    std::unique_ptr<FileHandle> createNewFile(std::string_view p) override {
+        return in_.createNewFile(p);
+    }
+    std::optional<PlaceId> placeId(std::string_view p) override { return in_.placeId(p); }
+    FileUse fileUse(std::string_view p) override { return in_.fileUse(p); }
     bool shellDelete(std::string_view p) override;
     bool deleteAtRestart(std::string_view p) override { return in_.deleteAtRestart(p); }
     std::string shortPathName(std::string_view p) override { return in_.shortPathName(p); }

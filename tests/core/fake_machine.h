@@ -106,6 +106,11 @@ class FakeFileApi : public FileApi {
         auto h = std::make_unique<FakeFileHandle>(host(p), true);
         return h->ok() ? std::move(h) : nullptr;
     }
+    std::unique_ptr<FileHandle> createNewFile(std::string_view p) override {
+        return fs::exists(host(p)) ? nullptr : createFile(p);
+    }
+    std::optional<PlaceId> placeId(std::string_view) override { return std::nullopt; }
+    FileUse fileUse(std::string_view) override { return FileUse::Free; }
     bool shellDelete(std::string_view) override { return false; }
     bool deleteAtRestart(std::string_view) override { return false; }
     std::string shortPathName(std::string_view p) override { return std::string(p); }

@@ -40,6 +40,9 @@ class DriveOnlyFiles : public FileApi {
     bool setAttributes(std::string_view, uint32_t) override { return false; }
     std::unique_ptr<FileHandle> openFile(std::string_view, FileMode) override { return nullptr; }
     std::unique_ptr<FileHandle> createFile(std::string_view) override { return nullptr; }
+    std::unique_ptr<FileHandle> createNewFile(std::string_view) override { return nullptr; }
+    std::optional<PlaceId> placeId(std::string_view) override { return std::nullopt; }
+    FileUse fileUse(std::string_view) override { return FileUse::Free; }
     bool shellDelete(std::string_view) override { return false; }
     bool deleteAtRestart(std::string_view) override { return false; }
     std::string shortPathName(std::string_view p) override { return std::string(p); }

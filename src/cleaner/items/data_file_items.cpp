@@ -116,7 +116,8 @@ struct ListRun {
             return;
         }
         if (root == "HKEY_LOCAL_MACHINE" && !mayChangeMachineValues()) {
-            if (!adminRefused && !ctx.isUnattended()) ctx.ask(kAdminMessage, MB_OK);
+            if (!adminRefused && !ctx.isUnattended() && !ctx.CountPass)
+                ctx.ask(kAdminMessage, MB_OK);
             adminRefused = true;
             return;
         }

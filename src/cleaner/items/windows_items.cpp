@@ -4,6 +4,7 @@
 #include <array>
 
 #include "cleaner/clean_context.h"
+#include "cleaner/folder_guards.h"
 #include "cleaner/removal.h"
 #include "core/machine/machine.h"
 #include "core/text.h"
@@ -79,7 +80,11 @@ int64_t walkBinFolder(CleanContext& ctx, const std::string& folder, bool log) {
         if (ctx.stopRequested()) break;
         const std::string path = folder + "\\" + e.name;
         if (e.isDirectory()) {
-            if (!isDotEntry(e.name)) bytes += WipeFolder(ctx, path, true, log, "", ctx.ItemCount);
+            if (isDotEntry(e.name)) continue;
+            if (!e.isLink())
+                bytes += WipeFolder(ctx, path, true, log, "", ctx.ItemCount);
+            else if (!ctx.isTestRun())
+                ctx.machine.files().removeDirectory(path);  // the link, not where it leads
             continue;
         }
         if (isBinIndexFile(e.name)) continue;
@@ -102,23 +107,15 @@ void recycleBin(CleanContext& ctx) {
     if (!ctx.isTestRun() && !ctx.stopRequested()) emptyRecycleBins(ctx);
 }
 
-// A temporary folder that is one of these is a broken TEMP setting (Windows
-// falls back to the profile or the Windows folder when TMP and TEMP are
-// unusable); wiping it would take the system or the user's files with it.
-bool isSystemFolder(Machine& machine, const std::string& folder) {
-    const std::array<std::string, 4> folders = {
-        machine.windowsDirectory(), machine.systemDirectory(), machine.specialFolder(CSIDL_PROFILE),
-        ProgramFilesFolder(machine)};
-    for (const auto& f : folders)
-        if (!f.empty() && equalsNoCase(includeTrailingBackslash(f), folder)) return true;
-    return false;
-}
-
 void temporaryFiles(CleanContext& ctx) {
     std::string temp = ctx.machine.tempPath();
     if (temp.empty()) return;
     temp = includeTrailingBackslash(temp);
-    if (isSystemFolder(ctx.machine, temp)) return;
+    // A temporary folder that is the Windows, system, Program Files or profile
+    // folder (or holds one) is a broken TEMP setting: Windows falls back to the
+    // profile or the Windows folder when TMP and TEMP are unusable, and wiping
+    // it would take the system or the user's files with it.
+    if (isSystemPlace(ctx.machine, temp)) return;
     ctx.addItemBytes(WipeFolder(ctx, temp, false, true, "", ctx.ItemCount));
 }
 
@@ -161,7 +158,7 @@ void chkdskFragments(CleanContext& ctx) {
         if (!entries) continue;
         for (const auto& e : *entries) {
             if (ctx.stopRequested()) break;
-            if (!e.isDirectory() || !isFoundFolder(e.name)) continue;
+            if (!e.isDirectory() || e.isLink() || !isFoundFolder(e.name)) continue;
             const std::string folder = root + e.name;
             bytes += DeleteMatchingFiles(ctx, folder, "File*.chk", ctx.ItemCount, false);
             // Only an emptied folder goes; one that still holds anything stays.

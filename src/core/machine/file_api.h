@@ -18,6 +18,9 @@ constexpr uint32_t faVolumeID = 0x08;
 constexpr uint32_t faDirectory = 0x10;
 constexpr uint32_t faArchive = 0x20;
 constexpr uint32_t faAnyFile = 0x3f;
+// FILE_ATTRIBUTE_REPARSE_POINT: a symbolic link, junction or mount point. A
+// folder walk removes such an entry itself and never descends into it.
+constexpr uint32_t faReparsePoint = 0x400;
 
 struct FileEntry {
     std::string name;  // name only, no folder
@@ -25,6 +28,23 @@ struct FileEntry {
     uint32_t attributes = 0;
     int64_t writeTime = 0;  // FILETIME
     bool isDirectory() const { return attributes & faDirectory; }
+    bool isLink() const { return attributes & faReparsePoint; }
+};
+
+// The identity of a file or folder (volume serial and file index on Windows):
+// every spelling of one place ("C:\.", "C:\x\..", "PROGRA~1", other case,
+// a link to it) has the same id.
+struct PlaceId {
+    uint64_t volume = 0;
+    uint64_t file = 0;
+    bool operator==(const PlaceId&) const = default;
+};
+
+// Why a file may not go now.
+enum class FileUse {
+    Free,
+    Locked,      // another program holds it open; it can go at the next restart
+    LoadedHive,  // a registry hive the system has loaded, or one of its logs: never removed
 };
 
 // GetDriveType values.
@@ -78,12 +98,19 @@ public:
     virtual bool setAttributes(std::string_view path, uint32_t attributes) = 0;
     // Nullptr when absent, a folder, or locked by another program.
     virtual std::unique_ptr<FileHandle> openFile(std::string_view path, FileMode mode) = 0;
-    // Creates or truncates.
+    // Creates or truncates. An existing link or a file with further hard links
+    // is replaced by a new file, never written through.
     virtual std::unique_ptr<FileHandle> createFile(std::string_view path) = 0;
+    // CreateFile CREATE_NEW: nullptr when anything of that name exists.
+    virtual std::unique_ptr<FileHandle> createNewFile(std::string_view path) = 0;
     // SHFileOperation FO_DELETE without undo: a file, or a folder with everything in it.
     virtual bool shellDelete(std::string_view path) = 0;
     // MoveFileEx(path, NULL, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT).
     virtual bool deleteAtRestart(std::string_view path) = 0;
+    // The place a path names (a link as its last part is followed); nullopt
+    // when it does not exist.
+    virtual std::optional<PlaceId> placeId(std::string_view path) = 0;
+    virtual FileUse fileUse(std::string_view path) = 0;
     // GetShortPathName; the long path itself where there is no short name.
     virtual std::string shortPathName(std::string_view path) = 0;
 

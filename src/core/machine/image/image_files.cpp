@@ -78,10 +78,10 @@ bool writable(const struct stat& st) {
     return st.st_mode & S_IWUSR;
 }
 
-// Opens a regular file only: no link is followed at the last step and a device
-// or pipe planted in the image is never opened for real.
-int openRegular(const std::string& host, int flags, mode_t mode = 0644) {
-    int fd = ::open(host.c_str(), flags | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, mode);
+// Takes an opened descriptor only for a regular file (a device or pipe planted
+// in the image is never read or written), and switches off the non-blocking
+// mode it was opened with.
+int regularOnly(int fd) {
     if (fd < 0) return -1;
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -91,6 +91,8 @@ int openRegular(const std::string& host, int flags, mode_t mode = 0644) {
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return fd;
 }
+
+constexpr int kOpenFlags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW;
 
 bool copyData(int in, int out) {
     std::vector<char> buf(1 << 20);
@@ -108,21 +110,39 @@ bool copyData(int in, int out) {
     }
 }
 
-// Copies a regular file's data, mode and write time; a half-written new file
-// is removed again.
-bool copyHostFile(const std::string& from, const std::string& to, bool exclusive) {
-    Fd in(openRegular(from, O_RDONLY));
+// Copies an open regular file into a new temporary file of the folder dirFd
+// and renames it to `name`: whatever had that name (a file, a link, a file
+// with further hard links) is replaced, never written through. With
+// noReplace an existing name makes it fail.
+bool copyInto(int in, int dirFd, const std::string& name, bool noReplace) {
     struct stat st {};
-    if (in.fd < 0 || ::fstat(in.fd, &st) != 0) return false;
-    bool existed = ::access(to.c_str(), F_OK) == 0;
-    int flags = O_WRONLY | O_CREAT | O_TRUNC | (exclusive ? O_EXCL : 0);
-    Fd out(openRegular(to, flags, st.st_mode & 0777));
+    if (::fstat(in, &st) != 0) return false;
+    const std::string tmp = image::temporaryName(name);
+    Fd out(::openat(dirFd, tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | kOpenFlags, st.st_mode & 0777));
     if (out.fd < 0) return false;
-    bool ok = copyData(in.fd, out.fd);
     struct timespec times[2] = {st.st_atim, st.st_mtim};
-    if (ok) ok = ::futimens(out.fd, times) == 0 && ::fsync(out.fd) == 0;
-    if (!ok && !existed) ::unlink(to.c_str());
+    bool ok = copyData(in, out.fd) && ::futimens(out.fd, times) == 0 && ::fsync(out.fd) == 0;
+    if (ok) {
+        ok = ::renameat2(dirFd, tmp.c_str(), dirFd, name.c_str(), noReplace ? RENAME_NOREPLACE : 0) ==
+             0;
+        if (!ok && noReplace && errno == EINVAL) {
+            // A file system without RENAME_NOREPLACE: a hard link fails on an existing name.
+            ok = ::linkat(dirFd, tmp.c_str(), dirFd, name.c_str(), 0) == 0;
+            ::unlinkat(dirFd, tmp.c_str(), 0);
+            return ok;
+        }
+    }
+    if (!ok) ::unlinkat(dirFd, tmp.c_str(), 0);
     return ok;
+}
+
+std::string nameOf(const std::string& host) {
+    size_t slash = host.rfind('/');
+    return slash == std::string::npos ? host : host.substr(slash + 1);
+}
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 std::optional<char> driveLetter(std::string_view s) {
@@ -178,6 +198,15 @@ const ImageFileApi::Drive* ImageFileApi::driveOf(std::string_view rootPath) cons
 std::optional<Resolved> ImageFileApi::find(std::string_view winPath, bool mustExist, bool parents) {
     auto wp = image::parseWindowsPath(winPath);
     if (!wp) return std::nullopt;
+    if (sysnative_ && wp->drive == sysnative_->drive &&
+        wp->parts.size() > sysnative_->parts.size()) {
+        const auto& win = sysnative_->parts;
+        std::string& next = wp->parts[win.size()];
+        if (std::equal(win.begin(), win.end(), wp->parts.begin(),
+                       [](const auto& a, const auto& b) { return equalsNoCase(a, b); }) &&
+            equalsNoCase(next, "Sysnative"))
+            next = "System32";
+    }
     const Drive* d = usableDrive(wp->drive);
     if (!d) return std::nullopt;
     return resolver_.walk(d->host, *wp, mustExist, parents);
@@ -206,6 +235,83 @@ std::optional<std::string> ImageFileApi::toWindowsPath(const fs::path& host) {
     std::string rest = s.substr(std::min(s.size(), best->host.size() + 1));
     std::replace(rest.begin(), rest.end(), '/', '\\');
     return w + rest;
+}
+
+void ImageFileApi::setLoadedHives(const std::vector<fs::path>& hostFiles) {
+    std::lock_guard lock(mutex_);
+    hivePaths_.clear();
+    hiveNames_.clear();
+    for (const auto& file : hostFiles) {
+        for (const char* suffix : {"", ".LOG", ".LOG1", ".LOG2"}) {
+            std::string host = file.native() + suffix;
+            hivePaths_.insert(image::foldName(host));
+            hiveNames_.insert(image::foldName(nameOf(host)));
+        }
+    }
+}
+
+void ImageFileApi::setSysnative(std::string_view windowsDir) {
+    sysnative_.reset();
+    if (auto wp = image::parseWindowsPath(windowsDir); wp && !wp->parts.empty()) sysnative_ = wp;
+}
+
+bool ImageFileApi::hiveNamed(std::string_view path) {
+    size_t cut = path.find_last_of("\\/");
+    std::string name = image::foldName(cut == std::string_view::npos ? path : path.substr(cut + 1));
+    std::lock_guard lock(mutex_);
+    return hiveNames_.count(name) != 0;
+}
+
+// Host paths are canonical, so every spelling of a hive meets the same path.
+bool ImageFileApi::isHive(const std::string& host) {
+    std::lock_guard lock(mutex_);
+    return !hivePaths_.empty() && hivePaths_.count(image::foldName(host));
+}
+
+ImageFileApi::~ImageFileApi() {
+    if (int fd = rootFd_.load(); fd >= 0) ::close(fd);
+}
+
+int ImageFileApi::rootFd() const {
+    int fd = rootFd_.load();
+    if (fd >= 0) return fd;
+    // Opened on first use: the folder may be filled only after this object exists.
+    int opened = ::open(root_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (opened < 0) return -1;
+    if (rootFd_.compare_exchange_strong(fd, opened)) return opened;
+    ::close(opened);
+    return fd;
+}
+
+int ImageFileApi::openHost(const std::string& host, int flags, mode_t mode) const {
+    const std::string& r = root_.native();
+    std::string_view rel;
+    if (host == r) {
+        rel = ".";
+    } else if (r == "/" && host.starts_with('/')) {
+        rel = std::string_view(host).substr(1);
+    } else if (host.starts_with(r) && host.size() > r.size() && host[r.size()] == '/') {
+        rel = std::string_view(host).substr(r.size() + 1);
+    } else {
+        errno = EXDEV;
+        return -1;
+    }
+    // O_PATH takes no other flags (openat2 refuses them).
+    if (!(flags & O_PATH)) flags |= O_NOCTTY;
+    return image::openBeneath(rootFd(), rel, flags | O_CLOEXEC, mode);
+}
+
+std::optional<image::HeldEntry> ImageFileApi::holdEntry(const std::string& host) const {
+    if (host == root_.native()) return std::nullopt;
+    Fd dir(openHost(parentOf(host), O_RDONLY | O_DIRECTORY));
+    if (dir.fd < 0) return std::nullopt;
+    return image::HeldEntry{std::move(dir), nameOf(host)};
+}
+
+bool ImageFileApi::unlinkChecked(const std::string& host, const struct stat& st, int flags) {
+    auto e = holdEntry(host);
+    return e && image::sameEntry(e->dir.fd, e->name, st) &&
+           ::unlinkat(e->dir.fd, e->name.c_str(), flags) == 0;
 }
 
 void ImageFileApi::lockFile(std::string_view winPath) {
@@ -289,8 +395,9 @@ std::optional<std::vector<FileEntry>> ImageFileApi::findFiles(std::string_view f
     auto r = find(folder);
     if (!r || !r->targetOk || !S_ISDIR(r->tst.st_mode)) return std::nullopt;
     const std::string& dir = r->target;
-    Fd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (fd.fd < 0) return std::nullopt;
+    Fd fd(openHost(dir, O_RDONLY | O_DIRECTORY));
+    struct stat opened {};
+    if (fd.fd < 0 || ::fstat(fd.fd, &opened) != 0 || !sameFile(opened, r->tst)) return std::nullopt;
     std::unique_ptr<DIR, int (*)(DIR*)> dp(::fdopendir(fd.fd), ::closedir);
     if (!dp) return std::nullopt;
     fd.release();
@@ -309,19 +416,23 @@ std::optional<std::vector<FileEntry>> ImageFileApi::findFiles(std::string_view f
         std::string host = dir + "/" + name;
         struct stat st {};
         if (::fstatat(::dirfd(dp.get()), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-        if (S_ISLNK(st.st_mode)) {
+        bool link = S_ISLNK(st.st_mode);
+        if (link) {
             auto t = resolver_.followLink(host);
             if (!t) continue;  // leads out: not part of this machine
             host = *t;
-            if (::stat(host.c_str(), &st) != 0) {
+            Fd target(openHost(host, O_PATH));
+            if (target.fd < 0 || ::fstat(target.fd, &st) != 0) {
                 // Dangling but harmless: shown as an empty file so it can be removed.
-                if (::lstat((dir + "/" + name).c_str(), &st) != 0) continue;
+                if (::fstatat(::dirfd(dp.get()), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+                    continue;
                 st.st_mode = S_IFREG | 0644;
-                st.st_size = 0;
             }
+            st.st_size = 0;  // the link holds no data of its own
         }
         if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) continue;
         out.push_back(entryFor(name, host, st));
+        if (link) out.back().attributes |= faReparsePoint;
     }
     // NTFS lists a folder in the order of its upper-cased names.
     std::vector<std::pair<std::string, FileEntry>> keyed;
@@ -358,10 +469,10 @@ bool ImageFileApi::deleteFile(std::string_view path) {
     if (!r || r->isRoot || S_ISDIR(r->lst.st_mode)) return false;
     if (r->isLink) {
         if (r->targetOk && S_ISDIR(r->tst.st_mode)) return false;
-    } else if (!writable(r->lst) || isLocked(r->host)) {
+    } else if (!writable(r->lst) || isLocked(r->host) || isHive(r->host)) {
         return false;  // read-only or held open by another program
     }
-    if (::unlink(r->host.c_str()) != 0) return false;
+    if (!unlinkChecked(r->host, r->lst, 0)) return false;
     if (!r->isLink) forgetAttributes(r->host);
     changed(r->host);
     return true;
@@ -372,9 +483,9 @@ bool ImageFileApi::removeDirectory(std::string_view path) {
     if (!r || r->isRoot) return false;
     if (r->isLink) {
         // Removes a link to a folder, never the folder it leads to.
-        if (!r->targetOk || !S_ISDIR(r->tst.st_mode) || ::unlink(r->host.c_str()) != 0)
+        if (!r->targetOk || !S_ISDIR(r->tst.st_mode) || !unlinkChecked(r->host, r->lst, 0))
             return false;
-    } else if (!S_ISDIR(r->lst.st_mode) || ::rmdir(r->host.c_str()) != 0) {
+    } else if (!S_ISDIR(r->lst.st_mode) || !unlinkChecked(r->host, r->lst, AT_REMOVEDIR)) {
         return false;
     } else {
         forgetAttributes(r->host);
@@ -387,13 +498,25 @@ bool ImageFileApi::forceDirectories(std::string_view path) {
     auto r = find(path, false, true);
     if (!r) return false;
     if (r->exists) return r->targetOk && S_ISDIR(r->tst.st_mode);
-    // Every component that exists has been checked; only plain names are added.
-    std::error_code ec;
-    fs::create_directories(r->host, ec);
-    for (std::string p = r->host; p.size() > root_.native().size(); p = parentOf(p))
+    // The existing part was checked and is reached again without following
+    // anything; only plain names are added below it.
+    const std::string& rootPath = root_.native();
+    if (!r->host.starts_with(rootPath)) return false;
+    Fd cur(::fcntl(rootFd(), F_DUPFD_CLOEXEC, 0));
+    if (cur.fd < 0) return false;
+    for (const auto& part : split(std::string_view(r->host).substr(rootPath.size()), '/')) {
+        if (part.empty()) continue;
+        int fd = ::openat(cur.fd, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0 && errno == ENOENT) {
+            if (::mkdirat(cur.fd, part.c_str(), 0755) != 0 && errno != EEXIST) return false;
+            fd = ::openat(cur.fd, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        }
+        if (fd < 0) return false;
+        cur = Fd(fd);
+    }
+    for (std::string p = r->host; p.size() > rootPath.size(); p = parentOf(p))
         resolver_.invalidate(parentOf(p));
-    struct stat st {};
-    return ::lstat(r->host.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return true;
 }
 
 bool ImageFileApi::copyFile(std::string_view from, std::string_view to, bool failIfExists) {
@@ -403,14 +526,18 @@ bool ImageFileApi::copyFile(std::string_view from, std::string_view to, bool fai
     if (!d || d->isRoot) return false;
     if (d->exists) {
         if (failIfExists || !d->targetOk || !S_ISREG(d->tst.st_mode)) return false;
-        if (!writable(d->tst) || isLocked(d->target)) return false;
-        if (d->tst.st_dev == s->tst.st_dev && d->tst.st_ino == s->tst.st_ino) return false;
+        if (!writable(d->tst) || isLocked(d->target) || isHive(d->host)) return false;
+        if (sameFile(d->tst, s->tst)) return false;
     }
-    if (!copyHostFile(s->target, d->target, !d->exists)) return false;
-    changed(d->target);
+    Fd in(regularOnly(openHost(s->target, O_RDONLY | kOpenFlags)));
+    struct stat st {};
+    if (in.fd < 0 || ::fstat(in.fd, &st) != 0 || !sameFile(st, s->tst)) return false;
+    auto dest = holdEntry(d->host);
+    if (!dest || !copyInto(in.fd, dest->dir.fd, dest->name, !d->exists)) return false;
+    changed(d->host);
     std::lock_guard lock(mutex_);
     if (auto it = attributes_.find(s->target); it != attributes_.end())
-        attributes_.insert_or_assign(d->target, it->second);
+        attributes_.insert_or_assign(d->host, it->second);
     return true;
 }
 
@@ -421,20 +548,32 @@ bool ImageFileApi::moveFile(std::string_view from, std::string_view to) {
     auto d = find(to, false);
     if (!wt || !d || d->isRoot) return false;
     std::string dest = d->host;
+    bool caseOnly = false;
     if (d->exists) {
         // Only a change of case of the same entry may "overwrite" it.
         if (d->host != s->host) return false;
         dest = parentOf(d->host) + "/" + wt->parts.back();
         if (dest == s->host) return true;
+        caseOnly = true;
     }
     bool isDir = S_ISDIR(s->lst.st_mode);
     if (isDir ? lockedWithin(s->host) : isLocked(s->host)) return false;
-    if (::rename(s->host.c_str(), dest.c_str()) != 0) {
+    auto src = holdEntry(s->host);
+    auto dst = holdEntry(dest);
+    if (!src || !dst || !image::sameEntry(src->dir.fd, src->name, s->lst)) return false;
+    int flags = caseOnly ? 0 : RENAME_NOREPLACE;
+    int rc = ::renameat2(src->dir.fd, src->name.c_str(), dst->dir.fd, dst->name.c_str(), flags);
+    if (rc != 0 && errno == EINVAL && flags) {
+        // No RENAME_NOREPLACE on this file system: the name was free when checked.
+        rc = ::renameat(src->dir.fd, src->name.c_str(), dst->dir.fd, dst->name.c_str());
+    }
+    if (rc != 0) {
         // Files move between host file systems by copy; folders do not, as on Windows.
         if (errno != EXDEV || !S_ISREG(s->lst.st_mode)) return false;
-        if (!copyHostFile(s->host, dest, true)) return false;
-        if (::unlink(s->host.c_str()) != 0) {
-            ::unlink(dest.c_str());
+        Fd in(regularOnly(::openat(src->dir.fd, src->name.c_str(), O_RDONLY | kOpenFlags)));
+        if (in.fd < 0 || !copyInto(in.fd, dst->dir.fd, dst->name, true)) return false;
+        if (::unlinkat(src->dir.fd, src->name.c_str(), 0) != 0) {
+            ::unlinkat(dst->dir.fd, dst->name.c_str(), 0);
             return false;
         }
     }
@@ -453,8 +592,11 @@ bool ImageFileApi::setAttributes(std::string_view path, uint32_t attributes) {
         mode_t want =
             attributes & faReadOnly ? mode & ~mode_t(S_IWUSR | S_IWGRP | S_IWOTH) : mode | S_IWUSR;
         if (want != mode) {
-            Fd fd(openRegular(r->target, O_RDONLY));
-            if (fd.fd < 0 || ::fchmod(fd.fd, want) != 0) return false;
+            Fd fd(regularOnly(openHost(r->target, O_RDONLY | kOpenFlags)));
+            struct stat st {};
+            if (fd.fd < 0 || ::fstat(fd.fd, &st) != 0 || !sameFile(st, r->tst) ||
+                ::fchmod(fd.fd, want) != 0)
+                return false;
         }
     } else if (S_ISDIR(r->tst.st_mode)) {
         stored |= faReadOnly;
@@ -469,23 +611,61 @@ bool ImageFileApi::setAttributes(std::string_view path, uint32_t attributes) {
 std::unique_ptr<FileHandle> ImageFileApi::openFile(std::string_view path, FileMode mode) {
     auto r = find(path);
     if (!r || !r->targetOk || !S_ISREG(r->tst.st_mode) || isLocked(r->target)) return nullptr;
-    if (mode == FileMode::ReadWrite && !writable(r->tst)) return nullptr;
-    int fd = openRegular(r->target, mode == FileMode::Read ? O_RDONLY : O_RDWR);
-    if (fd < 0) return nullptr;
-    return std::make_unique<PosixFile>(fd);
+    const bool write = mode == FileMode::ReadWrite;
+    // A write never goes through a link or into a file that has another name
+    // as well, which may lie anywhere on the host.
+    if (write && (r->isLink || !writable(r->tst) || r->tst.st_nlink > 1 ||
+                  isHive(r->target)))
+        return nullptr;
+    Fd fd(regularOnly(openHost(r->target, (write ? O_RDWR : O_RDONLY) | kOpenFlags)));
+    struct stat st {};
+    if (fd.fd < 0 || ::fstat(fd.fd, &st) != 0 || !sameFile(st, r->tst)) return nullptr;
+    if (write && st.st_nlink > 1) return nullptr;
+    return std::make_unique<PosixFile>(fd.release());
+}
+
+std::unique_ptr<FileHandle> ImageFileApi::createAt(const Resolved& r, bool mustBeNew) {
+    if (r.isRoot) return nullptr;
+    if (r.exists) {
+        if (mustBeNew || !r.targetOk || !S_ISREG(r.tst.st_mode)) return nullptr;
+        if (!writable(r.tst) || isLocked(r.target) || isHive(r.host)) return nullptr;
+    }
+    auto e = holdEntry(r.host);
+    if (!e) return nullptr;
+    Fd fd;
+    if (!r.exists) {
+        fd = Fd(::openat(e->dir.fd, e->name.c_str(), O_RDWR | O_CREAT | O_EXCL | kOpenFlags, 0644));
+    } else if (!r.isLink && r.lst.st_nlink == 1) {
+        // Truncated only once it is known to be this file and no other's.
+        fd = Fd(regularOnly(::openat(e->dir.fd, e->name.c_str(), O_RDWR | kOpenFlags)));
+        struct stat st {};
+        if (fd.fd >= 0 && (::fstat(fd.fd, &st) != 0 || !sameFile(st, r.lst) || st.st_nlink != 1 ||
+                           ::ftruncate(fd.fd, 0) != 0))
+            fd = Fd();
+    } else {
+        // A link, or a file with further names: a new file takes the name.
+        const std::string tmp = image::temporaryName(e->name);
+        fd = Fd(::openat(e->dir.fd, tmp.c_str(), O_RDWR | O_CREAT | O_EXCL | kOpenFlags,
+                         r.tst.st_mode & 0777));
+        if (fd.fd >= 0 && ::renameat(e->dir.fd, tmp.c_str(), e->dir.fd, e->name.c_str()) != 0) {
+            ::unlinkat(e->dir.fd, tmp.c_str(), 0);
+            fd = Fd();
+        }
+    }
+    if (fd.fd < 0) return nullptr;
+    ::fcntl(fd.fd, F_SETFL, ::fcntl(fd.fd, F_GETFL) & ~O_NONBLOCK);
+    changed(r.host);
+    return std::make_unique<PosixFile>(fd.release());
 }
 
 std::unique_ptr<FileHandle> ImageFileApi::createFile(std::string_view path) {
     auto r = find(path, false);
-    if (!r || r->isRoot) return nullptr;
-    if (r->exists) {
-        if (!r->targetOk || !S_ISREG(r->tst.st_mode)) return nullptr;
-        if (!writable(r->tst) || isLocked(r->target)) return nullptr;
-    }
-    int fd = openRegular(r->target, O_RDWR | O_CREAT | O_TRUNC);
-    if (fd < 0) return nullptr;
-    changed(r->target);
-    return std::make_unique<PosixFile>(fd);
+    return r ? createAt(*r, false) : nullptr;
+}
+
+std::unique_ptr<FileHandle> ImageFileApi::createNewFile(std::string_view path) {
+    auto r = find(path, false);
+    return r ? createAt(*r, true) : nullptr;
 }
 
 // Deletes what it can below an open folder without ever following a link:
@@ -517,7 +697,7 @@ bool ImageFileApi::removeContents(int dirFd, const std::string& dir, int depth) 
                     : -1;
             bool subOk = sub >= 0 && removeContents(sub, host, depth + 1);
             ok = subOk && ::unlinkat(fd, name.c_str(), AT_REMOVEDIR) == 0 && ok;
-        } else if (!S_ISLNK(st.st_mode) && isLocked(host)) {
+        } else if (!S_ISLNK(st.st_mode) && (isLocked(host) || isHive(host))) {
             ok = false;
         } else {
             ok = ::unlinkat(fd, name.c_str(), 0) == 0 && ok;
@@ -532,11 +712,20 @@ bool ImageFileApi::shellDelete(std::string_view path) {
     bool ok;
     if (r->isLink || !S_ISDIR(r->lst.st_mode)) {
         // The shell deletes read-only files too; a link goes, its target stays.
-        ok = (r->isLink || !isLocked(r->host)) && ::unlink(r->host.c_str()) == 0;
+        ok = (r->isLink || (!isLocked(r->host) && !isHive(r->host))) &&
+             unlinkChecked(r->host, r->lst, 0);
     } else {
-        int fd = ::open(r->host.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        ok = fd >= 0 && removeContents(fd, r->host, 0);
-        ok = ok && ::rmdir(r->host.c_str()) == 0;
+        auto e = holdEntry(r->host);
+        ok = e && image::sameEntry(e->dir.fd, e->name, r->lst);
+        if (ok) {
+            int fd = ::openat(e->dir.fd, e->name.c_str(),
+                              O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            struct stat st {};
+            ok = fd >= 0 && ::fstat(fd, &st) == 0 && sameFile(st, r->lst);
+            if (!ok && fd >= 0) ::close(fd);
+            ok = ok && removeContents(fd, r->host, 0);
+            ok = ok && ::unlinkat(e->dir.fd, e->name.c_str(), AT_REMOVEDIR) == 0;
+        }
     }
     if (!r->isLink) forgetAttributes(r->host);
     changed(r->host, true);
@@ -579,6 +768,9 @@ bool ImageFileApi::deleteAtRestart(std::string_view path) {
     auto wp = image::parseWindowsPath(path);
     auto r = find(path);
     if (!wp || !r || wp->parts.empty()) return false;
+    // Deleting a loaded hive at the next start would take the system or the
+    // user's profile with it.
+    if (!r->isLink && isHive(r->host)) return false;
     RegistryKey key(*registry_, RootKey::LocalMachine);
     if (!key.openKey(kSessionManager, true)) return false;
     std::vector<uint8_t> raw;
@@ -597,7 +789,7 @@ bool ImageFileApi::carryOutOne(const std::string& source, const std::string& tar
     if (target.empty()) {
         if (!s->exists) return true;  // already gone
         bool dir = S_ISDIR(s->lst.st_mode);
-        if ((dir ? ::rmdir(s->host.c_str()) : ::unlink(s->host.c_str())) != 0) return false;
+        if (!unlinkChecked(s->host, s->lst, dir ? AT_REMOVEDIR : 0)) return false;
         if (!s->isLink) forgetAttributes(s->host);
         changed(s->host, dir);
         return true;
@@ -606,7 +798,11 @@ bool ImageFileApi::carryOutOne(const std::string& source, const std::string& tar
     auto d = find(std::string_view(target).substr(replace ? 1 : 0), false);
     if (!s->exists || !d || d->isRoot) return false;
     if (d->exists && (!replace || S_ISDIR(d->lst.st_mode))) return false;
-    if (::rename(s->host.c_str(), d->host.c_str()) != 0) return false;
+    auto src = holdEntry(s->host);
+    auto dst = holdEntry(d->host);
+    if (!src || !dst || !image::sameEntry(src->dir.fd, src->name, s->lst) ||
+        ::renameat(src->dir.fd, src->name.c_str(), dst->dir.fd, dst->name.c_str()) != 0)
+        return false;
     moveAttributes(s->host, d->host);
     changed(s->host, true);
     changed(d->host, true);
@@ -624,6 +820,25 @@ bool ImageFileApi::carryOutPendingRenames() {
         ok = carryOutOne(source, target) && ok;
     // Windows drops the whole list once it has tried, whatever failed.
     return key.deleteValue(kPendingRenames) && ok;
+}
+
+std::optional<PlaceId> ImageFileApi::placeId(std::string_view path) {
+    auto r = find(path);
+    if (!r || !r->targetOk) return std::nullopt;
+    return PlaceId{uint64_t(r->tst.st_dev), uint64_t(r->tst.st_ino)};
+}
+
+FileUse ImageFileApi::fileUse(std::string_view path) {
+    // Most files are neither: answered without a look at the disk.
+    bool named = hiveNamed(path);
+    {
+        std::lock_guard lock(mutex_);
+        if (!named && locked_.empty()) return FileUse::Free;
+    }
+    auto r = find(path);
+    if (!r || !r->exists) return FileUse::Free;
+    if (!r->isLink && named && isHive(r->host)) return FileUse::LoadedHive;
+    return isLocked(r->target) ? FileUse::Locked : FileUse::Free;
 }
 
 std::string ImageFileApi::shortPathName(std::string_view path) {

@@ -3,6 +3,7 @@
 // folder. Windows paths resolve case-insensitively onto host paths, and never
 // outside the machine folder: ".." that climbs above a drive and symbolic links
 // that lead out are refused for every operation.
+#include <atomic>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -14,7 +15,9 @@
 #include <vector>
 
 #include "core/machine/file_api.h"
+#include "core/machine/image/beneath_open.h"
 #include "core/machine/image/path_resolver.h"
+#include "core/unique_fd.h"
 
 namespace brisko {
 
@@ -25,9 +28,19 @@ class ImageFileApi : public FileApi {
     // machineRoot: the machine folder (canonical). drives: each drive's hostPath
     // must lie inside machineRoot; a drive whose kind is NoRootDir is absent.
     ImageFileApi(std::filesystem::path machineRoot, std::vector<DriveInfo> drives);
+    ~ImageFileApi() override;
+    ImageFileApi(const ImageFileApi&) = delete;
+    ImageFileApi& operator=(const ImageFileApi&) = delete;
 
     // Deletion at restart is recorded in the SYSTEM hive of this registry.
     void setRegistry(RegistryApi* registry) { registry_ = registry; }
+    // The host files of the mounted hives. They and their .LOG, .LOG1 and
+    // .LOG2 files are in use, as on Windows: never deleted, overwritten or
+    // scheduled for deletion at restart.
+    void setLoadedHives(const std::vector<std::filesystem::path>& hostFiles);
+    // A 64-bit machine shows its system folder to a 32-bit program under
+    // windowsDir\Sysnative as well; empty for a 32-bit machine.
+    void setSysnative(std::string_view windowsDir);
 
     // Host path of a Windows path, resolved case-insensitively. With
     // mustExist=false the last component may be missing (and the folder above
@@ -60,8 +73,11 @@ class ImageFileApi : public FileApi {
     bool setAttributes(std::string_view path, uint32_t attributes) override;
     std::unique_ptr<FileHandle> openFile(std::string_view path, FileMode mode) override;
     std::unique_ptr<FileHandle> createFile(std::string_view path) override;
+    std::unique_ptr<FileHandle> createNewFile(std::string_view path) override;
     bool shellDelete(std::string_view path) override;
     bool deleteAtRestart(std::string_view path) override;
+    std::optional<PlaceId> placeId(std::string_view path) override;
+    FileUse fileUse(std::string_view path) override;
     std::string shortPathName(std::string_view path) override;
     std::vector<DriveInfo> drives() override;
     DriveKind driveType(std::string_view rootPath) override;
@@ -90,6 +106,15 @@ class ImageFileApi : public FileApi {
     std::optional<image::Resolved> find(std::string_view winPath, bool mustExist = true,
                                         bool parents = false);
     bool isLocked(const std::string& host);
+    bool isHive(const std::string& host);
+    bool hiveNamed(std::string_view path);
+    // Descriptors below the machine folder (beneath_open.h).
+    int rootFd() const;
+    int openHost(const std::string& host, int flags, mode_t mode = 0) const;
+    std::optional<image::HeldEntry> holdEntry(const std::string& host) const;
+    // Unlinks host if it is still the entry st describes.
+    bool unlinkChecked(const std::string& host, const struct stat& st, int flags);
+    std::unique_ptr<FileHandle> createAt(const image::Resolved& r, bool mustBeNew);
     bool lockedWithin(const std::string& dir);
     FileEntry entryFor(const std::string& name, const std::string& host, const struct stat& st);
     bool removeContents(int dirFd, const std::string& dir, int depth);
@@ -99,6 +124,7 @@ class ImageFileApi : public FileApi {
     bool carryOutOne(const std::string& source, const std::string& target);
 
     std::filesystem::path root_;  // canonical
+    mutable std::atomic<int> rootFd_{-1};  // the machine folder, opened on first use
     image::PathResolver resolver_;
     std::vector<Drive> drives_;
     RegistryApi* registry_ = nullptr;
@@ -108,6 +134,9 @@ class ImageFileApi : public FileApi {
     // setAttributes, by host path. The host has no place for them, so they
     // last as long as this object; a file never touched reports archive only.
     std::map<std::string, uint32_t> attributes_;
+    std::set<std::string> hivePaths_;                // folded host paths of hives and logs
+    std::set<std::string> hiveNames_;                // their folded file names
+    std::optional<image::WinPath> sysnative_;        // the Windows folder of a 64-bit machine
 };
 
 }  // namespace brisko

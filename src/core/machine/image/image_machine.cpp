@@ -173,6 +173,10 @@ void ImageMachine::openRegistry() {
     warnings_.clear();
     for (const auto& e : registry_->errors()) warnings_.push_back(e);
     files_->setRegistry(registry_.get());
+    std::vector<fs::path> hiveFiles;
+    for (const auto& h : hives) hiveFiles.push_back(h.hostFile);
+    files_->setLoadedHives(hiveFiles);
+    files_->setSysnative(st.wow64 ? st.windowsDir : std::string());
     buildEnvironment();
 }
 

@@ -1,0 +1,15 @@
+#include "core/temp_name.h"
+
+#include <cstdio>
+#include <random>
+
+namespace brisko {
+
+std::string uniqueSuffix() {
+    static thread_local std::mt19937_64 rng{std::random_device{}()};
+    char s[16];
+    std::snprintf(s, sizeof s, ".~%08x", unsigned(rng() & 0xffffffffu));
+    return s;
+}
+
+}  // namespace brisko
