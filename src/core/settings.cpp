@@ -59,25 +59,25 @@ void writeList(IniFile& ini, const char* section, const char* prefix,
 
 }  // namespace
 
-SettingsLocation LocateSettings(Machine& machine) {
+SettingsLocation LocateSettings(Machine& machine, bool create) {
     FileApi& files = machine.files();
     SettingsLocation loc;
     std::string appData = machine.specialFolder(CSIDL_APPDATA);
     bool ok = false;
     if (!appData.empty()) {
         loc.settingsFolder = includeTrailingBackslash(appData) + "Brisko\\Brisko Cleaner\\";
-        ok =
-            files.directoryExists(loc.settingsFolder) || files.forceDirectories(loc.settingsFolder);
+        ok = files.directoryExists(loc.settingsFolder) ||
+             (create ? files.forceDirectories(loc.settingsFolder) : files.directoryExists(appData));
     }
     if (!ok) loc.settingsFolder = includeTrailingBackslash(machine.programFolder());
 
     loc.backupFolder = loc.settingsFolder + "Backup";
-    if (!files.directoryExists(loc.backupFolder)) files.forceDirectories(loc.backupFolder);
+    if (create && !files.directoryExists(loc.backupFolder)) files.forceDirectories(loc.backupFolder);
 
     loc.fileName = loc.settingsFolder + "options.ini";
     // Defaults an installation placed beside the program seed the user's file once.
     std::string defaults = includeTrailingBackslash(machine.programFolder()) + "options.ini";
-    if (!files.fileExists(loc.fileName) && files.fileExists(defaults))
+    if (create && !files.fileExists(loc.fileName) && files.fileExists(defaults))
         files.copyFile(defaults, loc.fileName, false);
     return loc;
 }
@@ -278,9 +278,12 @@ bool writeIniFile(Machine& machine, const std::string& winPath, const IniFile& i
 }
 
 void LoadSettings(Machine& machine, TOptionsSetting& settings, CheckTree* cleanTree,
-                  const WindowMetrics& metrics) {
-    SettingsLocation loc = LocateSettings(machine);
-    IniFile ini = readIniFile(machine, loc.fileName).value_or(IniFile{});
+                  const WindowMetrics& metrics, bool create) {
+    SettingsLocation loc = LocateSettings(machine, create);
+    auto found = readIniFile(machine, loc.fileName);
+    if (!found && !create)
+        found = readIniFile(machine, includeTrailingBackslash(machine.programFolder()) + "options.ini");
+    IniFile ini = found.value_or(IniFile{});
     loadSettingsFromIni(ini, settings, cleanTree, metrics, loc.backupFolder);
 }
 

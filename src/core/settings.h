@@ -97,15 +97,19 @@ struct SettingsLocation {
 
 // Finds (and creates) the settings folder and the backup folder, and copies a
 // default "options.ini" from beside the program when the user has none yet.
-SettingsLocation LocateSettings(Machine& machine);
+// With create off it only works out where they are and changes nothing, for
+// commands that only read.
+SettingsLocation LocateSettings(Machine& machine, bool create = true);
 std::string SettingsFolder(Machine& machine);
 std::string BackupFolder(Machine& machine);
 
 // Reads the settings file of the machine into settings and checks the clean
 // tree's items as saved. cleanTree may be null (no window: the selection is
-// not applied). A missing or unreadable file gives the defaults.
+// not applied). A missing or unreadable file gives the defaults. With create
+// off nothing is created (LocateSettings), and defaults beside the program are
+// read in place of a missing file.
 void LoadSettings(Machine& machine, TOptionsSetting& settings, CheckTree* cleanTree,
-                  const WindowMetrics& metrics);
+                  const WindowMetrics& metrics, bool create = true);
 // Writes settings and the state of both trees and the window. A null tree or
 // window leaves what the file holds for it: no "NodeSelected" entries are
 // written without a clean tree, TreeViewNodeCheck is written from settings

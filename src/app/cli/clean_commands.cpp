@@ -96,11 +96,29 @@ class Console {
     std::string progress_;
 };
 
-// Questions: asked on a terminal; otherwise answered by --yes / --no, or by the
-// box's default button, and the answer is shown.
+// How questions are answered without a person at the terminal.
+enum class Answers {
+    Ask,        // asked on a terminal; otherwise the box's default button
+    ConfirmRun, // --yes: the run is confirmed; every other question gets its default
+    YesToAll,   // --yes-to-all: Yes to the safety questions too
+    No,         // --no
+};
+
+// Questions: asked on a terminal; otherwise answered as the options say, or by
+// the box's default button, and the answer is shown.
 class CliPrompter : public Prompter {
   public:
-    CliPrompter(Console& console, int forced) : console_(console), forced_(forced) {}
+    CliPrompter(Console& console, Answers answers)
+        : console_(console),
+          answers_(answers),
+          forced_(answers == Answers::YesToAll ? 1 : answers == Answers::No ? -1 : 0) {}
+
+    // The confirmation of the run itself.
+    int confirm(std::string_view text, unsigned flags) {
+        if (answers_ != Answers::ConfirmRun) return ask(text, flags);
+        console_.message(std::string(text) + " -> Yes\n");
+        return (flags & 0xf) == MB_YESNO || (flags & 0xf) == MB_YESNOCANCEL ? IDYES : IDOK;
+    }
 
     int ask(std::string_view text, unsigned flags) override {
         const unsigned buttons = flags & 0xf;
@@ -112,7 +130,7 @@ class CliPrompter : public Prompter {
         const bool yesNo = buttons == MB_YESNO || buttons == MB_YESNOCANCEL;
         const int yes = yesNo ? IDYES : IDOK;
         const int no = yesNo ? IDNO : IDCANCEL;
-        if (forced_ == 0 && isatty(STDIN_FILENO) && isatty(STDERR_FILENO)) {
+        if (answers_ == Answers::Ask && isatty(STDIN_FILENO) && isatty(STDERR_FILENO)) {
             std::lock_guard lock(inputMutex_);
             console_.message(std::string(text) + (def == yes ? " [Y/n] " : " [y/N] "));
             std::string answer;
@@ -130,7 +148,8 @@ class CliPrompter : public Prompter {
 
   private:
     Console& console_;
-    int forced_;  // 1 --yes, -1 --no, 0 ask or default
+    Answers answers_;
+    int forced_;  // 1 Yes, -1 No, 0 ask or default
     std::mutex inputMutex_;
 };
 
@@ -154,10 +173,10 @@ class CliLog : public CleanLogSink {
 
 class CliView : public CleanRunView {
   public:
-    CliView(Console& console, CliLog& log, Prompter& prompter)
+    CliView(Console& console, CliLog& log, CliPrompter& prompter)
         : console_(console), log_(log), prompter_(prompter) {}
     bool confirmClean() override {
-        return prompter_.ask(
+        return prompter_.confirm(
                    "Are you sure you want to start to clean the selected item? Are "
                    "you sure you wish to proceed?",
                    MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) == IDYES;
@@ -171,7 +190,7 @@ class CliView : public CleanRunView {
   private:
     Console& console_;
     CliLog& log_;
-    Prompter& prompter_;
+    CliPrompter& prompter_;
 };
 
 // Items named on the command line: log captions, or group captions for all
@@ -224,6 +243,7 @@ int runList(CliContext& ctx) {
 struct RunOptions {
     std::vector<std::string> items;
     bool yes = false;
+    bool yesToAll = false;
     bool no = false;
     bool verbose = false;
 };
@@ -245,7 +265,10 @@ int runClean(CliContext& ctx, const RunOptions& opt, bool clean) {
     if (opt.verbose) setup.settings.FastScan = false;
 
     Console console(ctx.json);
-    CliPrompter prompter(console, opt.yes ? 1 : opt.no ? -1 : 0);
+    CliPrompter prompter(console, opt.yesToAll ? Answers::YesToAll
+                                  : opt.yes    ? Answers::ConfirmRun
+                                  : opt.no     ? Answers::No
+                                               : Answers::Ask);
     const size_t jobs = checkedJobCaptions(setup.tree).size();
     CliView* viewPtr = nullptr;
     // Only the worker threads call this, one after the other.
@@ -343,8 +366,14 @@ void addCleanCommands(CLI::App& app, CliContext& ctx) {
         sub->add_option("items", opts->items,
                         "Log captions (\"Windows - Temporary Files\") or groups, any case; "
                         "default: the saved selection");
-        auto* yes = sub->add_flag("--yes,-y", opts->yes, "Answer Yes to every question");
-        sub->add_flag("--no", opts->no, "Answer No to every question")->excludes(yes);
+        auto* yes = sub->add_flag("--yes,-y", opts->yes,
+                                  "Confirm the run; the safety questions (\"delete all files and "
+                                  "folders under C:\\?\") still get their default, No");
+        auto* all = sub->add_flag("--yes-to-all", opts->yesToAll,
+                                  "DANGEROUS: also answer Yes to the safety questions, so that a "
+                                  "list may empty a drive root or the documents folder");
+        auto* no = sub->add_flag("--no", opts->no, "Answer No to every question");
+        no->excludes(yes)->excludes(all);
         sub->add_flag("--verbose,-v", opts->verbose,
                       "Log every file, key and value (Fast Mode off)");
         setRunner(sub, [&ctx, opts, clean] { return runClean(ctx, *opts, clean); });

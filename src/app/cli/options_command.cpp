@@ -181,13 +181,16 @@ struct Loaded {
     std::vector<Field> fields;
 };
 
-Loaded loadAll(CliContext& ctx) {
+// create off: showing the settings changes nothing in the machine.
+Loaded loadAll(CliContext& ctx, bool create) {
     Loaded l;
     Machine& m = ctx.machine();
-    l.loc = LocateSettings(m);
+    l.loc = LocateSettings(m, create);
     l.ini = readIniFile(m, l.loc.fileName);
+    if (!l.ini && !create)
+        l.ini = readIniFile(m, includeTrailingBackslash(m.programFolder()) + "options.ini");
     // No window here: a missing bound is shown as missing, not centred on some screen.
-    LoadSettings(m, l.settings, nullptr, WindowMetrics{});
+    LoadSettings(m, l.settings, nullptr, WindowMetrics{}, create);
     l.fields =
         settingFields(l.settings, l.ini ? readSelectedItems(*l.ini) : std::vector<std::string>{});
     return l;
@@ -245,7 +248,7 @@ std::vector<const Field*> bySection(const std::vector<Field>& fields, std::strin
 }
 
 int runList(CliContext& ctx, std::string_view only = {}) {
-    Loaded l = loadAll(ctx);
+    Loaded l = loadAll(ctx, false);
     std::string host = hostPath(ctx, l.loc.fileName);
     if (ctx.json) {
         json settings = json::object();
@@ -276,7 +279,7 @@ int runList(CliContext& ctx, std::string_view only = {}) {
 }
 
 int runGet(CliContext& ctx, const std::string& name) {
-    Loaded l = loadAll(ctx);
+    Loaded l = loadAll(ctx, false);
     // A section name shows the whole section.
     if (name.find('/') == std::string::npos) {
         bool isKey = false, isSection = false;
@@ -300,7 +303,7 @@ int runGet(CliContext& ctx, const std::string& name) {
 }
 
 int runSet(CliContext& ctx, const std::string& name, const std::string& value) {
-    Loaded l = loadAll(ctx);
+    Loaded l = loadAll(ctx, true);
     const Field& f = resolve(l.fields, name);
     if (!f.set)
         throw CliError{kExitUsage, f.name() + " is kept by the program itself and cannot be set."};
@@ -310,7 +313,7 @@ int runSet(CliContext& ctx, const std::string& name, const std::string& value) {
         throw CliError{kExitFailure, "Cannot write " + l.loc.fileName + "; it is unchanged."};
 
     // Show what the program will read back (an out-of-range WipeNumber loads as 1).
-    Loaded after = loadAll(ctx);
+    Loaded after = loadAll(ctx, true);
     const Field& g = resolve(after.fields, f.name());
     json v = g.get(after.settings);
     if (ctx.json) {

@@ -90,7 +90,7 @@ class ProgressLine {
 int runRegscan(CliContext& ctx, const RegscanOptions& opt) {
     Machine& machine = ctx.machine();
     TOptionsSetting settings;
-    LoadSettings(machine, settings, nullptr, WindowMetrics{});
+    LoadSettings(machine, settings, nullptr, WindowMetrics{}, false);  // a scan changes nothing
     std::vector<int> sections;
     if (opt.sectionsGiven) {
         sections = parseSections(opt.sections);
@@ -221,7 +221,7 @@ int runIgnoreRemove(CliContext& ctx, const IgnoreOptions& opt) {
 
 int runIgnoreList(CliContext& ctx, const IgnoreOptions& opt) {
     TOptionsSetting settings;
-    LoadSettings(ctx.machine(), settings, nullptr, WindowMetrics{});
+    LoadSettings(ctx.machine(), settings, nullptr, WindowMetrics{}, false);
     bool keys = opt.kind.empty() || equalsNoCase(opt.kind, "key");
     bool values = opt.kind.empty() || equalsNoCase(opt.kind, "value");
     if (ctx.json) {

@@ -1,15 +1,65 @@
 #include "core/machine/image/machine_ini.h"
 
-#include <fstream>
-#include <sstream>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <stdexcept>
 
 #include "core/ini_file.h"
+#include "core/machine/image/beneath_open.h"
 #include "core/text.h"
+#include "core/unique_fd.h"
 
 namespace brisko {
 
 namespace {
+
+// A description of a few drives; anything this large is not one.
+constexpr off_t kMaxMachineIniBytes = 1 << 20;
+
+[[noreturn]] void refuse(const std::string& why) {
+    throw std::runtime_error("machine.ini " + why + "; the machine is not opened.");
+}
+
+// The text of folder/machine.ini; nullopt when there is none. Only a regular
+// file inside the machine folder is read: a link that leads out, a pipe or a
+// device in its place is refused without being opened for reading.
+std::optional<std::string> readMachineIniText(const std::filesystem::path& folder) {
+    namespace fs = std::filesystem;
+    UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.fd < 0) return std::nullopt;
+    struct stat st {};
+    if (::fstatat(dir.fd, "machine.ini", &st, AT_SYMLINK_NOFOLLOW) != 0) return std::nullopt;
+    std::string rel = "machine.ini";
+    if (S_ISLNK(st.st_mode)) {
+        std::error_code ec;
+        auto root = fs::canonical(folder, ec);
+        auto target = ec ? fs::path() : fs::canonical(folder / rel, ec);
+        if (ec) refuse("is a link that leads nowhere");
+        auto relative = target.lexically_relative(root);
+        if (relative.empty() || *relative.begin() == "..")
+            refuse("is a link that leads out of the machine folder");
+        rel = relative.string();
+    }
+    UniqueFd fd(image::openBeneath(dir.fd, rel, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (fd.fd < 0) refuse("cannot be opened");
+    if (::fstat(fd.fd, &st) != 0 || !S_ISREG(st.st_mode)) refuse("is not a regular file");
+    if (st.st_size > kMaxMachineIniBytes) refuse("is larger than 1 MB");
+    std::string text(size_t(st.st_size), '\0');
+    size_t got = 0;
+    while (got < text.size()) {
+        ssize_t n = ::read(fd.fd, text.data() + got, text.size() - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) refuse("cannot be read");
+        if (n == 0) break;
+        got += size_t(n);
+    }
+    text.resize(got);
+    return text;
+}
+
 bool yes(std::string_view v) {
     std::string s = lowerCase(trim(v));
     return s == "1" || s == "yes" || s == "true";
@@ -41,14 +91,9 @@ DriveKind parseKind(const std::string& s, char letter) {
 
 MachineIni readMachineIni(const std::filesystem::path& folder) {
     MachineIni result;
-    auto file = folder / "machine.ini";
-    std::error_code ec;
-    if (!std::filesystem::exists(file, ec)) return result;
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    if (!in) throw std::runtime_error("machine.ini cannot be read: " + file.string());
-    IniFile ini(text.str());
+    auto text = readMachineIniText(folder);
+    if (!text) return result;
+    IniFile ini(*text);
     result.version = stringValue(ini, "Version");
     result.platform = stringValue(ini, "Platform");
     result.is64Bit = boolValue(ini, "Is64Bit");
