@@ -49,16 +49,19 @@ FolderGuards::FolderGuards(Machine& machine) : machine_(machine) {
     for (auto key : {kUserShellFolders, kShellFolders}) {
         std::string pictures =
             ReadRegString(machine.registry(), RootKey::CurrentUser, key, "My Pictures");
-        if (!pictures.empty()) addPlace(files, documents_, machine.expandEnvironmentStrings(pictures));
+        if (!pictures.empty())
+            addPlace(files, documents_, machine.expandEnvironmentStrings(pictures));
     }
     const std::string profile = machine.specialFolder(CSIDL_PROFILE);
-    if (!profile.empty()) addPlace(files, documents_, includeTrailingBackslash(profile) + "Pictures");
+    if (!profile.empty())
+        addPlace(files, documents_, includeTrailingBackslash(profile) + "Pictures");
 }
 
 GuardedFolder FolderGuards::classify(std::string_view folder) const {
     auto id = machine_.files().placeId(folder);
     if (!id) return GuardedFolder::None;
-    if (std::find(roots_.begin(), roots_.end(), *id) != roots_.end()) return GuardedFolder::DriveRoot;
+    if (std::find(roots_.begin(), roots_.end(), *id) != roots_.end())
+        return GuardedFolder::DriveRoot;
     if (std::find(documents_.begin(), documents_.end(), *id) != documents_.end())
         return GuardedFolder::Documents;
     return GuardedFolder::None;

@@ -159,8 +159,7 @@ bool DeleteOneFile(CleanContext& ctx, std::string_view path, bool log) {
     if (files.fileUse(path) == FileUse::LoadedHive) {
         // Not even at the next start: that would take the system or the
         // user's profile with it. Neither run counts it.
-        ctx.logLine(ctx.RunPrefix + "skipping " + std::string(path) +
-                    ": a registry hive in use");
+        ctx.logLine(ctx.RunPrefix + "skipping " + std::string(path) + ": a registry hive in use");
         return false;
     }
     if (log) ctx.logFileLine(path);

@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "core/ini_file.h"
-#include "core/temp_name.h"
 #include "core/machine/machine.h"
+#include "core/temp_name.h"
 #include "core/text.h"
 
 namespace brisko {
@@ -72,7 +72,8 @@ SettingsLocation LocateSettings(Machine& machine, bool create) {
     if (!ok) loc.settingsFolder = includeTrailingBackslash(machine.programFolder());
 
     loc.backupFolder = loc.settingsFolder + "Backup";
-    if (create && !files.directoryExists(loc.backupFolder)) files.forceDirectories(loc.backupFolder);
+    if (create && !files.directoryExists(loc.backupFolder))
+        files.forceDirectories(loc.backupFolder);
 
     loc.fileName = loc.settingsFolder + "options.ini";
     // Defaults an installation placed beside the program seed the user's file once.
@@ -282,7 +283,8 @@ void LoadSettings(Machine& machine, TOptionsSetting& settings, CheckTree* cleanT
     SettingsLocation loc = LocateSettings(machine, create);
     auto found = readIniFile(machine, loc.fileName);
     if (!found && !create)
-        found = readIniFile(machine, includeTrailingBackslash(machine.programFolder()) + "options.ini");
+        found =
+            readIniFile(machine, includeTrailingBackslash(machine.programFolder()) + "options.ini");
     IniFile ini = found.value_or(IniFile{});
     loadSettingsFromIni(ini, settings, cleanTree, metrics, loc.backupFolder);
 }

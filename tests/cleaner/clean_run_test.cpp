@@ -262,5 +262,38 @@ TEST(CleanRun, TimerAnimatesAVisibleTestRunAndWraps) {
     EXPECT_FALSE(p.view.timer);
 }
 
+// The hidden count of a Clean shows the user nothing: a message the list gives
+// comes once per Clean, from the removing pass.
+TEST(CleanRun, TheAdministratorMessageComesOncePerClean) {
+    MachineBuilder b;
+    b.addFile("C:\\machine.ini", "[Machine]\r\nAdministrator=0\r\n");
+    b.addRegText(
+        "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor]\r\n\"a\"=\"1\"\r\n"
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion]\r\n"
+        "\"ProgramFilesDir\"=\"C:\\\\Program Files\"\r\n");
+    CleanTestMachine m(b);
+    test::writeFile(m.host("C:\\Program Files\\Brisko Cleaner\\Custom.dat"),
+                    "[<New List>]\r\nDelRegValue1=HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor,a\r\n"
+                    "DelRegValue2=HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor,\r\n");
+    TOptionsSetting settings = test::cleanSettings();
+    settings.IsAskBeforeClear = false;
+    CheckTree tree = buildCleanTree();
+    CheckNode* item = tree.findByLogCaption("Custom Lists - <New List>");
+    ASSERT_NE(item, nullptr);
+    setChecked(*item, true);
+    RecordingView view;
+    ScriptedPrompter prompter;
+    MemoryCleanLog log;
+    MessageQueue queue;
+    CleanRunController run({m, settings, tree, view, prompter, log, queue});
+    ASSERT_EQ(run.bCleanClick(), StartResult::Started);
+    ASSERT_TRUE(runMessageLoop(run, queue));
+    EXPECT_EQ(prompter.asked, std::vector<std::string>{"You must have administrators user."});
+    // A Test run of its own tells it as well.
+    ASSERT_EQ(run.bTestClick(), StartResult::Started);
+    ASSERT_TRUE(runMessageLoop(run, queue));
+    EXPECT_EQ(prompter.asked.size(), 2u);
+}
+
 }  // namespace
 }  // namespace brisko

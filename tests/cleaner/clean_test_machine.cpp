@@ -1,5 +1,10 @@
 #include "cleaner/clean_test_machine.h"
 
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include <fstream>
 #include <sstream>
 
@@ -42,6 +47,26 @@ std::map<std::string, std::string> CleanTestMachine::snapshot() const {
         all[rel] = it->is_directory() ? std::string("<dir>") : readFile(it->path());
     }
     return all;
+}
+
+bool ImmutableFile::change(bool immutable) {
+    int fd = ::open(file_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    int flags = 0;
+    bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    flags = immutable ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+    ok = ok && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    ::close(fd);
+    return ok;
+}
+
+bool ImmutableFile::set() {
+    set_ = change(true);
+    return set_;
+}
+
+ImmutableFile::~ImmutableFile() {
+    if (set_) change(false);
 }
 
 int ScriptedPrompter::ask(std::string_view text, unsigned flags) {

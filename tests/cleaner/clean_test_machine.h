@@ -130,6 +130,21 @@ class ScriptedPrompter : public Prompter {
     std::mutex mutex_;
 };
 
+// Marks a file immutable (chattr +i) and clears the mark again when it goes,
+// so that the temporary folder can be removed. set() is false where the file
+// system or the user's rights do not allow it.
+class ImmutableFile {
+  public:
+    explicit ImmutableFile(std::filesystem::path file) : file_(std::move(file)) {}
+    ~ImmutableFile();
+    bool set();
+
+  private:
+    bool change(bool immutable);
+    std::filesystem::path file_;
+    bool set_ = false;
+};
+
 // Settings as a fresh install has them, Fast Mode off so every entry is logged.
 TOptionsSetting cleanSettings(bool fastScan = false);
 

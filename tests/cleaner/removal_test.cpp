@@ -299,6 +299,7 @@ TEST(AddWininitRenames, InsertsBelowTheHeaderOrAppendsOne) {
 
 TEST(FileHelpers, InUseSizeAndShortPath) {
     auto b = tempTree();
+    b.addFile("C:\\Program Files\\Long File Name.txt", "long");
     CleanTestMachine m(b);
     const std::string file = std::string(kTemp) + "\\a.tmp";
     EXPECT_FALSE(IsFileInUse(m.files(), file));
@@ -308,7 +309,63 @@ TEST(FileHelpers, InUseSizeAndShortPath) {
     EXPECT_EQ(FileSizeOf(m.files(), file), 1500u);
     EXPECT_EQ(FileSizeOf(m.files(), kTemp), 0u);
     EXPECT_EQ(ShortPathOf(m.files(), "C:\\missing.txt"), "");
-    EXPECT_FALSE(ShortPathOf(m.files(), file).empty());
+    EXPECT_EQ(ShortPathOf(m.files(), "c:\\program files\\long file name.txt"),
+              "C:\\PROGRA~1\\LONGFI~1.TXT");
+    EXPECT_EQ(ShortPathOf(m.files(), file), file);  // already 8.3 throughout
+}
+
+// A mounted hive and its logs are in use, as on Windows, and unlike a locked
+// file they must not go at the next start either: that would take the
+// user's profile or the system with them.
+TEST(DeleteOneFile, ALoadedHiveIsSkippedNeverOverwrittenOrScheduled) {
+    auto b = tempTree();
+    b.addFile("C:\\Users\\User\\NTUSER.DAT.LOG1", "log");
+    b.addFile("C:\\Users\\User\\old.dat", "old");
+    CleanTestMachine m(b);
+    const std::string ntuser = test::readFile(m.host("C:\\Users\\User\\NTUSER.DAT"));
+    auto s = cleanSettings();
+    s.IsWipeFile = true;
+    auto wipeProfileDats = [](CleanContext& ctx) {
+        for (const char* mask : {"*.dat", "*.log1"})
+            ctx.addItemBytes(
+                DeleteMatchingFiles(ctx, "c:\\users\\user\\", mask, ctx.ItemCount, false));
+    };
+    auto t = runRoutine(m, s, kRunTest, wipeProfileDats);
+    auto c = runRoutine(m, s, kRunCleanPass, wipeProfileDats);
+    EXPECT_EQ(t.count, 1);
+    EXPECT_EQ(c.count, 1);  // old.dat only
+    EXPECT_NE(std::find(c.log.begin(), c.log.end(),
+                        "Clean: skipping c:\\users\\user\\NTUSER.DAT: a registry hive in use"),
+              c.log.end());
+    EXPECT_EQ(test::readFile(m.host("C:\\Users\\User\\NTUSER.DAT")), ntuser);
+    EXPECT_EQ(test::readFile(m.host("C:\\Users\\User\\NTUSER.DAT.LOG1")), "log");
+    EXPECT_FALSE(std::filesystem::exists(m.host("C:\\Users\\User\\old.dat")));
+    // A shell delete of the folder holding them leaves them too.
+    EXPECT_FALSE(m.files().shellDelete("C:\\Users\\User\\AppData\\Local\\Microsoft"));
+    EXPECT_TRUE(
+        m.files().fileExists("C:\\Users\\User\\AppData\\Local\\Microsoft\\Windows\\UsrClass.dat"));
+    RegistryKey k(m.registry(), RootKey::LocalMachine);
+    if (k.openKeyReadOnly("SYSTEM\\CurrentControlSet\\Control\\Session Manager"))
+        EXPECT_FALSE(k.readMultiString("PendingFileRenameOperations"));
+    EXPECT_TRUE(m.registry().commit());
+}
+
+// A file that cannot be deleted although nobody holds it open (an immutable
+// file here) would fail at the next start as well: it is not removed.
+TEST(DeleteOneFile, AFileThatCannotGoForGoodIsNotCountedOrScheduled) {
+    auto b = tempTree();
+    CleanTestMachine m(b);
+    const std::string file = std::string(kTemp) + "\\a.tmp";
+    test::ImmutableFile immutable(m.host(file));
+    if (!immutable.set()) GTEST_SKIP() << "no immutable files here";
+    auto r = runRoutine(m, cleanSettings(), kRunCleanPass, [&](CleanContext& ctx) {
+        ctx.ItemCount += DeleteOneFile(ctx, file, true);
+    });
+    EXPECT_EQ(r.count, 0);
+    EXPECT_EQ(r.log, std::vector<std::string>{"Clean: deleting " + file});
+    RegistryKey k(m.registry(), RootKey::LocalMachine);
+    if (k.openKeyReadOnly("SYSTEM\\CurrentControlSet\\Control\\Session Manager"))
+        EXPECT_FALSE(k.readMultiString("PendingFileRenameOperations"));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -156,4 +157,67 @@ TEST_F(Cli, RegistryScanFindsTheDemoProblemsAndHonoursIgnoreLists) {
         EXPECT_EQ(p["keyPath"].get<std::string>().rfind(key, 0), std::string::npos);
     ASSERT_EQ(run({"ignore", "remove", "key", key}).code, 0) << lastStderr();
     EXPECT_EQ(json::parse(run({"--json", "regscan"}).out)["total"], j["total"]);
+}
+
+namespace {
+// Every path below the folder with its size and write time.
+std::map<std::string, std::string> stamps(const fs::path& dir) {
+    std::map<std::string, std::string> out;
+    for (auto& e : fs::recursive_directory_iterator(dir)) {
+        auto t = fs::last_write_time(e.path()).time_since_epoch().count();
+        out[fs::relative(e.path(), dir).string()] =
+            std::to_string(e.is_regular_file() ? e.file_size() : 0) + "@" + std::to_string(t);
+    }
+    return out;
+}
+}  // namespace
+
+TEST_F(Cli, CommandsThatOnlyReadChangeNothingInTheMachine) {
+    brisko::test::TempDir dir;
+    const fs::path m = dir.path() / "m";
+    ASSERT_EQ(run({"demo-machine", m.string()}, false).code, 0);
+    const auto before = stamps(m);
+    for (std::vector<std::string> args : {std::vector<std::string>{"regscan"},
+                                          {"test", "Windows"},
+                                          {"options"},
+                                          {"options", "FastScan"},
+                                          {"ignore", "list"},
+                                          {"list"},
+                                          {"info"}}) {
+        args.insert(args.begin(), {"--machine", m.string()});
+        auto r = run(args, false);
+        EXPECT_EQ(r.code, 0) << args[2] << ": " << lastStderr();
+        EXPECT_EQ(stamps(m), before) << args[2];
+    }
+}
+
+// --yes confirms the run for a script; agreeing to empty a drive root or the
+// documents takes --yes-to-all.
+TEST_F(Cli, YesConfirmsTheRunOnlyYesToAllAlsoAnswersTheSafetyQuestions) {
+    brisko::test::TempDir dir;
+    const fs::path m = dir.path() / "m";
+    ASSERT_EQ(run({"demo-machine", m.string()}, false).code, 0);
+    const fs::path letter = m / "Users" / "Alex" / "Documents" / "letter.doc";
+    brisko::test::writeFile(letter, "dear");
+    brisko::test::writeFile(m / "Program Files" / "Brisko Cleaner" / "Custom.dat",
+                            "[<New List>]\r\nDelFile1=C:\\Users\\Alex\\DOCUME~1\\.,*.*\r\n");
+    auto clean = [&](const char* answer) {
+        return run({"--machine", m.string(), "clean", answer, "Custom Lists - <New List>"}, false);
+    };
+    auto yes = clean("--yes");
+    EXPECT_EQ(yes.code, 0) << lastStderr();
+    const std::string asked = lastStderr();
+    EXPECT_NE(asked.find("Are you sure you want to start to clean"), std::string::npos) << asked;
+    EXPECT_NE(asked.find("Do you want to delete all files and folders under "
+                         "C:\\Users\\Alex\\DOCUME~1\\.\\? -> No (default)"),
+              std::string::npos)
+        << asked;
+    EXPECT_TRUE(fs::exists(letter));
+
+    auto all = clean("--yes-to-all");
+    EXPECT_EQ(all.code, 0) << lastStderr();
+    EXPECT_NE(lastStderr().find("? -> Yes"), std::string::npos) << lastStderr();
+    EXPECT_FALSE(fs::exists(letter));
+    EXPECT_TRUE(fs::exists(m / "Users" / "Alex" / "NTUSER.DAT"));
+    EXPECT_EQ(clean("--no").code, 5);  // the run itself is not confirmed
 }

@@ -98,10 +98,10 @@ class Console {
 
 // How questions are answered without a person at the terminal.
 enum class Answers {
-    Ask,        // asked on a terminal; otherwise the box's default button
-    ConfirmRun, // --yes: the run is confirmed; every other question gets its default
-    YesToAll,   // --yes-to-all: Yes to the safety questions too
-    No,         // --no
+    Ask,         // asked on a terminal; otherwise the box's default button
+    ConfirmRun,  // --yes: the run is confirmed; every other question gets its default
+    YesToAll,    // --yes-to-all: Yes to the safety questions too
+    No,          // --no
 };
 
 // Questions: asked on a terminal; otherwise answered as the options say, or by
@@ -111,7 +111,9 @@ class CliPrompter : public Prompter {
     CliPrompter(Console& console, Answers answers)
         : console_(console),
           answers_(answers),
-          forced_(answers == Answers::YesToAll ? 1 : answers == Answers::No ? -1 : 0) {}
+          forced_(answers == Answers::YesToAll ? 1
+                  : answers == Answers::No     ? -1
+                                               : 0) {}
 
     // The confirmation of the run itself.
     int confirm(std::string_view text, unsigned flags) {

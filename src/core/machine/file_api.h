@@ -61,8 +61,8 @@ enum class DriveKind : int {
 struct DriveInfo {
     char letter = 'C';
     DriveKind kind = DriveKind::Fixed;
-    std::string device;    // "\Device\HarddiskVolume2"
-    std::string hostPath;  // image backend: the host folder; empty otherwise
+    std::string device;        // "\Device\HarddiskVolume2"
+    std::string hostPath;      // image backend: the host folder; empty otherwise
     bool mediaPresent = true;  // a removable or CD drive may have no medium
     std::string volumeLabel;
 };
@@ -70,7 +70,7 @@ struct DriveInfo {
 enum class FileMode { Read, ReadWrite };
 
 class FileHandle {
-public:
+  public:
     virtual ~FileHandle() = default;
     virtual int64_t size() = 0;
     virtual bool seek(int64_t offset) = 0;
@@ -80,7 +80,7 @@ public:
 };
 
 class FileApi {
-public:
+  public:
     virtual ~FileApi() = default;
     // FindFirst/FindNext over "folder\mask". The entries "." and ".." are
     // included for a folder other than a drive root, as Windows returns them.

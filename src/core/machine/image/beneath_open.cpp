@@ -31,7 +31,8 @@ int stepwise(int rootFd, std::string_view rel, int flags, mode_t mode) {
         if (slash == std::string_view::npos)
             return ::openat(cur.fd, part.empty() ? "." : part.c_str(), flags | O_NOFOLLOW, mode);
         if (!part.empty() && part != ".") {
-            int next = ::openat(cur.fd, part.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            int next =
+                ::openat(cur.fd, part.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
             if (next < 0) return -1;
             cur = UniqueFd(next);
         }

@@ -118,13 +118,14 @@ bool copyInto(int in, int dirFd, const std::string& name, bool noReplace) {
     struct stat st {};
     if (::fstat(in, &st) != 0) return false;
     const std::string tmp = image::temporaryName(name);
-    Fd out(::openat(dirFd, tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | kOpenFlags, st.st_mode & 0777));
+    Fd out(
+        ::openat(dirFd, tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | kOpenFlags, st.st_mode & 0777));
     if (out.fd < 0) return false;
     struct timespec times[2] = {st.st_atim, st.st_mtim};
     bool ok = copyData(in, out.fd) && ::futimens(out.fd, times) == 0 && ::fsync(out.fd) == 0;
     if (ok) {
-        ok = ::renameat2(dirFd, tmp.c_str(), dirFd, name.c_str(), noReplace ? RENAME_NOREPLACE : 0) ==
-             0;
+        ok = ::renameat2(dirFd, tmp.c_str(), dirFd, name.c_str(),
+                         noReplace ? RENAME_NOREPLACE : 0) == 0;
         if (!ok && noReplace && errno == EINVAL) {
             // A file system without RENAME_NOREPLACE: a hard link fails on an existing name.
             ok = ::linkat(dirFd, tmp.c_str(), dirFd, name.c_str(), 0) == 0;
@@ -168,9 +169,11 @@ ImageFileApi::ImageFileApi(fs::path machineRoot, std::vector<DriveInfo> drives)
             fs::path hp = d.info.hostPath;
             if (hp.is_relative()) hp = root_ / hp;
             std::error_code ec;
-            auto c = fs::weakly_canonical(hp, ec);
+            // "dir/." of a folder made later normalises to "dir/": no trailing slash.
+            std::string c = fs::weakly_canonical(hp, ec).native();
+            while (c.size() > 1 && c.back() == '/') c.pop_back();
             // A drive folder outside the machine has no files at all.
-            if (!ec && resolver_.inside(c.native())) d.host = c.native();
+            if (!ec && resolver_.inside(c)) d.host = c;
         }
         drives_.push_back(std::move(d));
     }
@@ -614,8 +617,7 @@ std::unique_ptr<FileHandle> ImageFileApi::openFile(std::string_view path, FileMo
     const bool write = mode == FileMode::ReadWrite;
     // A write never goes through a link or into a file that has another name
     // as well, which may lie anywhere on the host.
-    if (write && (r->isLink || !writable(r->tst) || r->tst.st_nlink > 1 ||
-                  isHive(r->target)))
+    if (write && (r->isLink || !writable(r->tst) || r->tst.st_nlink > 1 || isHive(r->target)))
         return nullptr;
     Fd fd(regularOnly(openHost(r->target, (write ? O_RDWR : O_RDONLY) | kOpenFlags)));
     struct stat st {};

@@ -123,7 +123,7 @@ class ImageFileApi : public FileApi {
     void changed(const std::string& host, bool tree = false);
     bool carryOutOne(const std::string& source, const std::string& target);
 
-    std::filesystem::path root_;  // canonical
+    std::filesystem::path root_;           // canonical
     mutable std::atomic<int> rootFd_{-1};  // the machine folder, opened on first use
     image::PathResolver resolver_;
     std::vector<Drive> drives_;
@@ -134,9 +134,9 @@ class ImageFileApi : public FileApi {
     // setAttributes, by host path. The host has no place for them, so they
     // last as long as this object; a file never touched reports archive only.
     std::map<std::string, uint32_t> attributes_;
-    std::set<std::string> hivePaths_;                // folded host paths of hives and logs
-    std::set<std::string> hiveNames_;                // their folded file names
-    std::optional<image::WinPath> sysnative_;        // the Windows folder of a 64-bit machine
+    std::set<std::string> hivePaths_;          // folded host paths of hives and logs
+    std::set<std::string> hiveNames_;          // their folded file names
+    std::optional<image::WinPath> sysnative_;  // the Windows folder of a 64-bit machine
 };
 
 }  // namespace brisko

@@ -84,8 +84,8 @@ DriveKind parseKind(const std::string& s, char letter) {
     if (k == "absent" || k == "none") return DriveKind::NoRootDir;
     if (k == "remote" || k == "network") return DriveKind::Remote;
     if (k == "ramdisk") return DriveKind::RamDisk;
-    throw std::runtime_error(std::string("machine.ini: drive ") + letter + ": unknown kind \"" +
-                             s + "\" (fixed, removable, cdrom, absent, remote, ramdisk)");
+    throw std::runtime_error(std::string("machine.ini: drive ") + letter + ": unknown kind \"" + s +
+                             "\" (fixed, removable, cdrom, absent, remote, ramdisk)");
 }
 }  // namespace
 
@@ -113,14 +113,15 @@ MachineIni readMachineIni(const std::filesystem::path& folder) {
         d.hostPath = ini.readString(name, "Path");
         std::string device = ini.readString(name, "Device");
         if (device.empty()) {
-            device = d.kind == DriveKind::CdRom ? "\\Device\\CdRom0"
-                                                : "\\Device\\HarddiskVolume" + std::to_string(volume);
+            device = d.kind == DriveKind::CdRom
+                         ? "\\Device\\CdRom0"
+                         : "\\Device\\HarddiskVolume" + std::to_string(volume);
         }
         if (d.kind != DriveKind::CdRom) ++volume;
         d.device = device;
         d.volumeLabel = ini.readString(name, "Label");
-        d.mediaPresent = d.kind != DriveKind::NoRootDir && yes(ini.readString(name, "Media", "1")) &&
-                         !d.hostPath.empty();
+        d.mediaPresent = d.kind != DriveKind::NoRootDir &&
+                         yes(ini.readString(name, "Media", "1")) && !d.hostPath.empty();
         result.drives.push_back(d);
     }
     return result;
