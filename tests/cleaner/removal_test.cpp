@@ -345,8 +345,9 @@ TEST(DeleteOneFile, ALoadedHiveIsSkippedNeverOverwrittenOrScheduled) {
     EXPECT_TRUE(
         m.files().fileExists("C:\\Users\\User\\AppData\\Local\\Microsoft\\Windows\\UsrClass.dat"));
     RegistryKey k(m.registry(), RootKey::LocalMachine);
-    if (k.openKeyReadOnly("SYSTEM\\CurrentControlSet\\Control\\Session Manager"))
+    if (k.openKeyReadOnly("SYSTEM\\CurrentControlSet\\Control\\Session Manager")) {
         EXPECT_FALSE(k.readMultiString("PendingFileRenameOperations"));
+    }
     EXPECT_TRUE(m.registry().commit());
 }
 
@@ -364,8 +365,9 @@ TEST(DeleteOneFile, AFileThatCannotGoForGoodIsNotCountedOrScheduled) {
     EXPECT_EQ(r.count, 0);
     EXPECT_EQ(r.log, std::vector<std::string>{"Clean: deleting " + file});
     RegistryKey k(m.registry(), RootKey::LocalMachine);
-    if (k.openKeyReadOnly("SYSTEM\\CurrentControlSet\\Control\\Session Manager"))
+    if (k.openKeyReadOnly("SYSTEM\\CurrentControlSet\\Control\\Session Manager")) {
         EXPECT_FALSE(k.readMultiString("PendingFileRenameOperations"));
+    }
 }
 
 }  // namespace
