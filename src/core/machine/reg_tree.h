@@ -16,6 +16,7 @@ struct RegTreeKey {
     std::string className;
     int64_t lastWrite = 0;                    // FILETIME; 0 means "now" to the writer
     std::vector<uint8_t> securityDescriptor;  // self-relative; empty gives a default
+    uint16_t flags = 0;                       // nk flags kept from a hive (no-delete, ...)
     std::vector<RegValue> values;
     std::vector<std::unique_ptr<RegTreeKey>> subkeys;
 

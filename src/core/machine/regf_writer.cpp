@@ -1,6 +1,6 @@
 #include "core/machine/regf_writer.h"
 
-#include "core/unique_fd.h"
+#include "core/machine/atomic_file.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -121,6 +121,7 @@ class HiveBuilder {
         : out_(out),
           defaultTime_(options.timestamp ? options.timestamp : nowFiletime()),
           embeddedName_(options.embeddedName),
+          sequence_(options.sequence ? options.sequence : 1),
           slots_(kMaxDepth + 2),
           sortKeys_(kMaxDepth + 3) {}
 
@@ -493,7 +494,7 @@ class HiveBuilder {
         }
 
         p = data(nk);
-        uint16_t flags = name.latin1 ? kKeyCompName : 0;
+        uint16_t flags = (name.latin1 ? kKeyCompName : 0) | (key.flags & kKeyKeptFlags);
         if (depth == 0) flags |= kKeyHiveEntry | kKeyNoDelete;
         if (max.symLink) flags |= kKeySymLink;
         put16(p + kNkFlags, flags);
@@ -507,8 +508,8 @@ class HiveBuilder {
     void writeBaseBlock(uint32_t rootCell) {
         uint8_t* b = out_.data();
         std::memcpy(b, "regf", 4);
-        put32(b + kBaseSequence1, 1);
-        put32(b + kBaseSequence2, 1);
+        put32(b + kBaseSequence1, sequence_);
+        put32(b + kBaseSequence2, sequence_);
         put64(b + kBaseTimestamp, uint64_t(defaultTime_));
         put32(b + kBaseMajor, 1);
         put32(b + kBaseMinor, 5);
@@ -534,6 +535,7 @@ class HiveBuilder {
     HiveBuffer& out_;
     int64_t defaultTime_;
     std::string embeddedName_;
+    uint32_t sequence_;
     uint32_t binsEnd_ = 0;           // size of the bins laid out so far
     uint32_t cur_ = 0, curEnd_ = 0;  // free room small cells are packed into
     std::vector<Security> sks_;
@@ -548,62 +550,6 @@ class HiveBuilder {
     bool outOfMemory_ = false;
 };
 
-using FileDescriptor = UniqueFd;
-
-// Removes the temporary file unless the rename went through.
-struct TempFile {
-    std::filesystem::path path;
-    bool committed = false;
-    ~TempFile() {
-        if (!committed) ::unlink(path.c_str());
-    }
-};
-
-bool writeAtomically(const uint8_t* bytes, size_t size, const std::filesystem::path& file,
-                     std::string& error) {
-    static std::atomic<unsigned> counter{0};
-    auto sysError = [&](const std::string& what) {
-        error = what + " " + file.string() + ": " + std::strerror(errno);
-        return false;
-    };
-    std::filesystem::path dir = file.parent_path();
-    if (dir.empty()) dir = ".";
-    struct stat old {};
-    bool replacing = ::stat(file.c_str(), &old) == 0 && S_ISREG(old.st_mode);
-
-    TempFile temp;
-    FileDescriptor fd(-1);
-    for (int attempt = 0; fd.get() < 0; ++attempt) {
-        temp.path = dir / ("." + file.filename().string() + ".tmp" + std::to_string(::getpid()) +
-                           "-" + std::to_string(counter++));
-        fd = FileDescriptor(
-            ::open(temp.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
-        if (fd.get() < 0 && (errno != EEXIST || attempt == 100)) {
-            temp.committed = true;  // nothing was created
-            return sysError("cannot create a temporary file beside");
-        }
-    }
-    if (replacing) {  // the new hive takes the place of the old one, with its owner and mode
-        (void)!::fchown(fd.get(), old.st_uid, old.st_gid);
-        ::fchmod(fd.get(), old.st_mode & 07777);
-    }
-    for (size_t done = 0; done < size;) {
-        ssize_t n = ::write(fd.get(), bytes + done, std::min<size_t>(size - done, 1 << 30));
-        if (n < 0 && errno == EINTR) continue;
-        if (n == 0) errno = EIO;
-        if (n <= 0) return sysError("cannot write");
-        done += size_t(n);
-    }
-    if (::fsync(fd.get()) != 0) return sysError("cannot flush");
-    if (::close(fd.release()) != 0) return sysError("cannot write");
-    if (::rename(temp.path.c_str(), file.c_str()) != 0) return sysError("cannot replace");
-    temp.committed = true;
-    // Make the rename itself durable.
-    FileDescriptor dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dirFd.get() >= 0) ::fsync(dirFd.get());
-    return true;
-}
-
 }  // namespace
 
 std::vector<uint8_t> serializeHive(const RegTreeKey& root, const RegfWriteOptions& options) {
@@ -617,10 +563,23 @@ bool writeHiveFile(const RegTreeKey& root, const std::filesystem::path& file,
                    const RegfWriteOptions& options, std::string* error) {
     HiveBuffer buffer;
     std::string message;
-    bool ok = HiveBuilder(buffer, options).build(root, message) &&
-              writeAtomically(buffer.data(), buffer.size(), file, message);
+    TempFileBeside temp;
+    bool ok = HiveBuilder(buffer, options).build(root, message) && temp.create(file, &message) &&
+              temp.write({buffer.data(), buffer.size()}, &message) && temp.finish(&message) &&
+              temp.replace(&message);
     if (!ok && error) *error = message;
     return ok;
+}
+
+bool writeHiveTo(const RegTreeKey& root, TempFileBeside& out, const RegfWriteOptions& options,
+                 std::string* error) {
+    HiveBuffer buffer;
+    std::string message;
+    if (!HiveBuilder(buffer, options).build(root, message)) {
+        if (error) *error = message;
+        return false;
+    }
+    return out.write({buffer.data(), buffer.size()}, error);
 }
 
 }  // namespace brisko

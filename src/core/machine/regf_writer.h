@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/machine/atomic_file.h"
 #include "core/machine/reg_tree.h"
 
 namespace brisko {
@@ -15,11 +16,18 @@ struct RegfWriteOptions {
     // File name stored in the base block, as Windows does ("\SystemRoot\System32\Config\SOFTWARE").
     std::string embeddedName;
     int64_t timestamp = 0;  // FILETIME for the base block and keys without one; 0: now
+    // Both sequence numbers of the base block. A hive that replaces one with
+    // transaction logs beside it must count past every sequence number in them.
+    uint32_t sequence = 1;
 };
 
 std::vector<uint8_t> serializeHive(const RegTreeKey& root, const RegfWriteOptions& options = {});
 // Writes atomically: beside the target, flushed, then renamed over it.
 bool writeHiveFile(const RegTreeKey& root, const std::filesystem::path& file,
                    const RegfWriteOptions& options = {}, std::string* error = nullptr);
+// Writes the hive into a file being made (see atomic_file.h); the caller
+// finishes it. False, with nothing written, when the tree cannot be a hive.
+bool writeHiveTo(const RegTreeKey& root, TempFileBeside& out, const RegfWriteOptions& options,
+                 std::string* error);
 
 }  // namespace brisko

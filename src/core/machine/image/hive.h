@@ -1,10 +1,9 @@
 #pragma once
-// One open hive file. hivex holds the hive in memory; every call goes through
-// one mutex, so the scan and the clean worker can share a hive. hivex finds a
-// child by a linear scan and knows nothing of class names or security
-// descriptors, so this class adds name-indexed child lists (kept for large
-// keys), reads classes and descriptors from the file itself, and guards the
-// hivex edits that could leave a half-changed hive behind.
+// One open hive file. The file is read in place (mapped, or a private copy
+// when its transaction logs had to be replayed) and checked on open; edits
+// live in an overlay beside it until a commit writes the whole hive anew,
+// densely. Every call goes through one mutex, so the scan and the clean
+// worker can share a hive.
 #include <sys/stat.h>
 
 #include <atomic>
@@ -20,10 +19,11 @@
 #include <unordered_set>
 #include <vector>
 
+#include "core/machine/atomic_file.h"
+#include "core/machine/image/hive_overlay.h"
+#include "core/machine/image/hive_reader.h"
 #include "core/machine/reg_tree.h"
 #include "core/machine/registry_api.h"
-
-typedef struct hive_h hive_h;
 
 namespace brisko {
 
@@ -48,15 +48,19 @@ class NameList {
     std::optional<size_t> find(std::string_view name, size_t hint = 0) const;
     // Builds the folded-name index; done for long lists before sharing.
     void index();
+    // Edits of a list nobody else holds.
+    void append(std::string name, size_t ref);
+    void append(std::string name, size_t ref, uint32_t size);  // values
+    void replace(size_t i, size_t ref, uint32_t size);
+    void erase(size_t i);
 
   private:
     std::unordered_map<std::string, size_t> byFolded_;
 };
 
-// Where an edit goes wrong, hivex may already have changed part of the hive;
-// these limits keep every edit to what it can finish.
-inline constexpr size_t kHiveMaxValueData = 999'996;  // hivex allocates cells below 1 MB
-inline constexpr size_t kHiveMaxDepth = 512;          // Windows' nesting limit
+// What one value can hold: 65535 "db" segments.
+inline constexpr size_t kHiveMaxValueData = size_t(0xFFFF) * 16344;
+inline constexpr size_t kHiveMaxDepth = 512;  // Windows' nesting limit
 
 // What opening a hive found.
 enum class HiveHealth {
@@ -136,29 +140,33 @@ class Hive {
     // The whole hive as a key tree, with uncommitted changes, classes and
     // security descriptors: what a hive save writes.
     std::unique_ptr<RegTreeKey> snapshot(std::string* error);
-    // Releases hivex; every later call finds nothing.
+    // Releases the file; every later call finds nothing.
     void close();
 
   private:
     Hive() = default;
     // The members below expect mutex_ held.
+    bool load(std::string* error);
+    bool nodeValid(HiveNode node) const;
     std::shared_ptr<NameList> readChildren(HiveNode node);
     std::shared_ptr<NameList> readValues(HiveNode node);
-    bool nodeValid(HiveNode node);
-    std::optional<RegValue> readValue(HiveNode node, size_t ref, std::string name);
-    bool originalValueSafe(size_t ref);
-    const uint8_t* originalKey(HiveNode node);
-    bool rewriteValues(HiveNode node, std::vector<RegValue>& list);
-    bool subtreeDeletable(HiveNode node, HiveNode parent, size_t depth,
-                          std::unordered_set<HiveNode>& seen);
-    bool indexSupportsDelete(HiveNode parent);
-    std::vector<uint8_t> securityOf(HiveNode node,
-                                    std::unordered_map<uint32_t, std::vector<uint8_t>>& cache);
-    std::string classOf(HiveNode node);
+    std::shared_ptr<NameList> baseChildren(uint32_t nk);
+    std::shared_ptr<NameList> baseValues(uint32_t nk);
+    std::optional<RegValue> readValue(size_t ref, std::string name) const;
+    const std::shared_ptr<NameList>& childrenForEdit(HiveNode node, KeyEdit& edit);
+    const std::shared_ptr<NameList>& valuesForEdit(HiveNode node, KeyEdit& edit);
+    KeyEdit* editOf(HiveNode node);
+    void touch(HiveNode node, KeyEdit& edit);
+    uint32_t depthOf(HiveNode node) const;
+    void markDeleted(HiveNode node, uint32_t depth);
+    uint32_t securityCellOf(HiveNode node) const;
     void changed(HiveNode listChanged);
-    void fill(RegTreeKey& out, HiveNode node, size_t depth, std::unordered_set<HiveNode>& seen,
-              std::unordered_map<uint32_t, std::vector<uint8_t>>& sdCache);
-
+    std::string refuseEdit() const;
+    bool fill(RegTreeKey& out, HiveNode node, uint32_t depth, bool strict,
+              std::unordered_map<uint32_t, std::vector<uint8_t>>& descriptors, std::string* error);
+    bool writeCopy(TempFileBeside& out, std::string* error);
+    bool sameFile() const;
+    void landed();
     void rememberFile();
 
     std::filesystem::path file_;
@@ -169,27 +177,30 @@ class Hive {
         struct timespec mtime {};
     } fileId_;
     std::string embeddedName_;
-    std::mutex mutex_;
-    hive_h* h_ = nullptr;
+    mutable std::mutex mutex_;
+    bool open_ = false;
+    // The bytes read: the mapped file, or the buffer the logs were replayed into.
+    const uint8_t* map_ = nullptr;
+    size_t mapSize_ = 0;
+    std::vector<uint8_t> recovered_;
+    HiveReader reader_;
+    HiveState state_;
+    std::string readOnly_;                     // why edits are refused; empty when writable
+    std::vector<std::filesystem::path> logs_;  // the transaction logs beside the file
+    uint32_t highestSequence_ = 0;             // a commit numbers its base block past this
     HiveNode root_ = 0;
     std::atomic<uint64_t> gen_{1};
     bool dirty_ = false;
-    // The file as opened (mapped), for what hivex cannot tell: keys that
-    // existed then still sit at their old offsets, as hivex appends and never
-    // reuses space. Keys it added and keys whose values it rewrote are its own.
-    const uint8_t* original_ = nullptr;
-    uint64_t originalSize_ = 0;
-    std::unordered_set<HiveNode> created_;
-    std::unordered_set<HiveNode> rewritten_;
-    // Child lists of large keys, so repeated opens below them stay cheap.
-    std::unordered_map<HiveNode, std::shared_ptr<const NameList>> bigLists_;
+    HiveOverlay overlay_;
+    HiveOverlay committed_;            // the overlay as the file now holds it
+    std::vector<RegValue> setValues_;  // data set in memory, by ref - kSetValueBase
+    uint64_t nextAdded_ = 0;
+    uint32_t pendingSequence_ =
+        0;  // what the last commit copy was numbered  // the overlay as the file now holds it
+    // Child lists of large keys as read from the file, so repeated opens below
+    // them stay cheap.
+    std::unordered_map<HiveNode, std::shared_ptr<NameList>> bigLists_;
     size_t bigListEntries_ = 0;
 };
-
-// Replaces `file` with `content` atomically and durably: a fresh temporary
-// beside it (never following a link planted there), flushed, renamed over,
-// the folder flushed.
-bool writeFileAtomically(const std::filesystem::path& file, std::string_view content,
-                         std::string* error);
 
 }  // namespace brisko

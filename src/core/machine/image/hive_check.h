@@ -1,0 +1,29 @@
+#pragma once
+// The checks a hive gets when it is opened: its base block, the chain of hive
+// bins, and every key the program can reach from the root. Each returns what
+// is wrong, for a person, or an empty string.
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "core/machine/image/hive_reader.h"
+
+namespace brisko {
+
+// Signature, checksum, sequence numbers, version, type, and the hive bins
+// size against the file. `dirty` is set when the sequence numbers differ or
+// the checksum is wrong: the state the transaction logs repair.
+std::string checkBaseBlock(std::span<const uint8_t> file, bool* dirty = nullptr);
+
+// The hbin headers from the first bin to the end of the bins: each one where
+// the previous one ends, sized in whole pages.
+std::string checkBins(const HiveReader& reader);
+
+// Every key reachable from the root: its cell, its subkey and value lists,
+// its values, its security and class cells.
+std::string checkKeys(const HiveReader& reader, uint32_t root);
+
+// The checksum of a base block: the XOR of its first 127 words, never 0 or ~0.
+uint32_t hiveHeaderChecksum(const uint8_t* base);
+
+}  // namespace brisko
