@@ -9,6 +9,7 @@
 #include "core/machine/image/hive.h"
 #include "core/text.h"
 #include "hive_test_util.h"
+#include "support/hive_log_writer.h"
 
 namespace brisko {
 namespace {
@@ -268,6 +269,63 @@ TEST_F(HiveCommitTest, NamesAndDepthsWindowsCannotHoldAreRefused) {
     std::string why;
     ASSERT_TRUE(hive->commit(&why)) << why;
     test::expectOraclesAccept(file);
+}
+
+// A hive Windows left dirty reads as its logs say, takes edits, and once
+// committed its logs are empty and its sequence numbers past theirs.
+TEST_F(HiveCommitTest, DirtyHivesAreRecoveredAndTheirLogsResetByACommit) {
+    std::vector<uint8_t> before = serializeHive(tree);
+    tree.find("Software\\OnlyInTheLogs", true)->setValue("v", REG_SZ, utf8ToUtf16le("logged"));
+    std::vector<uint8_t> after = serializeHive(tree);
+    test::DirtyHive d = test::makeNewFormatLogs(before, after, {.entries = 3, .entriesInLog2 = 1});
+    test::writeDirtyHive(d, file);
+    std::string why;
+    auto hive = Hive::open(file, &why);
+    ASSERT_TRUE(hive) << why;
+    HiveState state = hive->state();
+    ASSERT_EQ(state.health, HiveHealth::Recovered) << state.reason;
+    EXPECT_EQ(state.logEntries, 3u);
+    EXPECT_EQ(state.logsUsed.size(), 2u);
+    EXPECT_TRUE(hive->writable());
+    HiveNode logged = child(*hive, child(*hive, hive->root(), "Software"), "OnlyInTheLogs");
+    ASSERT_TRUE(logged);
+    ASSERT_TRUE(hive->setValue(logged, "w", REG_SZ, utf8ToUtf16le("edited")));
+    ASSERT_TRUE(hive->commit(&why)) << why;
+    EXPECT_EQ(hive->state().health, HiveHealth::Clean);
+    for (const auto& [suffix, bytes] : d.logs)
+        EXPECT_EQ(fs::file_size(file.string() + suffix), 0u) << suffix;
+    std::string bytes = test::readFile(file);
+    test::RawHive raw(bytes);
+    uint32_t highest = *std::max_element(d.entrySequence.begin(), d.entrySequence.end());
+    EXPECT_GT(raw.get32At(regf::kBaseSequence1), highest);
+    EXPECT_EQ(raw.get32At(regf::kBaseSequence1), raw.get32At(regf::kBaseSequence2));
+    auto reread = Hive::open(file, &why);
+    ASSERT_TRUE(reread) << why;
+    EXPECT_EQ(reread->state().health, HiveHealth::Clean) << reread->state().reason;
+    logged = child(*reread, child(*reread, reread->root(), "Software"), "OnlyInTheLogs");
+    EXPECT_EQ(reread->value(logged, "v")->data, utf8ToUtf16le("logged"));
+    EXPECT_EQ(reread->value(logged, "w")->data, utf8ToUtf16le("edited"));
+    test::expectOraclesAccept(file);
+}
+
+// Without its logs a dirty hive cannot be trusted: read as it stands, never written.
+TEST_F(HiveCommitTest, DirtyHivesWithoutUsableLogsAreReadOnly) {
+    std::vector<uint8_t> before = serializeHive(tree);
+    tree.find("Lost", true);
+    test::DirtyHive d = test::makeNewFormatLogs(before, serializeHive(tree));
+    std::string primary(d.primary.begin(), d.primary.end());
+    test::writeFile(file, primary);
+    std::string why;
+    auto hive = Hive::open(file, &why);
+    ASSERT_TRUE(hive) << why;
+    EXPECT_EQ(hive->state().health, HiveHealth::Damaged);
+    EXPECT_NE(hive->readOnlyReason().find("transaction logs could not be applied"),
+              std::string::npos)
+        << hive->readOnlyReason();
+    EXPECT_TRUE(child(*hive, hive->root(), "Types"));
+    EXPECT_FALSE(hive->addChild(hive->root(), "New"));
+    EXPECT_FALSE(hive->commit(&why) && hive->dirty());
+    EXPECT_EQ(test::readFile(file), primary);
 }
 
 }  // namespace

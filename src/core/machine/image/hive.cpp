@@ -11,15 +11,12 @@
 #include <cstring>
 
 #include "core/machine/image/hive_check.h"
+#include "core/machine/image/hive_log.h"
 #include "core/machine/regf_format.h"
 #include "core/machine/regf_writer.h"
 #include "core/text.h"
 #include "core/unique_fd.h"
 
-#if __has_include("core/machine/image/hive_log.h")
-#include "core/machine/image/hive_log.h"
-#define BRISKO_HIVE_LOGS 1
-#endif
 
 namespace brisko {
 
@@ -123,7 +120,6 @@ bool Hive::load(std::string* error) {
 
     bool dirty = false;
     std::string damage = checkBaseBlock(bytes, &dirty);
-#ifdef BRISKO_HIVE_LOGS
     logs_ = findHiveLogs(file_);
     if (dirty || hiveNeedsRecovery(bytes.first(regf::kBaseBlockSize))) {
         std::vector<uint8_t> copy(bytes.begin(), bytes.end());
@@ -143,9 +139,6 @@ bool Hive::load(std::string* error) {
                      (replay.problem.empty() ? std::string("no usable log") : replay.problem);
         }
     }
-#else
-    if (dirty) damage = "its transaction logs could not be applied: " + damage;
-#endif
     reader_.reset(bytes);
     embeddedName_ = utf16leToUtf8(bytes.data() + regf::kBaseFileName, regf::kBaseFileNameBytes);
     root_ = get32(bytes.data() + regf::kBaseRootCell);

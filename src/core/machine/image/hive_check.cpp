@@ -1,5 +1,7 @@
 #include "core/machine/image/hive_check.h"
 
+#include "core/machine/image/hive_log.h"
+
 #include <cstring>
 #include <vector>
 
@@ -7,20 +9,12 @@ namespace brisko {
 
 using namespace regf;
 
-uint32_t hiveHeaderChecksum(const uint8_t* base) {
-    uint32_t sum = 0;
-    for (uint32_t i = 0; i < kBaseChecksum; i += 4) sum ^= get32(base + i);
-    if (sum == 0) return 1;
-    if (sum == 0xFFFFFFFF) return 0xFFFFFFFE;
-    return sum;
-}
-
 std::string checkBaseBlock(std::span<const uint8_t> file, bool* dirty) {
     if (dirty) *dirty = false;
     if (file.size() < kBaseBlockSize || std::memcmp(file.data(), "regf", 4) != 0)
         return "it has no regf signature";
     const uint8_t* b = file.data();
-    bool badSum = hiveHeaderChecksum(b) != get32(b + kBaseChecksum);
+    bool badSum = baseBlockChecksum(b) != get32(b + kBaseChecksum);
     bool torn = get32(b + kBaseSequence1) != get32(b + kBaseSequence2);
     if (dirty) *dirty = badSum || torn;
     if (get32(b + kBaseMajor) != 1 || get32(b + kBaseMinor) < 2 || get32(b + kBaseMinor) > 6)

@@ -23,7 +23,4 @@ std::string checkBins(const HiveReader& reader);
 // its values, its security and class cells.
 std::string checkKeys(const HiveReader& reader, uint32_t root);
 
-// The checksum of a base block: the XOR of its first 127 words, never 0 or ~0.
-uint32_t hiveHeaderChecksum(const uint8_t* base);
-
 }  // namespace brisko

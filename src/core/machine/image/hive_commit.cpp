@@ -3,13 +3,10 @@
 #include <chrono>
 
 #include "core/machine/image/hive.h"
+#include "core/machine/image/hive_log.h"
 #include "core/machine/regf_format.h"
 #include "core/machine/regf_writer.h"
 
-#if __has_include("core/machine/image/hive_log.h")
-#include "core/machine/image/hive_log.h"
-#define BRISKO_HIVE_LOGS 1
-#endif
 
 namespace brisko {
 
@@ -127,12 +124,10 @@ bool Hive::writeCommitCopy(const fs::path& temp, std::string* error) {
 }
 
 void Hive::landed() {
-#ifdef BRISKO_HIVE_LOGS
     // The new file counts past every log entry; emptied, the logs cannot be
     // mistaken for changes still to come.
     auto logs = findHiveLogs(file_);
     if (!logs.empty()) resetHiveLogs(logs, nullptr);
-#endif
     highestSequence_ = std::max(highestSequence_, pendingSequence_);
     committed_ = overlay_;
     dirty_ = false;
