@@ -40,9 +40,9 @@ constexpr uint16_t kKeyHiveEntry = 0x0004;
 constexpr uint16_t kKeyNoDelete = 0x0008;
 constexpr uint16_t kKeySymLink = 0x0010;
 constexpr uint16_t kKeyCompName = 0x0020;
-// Flags a rewritten hive keeps: no-delete, and the user and virtualization
-// flags in the high byte. The others describe the layout and are worked out anew.
-constexpr uint16_t kKeyKeptFlags = 0xFF08;
+// Flags a rewritten hive keeps: no-delete and the virtualization flags. The
+// others describe the layout and are worked out anew.
+constexpr uint16_t kKeyKeptFlags = 0xFF88;
 constexpr uint32_t kNkFlags = 2;
 constexpr uint32_t kNkTimestamp = 4;
 constexpr uint32_t kNkParent = 16;

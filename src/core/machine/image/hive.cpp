@@ -17,7 +17,6 @@
 #include "core/text.h"
 #include "core/unique_fd.h"
 
-
 namespace brisko {
 
 namespace {
@@ -374,7 +373,7 @@ const std::shared_ptr<NameList>& Hive::valuesForEdit(HiveNode node, KeyEdit& edi
 }
 
 // A changed key gets the time of the change, as Windows gives it.
-void Hive::touch(HiveNode, KeyEdit& edit) {
+void Hive::touch(KeyEdit& edit) {
     edit.lastWrite = nowFiletime();
 }
 
@@ -414,7 +413,7 @@ HiveNode Hive::addChild(HiveNode parent, std::string_view name) {
     own.lastWrite = nowFiletime();
     KeyEdit& edit = *editOf(parent);
     childrenForEdit(parent, edit)->append(std::string(name), child);
-    touch(parent, edit);
+    touch(edit);
     changed(parent);
     return child;
 }
@@ -447,7 +446,7 @@ bool Hive::deleteChild(HiveNode parent, std::string_view name) {
     if (at == own->refs.end()) return false;
     own->erase(size_t(at - own->refs.begin()));
     markDeleted(child, depthOf(parent) + 1);
-    touch(parent, edit);
+    touch(edit);
     changed(parent);
     return true;
 }
@@ -469,7 +468,7 @@ bool Hive::setValue(HiveNode node, std::string_view name, uint32_t type,
         list->replace(*at, ref, uint32_t(data.size()));
     else
         list->append(std::string(name), ref, uint32_t(data.size()));
-    touch(node, edit);
+    touch(edit);
     changed(0);
     return true;
 }
@@ -484,7 +483,7 @@ bool Hive::deleteValue(HiveNode node, std::string_view name) {
     auto at = list->find(name);
     if (!at) return false;
     list->erase(*at);
-    touch(node, edit);
+    touch(edit);
     changed(0);
     return true;
 }

@@ -33,8 +33,9 @@ using HiveNode = size_t;
 std::string foldRegistryName(std::string_view name);
 bool sameRegistryName(std::string_view a, std::string_view b);
 
-// Names in stored order with their hive positions. Immutable once built, so a
-// list can be shared between handles on different threads.
+// Names in stored order with their hive positions. Immutable once shared, so
+// a list can be handed to handles on different threads; the hive changes its
+// own lists only while nobody else holds them.
 class NameList {
   public:
     std::vector<std::string> names;
@@ -156,7 +157,7 @@ class Hive {
     const std::shared_ptr<NameList>& childrenForEdit(HiveNode node, KeyEdit& edit);
     const std::shared_ptr<NameList>& valuesForEdit(HiveNode node, KeyEdit& edit);
     KeyEdit* editOf(HiveNode node);
-    void touch(HiveNode node, KeyEdit& edit);
+    void touch(KeyEdit& edit);
     uint32_t depthOf(HiveNode node) const;
     void markDeleted(HiveNode node, uint32_t depth);
     uint32_t securityCellOf(HiveNode node) const;

@@ -7,7 +7,6 @@
 #include "core/machine/regf_format.h"
 #include "core/machine/regf_writer.h"
 
-
 namespace brisko {
 
 namespace fs = std::filesystem;
