@@ -67,7 +67,7 @@ int main(int argc, char** argv) {
                                  "\\Device\\HarddiskVolume2\\Windows\\System32\\config\\SOFTWARE"}};
     Counts counts;
     double walkMs = bestOf3([&] {
-        // Mounting is part of the walk: hivex reads the file at open, as hivexml does.
+        // Mounting is part of the walk: the hive is checked at open, as hivexml reads it whole.
         ImageRegistry reg(specs, "", {}, dir / "pending.txt");
         RegistryKey root(reg, RootKey::LocalMachine);
         if (!root.openKeyReadOnly("SOFTWARE")) return false;
@@ -87,7 +87,7 @@ int main(int argc, char** argv) {
     }
     std::printf("walked: %zu keys, %zu values, %zu data bytes\n", counts.keys, counts.values,
                 counts.bytes);
-    std::printf("walk: %.0f ms, hivexml: %.0f ms, ratio: %.2f (goal <= 1.0)\n", walkMs, hivexmlMs,
+    std::printf("walk: %.0f ms, hivexml: %.0f ms, ratio: %.2f (goal <= 0.3)\n", walkMs, hivexmlMs,
                 walkMs / hivexmlMs);
     if (!keep) fs::remove_all(dir);
     return counts.keys == hive.keys && counts.values == hive.values ? 0 : 2;
