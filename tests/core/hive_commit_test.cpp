@@ -39,9 +39,12 @@ void expectSameTree(const RegTreeKey& got, const RegTreeKey& want, const std::st
         EXPECT_EQ(got.values[i].data, want.values[i].data) << want.values[i].name;
     }
     EXPECT_EQ(got.className, want.className);
-    if (!want.securityDescriptor.empty())
+    if (!want.securityDescriptor.empty()) {
         EXPECT_EQ(got.securityDescriptor, want.securityDescriptor);
-    if (!changed(path)) EXPECT_EQ(got.lastWrite, want.lastWrite);
+    }
+    if (!changed(path)) {
+        EXPECT_EQ(got.lastWrite, want.lastWrite);
+    }
     for (size_t i = 0; i < got.subkeys.size(); ++i) {
         const RegTreeKey* g = sortedChild(got, i);
         const RegTreeKey* w = sortedChild(want, i);

@@ -163,9 +163,13 @@ TEST_F(HiveReaderTest, DamagedHivesReadWhatTheyCanAndAreNeverWritten) {
         EXPECT_NE(hive->readOnlyReason().find("nothing was changed"), std::string::npos);
         // What is sound still reads.
         HiveNode names = child(*hive, hive->root(), "Names");
-        if (c.rootListReadable) EXPECT_EQ(childNames(*hive, names).size(), 2u);
+        if (c.rootListReadable) {
+            EXPECT_EQ(childNames(*hive, names).size(), 2u);
+        }
         HiveNode narrow = child(*hive, hive->root(), "Narrow");
-        if (c.narrowReadable) EXPECT_GE(childNames(*hive, narrow).size(), 29u);
+        if (c.narrowReadable) {
+            EXPECT_GE(childNames(*hive, narrow).size(), 29u);
+        }
         // Every change is refused, and nothing reaches the file.
         HiveNode root = hive->root();
         EXPECT_FALSE(hive->addChild(root, "New"));
