@@ -63,7 +63,8 @@ bool HiveReader::valueDataSound(const uint8_t* vk) const {
     if (!data) return false;
     if (size > kBigDataSegment && avail >= 8 && data[0] == 'd' && data[1] == 'b') {
         uint32_t segments = get16(data + 2);
-        if (uint64_t(segments) * kBigDataSegment < size) return false;
+        // The segments hold the data once: it cannot be larger than the bins.
+        if (uint64_t(segments) * kBigDataSegment < size || size > binsSize_) return false;
         const uint8_t* list = cell(get32(data + 4), 4ull * segments);
         if (!list) return false;
         uint32_t left = size;
@@ -91,18 +92,16 @@ bool HiveReader::valueData(const uint8_t* vk, std::vector<uint8_t>& out) const {
     const uint8_t* data = cell(get32(vk + kVkDataOffset), 0, &avail);
     if (!data) return false;
     if (size > kBigDataSegment && avail >= 8 && data[0] == 'd' && data[1] == 'b') {
+        // Every segment is checked before a byte is copied: a damaged record
+        // must not make it allocate up to a gigabyte for nothing.
+        if (!valueDataSound(vk)) return false;
         uint32_t segments = get16(data + 2);
         const uint8_t* list = cell(get32(data + 4), 4ull * segments);
-        if (!list || uint64_t(segments) * kBigDataSegment < size) return false;
         out.resize(size);
         uint32_t at = 0;
         for (uint32_t i = 0; i < segments && at < size; ++i) {
             uint32_t chunk = std::min(size - at, kBigDataSegment);
             const uint8_t* seg = cell(get32(list + 4 * i), chunk);
-            if (!seg) {
-                out.clear();
-                return false;
-            }
             std::memcpy(out.data() + at, seg, chunk);
             at += chunk;
         }
