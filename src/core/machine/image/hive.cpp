@@ -132,6 +132,7 @@ bool Hive::load(std::string* error) {
             state_.logsUsed = replay.logsUsed;
             state_.reason = "recovered from";
             for (const auto& log : replay.logsUsed) state_.reason += " " + log.filename().string();
+            if (!replay.note.empty()) state_.reason += " (" + replay.note + ")";
             damage = checkBaseBlock(bytes);
         } else if (replay.dirty) {
             damage = "its transaction logs could not be applied: " +
