@@ -192,8 +192,7 @@ TEST_F(HiveCli, AnImportThatFailsChangesNoHive) {
     EXPECT_FALSE(keyExists(RootKey::LocalMachine, "SOFTWARE\\Partial"));
 }
 
-// Lands once the engine behind Hive tells damaged hives apart.
-TEST_F(HiveCli, DISABLED_AnImportIntoADamagedHiveIsRefusedAndChangesNoOtherHive) {
+TEST_F(HiveCli, AnImportIntoADamagedHiveIsRefusedAndChangesNoOtherHive) {
     // Hive bins data size beyond the end of the file, in a base block whose
     // checksum is right: the hive is damaged, not dirty.
     std::string bytes = test::readFile(hive("NTUSER.DAT"));

@@ -200,8 +200,7 @@ TEST_F(CommitTest, ACommitCutShortAtAnyStepLandsWholeOrNotAtAll) {
     }
 }
 
-// Lands once the engine behind Hive tells damaged hives apart.
-TEST_F(CommitTest, DISABLED_ADamagedHiveRefusesChangesAndHoldsNothingElseBack) {
+TEST_F(CommitTest, ADamagedHiveRefusesChangesAndHoldsNothingElseBack) {
     // Hive bins data size beyond the end of the file, in a base block whose
     // checksum is right.
     auto ntuser = hiveFiles()[2];
