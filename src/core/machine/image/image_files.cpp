@@ -244,11 +244,14 @@ void ImageFileApi::setLoadedHives(const std::vector<fs::path>& hostFiles) {
     std::lock_guard lock(mutex_);
     hivePaths_.clear();
     hiveNames_.clear();
+    hiveNameLengths_.reset();
     for (const auto& file : hostFiles) {
         for (const char* suffix : {"", ".LOG", ".LOG1", ".LOG2"}) {
             std::string host = file.native() + suffix;
             hivePaths_.insert(image::foldName(host));
-            hiveNames_.insert(image::foldName(nameOf(host)));
+            std::string name = nameOf(host);
+            hiveNames_.insert(image::foldName(name));
+            if (name.size() < hiveNameLengths_.size()) hiveNameLengths_.set(name.size());
         }
     }
 }
@@ -260,9 +263,11 @@ void ImageFileApi::setSysnative(std::string_view windowsDir) {
 
 bool ImageFileApi::hiveNamed(std::string_view path) {
     size_t cut = path.find_last_of("\\/");
-    std::string name = image::foldName(cut == std::string_view::npos ? path : path.substr(cut + 1));
+    std::string_view name = cut == std::string_view::npos ? path : path.substr(cut + 1);
     std::lock_guard lock(mutex_);
-    return hiveNames_.count(name) != 0;
+    // Hive names are few and short: most names are told apart by their length.
+    if (name.size() >= hiveNameLengths_.size() || !hiveNameLengths_[name.size()]) return false;
+    return hiveNames_.count(image::foldName(name)) != 0;
 }
 
 // Host paths are canonical, so every spelling of a hive meets the same path.
@@ -321,6 +326,7 @@ void ImageFileApi::lockFile(std::string_view winPath) {
     if (auto r = find(winPath, false)) {
         std::lock_guard lock(mutex_);
         locked_.insert(r->target);
+        anyLocked_ = true;
     }
 }
 
@@ -328,6 +334,7 @@ void ImageFileApi::unlockFile(std::string_view winPath) {
     if (auto r = find(winPath, false)) {
         std::lock_guard lock(mutex_);
         locked_.erase(r->target);
+        anyLocked_ = !locked_.empty();
     }
 }
 
@@ -833,10 +840,7 @@ std::optional<PlaceId> ImageFileApi::placeId(std::string_view path) {
 FileUse ImageFileApi::fileUse(std::string_view path) {
     // Most files are neither: answered without a look at the disk.
     bool named = hiveNamed(path);
-    {
-        std::lock_guard lock(mutex_);
-        if (!named && locked_.empty()) return FileUse::Free;
-    }
+    if (!named && !anyLocked_.load(std::memory_order_relaxed)) return FileUse::Free;
     auto r = find(path);
     if (!r || !r->exists) return FileUse::Free;
     if (!r->isLink && named && isHive(r->host)) return FileUse::LoadedHive;

@@ -4,6 +4,7 @@
 // outside the machine folder: ".." that climbs above a drive and symbolic links
 // that lead out are refused for every operation.
 #include <atomic>
+#include <bitset>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -136,6 +137,8 @@ class ImageFileApi : public FileApi {
     std::map<std::string, uint32_t> attributes_;
     std::set<std::string> hivePaths_;          // folded host paths of hives and logs
     std::set<std::string> hiveNames_;          // their folded file names
+    std::bitset<64> hiveNameLengths_;          // and the lengths of those names
+    std::atomic<bool> anyLocked_{false};       // locked_ is not empty
     std::optional<image::WinPath> sysnative_;  // the Windows folder of a 64-bit machine
 };
 
