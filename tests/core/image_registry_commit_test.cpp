@@ -2,6 +2,7 @@
 // write lock: on small machines of three changed hives (SYSTEM, SOFTWARE and
 // the user's NTUSER.DAT).
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,11 +12,13 @@
 #include <thread>
 
 #include "core/machine/image/commit_journal.h"
+#include "core/machine/image/hive.h"
 #include "core/machine/image/image_machine.h"
 #include "core/machine/image/image_registry.h"
 #include "core/machine/image/machine_builder.h"
 #include "core/machine/image/machine_lock.h"
 #include "core/machine/registry_key.h"
+#include "core/small_file.h"
 #include "support/test_machine.h"
 
 namespace brisko {
@@ -454,6 +457,49 @@ TEST_F(CommitTest, WritersTakeTurnsAndLoseNothing) {
         ASSERT_TRUE(k.openKeyReadOnly(kPlaces[place].key));
         EXPECT_EQ(k.valueNames().size(), size_t(kRounds)) << kPlaces[place].key;
     }
+}
+
+}  // namespace
+}  // namespace brisko
+
+namespace brisko {
+namespace {
+
+// A pipe in place of a hive, the pending list or the commit journal must not
+// make opening the machine wait forever; the pipe is left as it was.
+TEST(SpecialFiles, PipesInPlaceOfTheProgramsFilesAreNeverWaitedOn) {
+    test::TempDir dir;
+    auto folder = dir.path() / "m";
+    MachineBuilder("Ann", "S-1-5-21-1-2-3-1001").write(folder);
+    auto sam = folder / "Windows" / "System32" / "config" / "SAM";
+    fs::remove(sam);
+    for (const auto& p : {sam, folder / ".brisko-pending-hives", commitJournalFile(folder)})
+        ASSERT_EQ(::mkfifo(p.c_str(), 0644), 0) << p;
+
+    std::string why;
+    EXPECT_EQ(Hive::open(sam, &why), nullptr);
+    EXPECT_EQ(why, "not a regular file");
+    EXPECT_FALSE(readSmallFile(folder / ".brisko-pending-hives", 1024));
+
+    ImageMachine m(folder);
+    auto* reg = dynamic_cast<ImageRegistry*>(&m.registry());
+    ASSERT_NE(reg, nullptr);
+    EXPECT_TRUE(reg->pendingReplacements().empty());
+    RegistryKey k(m.registry(), RootKey::LocalMachine);
+    EXPECT_TRUE(k.openKeyReadOnly("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion"));
+    EXPECT_TRUE(fs::is_fifo(commitJournalFile(folder)));
+}
+
+TEST(SpecialFiles, SmallFilesAreReadWhole) {
+    test::TempDir dir;
+    auto f = dir.path() / "list";
+    test::writeFile(f, "a\tb\tc\n");
+    EXPECT_EQ(readSmallFile(f, 6).value_or(""), "a\tb\tc\n");
+    std::string why;
+    EXPECT_FALSE(readSmallFile(f, 5, &why));
+    EXPECT_EQ(why, "too large");
+    fs::create_symlink(f, dir.path() / "link");
+    EXPECT_FALSE(readSmallFile(dir.path() / "link", 100));
 }
 
 }  // namespace

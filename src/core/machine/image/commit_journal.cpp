@@ -10,8 +10,10 @@
 #include <fstream>
 #include <optional>
 #include <random>
+#include <sstream>
 
 #include "core/machine/image/hive.h"
+#include "core/small_file.h"
 #include "core/unique_fd.h"
 
 namespace brisko {
@@ -54,8 +56,10 @@ struct Journal {
 };
 
 std::optional<Journal> readJournal(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return std::nullopt;
+    // A few lines per hive; a pipe, a device or anything larger is not ours.
+    auto text = readSmallFile(file, 1 << 20);
+    if (!text) return std::nullopt;
+    std::istringstream in(*text);
     Journal j;
     std::string line;
     if (!std::getline(in, line) || line != kJournalHeader) return j;

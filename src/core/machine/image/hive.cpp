@@ -98,7 +98,8 @@ bool Hive::load(std::string* error) {
         if (error) *error = std::move(why);
         return false;
     };
-    UniqueFd fd(::open(file_.c_str(), O_RDONLY | O_CLOEXEC));
+    // Never waits on a pipe or a device planted in place of a hive.
+    UniqueFd fd(::open(file_.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (fd.fd < 0) return fail(errno == ENOENT ? "the file does not exist" : std::strerror(errno));
     struct stat st {};
     if (::fstat(fd.fd, &st) != 0 || !S_ISREG(st.st_mode)) return fail("not a regular file");

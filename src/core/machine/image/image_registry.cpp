@@ -15,6 +15,7 @@
 #include "core/machine/image/machine_lock.h"
 #include "core/machine/image/registry_views.h"
 #include "core/machine/regf_writer.h"
+#include "core/small_file.h"
 #include "core/text.h"
 
 namespace brisko {
@@ -141,7 +142,9 @@ struct ImageRegistry::Impl {
 
     std::vector<PendingReplace> readPending() {
         std::vector<PendingReplace> out;
-        std::ifstream in(pendingFile, std::ios::binary);
+        auto text = readSmallFile(pendingFile, 1 << 20);
+        if (!text) return out;
+        std::istringstream in(*text);
         std::string line;
         while (std::getline(in, line)) {
             if (!line.empty() && line.back() == '\r') line.pop_back();
