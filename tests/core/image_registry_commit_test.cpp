@@ -207,17 +207,8 @@ TEST_F(CommitTest, ADamagedHiveRefusesChangesAndHoldsNothingElseBack) {
     // Hive bins data size beyond the end of the file, in a base block whose
     // checksum is right.
     auto ntuser = hiveFiles()[2];
+    test::claimBinsBeyondTheFile(ntuser);
     std::string bytes = test::readFile(ntuser);
-    uint32_t size = uint32_t(bytes.size()) * 2;
-    std::memcpy(bytes.data() + 0x28, &size, 4);
-    uint32_t sum = 0;
-    for (size_t i = 0; i < 0x1fc; i += 4) {
-        uint32_t word;
-        std::memcpy(&word, bytes.data() + i, 4);
-        sum ^= word;
-    }
-    std::memcpy(bytes.data() + 0x1fc, &sum, 4);
-    test::writeFile(ntuser, bytes);
     {
         ImageMachine m(folder());
         auto readOnly = m.registry().readOnlyHives();
