@@ -216,9 +216,9 @@ TEST_F(CommitTest, ADamagedHiveRefusesChangesAndHoldsNothingElseBack) {
         EXPECT_NE(readOnly[0].find("damaged"), std::string::npos) << readOnly[0];
         EXPECT_NE(readOnly[0].find("nothing was changed"), std::string::npos) << readOnly[0];
         for (const auto& h : m.imageRegistry().hiveStatus()) {
-            bool isUser = h.spec.hostFile == ntuser;
-            EXPECT_EQ(h.state.health == HiveHealth::Damaged, isUser) << h.spec.windowsFile;
-            EXPECT_EQ(h.writable, !isUser) << h.spec.windowsFile;
+            bool isUser = h.mount.hostFile == ntuser;
+            EXPECT_EQ(h.state.health == HiveHealth::Damaged, isUser) << h.mount.windowsFile;
+            EXPECT_EQ(h.writable, !isUser) << h.mount.windowsFile;
         }
         EXPECT_FALSE(mark(m, 6));
         EXPECT_EQ(m.registry().refusedEdits(), readOnly);

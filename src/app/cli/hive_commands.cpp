@@ -28,9 +28,9 @@ std::string hiveStateText(const HiveStatus& h) {
 
 nlohmann::json hiveStateJson(const HiveStatus& h) {
     static const char* names[] = {"clean", "recovered", "damaged"};
-    nlohmann::json j{{"name", h.spec.mountPath},
-                     {"file", h.spec.windowsFile},
-                     {"hostFile", h.spec.hostFile.string()},
+    nlohmann::json j{{"name", h.mount.mountPath},
+                     {"file", h.mount.windowsFile},
+                     {"hostFile", h.mount.hostFile.string()},
                      {"state", names[int(h.state.health)]},
                      {"writable", h.loaded && h.writable}};
     if (h.state.health == HiveHealth::Recovered) {
@@ -51,8 +51,8 @@ namespace {
 // One host file, outside any machine.
 HiveStatus checkFile(const std::string& file) {
     HiveStatus s;
-    s.spec.hostFile = file;
-    s.spec.windowsFile = file;
+    s.mount.hostFile = file;
+    s.mount.windowsFile = file;
     std::string why;
     auto hive = Hive::open(file, &why);
     if (!hive) {
@@ -81,7 +81,7 @@ int runCheck(CliContext& ctx, const std::string& file) {
         ctx.printJson(j);
     } else {
         for (const auto& h : hives)
-            std::cout << h.spec.windowsFile << ": " << hiveStateText(h) << "\n";
+            std::cout << h.mount.windowsFile << ": " << hiveStateText(h) << "\n";
     }
     return usable ? kExitOk : kExitFailure;
 }

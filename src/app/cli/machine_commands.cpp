@@ -82,7 +82,7 @@ int runInfo(CliContext& ctx) {
                   << d["hostPath"].get<std::string>() << "\n";
     std::cout << "\nHives:\n";
     for (const auto& h : hives)
-        std::cout << "  " << h.spec.mountPath << "  " << h.spec.windowsFile << "  "
+        std::cout << "  " << h.mount.mountPath << "  " << h.mount.windowsFile << "  "
                   << hiveStateText(h) << "\n";
     std::cout << "\nSpecial folders (CSIDL):\n";
     for (int csidl : kCsidlList)

@@ -116,7 +116,7 @@ ImageMachine::ImageMachine(const fs::path& folder, MachineAccess access,
     openRegistry();
     for (auto& p : recovery.problems) warnings_.push_back(std::move(p));
     if (locked)
-        for (const auto& h : registry_->hiveStatus()) removeStrayHiveCopies(h.spec.hostFile);
+        for (const auto& h : registry_->hiveStatus()) removeStrayHiveCopies(h.mount.hostFile);
     if (access == MachineAccess::Write) registry_->adoptWriteLock(std::move(lock));
 }
 

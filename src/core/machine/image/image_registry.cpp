@@ -178,10 +178,10 @@ ImageRegistry::ImageRegistry(std::vector<HiveSpec> hives, std::string currentUse
         std::string mountPath;
     };
     std::vector<Identity> seen;
-    auto leaveOut = [&](HiveSpec& spec, std::string line, std::string reason) {
+    auto leaveOut = [&](HiveSpec& mount, std::string line, std::string reason) {
         errors_.push_back(std::move(line));
         HiveStatus status;
-        status.spec = std::move(spec);
+        status.mount = std::move(mount);
         status.state.health = HiveHealth::Damaged;
         status.state.reason = std::move(reason);
         impl_->unloaded.push_back(std::move(status));
@@ -390,7 +390,7 @@ std::vector<HiveStatus> ImageRegistry::hiveStatus() const {
     std::vector<HiveStatus> out;
     for (const auto& m : impl_->state->mounts) {
         HiveStatus s;
-        s.spec = m->hiveSpec;
+        s.mount = m->hiveSpec;
         s.loaded = true;
         s.state = m->hive->state();
         s.writable = m->hive->writable();

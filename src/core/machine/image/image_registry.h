@@ -35,7 +35,7 @@ struct HiveSpec {
 
 // One hive as `brisko info` and `brisko hive check` show it.
 struct HiveStatus {
-    HiveSpec spec;
+    HiveSpec mount;       // where it is mounted and which file holds it
     bool loaded = false;  // false: the file could not be opened at all (state says why)
     HiveState state;
     bool writable = false;
