@@ -5,15 +5,14 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <optional>
-#include <random>
 #include <sstream>
 
 #include "core/machine/image/hive.h"
 #include "core/small_file.h"
+#include "core/temp_name.h"
 #include "core/unique_fd.h"
 
 namespace brisko {
@@ -92,12 +91,9 @@ fs::path commitJournalFile(const fs::path& machineFolder) {
 }
 
 fs::path newHiveCopyName(const fs::path& hive) {
-    static thread_local std::mt19937 rng{std::random_device{}()};
     for (;;) {
-        char suffix[16];
-        std::snprintf(suffix, sizeof suffix, "%08x", unsigned(rng()));
         fs::path p = hive;
-        p += std::string(kCopyInfix) + suffix + std::string(kCopySuffix);
+        p += std::string(kCopyInfix) + randomHex() + std::string(kCopySuffix);
         struct stat st {};
         if (::lstat(p.c_str(), &st) != 0) return p;
     }

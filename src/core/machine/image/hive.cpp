@@ -356,22 +356,24 @@ KeyEdit* Hive::editOf(HiveNode node) {
     return &overlay_.edits[node];
 }
 
+// The edit's own copy of a list: read from the file (or empty, for an added
+// key) at first use, and copied again while a reader still holds the one it has.
+template <class ReadBase>
+const std::shared_ptr<NameList>& Hive::ownList(std::shared_ptr<NameList>& list, HiveNode node,
+                                               ReadBase readBase) {
+    if (!list)
+        list = node >= kAddedKeyBase ? std::make_shared<NameList>() : readBase(uint32_t(node));
+    else if (list.use_count() > 1)
+        list = std::make_shared<NameList>(*list);
+    return list;
+}
+
 const std::shared_ptr<NameList>& Hive::childrenForEdit(HiveNode node, KeyEdit& edit) {
-    if (!edit.children)
-        edit.children =
-            node >= kAddedKeyBase ? std::make_shared<NameList>() : baseChildren(uint32_t(node));
-    else if (edit.children.use_count() > 1)
-        edit.children = std::make_shared<NameList>(*edit.children);
-    return edit.children;
+    return ownList(edit.children, node, [&](uint32_t n) { return baseChildren(n); });
 }
 
 const std::shared_ptr<NameList>& Hive::valuesForEdit(HiveNode node, KeyEdit& edit) {
-    if (!edit.values)
-        edit.values =
-            node >= kAddedKeyBase ? std::make_shared<NameList>() : baseValues(uint32_t(node));
-    else if (edit.values.use_count() > 1)
-        edit.values = std::make_shared<NameList>(*edit.values);
-    return edit.values;
+    return ownList(edit.values, node, [&](uint32_t n) { return baseValues(n); });
 }
 
 // A changed key gets the time of the change, as Windows gives it.

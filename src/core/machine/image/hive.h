@@ -156,6 +156,9 @@ class Hive {
     std::optional<RegValue> readValue(size_t ref, std::string name) const;
     const std::shared_ptr<NameList>& childrenForEdit(HiveNode node, KeyEdit& edit);
     const std::shared_ptr<NameList>& valuesForEdit(HiveNode node, KeyEdit& edit);
+    template <class ReadBase>
+    const std::shared_ptr<NameList>& ownList(std::shared_ptr<NameList>& list, HiveNode node,
+                                             ReadBase readBase);
     KeyEdit* editOf(HiveNode node);
     void touch(KeyEdit& edit);
     uint32_t depthOf(HiveNode node) const;
