@@ -13,6 +13,7 @@ void addMachineCommands(CLI::App& app, CliContext& ctx);  // info, demo-machine,
 void addRegCommands(CLI::App& app, CliContext& ctx);      // reg query|export|import
 void addOptionsCommand(CLI::App& app, CliContext& ctx);   // options [KEY [VALUE]]
 void addHiveCommands(CLI::App& app, CliContext& ctx);     // hive check
+void addStartupCommands(CLI::App& app, CliContext& ctx);  // startup list|delete|restore
 
 // A hive's state as `info` and `hive check` show it: "clean", "recovered (3
 // log entries)", "damaged (why)".

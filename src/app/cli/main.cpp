@@ -32,6 +32,7 @@ int main(int argc, char** argv) {
     addHiveCommands(app, ctx);
     addCleanCommands(app, ctx);
     addRegscanCommands(app, ctx);
+    addStartupCommands(app, ctx);
 
     try {
         app.parse(argc, argv);

@@ -8,6 +8,7 @@
 
 #include "app/cli/commands.h"
 #include "core/ini_file.h"
+#include "core/options_edit.h"
 #include "core/machine/image/image_files.h"
 #include "core/settings.h"
 #include "core/startup.h"
@@ -247,6 +248,21 @@ std::vector<const Field*> bySection(const std::vector<Field>& fields, std::strin
     return out;
 }
 
+// Two things the Options dialog edits outside options.ini: the auto-start value
+// in the user's Run key and the cookie keep list in "Cookies.ini".
+bool isAutoStart(const std::string& name) {
+    return equalsNoCase(name, "AutoStart");
+}
+bool isCookieKeep(const std::string& name) {
+    return equalsNoCase(name, "CookiesToKeep");
+}
+
+std::string joinList(const std::vector<std::string>& items) {
+    std::string out;
+    for (const auto& i : items) out += (out.empty() ? "" : ",") + i;
+    return out;
+}
+
 int runList(CliContext& ctx, std::string_view only = {}) {
     Loaded l = loadAll(ctx, false);
     std::string host = hostPath(ctx, l.loc.fileName);
@@ -275,10 +291,50 @@ int runList(CliContext& ctx, std::string_view only = {}) {
                                           : "  ; not stored: default");
         std::cout << "\n";
     }
+    if (only.empty()) {
+        Machine& m = ctx.machine();
+        std::cout << "; outside options.ini (the Options dialog edits them too):\n"
+                  << "AutoStart=" << (AutoStartEnabled(m) ? "1" : "0")
+                  << "  ; the \"Brisko Cleaner\" value of the user's Run key\n"
+                  << "CookiesToKeep=" << joinList(ReadCookieKeepList(m)) << "  ; "
+                  << CookieKeepFile(m) << "\n";
+    }
     return kExitOk;
 }
 
+int runOutsideGet(CliContext& ctx, const std::string& name) {
+    Machine& m = ctx.machine();
+    if (ctx.json) {
+        json v = isAutoStart(name) ? json(AutoStartEnabled(m)) : json(ReadCookieKeepList(m));
+        ctx.printJson({{"key", isAutoStart(name) ? "AutoStart" : "CookiesToKeep"}, {"value", v}});
+    } else {
+        std::cout << (isAutoStart(name) ? std::string(AutoStartEnabled(m) ? "1" : "0")
+                                        : joinList(ReadCookieKeepList(m)))
+                  << "\n";
+    }
+    return kExitOk;
+}
+
+int runOutsideSet(CliContext& ctx, const std::string& name, const std::string& value) {
+    Machine& m = ctx.machineForWriting();
+    if (isAutoStart(name)) {
+        bool on = parseBool(value, "AutoStart");
+        if (!SetAutoStart(m, on))
+            throw CliError{kExitFailure, "The Run key of the user cannot be changed."};
+    } else {
+        std::vector<std::string> keep;
+        for (const auto& part : split(value, ',')) {
+            std::string t(trim(part));
+            if (!t.empty()) keep.push_back(t);
+        }
+        if (!WriteCookieKeepList(m, keep))
+            throw CliError{kExitFailure, "Cannot write " + CookieKeepFile(m) + "."};
+    }
+    return runOutsideGet(ctx, name);
+}
+
 int runGet(CliContext& ctx, const std::string& name) {
+    if (isAutoStart(name) || isCookieKeep(name)) return runOutsideGet(ctx, name);
     Loaded l = loadAll(ctx, false);
     // A section name shows the whole section.
     if (name.find('/') == std::string::npos) {
@@ -303,11 +359,18 @@ int runGet(CliContext& ctx, const std::string& name) {
 }
 
 int runSet(CliContext& ctx, const std::string& name, const std::string& value) {
+    if (isAutoStart(name) || isCookieKeep(name)) return runOutsideSet(ctx, name, value);
     Loaded l = loadAll(ctx, true);
     const Field& f = resolve(l.fields, name);
     if (!f.set)
         throw CliError{kExitUsage, f.name() + " is kept by the program itself and cannot be set."};
+    // The Options dialog's checks: a change that breaks one is refused (a file
+    // that already broke one before is not held against other keys).
+    std::string problemBefore = CheckOptions(ctx.machine(), l.settings);
     f.set(l.settings, value);
+    std::string problemAfter = CheckOptions(ctx.machine(), l.settings);
+    if (!problemAfter.empty() && problemAfter != problemBefore)
+        throw CliError{kExitUsage, f.name() + " was not changed: " + problemAfter};
     // Saved the way the program saves: the clean selection and the window stay as stored.
     if (!SaveSettings(ctx.machine(), l.settings, nullptr, nullptr, nullptr))
         throw CliError{kExitFailure, "Cannot write " + l.loc.fileName + "; it is unchanged."};

@@ -366,6 +366,9 @@ void addFiles(MachineBuilder& b) {
         {"C:\\Users\\Public\\Desktop\\VLC media player.lnk",
          "C:\\Program Files\\VideoLAN\\VLC\\vlc.exe"},
         {recent + "holiday 2009.lnk", "C:\\Users\\Alex\\Pictures\\holiday 2009.jpg"},
+        // Started at logon: one per Startup folder, for the Startup manager.
+        {programs + "Startup\\7-Zip File Manager.lnk", "C:\\Program Files\\7-Zip\\7zFM.exe"},
+        {common + "Startup\\VLC media player.lnk", "C:\\Program Files\\VideoLAN\\VLC\\vlc.exe"},
     };
     for (const auto& l : links) b.addFile(l.file, shortcutFileBytes(l.target, l.folder));
 }
