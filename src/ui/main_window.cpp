@@ -17,6 +17,7 @@
 #include <iostream>
 
 #include "cleaner/clean_catalog.h"
+#include "cleaner/items/application_items.h"
 #include "core/machine/machine.h"
 #include "registry/scan_run.h"
 #include "registry/section_tree.h"
@@ -127,8 +128,7 @@ void TfrmMain::setupWindow() {
 }
 
 void TfrmMain::addApplicationItems() {
-    // The installed applications of the data file join the "Applications"
-    // group here once the list reader is part of the program.
+    BuildApplicationsNode(machine_, model_.cleanTree);
     tvCleanItems_->rebuild();
 }
 

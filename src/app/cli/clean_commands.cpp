@@ -13,6 +13,7 @@
 #include "cleaner/clean_catalog.h"
 #include "cleaner/clean_log.h"
 #include "cleaner/clean_run.h"
+#include "cleaner/items/application_items.h"
 #include "cleaner/removal.h"
 #include "core/ini_file.h"
 #include "core/settings.h"
@@ -35,6 +36,7 @@ struct CleanSetup {
 };
 
 void loadSetup(Machine& m, CleanSetup& s) {
+    BuildApplicationsNode(m, s.tree);
     std::optional<IniFile> ini;
     std::string appData = AppDataFolder(m);
     if (!appData.empty()) ini = readIniFile(m, appData + "Brisko\\Brisko Cleaner\\options.ini");

@@ -7,6 +7,7 @@
 #include "app/cli/clean_commands.h"
 #include "app/cli/cli_context.h"
 #include "app/cli/commands.h"
+#include "app/cli/custom_commands.h"
 #include "app/cli/regscan_commands.h"
 
 using namespace brisko::cli;
@@ -33,6 +34,7 @@ int main(int argc, char** argv) {
     addCleanCommands(app, ctx);
     addRegscanCommands(app, ctx);
     addStartupCommands(app, ctx);
+    addCustomCommands(app, ctx);
 
     try {
         app.parse(argc, argv);

@@ -96,6 +96,19 @@ struct BaseTokens {
     }
 };
 
+std::optional<FileEntryTarget> resolveWith(const BaseTokens& tokens, std::string entry) {
+    if (entry.find('\\') == std::string::npos) entry += '\\';
+    const size_t slash = entry.find('\\');
+    const auto base = tokens.replace(entry.substr(0, slash));
+    if (!base) return std::nullopt;
+    const std::string rest = entry.substr(slash + 1);
+    const size_t comma = rest.find(',');
+    FileEntryTarget t;
+    t.folder = includeTrailingBackslash(*base) + rest.substr(0, comma);
+    if (comma != std::string::npos) t.mask = rest.substr(comma + 1);
+    return t;
+}
+
 struct ListRun {
     CleanContext& ctx;
     const BaseTokens& tokens;
@@ -129,23 +142,17 @@ struct ListRun {
     }
 
     // BASE\folder, BASE\folder,*.*, BASE\folder,mask or BASE\folder,file.
-    void fileEntry(std::string entry) {
-        if (entry.find('\\') == std::string::npos) entry += '\\';
-        const size_t slash = entry.find('\\');
-        const auto base = tokens.replace(entry.substr(0, slash));
-        if (!base) return;
-        const std::string rest = entry.substr(slash + 1);
-        const size_t comma = rest.find(',');
-        const std::string folder = includeTrailingBackslash(*base) + rest.substr(0, comma);
-        if (comma == std::string::npos) {
-            bytes += WipeFolder(ctx, folder, true, true, "", ctx.ItemCount);
+    void fileEntry(const std::string& entry) {
+        const auto target = resolveWith(tokens, entry);
+        if (!target) return;
+        if (!target->mask) {
+            bytes += WipeFolder(ctx, target->folder, true, true, "", ctx.ItemCount);
             return;
         }
-        const std::string mask = rest.substr(comma + 1);
-        if (mask == "*.*")
-            bytes += WipeFolder(ctx, folder, false, true, "", ctx.ItemCount);
+        if (*target->mask == "*.*")
+            bytes += WipeFolder(ctx, target->folder, false, true, "", ctx.ItemCount);
         else
-            bytes += DeleteMatchingFiles(ctx, folder, mask, ctx.ItemCount, false);
+            bytes += DeleteMatchingFiles(ctx, target->folder, *target->mask, ctx.ItemCount, false);
     }
 
     void line(const std::string& text) {
@@ -189,6 +196,32 @@ std::vector<std::string> readDataFileSection(Machine& machine, std::string_view 
         if (inSection && !line.empty()) lines.emplace_back(line);
     }
     return lines;
+}
+
+std::vector<DataFileSection> parseDataFileSections(std::string_view text) {
+    if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+    std::vector<DataFileSection> sections;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find('\n', pos);
+        if (end == std::string_view::npos) end = text.size();
+        std::string_view line = trimLine(text.substr(pos, end - pos));
+        pos = end + 1;
+        if (auto name = headerName(line)) {
+            sections.push_back({std::string(*name), {}});
+            continue;
+        }
+        if (!sections.empty() && !line.empty()) sections.back().lines.emplace_back(line);
+    }
+    return sections;
+}
+
+std::vector<DataFileSection> readDataFileSections(Machine& machine, std::string_view fileName) {
+    return parseDataFileSections(readListFile(machine, fileName));
+}
+
+std::optional<FileEntryTarget> resolveFileEntry(Machine& machine, std::string_view entry) {
+    return resolveWith(BaseTokens(machine), std::string(entry));
 }
 
 void RunDataFileItem(CleanContext& ctx, std::string_view fileName, std::string_view logCaption) {

@@ -3,6 +3,8 @@
 #include "cleaner/clean_context.h"
 #include "cleaner/items/advanced_items.h"
 #include "cleaner/items/data_file_items.h"
+#include "cleaner/items/messenger_items.h"
+#include "cleaner/items/office_items.h"
 #include "cleaner/items/windows_items.h"
 
 namespace brisko {
@@ -10,6 +12,8 @@ namespace brisko {
 void addItemFamilies(ItemTable& table) {
     addWindowsItems(table);
     addAdvancedItems(table);
+    addOfficeItems(table);
+    addMessengerItems(table);
     addDataFileItems(table);
 }
 

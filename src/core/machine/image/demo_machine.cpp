@@ -18,6 +18,7 @@ void createDemoMachine(const fs::path& folder) {
     MachineBuilder b("Alex", "S-1-5-21-1004336348-1177238915-682003330-1000");
     addDemoWindows(b);
     addDemoCleanTraces(b);
+    addDemoApplications(b);
     addDemoRegistryProblems(b);
     fs::create_directories(folder, ec);
     if (ec)

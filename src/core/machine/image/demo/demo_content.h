@@ -12,6 +12,10 @@ void addDemoWindows(MachineBuilder& b);
 // Traces for every clean item: MRU lists, temporary files, dumps, a recycle bin, logs.
 void addDemoCleanTraces(MachineBuilder& b);
 
+// Office recent lists, messenger logs and caches, and installed programs of
+// apls.dat with their traces.
+void addDemoApplications(MachineBuilder& b);
+
 // Registry problems for every scan section, beside healthy entries of each kind.
 void addDemoRegistryProblems(MachineBuilder& b);
 

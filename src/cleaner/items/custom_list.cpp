@@ -1,0 +1,288 @@
+// The user's custom list in Custom.dat, and the checks its entries pass.
+#include "cleaner/items/custom_list.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "cleaner/clean_context.h"
+#include "cleaner/items/data_file_items.h"
+#include "cleaner/removal.h"
+#include "core/ini_file.h"
+#include "core/machine/machine.h"
+#include "core/settings.h"
+#include "core/text.h"
+
+namespace brisko {
+
+namespace {
+
+constexpr std::string_view kShellFolders =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+constexpr std::string_view kUserShellFolders =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+
+constexpr std::string_view kRoots[] = {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER",
+                                       "HKEY_LOCAL_MACHINE", "HKEY_USERS", "HKEY_CURRENT_CONFIG"};
+
+// What Windows itself leaves in its folder as logs and leftovers: the only
+// files a list may name there.
+constexpr std::string_view kTraceExtensions[] = {".log", ".txt", ".tmp", ".bak", ".old",
+                                                 ".dmp", ".etl", ".lo_", ".chk"};
+
+std::string quoted(std::string_view s) {
+    return "\"" + std::string(s) + "\"";
+}
+
+// "C:\a\\b/c\" -> "C:\a\b\c"; nullopt for a path that is not a full path on a
+// drive or that steps through "." or "..".
+std::optional<std::string> normalFolder(std::string folder, std::string& why) {
+    std::replace(folder.begin(), folder.end(), '/', '\\');
+    const bool drive =
+        folder.size() >= 3 && folder[1] == ':' && folder[2] == '\\' &&
+        ((folder[0] >= 'A' && folder[0] <= 'Z') || (folder[0] >= 'a' && folder[0] <= 'z'));
+    if (!drive) {
+        why = "is not a full folder path: it must begin with a drive, such as C:\\";
+        return std::nullopt;
+    }
+    std::string out = upperCase(folder.substr(0, 2));
+    for (const auto& part : split(folder.substr(3), '\\')) {
+        if (part.empty()) continue;
+        if (part == "." || part == ".." || trim(part).empty() ||
+            part.find_first_not_of('.') == std::string::npos) {
+            why = "steps through \".\" or \"..\"; write the folder out in full";
+            return std::nullopt;
+        }
+        if (part.find_first_of("*?\"<>|:") != std::string::npos) {
+            why = "has a character a folder name cannot have";
+            return std::nullopt;
+        }
+        out += "\\" + part;
+    }
+    if (out.size() == 2) out += "\\";
+    return out;
+}
+
+// The folder and every folder above it, the drive root last.
+std::vector<std::string> withParents(const std::string& folder) {
+    std::vector<std::string> out;
+    std::string f = excludeTrailingBackslash(folder);
+    while (f.size() > 2) {
+        out.push_back(f);
+        const size_t slash = f.find_last_of('\\');
+        if (slash == std::string::npos) break;
+        f.resize(slash);
+    }
+    out.push_back(f.substr(0, 2) + "\\");
+    return out;
+}
+
+class Places {
+  public:
+    explicit Places(Machine& machine) : machine_(machine) {}
+
+    bool same(const std::string& a, const std::string& b) {
+        if (a.empty() || b.empty()) return false;
+        if (equalsNoCase(excludeTrailingBackslash(a), excludeTrailingBackslash(b))) return true;
+        auto& files = machine_.files();
+        auto ia = files.placeId(a);
+        if (!ia) return false;
+        auto ib = files.placeId(b);
+        return ib && *ia == *ib;
+    }
+    // folder is base or lies below it.
+    bool within(const std::string& folder, const std::string& base) {
+        if (base.empty()) return false;
+        for (const auto& p : withParents(folder))
+            if (same(p, base)) return true;
+        return false;
+    }
+
+  private:
+    Machine& machine_;
+};
+
+std::string normalOrEmpty(const std::string& folder) {
+    if (folder.empty()) return {};
+    std::string why;
+    return normalFolder(folder, why).value_or("");
+}
+
+std::vector<std::string> documentFolders(Machine& machine) {
+    std::vector<std::string> out;
+    const std::string docs = MyDocumentsFolder(machine);
+    if (!docs.empty()) {
+        out.push_back(docs);
+        out.push_back(docs + "My Pictures");
+    }
+    for (auto key : {kUserShellFolders, kShellFolders}) {
+        const std::string pictures =
+            ReadRegString(machine.registry(), RootKey::CurrentUser, key, "My Pictures");
+        if (!pictures.empty()) out.push_back(machine.expandEnvironmentStrings(pictures));
+    }
+    const std::string profile = machine.specialFolder(CSIDL_PROFILE);
+    if (!profile.empty()) out.push_back(includeTrailingBackslash(profile) + "Pictures");
+    for (auto& f : out) f = normalOrEmpty(f);
+    return out;
+}
+
+bool isTraceMask(std::string_view mask) {
+    const std::string ext = lowerCase(extractFileExt(mask));
+    if (ext.empty() || ext.find('*') != std::string::npos) return false;
+    return std::find(std::begin(kTraceExtensions), std::end(kTraceExtensions), ext) !=
+           std::end(kTraceExtensions);
+}
+
+}  // namespace
+
+std::string customListPath(Machine& machine) {
+    return includeTrailingBackslash(machine.programFolder()) + std::string(kCustomDataFile);
+}
+
+std::vector<std::string> loadCustomList(Machine& machine) {
+    std::vector<std::string> rows;
+    auto ini = readIniFile(machine, customListPath(machine));
+    if (!ini) return rows;
+    for (const auto& key : ini->keys(kCustomListSection))
+        rows.push_back(ini->readString(kCustomListSection, key));
+    return rows;
+}
+
+bool isRegistryRow(std::string_view row) {
+    return startsWithNoCase(row, "HKEY_");
+}
+
+std::vector<std::pair<std::string, std::string>> numberCustomRows(
+    const std::vector<std::string>& rows) {
+    std::vector<std::pair<std::string, std::string>> lines;
+    int registry = 0, file = 0;
+    for (const auto& row : rows) {
+        if (isRegistryRow(row))
+            lines.emplace_back("DelRegValue" + std::to_string(++registry), row);
+        else
+            lines.emplace_back("DelFile" + std::to_string(++file), row);
+    }
+    return lines;
+}
+
+bool saveCustomList(Machine& machine, const std::vector<std::string>& rows) {
+    const std::string path = customListPath(machine);
+    IniFile ini = readIniFile(machine, path).value_or(IniFile{});
+    // The section is emptied and written anew in place; the other sections
+    // and the lines around them stay as they were.
+    for (auto keys = ini.keys(kCustomListSection); !keys.empty();
+         keys = ini.keys(kCustomListSection))
+        for (const auto& key : keys) ini.deleteKey(kCustomListSection, key);
+    for (const auto& [key, value] : numberCustomRows(rows))
+        if (!ini.writeString(kCustomListSection, key, value)) return false;
+    return writeIniFile(machine, path, ini);
+}
+
+std::optional<std::string> refuseRegistryEntry(std::string_view entry) {
+    const std::string text(trim(entry));
+    if (text.find_first_of("\r\n") != std::string::npos) return "A registry entry is one line.";
+    const size_t slash = text.find('\\');
+    const std::string root = upperCase(text.substr(0, slash));
+    if (std::find(std::begin(kRoots), std::end(kRoots), root) == std::end(kRoots))
+        return quoted(text) +
+               " does not begin with a registry root written in full, such as "
+               "HKEY_CURRENT_USER\\Software\\Example.";
+    const std::string rest = slash == std::string::npos ? "" : text.substr(slash + 1);
+    const size_t comma = rest.find(',');
+    const std::string path = rest.substr(0, comma);
+    const bool oneValue = comma != std::string::npos && !trim(rest.substr(comma + 1)).empty();
+    if (path.empty() || path.find("\\\\") != std::string::npos || path.back() == '\\')
+        return quoted(text) + " does not name a key: write the key path after the root.";
+    if (!oneValue && path.find('\\') == std::string::npos)
+        return quoted(text) + " is a top-level key of " + root +
+               "; a list may remove keys and values below it, not the whole key.";
+    return std::nullopt;
+}
+
+std::optional<std::string> refuseFileEntry(Machine& machine, std::string_view entry) {
+    const std::string text(trim(entry));
+    if (text.empty()) return std::string("The entry is empty.");
+    if (text.find_first_of("\r\n") != std::string::npos)
+        return std::string("An entry is one line.");
+    const auto target = resolveFileEntry(machine, text);
+    if (!target) return quoted(text) + " begins with a folder name this machine has no folder for.";
+    std::string why;
+    const auto folder = normalFolder(target->folder, why);
+    if (!folder) return quoted(text) + " " + why + ".";
+    if (target->mask && trim(*target->mask).empty())
+        return quoted(text) + " has nothing after the comma: name a file or a mask.";
+    if (target->mask && target->mask->find_first_of("\\/:") != std::string::npos)
+        return quoted(text) + ": the text after the comma is a file name or a mask, not a path.";
+
+    const std::string drive = folder->substr(0, 3);
+    auto& files = machine.files();
+    const auto drives = files.drives();
+    const bool known = std::any_of(drives.begin(), drives.end(), [&](const DriveInfo& d) {
+        return std::toupper(static_cast<unsigned char>(d.letter)) == drive[0];
+    });
+    if (!known)
+        return quoted(text) + " is on " + drive.substr(0, 2) + ", not a drive of this machine.";
+
+    Places places(machine);
+    if (places.same(*folder, drive))
+        return quoted(text) + " names the root of drive " + drive.substr(0, 2) +
+               "; a list may not remove files from a drive root.";
+
+    const bool whole = !target->mask || *target->mask == "*.*";
+    for (const auto& docs : documentFolders(machine)) {
+        if (docs.empty()) continue;
+        if (places.within(*folder, docs))
+            return quoted(text) + " lies in the user's documents (" + docs +
+                   "); a list never removes documents.";
+        if (whole && places.within(docs, *folder))
+            return quoted(text) + " would remove the user's documents (" + docs +
+                   "), which lie below that folder.";
+    }
+
+    const std::string windows = normalOrEmpty(machine.windowsDirectory());
+    const std::string system = normalOrEmpty(machine.systemDirectory());
+    const std::string programFiles = normalOrEmpty(ProgramFilesFolder(machine));
+    const std::string profile = normalOrEmpty(machine.specialFolder(CSIDL_PROFILE));
+    if (whole) {
+        for (const auto& [place, what] :
+             {std::pair{windows, "the Windows folder"}, std::pair{system, "the system folder"},
+              std::pair{programFiles, "the Program Files folder"},
+              std::pair{profile, "the user's profile folder"}})
+            if (places.within(place, *folder))
+                return quoted(text) + " would remove everything in " + what + " (" + place +
+                       "); name the files by a mask instead.";
+    }
+    if (places.same(*folder, windows) || places.same(*folder, system)) {
+        if (whole || !isTraceMask(*target->mask))
+            return quoted(text) +
+                   " reaches the Windows folder: only log and temporary files (*.log, *.tmp, "
+                   "*.txt, *.bak, *.old, *.dmp, *.etl) may be named there.";
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> refuseListEntry(Machine& machine, std::string_view entry) {
+    // "HKCU\..." and the like are meant as keys; the root message says how to write them.
+    if (startsWithNoCase(trim(entry), "HK")) return refuseRegistryEntry(entry);
+    return refuseFileEntry(machine, entry);
+}
+
+std::optional<std::string> refuseNewListEntry(Machine& machine, std::string_view entry) {
+    if (auto why = refuseListEntry(machine, entry)) return why;
+    const std::string text(trim(entry));
+    if (isRegistryRow(text)) return std::nullopt;
+    const auto target = resolveFileEntry(machine, text);
+    auto& files = machine.files();
+    if (!files.directoryExists(target->folder))
+        return "The folder " + target->folder + " does not exist.";
+    if (!target->mask || *target->mask == "*.*") return std::nullopt;
+    const std::string mask(trim(*target->mask));
+    if (mask.find('*') != std::string::npos) {
+        if (mask.size() <= 2) return quoted(mask) + " is not a mask: give one such as *.txt.";
+        return std::nullopt;
+    }
+    if (!files.fileExists(includeTrailingBackslash(target->folder) + mask))
+        return "The folder " + target->folder + " has no file " + quoted(mask) + ".";
+    return std::nullopt;
+}
+
+}  // namespace brisko

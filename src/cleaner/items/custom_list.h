@@ -1,0 +1,58 @@
+#pragma once
+// The user's custom list: the "<New List>" section of Custom.dat in the
+// program's folder, as the list editor and `brisko custom` read and write it,
+// and the checks an entry passes before it is taken into the list.
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace brisko {
+
+class Machine;
+
+inline constexpr std::string_view kCustomListSection = "<New List>";
+
+// Custom.dat in the machine's program folder.
+std::string customListPath(Machine& machine);
+
+// The entries of the list, one per key of the section, in file order. A
+// missing file or section gives an empty list.
+std::vector<std::string> loadCustomList(Machine& machine);
+
+// A row that, upper-cased, begins with "HKEY_" is a registry entry; every
+// other row a file entry.
+bool isRegistryRow(std::string_view row);
+
+// The lines the rows are saved as: registry rows under DelRegValue1, 2, ...,
+// the others under DelFile1, 2, ..., each series numbered in list order.
+std::vector<std::pair<std::string, std::string>> numberCustomRows(
+    const std::vector<std::string>& rows);
+
+// Replaces the section with the rows (other sections and lines of the file
+// stay as they are). False when the file could not be written.
+bool saveCustomList(Machine& machine, const std::vector<std::string>& rows);
+
+// Why an entry may not go into a custom list, or nullopt when it may. A
+// registry entry must begin with one of the five roots written in full and name
+// a key below its first level. A file entry must name a folder on one of the
+// machine's drives (a BASE token counts as its folder) without "." or ".."
+// steps, and must not reach a drive root, the user's documents or pictures, or
+// the Windows folder: no drive root at all; nothing in or below the documents;
+// no whole-folder entry for the Windows, system, Program Files or profile
+// folder or a folder holding one of them; and in the Windows and system
+// folders themselves only log and temporary files by name or mask. The
+// cleaner's own checks still apply when the list runs.
+std::optional<std::string> refuseRegistryEntry(std::string_view entry);
+std::optional<std::string> refuseFileEntry(Machine& machine, std::string_view entry);
+// The one that fits the row (isRegistryRow).
+std::optional<std::string> refuseListEntry(Machine& machine, std::string_view entry);
+
+// The rules of the entry dialogs on top of refuseListEntry, for an entry
+// being added: a registry entry of the "Delete value" form names its value;
+// a file entry names an existing folder, a single file names an existing file
+// of that folder, and a mask is longer than two characters ("*." alone is not one).
+std::optional<std::string> refuseNewListEntry(Machine& machine, std::string_view entry);
+
+}  // namespace brisko

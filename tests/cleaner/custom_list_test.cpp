@@ -1,0 +1,132 @@
+// The custom list in Custom.dat: saving and loading with the list's numbering,
+// and the entries the editor and `brisko custom` refuse.
+#include "cleaner/items/custom_list.h"
+
+#include <gtest/gtest.h>
+
+#include "cleaner/clean_test_machine.h"
+#include "cleaner/items/data_file_items.h"
+
+namespace brisko {
+namespace {
+
+using test::CleanTestMachine;
+
+const char* kCustomDat = "C:\\Program Files\\Brisko Cleaner\\Custom.dat";
+
+MachineBuilder listMachine() {
+    MachineBuilder b;
+    b.addRegText(
+        "REGEDIT4\r\n\r\n"
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion]\r\n"
+        "\"ProgramFilesDir\"=\"C:\\\\Program Files\"\r\n"
+        "[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\"
+        "Shell Folders]\r\n"
+        "\"Personal\"=\"C:\\\\Users\\\\User\\\\Documents\"\r\n"
+        "\"My Pictures\"=\"C:\\\\Users\\\\User\\\\Pictures\"\r\n"
+        "\"Local AppData\"=\"C:\\\\Users\\\\User\\\\AppData\\\\Local\"\r\n"
+        "\"AppData\"=\"C:\\\\Users\\\\User\\\\AppData\\\\Roaming\"\r\n");
+    b.addFolder("C:\\Program Files\\Brisko Cleaner");
+    b.addFolder("C:\\Users\\User\\Documents\\Letters");
+    b.addFolder("C:\\Users\\User\\Pictures");
+    b.addFile("C:\\Windows\\Temp\\a.log", "a");
+    b.addFile("C:\\Windows\\WindowsUpdate.log", "w");
+    b.addFile("C:\\Temp\\Logs\\x.log", "x");
+    b.addFile("C:\\Users\\User\\AppData\\Local\\App\\cache\\c.bin", "c");
+    return b;
+}
+
+// The rows keep their order; each kind is numbered on its own; the rest of
+// the file is left as it was, and saving again replaces the section.
+TEST(CustomList, SaveAndLoadWithTheListNumbering) {
+    auto b = listMachine();
+    CleanTestMachine m(b);
+    test::writeFile(
+        m.host(kCustomDat),
+        "; my lists\r\n[Other]\r\nDelFile1=C:\\Keep\r\n[<New List>]\r\nDelFile1=C:\\Old\r\n"
+        "DelFile2=C:\\Older\r\n");
+    const std::vector<std::string> rows = {"C:\\Temp\\Logs,*.log",
+                                           "HKEY_CURRENT_USER\\Software\\Example,LastFile",
+                                           "%windir%\\Prefetch"};
+    ASSERT_TRUE(saveCustomList(m, rows));
+    EXPECT_EQ(test::readFile(m.host(kCustomDat)),
+              "; my lists\r\n[Other]\r\nDelFile1=C:\\Keep\r\n[<New List>]\r\n"
+              "DelFile1=C:\\Temp\\Logs,*.log\r\n"
+              "DelRegValue1=HKEY_CURRENT_USER\\Software\\Example,LastFile\r\n"
+              "DelFile2=%windir%\\Prefetch\r\n");
+    EXPECT_EQ(loadCustomList(m), rows);
+    ASSERT_TRUE(saveCustomList(m, {"hkey_users\\S-1-5-18\\Software\\X"}));
+    EXPECT_EQ(loadCustomList(m), std::vector<std::string>{"hkey_users\\S-1-5-18\\Software\\X"});
+    EXPECT_EQ(readDataFileSection(m, "Custom.dat", "Other"),
+              std::vector<std::string>{"DelFile1=C:\\Keep"});
+    EXPECT_EQ(readDataFileSection(m, "Custom.dat", "<New List>"),
+              std::vector<std::string>{"DelRegValue1=hkey_users\\S-1-5-18\\Software\\X"});
+}
+
+TEST(CustomList, MissingFileIsAnEmptyList) {
+    auto b = listMachine();
+    CleanTestMachine m(b);
+    EXPECT_TRUE(loadCustomList(m).empty());
+}
+
+TEST(CustomList, RefusedEntries) {
+    auto b = listMachine();
+    CleanTestMachine m(b);
+    for (const char* ok :
+         {"C:\\Temp\\Logs", "C:\\Temp\\Logs,*.*", "C:\\Temp\\Logs,*.log", "%windir%\\Temp,*.log",
+          "%windir%\\,*.log", "%windir%\\,WindowsUpdate.log", "{Local AppData}\\App\\cache,*.*",
+          "{C: Drive}\\Temp", "C:/Temp//Logs/", "HKEY_CURRENT_USER\\Software\\Example",
+          "HKEY_CURRENT_USER\\Software\\Example,", "hkey_local_machine\\SOFTWARE\\Vendor\\App,MRU",
+          "HKEY_CURRENT_USER\\Software,LastFile"})
+        EXPECT_FALSE(refuseListEntry(m, ok)) << ok << ": " << refuseListEntry(m, ok).value_or("");
+    for (const char* refused : {"C:\\",
+                                "C:",
+                                "{C: Drive}",
+                                "C:\\,*.tmp",
+                                "C:\\.",  // drive roots
+                                "D:\\Temp",
+                                "\\\\server\\share\\x",
+                                "Temp\\Logs",  // not on this machine
+                                "C:\\Temp\\..\\..\\etc",
+                                "C:\\Windows\\..",
+                                "C:\\Temp\\.\\x",  // dot steps
+                                "C:\\Users\\User\\Documents",
+                                "C:\\Users\\User\\Documents\\Letters,*.doc",
+                                "C:\\USERS\\USER\\DOCUMENTS\\Letters",
+                                "C:\\Users\\User\\Pictures,*.jpg",
+                                "C:\\Users",
+                                "C:\\Users\\User,*.*",  // documents
+                                "%windir%",
+                                "%windir%\\,*.*",
+                                "%windir%\\,*.exe",
+                                "%windir%\\,explorer.exe",
+                                "C:\\Windows\\System32,*.dll",
+                                "%ProgramFiles%",
+                                "C:\\Program Files,*.*",
+                                "%WINDIR%\\Temp\\..\\..",  // Windows
+                                "HKCU\\Software\\Example",
+                                "HKEY_CURRENT_USER",
+                                "HKEY_CURRENT_USER\\",
+                                "HKEY_CURRENT_USER\\Software",
+                                "HKEY_LOCAL_MACHINE\\SOFTWARE,",  // whole roots, top keys
+                                "HKEY_CURRENT_USER\\Software\\\\X",
+                                "xHKEY_CURRENT_USER\\Software\\X",
+                                ""})
+        EXPECT_TRUE(refuseListEntry(m, refused)) << refused;
+}
+
+// The dialogs only offer what exists: a folder that is there, a file of it,
+// a mask longer than "*.".
+TEST(CustomList, NewEntriesFollowTheDialogRules) {
+    auto b = listMachine();
+    CleanTestMachine m(b);
+    EXPECT_FALSE(refuseNewListEntry(m, "C:\\Temp\\Logs,x.log"));
+    EXPECT_FALSE(refuseNewListEntry(m, "C:\\Temp\\Logs,*.t"));
+    EXPECT_FALSE(refuseNewListEntry(m, "HKEY_CURRENT_USER\\Software\\Missing"));
+    EXPECT_TRUE(refuseNewListEntry(m, "C:\\Temp\\Missing"));
+    EXPECT_TRUE(refuseNewListEntry(m, "C:\\Temp\\Logs,y.log"));
+    EXPECT_TRUE(refuseNewListEntry(m, "C:\\Temp\\Logs,*."));
+}
+
+}  // namespace
+}  // namespace brisko
