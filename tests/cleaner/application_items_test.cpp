@@ -142,7 +142,9 @@ TEST(ShippedAppList, EverySectionIsSoundOnAWindows7Machine) {
             ++entries;
             auto why = refuseListEntry(m, entry);
             EXPECT_FALSE(why) << line << ": " << why.value_or("");
-            if (!reg) EXPECT_TRUE(resolveFileEntry(m, entry)) << line;
+            if (!reg) {
+                EXPECT_TRUE(resolveFileEntry(m, entry)) << line;
+            }
         }
         EXPECT_GT(entries, 0);
         const bool servesItem = s.name == "Windows Log Files" || s.name == "ICQ" ||
@@ -196,7 +198,7 @@ TEST(DemoMachine, EveryInstalledApplicationFindsTracesAndKeepsSettings) {
     for (const auto& c : captions) EXPECT_EQ(run(c, kRunTest).count, 0) << c;
 
     const std::string roaming = "C:\\Users\\Alex\\AppData\\Roaming\\";
-    for (const std::string kept :
+    for (const std::string& kept :
          {roaming + "vlc\\vlcrc", roaming + "Code\\User\\settings.json",
           roaming + "FileZilla\\sitemanager.xml", roaming + "Spotify\\prefs",
           roaming + "Thunderbird\\Profiles\\k2j4h6g8.default-release\\Mail\\Local Folders\\Inbox",
