@@ -55,6 +55,9 @@ class SpyFileApi : public FileApi {
     bool shellDelete(std::string_view p) override;
     bool deleteAtRestart(std::string_view p) override { return in_.deleteAtRestart(p); }
     std::string shortPathName(std::string_view p) override { return in_.shortPathName(p); }
+    std::optional<std::string> libraryOpenPath(std::string_view p, std::string* why) override {
+        return in_.libraryOpenPath(p, why);
+    }
     std::vector<DriveInfo> drives() override { return in_.drives(); }
     DriveKind driveType(std::string_view r) override { return in_.driveType(r); }
     std::string queryDosDevice(std::string_view d) override { return in_.queryDosDevice(d); }

@@ -2,9 +2,12 @@
 // function, and this list is where the table learns about it.
 #include "cleaner/clean_context.h"
 #include "cleaner/items/advanced_items.h"
+#include "cleaner/items/chrome_items.h"
 #include "cleaner/items/data_file_items.h"
 #include "cleaner/items/messenger_items.h"
 #include "cleaner/items/office_items.h"
+#include "cleaner/items/firefox_items.h"
+#include "cleaner/items/opera_netscape_items.h"
 #include "cleaner/items/windows_items.h"
 
 namespace brisko {
@@ -14,6 +17,10 @@ void addItemFamilies(ItemTable& table) {
     addAdvancedItems(table);
     addOfficeItems(table);
     addMessengerItems(table);
+    addFirefoxItems(table);
+    addChromeItems(table);
+    addNetscapeItems(table);
+    addOperaItems(table);
     addDataFileItems(table);
 }
 

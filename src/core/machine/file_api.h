@@ -113,6 +113,17 @@ class FileApi {
     virtual FileUse fileUse(std::string_view path) = 0;
     // GetShortPathName; the long path itself where there is no short name.
     virtual std::string shortPathName(std::string_view path) = 0;
+    // The path under which a library that opens files by name itself (SQLite)
+    // may open this file in place: a regular file with no further hard links,
+    // reached without passing any link, not in use, and with nothing but
+    // regular files of its own under the names such a library keeps beside it
+    // ("-wal", "-shm", "-journal"). nullopt otherwise, with the reason in why
+    // (a few words for a log line); a machine without such paths has none.
+    virtual std::optional<std::string> libraryOpenPath(std::string_view path, std::string* why) {
+        (void)path;
+        if (why) *why = "the file cannot be opened in place on this machine";
+        return std::nullopt;
+    }
 
     virtual std::vector<DriveInfo> drives() = 0;  // GetLogicalDriveStrings + details
     virtual DriveKind driveType(std::string_view rootPath) = 0;

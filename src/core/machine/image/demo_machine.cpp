@@ -19,6 +19,7 @@ void createDemoMachine(const fs::path& folder) {
     addDemoWindows(b);
     addDemoCleanTraces(b);
     addDemoApplications(b);
+    addDemoBrowsers(b);
     addDemoRegistryProblems(b);
     fs::create_directories(folder, ec);
     if (ec)

@@ -847,6 +847,43 @@ FileUse ImageFileApi::fileUse(std::string_view path) {
     return isLocked(r->target) ? FileUse::Locked : FileUse::Free;
 }
 
+std::optional<std::string> ImageFileApi::libraryOpenPath(std::string_view path, std::string* why) {
+    auto refuse = [why](const char* reason) -> std::optional<std::string> {
+        if (why) *why = reason;
+        return std::nullopt;
+    };
+    auto r = find(path);
+    if (!r || !r->exists) return refuse("the file is not there");
+    if (r->isLink) return refuse("the file is a link");
+    if (!S_ISREG(r->lst.st_mode)) return refuse("it is not a regular file");
+    if (r->lst.st_nlink != 1) return refuse("the file has further hard links");
+    // The walk follows links inside the machine and hands back where they led,
+    // so a path that passed none is its drive folder and the names as found.
+    auto wp = image::parseWindowsPath(path);
+    const Drive* d = wp ? usableDrive(wp->drive) : nullptr;
+    if (!d) return refuse("the file is not there");
+    std::string lexical = d->host;
+    for (const auto& name : r->names) lexical += "/" + name;
+    if (lexical != r->host) return refuse("the path to the file passes a link");
+    if (isHive(r->host)) return refuse("the file is a registry hive in use");
+    if (isLocked(r->host)) return refuse("the file is in use by another program");
+    // What the kernel reaches from the machine folder without links must be
+    // the very file that was checked.
+    Fd fd(openHost(r->host, O_RDONLY | O_NOFOLLOW));
+    struct stat st {};
+    if (fd.fd < 0 || ::fstat(fd.fd, &st) != 0 || !sameFile(st, r->lst))
+        return refuse("the path to the file passes a link");
+    for (const char* suffix : {"-wal", "-shm", "-journal"}) {
+        struct stat cs {};
+        std::string companion = r->host + suffix;
+        if (::lstat(companion.c_str(), &cs) != 0) continue;
+        if (!S_ISREG(cs.st_mode) || cs.st_nlink != 1)
+            return refuse("a link or a special file stands beside it as its journal");
+        if (isLocked(companion)) return refuse("the file is in use by another program");
+    }
+    return r->host;
+}
+
 std::string ImageFileApi::shortPathName(std::string_view path) {
     auto wp = image::parseWindowsPath(path);
     const Drive* d = wp ? usableDrive(wp->drive) : nullptr;

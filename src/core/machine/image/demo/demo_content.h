@@ -16,6 +16,9 @@ void addDemoCleanTraces(MachineBuilder& b);
 // apls.dat with their traces.
 void addDemoApplications(MachineBuilder& b);
 
+// Firefox, Chrome, Opera and Netscape profiles with their databases and files.
+void addDemoBrowsers(MachineBuilder& b);
+
 // Registry problems for every scan section, beside healthy entries of each kind.
 void addDemoRegistryProblems(MachineBuilder& b);
 
