@@ -4,9 +4,9 @@
 #include "cleaner/items/advanced_items.h"
 #include "cleaner/items/chrome_items.h"
 #include "cleaner/items/data_file_items.h"
+#include "cleaner/items/firefox_items.h"
 #include "cleaner/items/messenger_items.h"
 #include "cleaner/items/office_items.h"
-#include "cleaner/items/firefox_items.h"
 #include "cleaner/items/opera_netscape_items.h"
 #include "cleaner/items/windows_items.h"
 
