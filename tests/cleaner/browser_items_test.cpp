@@ -373,6 +373,16 @@ TEST(FirefoxItems, LockedDamagedOrForeignDatabasesAreLeftAsTheyWere) {
         EXPECT_EQ(readFile(m.host(kRoaming + "elsewhere")), "");
     }
     {
+        SCOPED_TRACE("a second hard link");
+        auto b = firefoxMachine();
+        CleanTestMachine m(b);
+        LeftAlone left(m);
+        exec(left.places, placesSql());
+        fs::create_hard_link(left.places, m.host(kRoaming + "places-copy.sqlite"));
+        left.snap();
+        left.check("hard links");
+    }
+    {
         SCOPED_TRACE("in use on the machine");
         auto b = firefoxMachine();
         CleanTestMachine m(b);

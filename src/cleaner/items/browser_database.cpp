@@ -94,7 +94,11 @@ int64_t runStep(CleanContext& ctx, TSQLiteDatabase& db, std::string_view dbPath,
         // A write-ahead log holds the new pages and, from earlier writes, old
         // ones with the deleted rows: it is folded into the file and emptied.
         // A database in rollback-journal mode answers this with nothing to do.
-        db.getTable("PRAGMA wal_checkpoint(TRUNCATE)");
+        auto checkpoint = db.getTable("PRAGMA wal_checkpoint(TRUNCATE)");
+        if (checkpoint->asInteger(0, 0) != 0)
+            ctx.logLine(ctx.RunPrefix + std::string(dbPath) +
+                        ": its write-ahead log is in use and keeps the deleted rows until the "
+                        "browser folds it in");
     } else {
         db.execSql("COMMIT");
     }
