@@ -8,6 +8,7 @@
 #include "app/cli/cli_context.h"
 #include "app/cli/commands.h"
 #include "app/cli/custom_commands.h"
+#include "app/cli/defrag_commands.h"
 #include "app/cli/regscan_commands.h"
 
 using namespace brisko::cli;
@@ -35,6 +36,7 @@ int main(int argc, char** argv) {
     addRegscanCommands(app, ctx);
     addStartupCommands(app, ctx);
     addCustomCommands(app, ctx);
+    addRestorePointCommands(app, ctx);
 
     try {
         app.parse(argc, argv);

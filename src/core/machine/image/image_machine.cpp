@@ -1,12 +1,14 @@
 #include "core/machine/image/image_machine.h"
 
 #include <algorithm>
+#include <functional>
 #include <map>
 
 #include "core/machine/environment.h"
 #include "core/machine/image/commit_journal.h"
 #include "core/machine/image/image_files.h"
 #include "core/machine/image/image_registry.h"
+#include "core/machine/image/image_restore_points.h"
 #include "core/machine/image/machine_ini.h"
 #include "core/machine/image/machine_lock.h"
 #include "core/machine/image/shortcut_reader.h"
@@ -47,6 +49,8 @@ bool isInside(const fs::path& child, const fs::path& root) {
 }  // namespace
 
 struct ImageMachine::State {
+    std::function<void(ReplaceStep)> replaceProbe;
+    std::unique_ptr<ImageRestorePoints> restorePoints;
     MachineIni ini;
     std::string windowsDir;  // "C:\Windows"
     std::vector<Profile> profiles;
@@ -173,6 +177,9 @@ void ImageMachine::openRegistry() {
     warnings_.clear();
     for (const auto& e : registry_->errors()) warnings_.push_back(e);
     files_->setRegistry(registry_.get());
+    // Files waiting to replace a hive are held open until the restart, as Windows holds them.
+    registry_->setScheduledHook([this](const std::string& f) { files_->lockFile(f); });
+    for (const auto& r : registry_->pendingReplacements()) files_->lockFile(r.newFile);
     std::vector<fs::path> hiveFiles;
     for (const auto& h : hives) hiveFiles.push_back(h.hostFile);
     files_->setLoadedHives(hiveFiles);
@@ -417,34 +424,54 @@ bool ImageMachine::restart() {
     bool ok = files_->carryOutPendingRenames();
     ok = registry_->commit() && ok;
     auto replacements = registry_->pendingReplacements();
-    if (!replacements.empty()) {
-        registry_->close();
-        files_->setRegistry(nullptr);
-        bool moved = false;
-        {
-            // Hive files are moved as a writer would change them: under the lock.
-            MachineLock lock(folder_);
-            if (lock.acquire(kMachineLockWait)) {
-                moved = true;
-                for (const auto& r : replacements) {
-                    // The running hive becomes the old file and the new file takes its place.
+    if (replacements.empty()) return ok;
+    fs::path listFile = registry_->pendingListFile();
+    registry_->close();
+    files_->setRegistry(nullptr);
+    {
+        // Hive files are moved as a writer would change them: under the lock.
+        MachineLock lock(folder_);
+        if (!lock.acquire(kMachineLockWait)) {
+            ok = false;
+        } else {
+            std::vector<PendingReplace> left;
+            for (size_t i = 0; i < replacements.size(); ++i) {
+                auto& r = replacements[i];
+                auto hive = files_->resolve(r.hiveFile, false);
+                auto newFile = files_->resolve(r.newFile, false);
+                auto oldFile = files_->resolve(r.oldFile, false);
+                bool done = false;
+                if (!hive || !newFile || !oldFile) {
+                    r.reason = "a file of the replacement lies outside the machine";
+                } else {
                     files_->unlockFile(r.newFile);
-                    files_->deleteFile(r.oldFile);
-                    if (!files_->moveFile(r.hiveFile, r.oldFile) ||
-                        !files_->moveFile(r.newFile, r.hiveFile))
-                        ok = false;
+                    // What is written before the files move: a copy made again
+                    // keeps its identity across a restart cut short.
+                    auto persist = [&] {
+                        auto list = left;
+                        list.insert(list.end(), replacements.begin() + long(i),
+                                    replacements.end());
+                        writePendingList(listFile, list);
+                    };
+                    done = carryOutReplacement(r, {*hive, *newFile, *oldFile}, persist,
+                                               state_->replaceProbe);
+                }
+                if (!done) {
+                    left.push_back(r);
+                    ok = false;
                 }
             }
+            if (!writePendingList(listFile, left)) ok = false;
         }
-        registry_.reset();
-        state_->profiles.clear();
-        openRegistry();
-        if (moved)
-            registry_->clearPendingReplacements();
-        else
-            ok = false;
     }
+    registry_.reset();
+    state_->profiles.clear();
+    openRegistry();
     return ok;
+}
+
+void ImageMachine::setReplaceProbe(std::function<void(ReplaceStep)> probe) {
+    state_->replaceProbe = std::move(probe);
 }
 
 ClipboardService* ImageMachine::clipboard() {
@@ -460,7 +487,9 @@ UrlHistoryService* ImageMachine::urlHistory() {
     return nullptr;
 }
 RestorePointService* ImageMachine::restorePoints() {
-    return nullptr;
+    if (!state_->restorePoints)
+        state_->restorePoints = std::make_unique<ImageRestorePoints>(*this);
+    return state_->restorePoints.get();
 }
 HotkeyService* ImageMachine::hotkeys() {
     return nullptr;

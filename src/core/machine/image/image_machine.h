@@ -2,9 +2,11 @@
 // A Windows installation in a host folder as a Machine.
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 
+#include "core/machine/image/hive_replacement.h"
 #include "core/machine/image/machine_lock.h"
 #include "core/machine/machine.h"
 
@@ -60,7 +62,11 @@ class ImageMachine : public Machine {
     std::vector<WindowRef> topLevelWindows() override;
     bool showWindow(uint64_t handle, bool show) override;
     std::string shortcutTarget(std::string_view lnkPath) override;
+    // Carries out pending deletions and hive replacements (hive_replacement.h).
+    // A replacement that cannot be carried out stays pending with its reason.
     bool restart() override;
+    // Called after each step of a hive replacement (tests stop a restart there).
+    void setReplaceProbe(std::function<void(ReplaceStep)> probe);
     ClipboardService* clipboard() override;
     ProtectedStorageService* protectedStorage() override;
     UrlCacheService* urlCache() override;

@@ -140,20 +140,8 @@ struct ImageRegistry::Impl {
         return regview::makeMergedKey(hiveRoot(user, access), std::move(machine));
     }
 
-    std::vector<PendingReplace> readPending() {
-        std::vector<PendingReplace> out;
-        auto text = readSmallFile(pendingFile, 1 << 20);
-        if (!text) return out;
-        std::istringstream in(*text);
-        std::string line;
-        while (std::getline(in, line)) {
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            auto f = split(line, '\t');
-            if (f.size() != 3 || f[0].empty() || f[1].empty()) continue;
-            out.push_back({f[0], f[1], f[2]});
-        }
-        return out;
-    }
+    std::function<void(const std::string&)> scheduledHook;
+    std::vector<PendingReplace> readPending() { return readPendingList(pendingFile); }
 
     bool step(CommitStep s, size_t hive) { return !probe || probe(s, hive); }
     bool commitChanged(std::string& error);
@@ -452,32 +440,89 @@ bool ImageRegistry::saveHive(std::string_view keyPath, std::string_view targetFi
 
 bool ImageRegistry::replaceHive(std::string_view keyPath, std::string_view newFile,
                                 std::string_view oldFile) {
+    return scheduleReplacement(keyPath, newFile, oldFile, ReplaceKind::Compact, nullptr);
+}
+
+bool ImageRegistry::scheduleReplacement(std::string_view keyPath, std::string_view newFile,
+                                        std::string_view oldFile, ReplaceKind kind,
+                                        std::string* why) {
+    auto refuse = [&](std::string text) {
+        if (why) *why = std::move(text);
+        return false;
+    };
     const Mount* m = impl_->state->byKeyPath(keyPath);
-    if (!m || !impl_->resolver) return false;
+    if (!m || !impl_->resolver) return refuse("no hive is mounted at " + std::string(keyPath));
     for (std::string_view f : {newFile, oldFile})
-        if (f.empty() || f.find_first_of("\t\r\n") != std::string_view::npos) return false;
+        if (f.empty() || f.find_first_of("\t\r\n") != std::string_view::npos)
+            return refuse("the file name is not usable");
     auto newHost = impl_->resolver(newFile);
     auto oldHost = impl_->resolver(oldFile);
     std::error_code ec;
-    if (!newHost || !oldHost || !fs::is_regular_file(*newHost, ec)) return false;
-    if (fs::equivalent(*newHost, m->hiveSpec.hostFile, ec)) return false;
+    if (!newHost || !oldHost || !fs::is_regular_file(*newHost, ec))
+        return refuse("the new file " + std::string(newFile) + " does not exist");
+    if (fs::equivalent(*newHost, m->hiveSpec.hostFile, ec))
+        return refuse("the new file is the hive itself");
     // A file Windows could not load would leave the machine without that
     // hive at its next start.
-    if (!Hive::open(*newHost, nullptr)) return false;
+    std::string bad;
+    auto check = Hive::open(*newHost, &bad);
+    if (!check || check->state().health == HiveHealth::Damaged)
+        return refuse("the new file " + std::string(newFile) + " is not a sound registry hive");
+    check.reset();
+
+    PendingReplace entry{m->hiveSpec.windowsFile, std::string(newFile), std::string(oldFile)};
+    entry.kind = kind;
+    // Changes not yet on disk leave the hive's identity unknown: the restart
+    // then copies the hive again rather than trust a copy of unsaved state.
+    if (!m->hive->dirty()) entry.hiveId = hiveIdentity(m->hiveSpec.hostFile);
+    entry.newId = fileIdentity(*newHost);
 
     // The list is shared with other programs writing this machine.
     MachineLock own(impl_->folder);
-    if (!holdsWriteLock() && !own.acquire(impl_->guard->wait)) return false;
-    std::lock_guard lock(impl_->pendingMutex);
-    auto list = impl_->readPending();
-    std::erase_if(list, [&](const PendingReplace& p) {
-        return equalsNoCase(p.hiveFile, m->hiveSpec.windowsFile);
-    });
-    list.push_back({m->hiveSpec.windowsFile, std::string(newFile), std::string(oldFile)});
-    std::string text;
-    for (const auto& p : list) text += p.hiveFile + '\t' + p.newFile + '\t' + p.oldFile + '\n';
-    fs::create_directories(impl_->pendingFile.parent_path(), ec);
-    return writeFileAtomically(impl_->pendingFile, text, nullptr);
+    if (!holdsWriteLock() && !own.acquire(impl_->guard->wait, why)) return false;
+    {
+        std::lock_guard lock(impl_->pendingMutex);
+        auto list = impl_->readPending();
+        std::erase_if(list, [&](const PendingReplace& p) {
+            return equalsNoCase(p.hiveFile, m->hiveSpec.windowsFile);
+        });
+        list.push_back(std::move(entry));
+        fs::create_directories(impl_->pendingFile.parent_path(), ec);
+        if (!writePendingList(impl_->pendingFile, list))
+            return refuse("the list of pending replacements cannot be written");
+    }
+    if (impl_->scheduledHook) impl_->scheduledHook(std::string(newFile));
+    return true;
+}
+
+bool ImageRegistry::verifyHiveCopy(std::string_view keyPath, std::string_view copyFile,
+                                   std::string* why) {
+    auto refuse = [&](std::string text) {
+        if (why) *why = std::move(text);
+        return false;
+    };
+    const Mount* m = impl_->state->byKeyPath(keyPath);
+    if (!m || !impl_->resolver) return refuse("no hive is mounted at " + std::string(keyPath));
+    auto state = m->hive->state();
+    if (state.health == HiveHealth::Damaged)
+        return refuse("the hive is damaged (" + state.reason + "); it is not compacted");
+    auto host = impl_->resolver(copyFile);
+    if (!host) return refuse("the copy lies outside the machine");
+    std::string error;
+    auto copy = Hive::open(*host, &error);
+    if (!copy) return refuse("the copy cannot be read back: " + error);
+    std::string diff;
+    if (!sameHiveContent(*m->hive, *copy, &diff))
+        return refuse("the copy differs from the hive: " + diff);
+    return true;
+}
+
+void ImageRegistry::setScheduledHook(std::function<void(const std::string&)> hook) {
+    impl_->scheduledHook = std::move(hook);
+}
+
+const fs::path& ImageRegistry::pendingListFile() const {
+    return impl_->pendingFile;
 }
 
 std::vector<ImageRegistry::PendingReplace> ImageRegistry::pendingReplacements() {

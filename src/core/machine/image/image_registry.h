@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "core/machine/image/hive.h"
+#include "core/machine/image/hive_replacement.h"
 #include "core/machine/registry_api.h"
 
 namespace brisko {
@@ -70,6 +71,15 @@ class ImageRegistry : public RegistryApi {
     bool saveHive(std::string_view keyPath, std::string_view targetFile) override;
     bool replaceHive(std::string_view keyPath, std::string_view newFile,
                      std::string_view oldFile) override;
+    bool verifyHiveCopy(std::string_view keyPath, std::string_view copyFile,
+                        std::string* why) override;
+    // replaceHive of either kind; a restore point's hive is put back whatever
+    // the hive holds by then. `why` says why it was refused, for a person.
+    bool scheduleReplacement(std::string_view keyPath, std::string_view newFile,
+                             std::string_view oldFile, ReplaceKind kind, std::string* why);
+    // Told the new file of each replacement scheduled (the machine holds it
+    // open until the restart, as Windows does).
+    void setScheduledHook(std::function<void(const std::string& newFile)> hook);
 
     // Hives that could not be loaded, one line each, for a person to read.
     const std::vector<std::string>& errors() const { return errors_; }
@@ -77,13 +87,11 @@ class ImageRegistry : public RegistryApi {
     std::vector<HiveStatus> hiveStatus() const;
     // Why the last commit() failed, empty after one that succeeded.
     std::string lastCommitError() const;
-    // Pending replacements recorded by replaceHive: hive file, new file, old
-    // file (Windows paths).
-    struct PendingReplace {
-        std::string hiveFile, newFile, oldFile;
-    };
+    // Pending replacements recorded by replaceHive (hive_replacement.h).
+    using PendingReplace = brisko::PendingReplace;
     std::vector<PendingReplace> pendingReplacements();
     void clearPendingReplacements();
+    const std::filesystem::path& pendingListFile() const;
 
     // How long the first change waits for another writer (default kMachineLockWait).
     void setLockWait(std::chrono::milliseconds wait);
