@@ -30,11 +30,12 @@ class TfrmSystemPoint final : public QDialog {
     QProgressBar* progressBar() const { return ProgressBar1_; }
     QTimer* timer() const { return Timer1_; }
     void Timer1Timer();
+    // Escape before the worker reported: the caller stops.
+    void reject() override;
 
   protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
-    void reject() override;
     bool event(QEvent* event) override;
 
   private:
