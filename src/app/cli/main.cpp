@@ -37,6 +37,7 @@ int main(int argc, char** argv) {
     addStartupCommands(app, ctx);
     addCustomCommands(app, ctx);
     addRestorePointCommands(app, ctx);
+    addDefragCommands(app, ctx);
 
     try {
         app.parse(argc, argv);

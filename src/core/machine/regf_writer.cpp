@@ -122,6 +122,8 @@ class HiveBuilder {
           defaultTime_(options.timestamp ? options.timestamp : nowFiletime()),
           embeddedName_(options.embeddedName),
           sequence_(options.sequence ? options.sequence : 1),
+          holeEvery_(options.freeCellEvery),
+          holeBytes_(options.freeCellBytes),
           slots_(kMaxDepth + 2),
           sortKeys_(kMaxDepth + 3) {}
 
@@ -210,6 +212,17 @@ class HiveBuilder {
     // Allocates a cell for `bytes` of data; returns its offset or kNone when the
     // hive would grow too large.
     uint32_t alloc(uint64_t bytes) {
+        uint32_t cell = allocDense(bytes);
+        if (cell != kNone && holeEvery_ && ++cellsSinceHole_ >= holeEvery_) {
+            cellsSinceHole_ = 0;
+            uint32_t hole = allocDense(holeBytes_);
+            if (hole == kNone) return kNone;
+            put32(cellAt(hole), uint32_t(-int32_t(get32(cellAt(hole)))));  // free: positive size
+        }
+        return cell;
+    }
+
+    uint32_t allocDense(uint64_t bytes) {
         uint64_t size = (bytes + 4 + kCellAlign - 1) & ~uint64_t(kCellAlign - 1);
         if (size > curEnd_ - cur_) {
             uint64_t binSize = (size + kBinHeaderSize + kBinAlign - 1) & ~uint64_t(kBinAlign - 1);
@@ -536,6 +549,7 @@ class HiveBuilder {
     int64_t defaultTime_;
     std::string embeddedName_;
     uint32_t sequence_;
+    uint32_t holeEvery_ = 0, holeBytes_ = 0, cellsSinceHole_ = 0;
     uint32_t binsEnd_ = 0;           // size of the bins laid out so far
     uint32_t cur_ = 0, curEnd_ = 0;  // free room small cells are packed into
     std::vector<Security> sks_;

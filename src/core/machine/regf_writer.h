@@ -19,6 +19,11 @@ struct RegfWriteOptions {
     // Both sequence numbers of the base block. A hive that replaces one with
     // transaction logs beside it must count past every sequence number in them.
     uint32_t sequence = 1;
+    // Leaves a free cell of freeCellBytes after every freeCellEvery-th cell, as
+    // a hive looks after keys were added and deleted in it (demo and benchmark
+    // hives that have something to compact). 0: densely packed.
+    uint32_t freeCellEvery = 0;
+    uint32_t freeCellBytes = 0;
 };
 
 std::vector<uint8_t> serializeHive(const RegTreeKey& root, const RegfWriteOptions& options = {});

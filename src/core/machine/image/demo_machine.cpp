@@ -21,6 +21,9 @@ void createDemoMachine(const fs::path& folder) {
     addDemoApplications(b);
     addDemoBrowsers(b);
     addDemoRegistryProblems(b);
+    // Years of installs and uninstalls leave holes in these two; the rest are compact.
+    b.fragmentHive("SOFTWARE", 3, 200);
+    b.fragmentHive("NTUSER", 4, 120);
     fs::create_directories(folder, ec);
     if (ec)
         throw std::runtime_error("Cannot create the folder " + folder.string() + ": " +

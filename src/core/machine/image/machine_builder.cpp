@@ -186,6 +186,11 @@ RegTreeKey& MachineBuilder::hive(std::string_view name) {
     throw std::invalid_argument("no hive named \"" + std::string(name) + "\"");
 }
 
+void MachineBuilder::fragmentHive(std::string_view name, uint32_t every, uint32_t bytes) {
+    RegTreeKey& h = hive(name);
+    holes_[size_t(&h - hives_.data())] = {every, bytes};
+}
+
 std::string MachineBuilder::controlSet() {
     uint32_t current = 1;
     if (auto* select = hives_[System].child("Select")) {
@@ -341,6 +346,8 @@ void MachineBuilder::write(const fs::path& folder) {
         fs::path target = tree.prepare(hf.parts, false);
         RegfWriteOptions options;
         options.embeddedName = hf.embeddedName;
+        options.freeCellEvery = holes_[hf.hive].first;
+        options.freeCellBytes = holes_[hf.hive].second;
         std::string error;
         if (!writeHiveFile(hives_[hf.hive], target, options, &error))
             throw std::runtime_error("cannot write the hive " + target.string() + ": " + error);

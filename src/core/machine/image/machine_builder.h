@@ -31,6 +31,9 @@ class MachineBuilder {
     // "SOFTWARE", "SYSTEM", "SAM", "SECURITY", "DEFAULT", "NTUSER", "USRCLASS"
     // (any case); std::invalid_argument for another name.
     RegTreeKey& hive(std::string_view name);
+    // Writes that hive with a free cell of `bytes` after every `every`-th cell,
+    // as a hive looks after years of keys added and deleted.
+    void fragmentHive(std::string_view name, uint32_t every, uint32_t bytes);
 
     // Windows paths on drive C: ("C:\Users\User\AppData\Local\Temp\a.tmp").
     // fileTimeOrZero: last-write time as FILETIME; 0 leaves the time of writing.
@@ -65,6 +68,7 @@ class MachineBuilder {
     std::string userName_;
     std::string userSid_;
     std::array<RegTreeKey, 7> hives_;
+    std::array<std::pair<uint32_t, uint32_t>, 7> holes_{};  // fragmentHive: every, bytes
     std::vector<std::vector<std::string>> folders_;
     std::vector<FileEntry> files_;
 };

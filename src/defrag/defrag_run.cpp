@@ -1,0 +1,172 @@
+#include "defrag/defrag_run.h"
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+
+#include "core/machine/machine.h"
+#include "core/messages.h"
+
+namespace brisko {
+
+namespace {
+// Messages of the worker, taken in order by the waiting caller.
+class WaitQueue : public MessageTarget {
+  public:
+    void post(uint32_t msg, uintptr_t wParam, intptr_t lParam) override {
+        std::lock_guard lock(mutex_);
+        queue_.push_back({msg, wParam, lParam});
+        cv_.notify_all();
+    }
+    struct Item {
+        uint32_t msg;
+        uintptr_t wParam;
+        intptr_t lParam;
+    };
+    Item take() {
+        std::unique_lock lock(mutex_);
+        cv_.wait(lock, [&] { return !queue_.empty(); });
+        Item i = queue_.front();
+        queue_.pop_front();
+        return i;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    std::deque<Item> queue_;
+};
+
+size_t findUpper(std::string_view name, std::string_view needle) {
+    std::string upper(name);
+    for (char& c : upper) c = char(std::toupper(static_cast<unsigned char>(c)));
+    return upper.find(needle);
+}
+}  // namespace
+
+bool HiveCopyInUse(FileApi& files, std::string_view path) {
+    return files.fileExists(path) && files.fileUse(path) != FileUse::Free;
+}
+
+bool AnyHiveCopyInUse(FileApi& files, const std::vector<HiveEntry>& hives) {
+    for (const auto& h : hives)
+        if (HiveCopyInUse(files, HiveCopyFile(h.file))) return true;
+    return false;
+}
+
+AnalysisResult FinishAnalysis(Machine& machine, const std::vector<HiveEntry>& hives,
+                              const std::string& statusLine,
+                              std::vector<HiveCopyOutcome> outcomes) {
+    AnalysisResult r;
+    r.outcomes = std::move(outcomes);
+    r.completed = statusLine == kAnalysisFinished && r.outcomes.size() == hives.size();
+    if (!r.completed) return r;
+    auto& files = machine.files();
+    std::vector<int64_t> current, copies;
+    std::vector<bool> skipped;
+    for (size_t i = 0; i < hives.size(); ++i) {
+        current.push_back(HiveFileSize(files, hives[i].file));
+        copies.push_back(HiveFileSize(files, HiveCopyFile(hives[i].file)));
+        bool left = !r.outcomes[i].made;
+        skipped.push_back(left);
+        if (left) r.problems.push_back(hives[i].name + ": " + r.outcomes[i].problem);
+        // Only a copy that was made can fail the check: a hive left out for a
+        // reason of its own is reported with that reason instead.
+        if (!left && SoftwareCopyTooSmall(hives[i].file, current.back(), copies.back()))
+            r.softwareCheckFailed = true;
+    }
+    if (!r.softwareCheckFailed) r.sizes = ComputeDefragSizes(current, copies, skipped);
+    return r;
+}
+
+AnalysisResult RunDefragAnalysis(
+    Machine& machine, const std::vector<HiveEntry>& hives, bool isWow64,
+    const std::function<void(size_t, size_t, const std::string&)>& progress,
+    std::stop_token stop) {
+    auto queue = std::make_shared<WaitQueue>();
+    auto status = std::make_shared<StatusLine>();
+    TScanDefragTaskThread worker(machine, hives, isWow64, queue, status);
+    std::stop_callback onStop(stop, [&] { worker.stop(); });
+    worker.start();
+    if (progress && !hives.empty()) progress(0, hives.size(), hives[0].name);
+    for (;;) {
+        auto m = queue->take();
+        if (m.msg == kWmClose) break;
+        if (m.msg == WM_HIVECOPY_DONE && progress) {
+            size_t n = size_t(m.lParam);
+            progress(n, hives.size(), n < hives.size() ? hives[n].name : std::string());
+        }
+    }
+    while (!worker.finished()) std::this_thread::yield();
+    return FinishAnalysis(machine, hives, status->get(), worker.outcomes());
+}
+
+void DeleteHiveCopies(FileApi& files, const std::vector<HiveEntry>& hives) {
+    for (const auto& h : hives) {
+        std::string copy = HiveCopyFile(h.file);
+        if (files.fileExists(copy) && files.fileUse(copy) == FileUse::Free) files.deleteFile(copy);
+    }
+}
+
+std::string ReplaceTarget::keyPath() const {
+    return std::string(root == RootKey::LocalMachine ? "\\REGISTRY\\MACHINE\\"
+                                                     : "\\REGISTRY\\USER\\") +
+           subkey;
+}
+
+ReplaceTarget ParseReplaceTarget(std::string_view hiveName) {
+    ReplaceTarget t;
+    constexpr std::string_view kMachine = "REGISTRY\\MACHINE\\";
+    constexpr std::string_view kUser = "REGISTRY\\USER\\";
+    if (size_t at = findUpper(hiveName, kMachine); at != std::string::npos) {
+        t.root = RootKey::LocalMachine;
+        t.subkey = std::string(hiveName.substr(at + kMachine.size()));
+    } else {
+        t.root = RootKey::Users;
+        if (size_t u = findUpper(hiveName, kUser); u != std::string::npos)
+            t.subkey = std::string(hiveName.substr(u + kUser.size()));
+    }
+    return t;
+}
+
+bool ReplaceHive(Machine& machine, std::string_view hiveName, std::string_view newFile,
+                 std::string_view oldFile) {
+    ReplaceTarget t = ParseReplaceTarget(hiveName);
+    if (t.subkey.empty()) return false;
+    auto& files = machine.files();
+    if (files.fileExists(oldFile)) files.deleteFile(oldFile);
+    return machine.registry().replaceHive(t.keyPath(), newFile, oldFile);
+}
+
+DefragOutcome ScheduleHiveReplacements(Machine& machine, const std::vector<HiveEntry>& hives,
+                                       const std::vector<HiveCopyOutcome>& outcomes,
+                                       Prompter& prompter) {
+    DefragOutcome out;
+    machine.enablePrivilege("SeRestorePrivilege");
+    auto& reg = machine.registry();
+    for (size_t i = 0; i < hives.size(); ++i) {
+        const auto& h = hives[i];
+        std::string copy = HiveCopyFile(h.file);
+        std::string why;
+        bool ok = false;
+        if (i < outcomes.size() && !outcomes[i].made) {
+            why = outcomes[i].problem;
+        } else if (!reg.verifyHiveCopy(ParseReplaceTarget(h.name).keyPath(), copy, &why)) {
+            // The hive changed since the analysis, or the copy did: never used.
+            machine.files().deleteFile(copy);
+        } else {
+            ok = ReplaceHive(machine, h.name, copy, HiveBackupFile(h.file));
+        }
+        if (ok) {
+            ++out.scheduled;
+            continue;
+        }
+        std::string text = std::string(kFailedToDefrag) + h.name;
+        if (!why.empty()) text += "\n\n" + why;
+        out.failures.push_back(text);
+        prompter.ask(text, MB_OK);
+    }
+    return out;
+}
+
+}  // namespace brisko
