@@ -28,13 +28,24 @@ std::string existingProfile(CleanContext& ctx) {
     return folder;
 }
 
-// Each name anywhere below the profile, with the journal files of a database.
+// The profile's files that are SQLite databases; the others (session and tab
+// files, the visited-links table) have no journal to go with them.
+bool isDatabaseName(std::string_view name) {
+    for (std::string_view db : {"Cookies", "History", "Archived History", "Thumbnails", "Top Sites",
+                                "Network Action Predictor", "Login Data"})
+        if (name == db) return true;
+    return false;
+}
+
+// Each name anywhere below the profile, a database with its journal files.
 int64_t deleteNamed(CleanContext& ctx, const std::string& profile,
                     std::initializer_list<std::string_view> names) {
     int64_t bytes = 0;
     for (auto name : names) {
         if (ctx.stopRequested()) break;
-        bytes += deleteDatabaseFiles(ctx, profile, name, true);
+        bytes += isDatabaseName(name)
+                     ? deleteDatabaseFiles(ctx, profile, name, true)
+                     : DeleteMatchingFiles(ctx, profile, name, ctx.ItemCount, true);
     }
     return bytes;
 }
