@@ -172,9 +172,9 @@ void CleanRunController::cancel() {
     timerOn_ = false;
     in_.view.setAnimationTimer(false);
     busy_ = false;
-    // The bar keeps "Prepare to clean..." until the next run; the flag, not the
-    // text, says that the hidden pass is over.
     if (hiddenPass_) restoreAfterHiddenPass();
+    // The bar stays where the run stopped and says that it was cancelled.
+    setBar(barPosition_, std::string(kCancelled), true);
     ++serial_;  // whatever the cancelled run still has queued is dropped
 }
 

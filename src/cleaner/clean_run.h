@@ -49,6 +49,7 @@ class CleanRunView {
 
 inline constexpr std::string_view kPrepareToClean = "Prepare to clean...";
 inline constexpr std::string_view kFinished = "Finished!";
+inline constexpr std::string_view kCancelled = "Cancelled";
 inline constexpr std::string_view kSelectSectionsText =
     "Please select the sections which you want to scan from the left list.";
 inline constexpr std::string_view kCloseFirefoxText = "Please close Mozilla Firefox first!";

@@ -125,6 +125,8 @@ std::vector<std::string> ReadCookieKeepList(Machine& machine) {
 
 bool WriteCookieKeepList(Machine& machine, const std::vector<std::string>& keep) {
     std::string file = CookieKeepFile(machine);
+    std::string folder = excludeTrailingBackslash(machine.programFolder());
+    if (!machine.files().directoryExists(folder)) machine.files().forceDirectories(folder);
     IniFile ini = readIniFile(machine, file).value_or(IniFile());
     ini.writeInteger(kKeepSection, "Count", int64_t(keep.size()));
     for (size_t i = 0; i < keep.size(); ++i)

@@ -99,6 +99,8 @@ bool ScanRun::start(const std::vector<int>& sections) {
     progressVisible_ = true;
     progressPosition_ = 0;
     progressStep_ = scanProgressStep(sections);
+    sectionCount_ = sections.size();
+    sectionsDone_ = 0;
     bool ignoreRemovable = settings_.IncludeRemoveMedia;
     if (!ignoreRemovable) {
         // Probing the floppy drives can take a moment on a real machine.
@@ -122,11 +124,17 @@ void ScanRun::cancel() {
     if (worker_) worker_->stopAndWait();
     restoreVisible_ = true;
     keyVisible_ = false;
-    finishScan();
+    finishScan(true);
 }
 
 void ScanRun::handleMessage(uint32_t msg) {
     if (msg == WM_REGSCAN_SECTION) {
+        // The bar shows the share of the sections done, so it says how far
+        // the scan has come (one message after each section).
+        if (scanning_ && sectionCount_ > 0 && sectionsDone_ < sectionCount_) {
+            ++sectionsDone_;
+            progressPosition_ = int(sectionsDone_ * kProgressMax / sectionCount_);
+        }
         notify();  // the status line follows the rows
         return;
     }
@@ -137,7 +145,7 @@ void ScanRun::handleMessage(uint32_t msg) {
     finishScan();
 }
 
-void ScanRun::finishScan() {
+void ScanRun::finishScan(bool cancelled) {
     if (worker_) {
         worker_->join();
         failures_ = worker_->failures();
@@ -157,17 +165,18 @@ void ScanRun::finishScan() {
     }
     if (selected_ && *selected_ >= rowCount()) selected_.reset();
     keyVisible_ = false;
-    progressPosition_ = kProgressMax;
-    progressCaption_ = kFinishedCaption;
+    // A cancelled scan keeps the bar where it stopped and says so.
+    if (!cancelled) progressPosition_ = kProgressMax;
+    progressCaption_ = cancelled ? kCancelledCaption : kFinishedCaption;
     restoreVisible_ = true;
     notify();
     if (autoClearRun && hooks.autoFixAndClose) hooks.autoFixAndClose();
 }
 
 void ScanRun::progressTick() {
+    // The bar follows the sections done (handleMessage); the tick only
+    // refreshes the display while a scan runs.
     if (!timerRunning_) return;
-    progressPosition_ += progressStep_;
-    if (progressPosition_ > kProgressMax) progressPosition_ = 0;
     notify();
 }
 

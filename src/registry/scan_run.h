@@ -29,6 +29,7 @@ inline constexpr std::string_view kNoSectionsText =
     "Please select the sections which you want to scan from the left list.";
 inline constexpr std::string_view kPreparingCaption = "Prepairing...";
 inline constexpr std::string_view kFinishedCaption = "Finished!";
+inline constexpr std::string_view kCancelledCaption = "Cancelled";
 inline constexpr int kProgressMax = 1000;
 inline constexpr int kProgressTimerMs = 500;
 // Widths of the columns "Problem", "Data", "Registry key" for an empty list,
@@ -113,7 +114,7 @@ class ScanRun : private ScanDisplay {
     void showKey(std::string_view text) override;
     void addProblem(RegistryProblem row) override;
 
-    void finishScan();
+    void finishScan(bool cancelled = false);
     void notify();
 
     Machine& machine_;
@@ -130,6 +131,8 @@ class ScanRun : private ScanDisplay {
     bool timerRunning_ = false;
     int progressPosition_ = 0;
     int progressStep_ = 10;
+    size_t sectionCount_ = 0;  // of the running scan
+    size_t sectionsDone_ = 0;
     std::string progressCaption_;
     std::optional<size_t> selected_;
     std::vector<ScanFailure> failures_;

@@ -82,7 +82,7 @@ std::string StartupBackupStamp() {
     std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
     std::tm tm{};
     localtime_r(&now, &tm);
-    char buf[32];
+    char buf[80];
     std::snprintf(buf, sizeof buf, "%04d_%02d_%02d_%02d%02d%02d", tm.tm_year + 1900, tm.tm_mon + 1,
                   tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
     return buf;

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCursor>
+#include <QDesktopServices>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
@@ -11,8 +12,11 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QScreen>
+#include <QSessionManager>
+#include <QSystemTrayIcon>
 #include <QTimer>
 #include <QToolButton>
+#include <QUrl>
 #include <array>
 #include <iostream>
 
@@ -21,9 +25,13 @@
 #include "core/machine/machine.h"
 #include "registry/scan_run.h"
 #include "registry/section_tree.h"
+#include "ui/about_dialog.h"
 #include "ui/check_tree_view.h"
 #include "ui/cleaner_pane.h"
+#include "ui/options_dialog.h"
+#include "ui/qt_timer_service.h"
 #include "ui/registry_pane.h"
+#include "ui/tools_pane.h"
 #include "ui/web_pages.h"
 
 namespace brisko {
@@ -37,13 +45,18 @@ QString qs(std::string_view s) {
 // The Boss Key's identifier; on Windows the value of the "MyKTLVHotkey_Hide" atom.
 constexpr int kHotkeyId = 0xC001;
 
+// The tray icon's tip and the mouse messages its callback carries.
+constexpr std::string_view kTrayTip = "Left Click to activate Cleaner\nRight Click to popup menu";
+constexpr intptr_t kTrayLeftButtonDown = 513;
+constexpr intptr_t kTrayRightButtonDown = 516;
+
 // Browser windows the Boss Key hides and shows again.
 constexpr std::array<std::string_view, 5> kBrowserWindowClasses = {
     "IEFrame", "NS_AE_WindowClass", "MozillaWindowClass", "MozillaUIWindowClass", "OpWindow"};
 
 }  // namespace
 
-TfrmMain::TfrmMain(Machine& machine, StartArgs start, QWidget* parent)
+TfrmMain::TfrmMain(Machine& machine, StartArgs start, QWidget* parent, TimerService* timers)
     : QWidget(parent),
       machine_(machine),
       lifecycle_(*this, machine, model_),
@@ -57,7 +70,16 @@ TfrmMain::TfrmMain(Machine& machine, StartArgs start, QWidget* parent)
     prompter_.setUnattended(sw == StartSwitch::Clear || sw == StartSwitch::Regdefrag ||
                             sw == StartSwitch::Regscan);
     setObjectName(QStringLiteral("TfrmMain"));
+    if (!timers) {
+        ownTimers_ = std::make_unique<QtTimerService>(this);
+        timers = ownTimers_.get();
+    }
+    timers_ = timers;
     createControls();
+    // The end of the logon (Windows) or of the desktop session.
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) {
+        if (!lifecycle_.closed()) lifecycle_.onQueryEndSession();
+    });
     connect(cleanerPane_, &CleanerPane::cleanRunEnded, this, &TfrmMain::cleanRunEnded);
     // "/Clear" with no section ticked ends at once, or when its clean is over.
     connect(registryPane_, &RegistryPane::closeRequested, this, [this] {
@@ -87,18 +109,61 @@ void TfrmMain::FlatButtonClick(int tag) {
 }
 
 void TfrmMain::bHelpClick() {
-    pmMore_->popup(QCursor::pos());
+    // At the mouse when it was a click; beside the button when it came from the keyboard.
+    QWidget* button = navButtons_.back();
+    QPoint at = QCursor::pos();
+    if (!button->rect().contains(button->mapFromGlobal(at)))
+        at = button->mapToGlobal(QPoint(button->width(), 0));
+    pmMore_->popup(at);
 }
 
 void TfrmMain::aAboutExecute() {
-    QMessageBox::about(this, QStringLiteral("About Brisko Cleaner"),
-                       QStringLiteral("<b>%1</b><p>A privacy cleaner, registry cleaner and "
-                                      "registry defragmenter for Windows.</p><p>%2</p>")
-                           .arg(qs(kMainCaption), qs(kProductWebPage)));
+    TfrmAbout about(
+        machine_, [this](std::string_view page) { openWebPage(page); }, this);
+    about.exec();
 }
 
-void TfrmMain::openWebPage(std::string_view url) {
-    machine_.shellExecute("Open", url, "");
+void TfrmMain::openWebPage(std::string_view page) {
+    QString file = webPageFile(page);
+    if (file.isEmpty()) {
+        prompter_.ask("The page " + std::string(page) + " is not installed with the program.",
+                      MB_OK | MB_ICONERROR);
+        return;
+    }
+    // The pages come with the program and open in the browser of the computer
+    // it runs on (on an offline machine nothing can be opened inside it).
+    const QUrl url = QUrl::fromLocalFile(file);
+    if (machine_.shellExecute("Open", url.toString().toStdString(), "")) return;
+    if (!QDesktopServices::openUrl(url))
+        prompter_.ask("No web browser could be started to show " + file.toStdString() + ".",
+                      MB_OK | MB_ICONINFORMATION);
+}
+
+bool TfrmMain::bOptionsClick() {
+    OptionsHost host;
+    host.reregisterHotkey = [this] {
+        unregisterHotkey();
+        if (model_.Settings.EnableHotkey) registerHotkey();
+    };
+    host.armSchedule = [this] { armScheduleFromSettings(); };
+    host.saveSettings = [this] { return saveSettingsNow(); };
+    host.commitRegistry = [this] { return commitRegistry(); };
+    TfrmOptions dlg(machine_, model_.Settings, prompter_, std::move(host), this);
+    if (dlg.exec() != QDialog::Accepted) return false;
+    setFastMode(model_.Settings.FastScan);
+    return true;
+}
+
+void TfrmMain::armScheduleFromSettings() {
+    armScheduleTimer(model_.Settings.AutoClean, scheduleIntervalMs(model_.Settings.CleanInterval));
+}
+
+bool TfrmMain::saveSettingsNow() {
+    storeTreeState();
+    copyExpansion(model_.sectionTree, model_.cleanTree, model_.Settings.FirstNodeExpand);
+    WindowPlacement placement = windowPlacement();
+    return SaveSettings(machine_, model_.Settings, &model_.cleanTree, &model_.sectionTree,
+                        &placement);
 }
 
 bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
@@ -141,7 +206,53 @@ void TfrmMain::showCleanTreeChecks() {
 }
 
 void TfrmMain::addTrayIcon() {
-    // No notification-area icon in this version.
+    if (!trayIcon_) {
+        trayIcon_ = new QSystemTrayIcon(windowIcon(), this);
+        trayIcon_->setObjectName(QStringLiteral("trayIcon"));
+        trayIcon_->setToolTip(QString::fromUtf8(kTrayTip.data(), qsizetype(kTrayTip.size())));
+        connect(trayIcon_, &QSystemTrayIcon::activated, this,
+                [this](QSystemTrayIcon::ActivationReason why) {
+                    // The right button's menu is the icon's own (the desktop shows it).
+                    if (why == QSystemTrayIcon::Trigger)
+                        postMessage(WM_TRAY_NOTIFY, 0, kTrayLeftButtonDown);
+                });
+        trayIcon_->setContextMenu(pmTray_);
+    }
+    trayIcon_->show();
+}
+
+void TfrmMain::removeTrayIcon() {
+    if (trayIcon_) trayIcon_->hide();
+}
+
+void TfrmMain::trayNotify(intptr_t mouseMessage) {
+    if (mouseMessage == kTrayLeftButtonDown) {
+        ShowFromTray();
+    } else if (mouseMessage == kTrayRightButtonDown) {
+        activateWindow();
+        pmTray_->popup(QCursor::pos());
+    }
+}
+
+void TfrmMain::hideToTray(bool addIcon) {
+    // Hiding without a notification area would leave no way back to the
+    // window; there it stays minimised on the taskbar instead.
+    const bool offscreen = QGuiApplication::platformName() == QLatin1String("offscreen");
+    if (!offscreen && !QSystemTrayIcon::isSystemTrayAvailable()) {
+        static bool told = false;
+        if (!told) {
+            told = true;
+            std::cerr << kProgramTitle
+                      << ": this desktop has no notification area; the window stays minimised "
+                         "on the taskbar instead of going to the tray"
+                      << std::endl;
+        }
+        if (!isMinimized()) showMinimized();
+        return;
+    }
+    hiddenToTray_ = true;
+    hide();
+    if (addIcon || model_.start.startSwitch() == StartSwitch::Auto) addTrayIcon();
 }
 
 void TfrmMain::rememberExtendedStyle() {
@@ -176,7 +287,9 @@ void TfrmMain::registerHotkey() {
     }
 }
 
-void TfrmMain::hideWindowsBackup() {}
+void TfrmMain::hideWindowsBackup() {
+    toolsPane_->hideWindowsBackup();
+}
 void TfrmMain::createHiveLists() {}
 void TfrmMain::showUnsupportedDefrag() {}
 
@@ -231,10 +344,15 @@ void TfrmMain::maximize() {
 }
 
 void TfrmMain::setBounds(int left, int top, int width, int height) {
+    // The stored bounds are the window's inside (its client area), as saved
+    // below: what the window manager adds around it is not known for sure
+    // until the window is framed, and mixing the two made the window grow and
+    // wander a little at every start.
     applyMinimumSize();
-    QSize extra = frameExtra();
-    if (width > 0 && height > 0) resize(width - extra.width(), height - extra.height());
-    move(left, top);
+    if (width > 0 && height > 0)
+        setGeometry(left, top, std::max(width, minimumWidth()), std::max(height, minimumHeight()));
+    else
+        move(left, top);
     ensureOnScreen();
 }
 
@@ -253,9 +371,8 @@ void TfrmMain::ensureOnScreen() {
 }
 
 void TfrmMain::armScheduleTimer(bool enabled, int intervalMs) {
-    Timer2_->setInterval(intervalMs);
     if (enabled)
-        Timer2_->start();
+        Timer2_->start(intervalMs);
     else
         Timer2_->stop();
 }
@@ -289,14 +406,14 @@ void TfrmMain::releaseJobList() {}
 WindowPlacement TfrmMain::windowPlacement() {
     WindowPlacement p;
     p.showCmd = isMaximized() ? 3 : isMinimized() ? 2 : 1;
-    // A maximised or minimised window is saved with the bounds it returns to.
+    // A maximised or minimised window is saved with the bounds it returns to;
+    // always the client area, which is what setBounds restores.
     QRect client = (isMaximized() || isMinimized()) ? normalGeometry() : geometry();
-    QSize extra = frameExtra();
-    QPoint origin = (isMaximized() || isMinimized()) ? client.topLeft() : frameGeometry().topLeft();
-    p.left = origin.x();
-    p.top = origin.y();
-    p.width = client.width() + extra.width();
-    p.height = client.height() + extra.height();
+    if (!client.isValid()) client = geometry();
+    p.left = client.x();
+    p.top = client.y();
+    p.width = client.width();
+    p.height = client.height();
     return p;
 }
 
@@ -354,19 +471,32 @@ WindowMetrics TfrmMain::windowMetrics() {
         m.screenWidth = s->geometry().width();
         m.screenHeight = s->geometry().height();
     }
-    QSize extra = frameExtra();
-    m.width = width() + extra.width();
-    m.height = height() + extra.height();
+    // The client area, like the bounds the window stores.
+    m.width = width();
+    m.height = height();
     return m;
 }
 
 // ---------------------------------------------------------------- messages and events
 
 void TfrmMain::ShowFromTray() {
+    hiddenToTray_ = false;
     if (isMinimized()) setWindowState(windowState() & ~Qt::WindowMinimized);
     show();
+    // A tray start keeps its icon: the program lives there.
+    if (model_.start.startSwitch() != StartSwitch::Auto) removeTrayIcon();
     raise();
     activateWindow();
+}
+
+void TfrmMain::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    // Minimising goes to the tray (after the state change has finished).
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && !hiddenToTray_ &&
+        isVisible())
+        QTimer::singleShot(0, this, [this] {
+            if (isMinimized() && !hiddenToTray_) handleMessage(WM_SYSCOMMAND, SC_MINIMIZE, 0);
+        });
 }
 
 void TfrmMain::handleMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
@@ -378,9 +508,14 @@ void TfrmMain::handleMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
             if (wParam == SC_MAXIMIZE) {
                 maximize();
             } else if (wParam == SC_MINIMIZE) {
-                hide();
-                if (lParam != 1) addTrayIcon();
+                hideToTray(lParam != 1);
             }
+            break;
+        case WM_TRAY_NOTIFY:
+            trayNotify(lParam);
+            break;
+        case WM_QUERYENDSESSION:
+            if (!lifecycle_.closed()) lifecycle_.onQueryEndSession();
             break;
         case WM_HOTKEY:
             toggleBrowsers(wParam);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/main_lifecycle.h"
+#include "core/timer_service.h"
 #include "ui/qt_message_target.h"
 #include "ui/qt_prompter.h"
 
@@ -17,12 +18,15 @@ class QMenu;
 class QToolButton;
 class QFrame;
 class QTimer;
+class QSystemTrayIcon;
 
 namespace brisko {
 
 class CheckTreeView;
 class CleanerPane;
 class RegistryPane;
+class ToolsPane;
+class QtTimerService;
 
 // Navigation tags: a pane shows when its tag equals the clicked button's.
 enum NavTag : int {
@@ -39,8 +43,10 @@ class TfrmMain final : public QWidget, public MainWindowView {
 
   public:
     // Builds the trees, the controls, and runs the creation steps (the
-    // settings are read here).
-    TfrmMain(Machine& machine, StartArgs start, QWidget* parent = nullptr);
+    // settings are read here). timers: where the schedule and other timers come
+    // from (the event loop's when null).
+    TfrmMain(Machine& machine, StartArgs start, QWidget* parent = nullptr,
+             TimerService* timers = nullptr);
     ~TfrmMain() override;
 
     MainModel& model() { return model_; }
@@ -51,7 +57,21 @@ class TfrmMain final : public QWidget, public MainWindowView {
     // The exit code of the program when the window ends it.
     int exitCode() const { return exitCode_; }
     // The periodic unattended clean.
-    QTimer* scheduleTimer() const { return Timer2_; }
+    ProgramTimer* scheduleTimer() const { return Timer2_.get(); }
+    // The Tools pane: the Startup manager and the tool buttons.
+    ToolsPane* toolsPane() const { return toolsPane_; }
+    // The notification-area icon; null until the window first goes to the tray.
+    QSystemTrayIcon* trayIcon() const { return trayIcon_; }
+    QMenu* moreMenu() const { return pmMore_; }
+    QMenu* trayMenu() const { return pmTray_; }
+    // The program's own pages (help, home, updates) open in the host's browser.
+    void openWebPage(std::string_view page);
+    // Opens the Options dialog; true when it ended with OK.
+    bool bOptionsClick();
+    void aAboutExecute();
+    // The window is hidden to the tray (hide-to-tray needs a notification area;
+    // without one the window stays on the taskbar, minimised).
+    bool hiddenToTray() const { return hiddenToTray_; }
     // The Cleaner pane's log, progress bar and run buttons.
     CleanerPane* cleanerPane() const { return cleanerPane_; }
     // The Registry pane's problem list, progress bar and Scan button.
@@ -113,6 +133,7 @@ class TfrmMain final : public QWidget, public MainWindowView {
 
   protected:
     bool event(QEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -123,9 +144,12 @@ class TfrmMain final : public QWidget, public MainWindowView {
     QWidget* createNavigation();
     QWidget* createPanes();
     QToolButton* addNavButton(const char* name, const char* caption, int tag, int iconKind);
-    void openWebPage(std::string_view url);
     void bHelpClick();
-    void aAboutExecute();
+    void hideToTray(bool addIcon);
+    void removeTrayIcon();
+    void trayNotify(intptr_t mouseMessage);
+    void armScheduleFromSettings();
+    bool saveSettingsNow();
     void runAutoClean();
     void runUnattendedRegistryJob(uint32_t msg);
     void ensureOnScreen();
@@ -158,7 +182,13 @@ class TfrmMain final : public QWidget, public MainWindowView {
     CleanerPane* cleanerPane_ = nullptr;
     CheckTreeView* tvRegistry_ = nullptr;
     RegistryPane* registryPane_ = nullptr;
-    QTimer* Timer2_ = nullptr;  // the schedule
+    std::unique_ptr<QtTimerService> ownTimers_;
+    TimerService* timers_ = nullptr;
+    std::unique_ptr<ProgramTimer> Timer2_;  // the schedule
+    ToolsPane* toolsPane_ = nullptr;
+    QSystemTrayIcon* trayIcon_ = nullptr;
+    QMenu* pmTray_ = nullptr;
+    bool hiddenToTray_ = false;
 
     int currentTag_ = 0;
     int exitCode_ = 0;

@@ -12,10 +12,12 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "core/startup.h"
 #include "registry/scan_context.h"
 #include "ui/check_tree_view.h"
 #include "ui/cleaner_pane.h"
 #include "ui/registry_pane.h"
+#include "ui/tools_pane.h"
 #include "ui/web_pages.h"
 
 // The window's controls and their look; what they do is in main_window.cpp.
@@ -88,9 +90,19 @@ void TfrmMain::createControls() {
     body->addWidget(createPanes(), 1);
     root->addLayout(body, 1);
 
-    Timer2_ = new QTimer(this);
-    Timer2_->setObjectName(QStringLiteral("Timer2"));
-    connect(Timer2_, &QTimer::timeout, this, &TfrmMain::Timer2Timer);
+    Timer2_ = timers_->createTimer("Timer2", [this] { Timer2Timer(); });
+    setWindowIcon(QIcon(titleBadge()));
+
+    pmTray_ = new QMenu(this);
+    pmTray_->setObjectName(QStringLiteral("pmTray"));
+    pmTray_->addAction(QStringLiteral("&Open"), this, &TfrmMain::ShowFromTray);
+    pmTray_->addAction(QStringLiteral("Online &Help"), this,
+                       [this] { openWebPage(kOnlineHelpPage); });
+    pmTray_->addSeparator();
+    pmTray_->addAction(QStringLiteral("&Exit"), this, [this] {
+        close();
+        removeTrayIcon();
+    });
 }
 
 QWidget* TfrmMain::createTitleBar() {
@@ -139,7 +151,13 @@ QToolButton* TfrmMain::addNavButton(const char* name, const char* caption, int t
     b->setText(QString::fromLatin1(caption));
     b->setProperty("tag", tag);
     b->setProperty("nav", true);
-    b->setIcon(style()->standardIcon(static_cast<QStyle::StandardPixmap>(iconKind)));
+    // Every icon drawn at the same size, whatever sizes the style offers.
+    QIcon icon = style()->standardIcon(static_cast<QStyle::StandardPixmap>(iconKind));
+    QPixmap pm = icon.pixmap(QSize(48, 48))
+                     .scaled(QSize(24, 24) * devicePixelRatio(), Qt::KeepAspectRatio,
+                             Qt::SmoothTransformation);
+    pm.setDevicePixelRatio(devicePixelRatio());
+    b->setIcon(QIcon(pm));
     b->setIconSize(QSize(24, 24));
     b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     b->setFixedSize(86, kNavButtonHeight);
@@ -171,9 +189,8 @@ QWidget* TfrmMain::createNavigation() {
         QToolButton* b = addNavButton(d.name, d.caption, d.tag, d.icon);
         nav->addWidget(b);
         if (d.tag == kTagOptions) {
-            // The Options dialog is not part of this version yet.
             bOptions_ = b;
-            b->setEnabled(false);
+            connect(b, &QToolButton::clicked, this, [this] { bOptionsClick(); });
         } else if (d.tag == kTagMore) {
             connect(b, &QToolButton::clicked, this, &TfrmMain::bHelpClick);
         } else {
@@ -185,6 +202,12 @@ QWidget* TfrmMain::createNavigation() {
 
     pmMore_ = new QMenu(this);
     pmMore_->setObjectName(QStringLiteral("pmMore"));
+    pmMore_->addAction(QStringLiteral("Online &Help"), this,
+                       [this] { openWebPage(kOnlineHelpPage); });
+    pmMore_->addAction(QStringLiteral("H&omepage"), this, [this] { openWebPage(kHomePage); });
+    pmMore_->addAction(QStringLiteral("&Check for Update"), this,
+                       [this] { openWebPage(kUpdatePage); });
+    pmMore_->addSeparator();
     pmMore_->addAction(QStringLiteral("&About..."), this, &TfrmMain::aAboutExecute);
     return column;
 }
@@ -211,13 +234,14 @@ QWidget* TfrmMain::createPanes() {
     cl->setHorizontalSpacing(8);
     cl->addWidget(tvCleanItems_, 0, 0);
     // The log list goes to the right of the tree and the run buttons below both.
-    cleanerPane_ = new CleanerPane({machine_, model_.Settings, model_.cleanTree, prompter_,
-                                    &messageTarget_, &model_.flags},
-                                   gbCleaner_);
+    cleanerPane_ = new CleanerPane(
+        {machine_, model_.Settings, model_.cleanTree, prompter_, &messageTarget_, &model_.flags},
+        gbCleaner_);
     cl->addWidget(cleanerPane_->lMain(), 0, 1);
     cl->addWidget(cleanerPane_->controlRow(), 1, 0, 1, 2);
-    cl->setColumnStretch(0, 1);
-    cl->setColumnStretch(1, 1);
+    // The log's lines are longer than the item captions: it gets the larger share.
+    cl->setColumnStretch(0, 2);
+    cl->setColumnStretch(1, 3);
 
     gbRegistry_ = makePane("gbRegistry", "Registry", kTagRegistry);
     tvRegistry_ = new CheckTreeView(gbRegistry_);
@@ -239,8 +263,12 @@ QWidget* TfrmMain::createPanes() {
     rl->addWidget(registryPane_);
 
     gbTools_ = makePane("gbTools", "Tools", kTagTools);
+    toolsPane_ = new ToolsPane(machine_, model_.Settings, prompter_,
+                               WindowsVersionCode(machine_.version()), gbTools_);
+    toolsPane_->commitRegistry = [this] { return commitRegistry(); };
     auto* tl = new QVBoxLayout(gbTools_);
-    tl->addWidget(notYetLabel(gbTools_, QStringLiteral("The tools are not available yet.")));
+    tl->setContentsMargins(8, 8, 8, 8);
+    tl->addWidget(toolsPane_);
 
     gbDefrag_ = makePane("gbDefrag", "Registry Defrag", kTagDefrag);
     auto* dl = new QVBoxLayout(gbDefrag_);

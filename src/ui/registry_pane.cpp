@@ -155,12 +155,14 @@ void RegistryPane::createControls(CheckTreeView* tvRegistry) {
         const QAbstractItemView* view = tvRegistry;  // the hint is public there
         const int captions = view->sizeHintForColumn(0) + 2 * tvRegistry->frameWidth() +
                              tvRegistry->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
-        tvRegistry->setFixedWidth(std::clamp(captions, 170, 215));
+        // Grows with the window (a share of it), so its captions are not cut.
+        tvRegistry->setMinimumWidth(std::clamp(captions, 170, 215));
         grid->addWidget(tvRegistry, 0, 0);
     }
     grid->addLayout(listColumn, 0, 1);
     grid->addLayout(buttons, 1, 0, 1, 2);
-    grid->setColumnStretch(1, 1);
+    grid->setColumnStretch(0, 1);
+    grid->setColumnStretch(1, 2);
 
     progressTimer_ = new QTimer(this);
     progressTimer_->setObjectName(QStringLiteral("tmRegistryProgress"));

@@ -1,13 +1,18 @@
 #pragma once
-// The product's pages on the web, opened through the machine's shell.
+// The product's pages: help, home and update notes. They ship with the
+// program as HTML files (docs/web) and open in the browser of the computer
+// the program runs on.
+#include <QString>
 #include <string_view>
 
 namespace brisko {
 
-inline constexpr std::string_view kProductWebPage = "https://brisko-cleaner.example.org/";
-// Home, help and update checks all lead to the product page for now.
-inline constexpr std::string_view kHomePage = kProductWebPage;
-inline constexpr std::string_view kOnlineHelpPage = kProductWebPage;
-inline constexpr std::string_view kUpdatePage = kProductWebPage;
+inline constexpr std::string_view kHomePage = "index.html";
+inline constexpr std::string_view kOnlineHelpPage = "help.html";
+inline constexpr std::string_view kUpdatePage = "update.html";
+
+// The page's file: "docs/web" beside the program when installed, else the
+// source tree's; empty when neither has it.
+QString webPageFile(std::string_view page);
 
 }  // namespace brisko

@@ -220,7 +220,7 @@ TEST(CleanRun, CancelDuringTheHiddenPassRestoresAndTheNextTestStaysATest) {
     EXPECT_FALSE(p.settings.FastScan);
     EXPECT_FALSE(p.view.logHidden);
     EXPECT_EQ(p.view.testCaption, "Test");
-    EXPECT_EQ(p.run->progressText(), kPrepareToClean);  // kept until the next run
+    EXPECT_EQ(p.run->progressText(), kCancelled);
     // The cancelled worker is still on its entry: no new run may begin.
     EXPECT_EQ(p.run->bTestClick(), StartResult::Busy);
     release.release();

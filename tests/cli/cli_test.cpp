@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <string>
 
 #include "support/test_machine.h"
@@ -110,13 +111,58 @@ TEST_F(Cli, RegistryExportAndImportRoundTrip) {
     EXPECT_EQ(j["values"][1]["data"], "0x2a");
 }
 
-TEST_F(Cli, OptionsAreValidatedOnTheNextLoad) {
-    ASSERT_EQ(run({"options", "WipeNumber", "11"}).code, 0) << lastStderr();
+TEST_F(Cli, OptionsAreValidatedAsTheDialogDoes) {
+    // Refused as the Options dialog refuses it; the stored value stays.
+    EXPECT_EQ(run({"options", "WipeNumber", "11"}).code, 2);
+    EXPECT_NE(lastStderr().find("1 to 10"), std::string::npos) << lastStderr();
     auto r = run({"--json", "options", "WipeNumber"});
     ASSERT_EQ(r.code, 0) << lastStderr();
-    EXPECT_NE(r.out.find('1'), std::string::npos);
     EXPECT_EQ(r.out.find("11"), std::string::npos) << r.out;
+    EXPECT_EQ(run({"options", "CleanInterval", "5"}).code, 2);
+    EXPECT_EQ(run({"options", "OutputDirectory", "C:\\No Such Folder"}).code, 2);
+    EXPECT_EQ(run({"options", "CleanInterval", "4"}).code, 0) << lastStderr();
     EXPECT_EQ(run({"options", "NoSuchSetting"}).code, 2);
+
+    // What the dialog keeps outside options.ini.
+    EXPECT_EQ(run({"options", "AutoStart", "1"}).code, 0) << lastStderr();
+    r = run(
+        {"reg", "query", "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"});
+    EXPECT_NE(r.out.find("Brisko Cleaner.exe /Auto"), std::string::npos) << r.out;
+    EXPECT_EQ(run({"options", "AutoStart", "0"}).code, 0);
+    EXPECT_EQ(run({"options", "AutoStart"}).out, "0\n");
+    EXPECT_EQ(run({"options", "CookiesToKeep", "a.org, b.org"}).code, 0);
+    EXPECT_EQ(run({"options", "CookiesToKeep"}).out, "a.org,b.org\n");
+    EXPECT_EQ(run({"options", "CookiesToKeep", ""}).code, 0);
+}
+
+TEST_F(Cli, StartupListDeleteAndRestore) {
+    auto r = run({"--json", "startup", "list"});
+    ASSERT_EQ(r.code, 0) << lastStderr();
+    auto entries = json::parse(r.out)["entries"];
+    std::set<std::string> names;
+    for (const auto& e : entries) names.insert(e["name"].get<std::string>());
+    for (const char* n :
+         {"WinampAgent", "VLC Tray", "7-Zip File Manager.lnk", "VLC media player.lnk"})
+        EXPECT_TRUE(names.count(n)) << n;
+    // Not confirmed: nothing happens.
+    EXPECT_EQ(run({"startup", "delete", "WinampAgent"}).code, 5);
+    EXPECT_EQ(run({"startup", "delete", "No Such Entry", "--yes"}).code, 1);
+    r = run({"--json", "startup", "delete", "WinampAgent", "7-Zip File Manager.lnk", "--yes"});
+    ASSERT_EQ(r.code, 0) << lastStderr();
+    auto results = json::parse(r.out)["results"];
+    ASSERT_EQ(results.size(), 2u);
+    std::vector<std::string> backups;
+    for (const auto& x : results) {
+        EXPECT_EQ(x["result"], "deleted");
+        backups.push_back(x["backup"].get<std::string>());
+    }
+    r = run({"--json", "startup", "list"});
+    EXPECT_EQ(json::parse(r.out)["entries"].size(), entries.size() - 2);
+    for (const auto& b : backups) EXPECT_EQ(run({"startup", "restore", b}).code, 0) << lastStderr();
+    r = run({"--json", "startup", "list"});
+    EXPECT_EQ(json::parse(r.out)["entries"].size(), entries.size());
+    // A shortcut that is back already is not written over.
+    EXPECT_EQ(run({"startup", "restore", backups[1]}).code, 1);
 }
 
 TEST_F(Cli, TestRunCountsWhatCleanRemoves) {

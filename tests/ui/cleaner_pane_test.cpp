@@ -241,8 +241,8 @@ class CleanerPaneTest : public QObject {
             QCOMPARE(r.logText(), visible);
             QVERIFY(!r.settings.FastScan);
             QVERIFY(!r.flags.Busy);
-            // The bar keeps its text until the next run; no clean pass follows.
-            QCOMPARE(r.pane->ProgressBar1()->format(), QStringLiteral("Prepare to clean..."));
+            // The bar says the run was cancelled; no clean pass follows.
+            QCOMPARE(r.pane->ProgressBar1()->format(), QStringLiteral("Cancelled"));
         }
     }
 

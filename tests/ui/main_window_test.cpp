@@ -1,18 +1,29 @@
 // The main window on small image machines, under the offscreen platform.
+#include <QCheckBox>
+#include <QDesktopServices>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSignalSpy>
+#include <QSystemTrayIcon>
 #include <QTimer>
 #include <QToolButton>
+#include <QTreeWidget>
+#include <QUrl>
 #include <QtTest>
 #include <atomic>
+#include <map>
 #include <memory>
 #include <thread>
 #include <vector>
 
 #include "core/ini_file.h"
+#include "core/machine/image/demo_machine.h"
 #include "core/machine/image/image_machine.h"
 #include "core/machine/image/machine_builder.h"
 #include "core/machine/registry_key.h"
@@ -20,8 +31,10 @@
 #include "support/test_machine.h"
 #include "ui/check_tree_view.h"
 #include "ui/main_window.h"
+#include "ui/options_dialog.h"
 #include "ui/qt_message_target.h"
 #include "ui/qt_prompter.h"
+#include "ui/tools_pane.h"
 #include "ui/web_pages.h"
 
 using namespace brisko;
@@ -63,6 +76,48 @@ class TestMachine : public ImageMachine {
     std::vector<std::string> shell;
     std::vector<WindowRef> windows;
     FakeHotkeys hotkeyService;
+};
+
+// Timers a test ticks itself.
+class FakeTimer : public ProgramTimer {
+  public:
+    explicit FakeTimer(std::function<void()> tick) : tick_(std::move(tick)) {}
+    void start(int ms) override {
+        active_ = true;
+        interval_ = ms;
+    }
+    void stop() override { active_ = false; }
+    bool isActive() const override { return active_; }
+    int interval() const override { return interval_; }
+    void fire() {
+        if (active_) tick_();
+    }
+
+  private:
+    std::function<void()> tick_;
+    bool active_ = false;
+    int interval_ = 0;
+};
+
+class FakeTimers : public TimerService {
+  public:
+    std::unique_ptr<ProgramTimer> createTimer(const std::string& name,
+                                              std::function<void()> onTick) override {
+        auto t = std::make_unique<FakeTimer>(std::move(onTick));
+        timers[name] = t.get();
+        return t;
+    }
+    std::map<std::string, FakeTimer*> timers;
+};
+
+// Catches what would go to the host's browser.
+class UrlCatcher : public QObject {
+    Q_OBJECT
+  public slots:
+    void open(const QUrl& url) { urls << url; }
+
+  public:
+    QList<QUrl> urls;
 };
 
 StartArgs args(std::vector<std::string> a = {}) {
@@ -140,7 +195,8 @@ class MainWindowTest : public QObject {
             QCOMPARE(b->text(), QString::fromLatin1(captions[i]));
             QCOMPARE(b->property("tag").toInt(), buttons[i].second);
         }
-        QVERIFY(!navButton(w, "bOptions")->isEnabled());
+        QVERIFY(navButton(w, "bOptions")->isEnabled());
+        QVERIFY(w.findChild<ToolsPane*>());
 
         showAndActivate(w);
         // The limit is for the whole window, as the frame counts on Windows.
@@ -174,6 +230,50 @@ class MainWindowTest : public QObject {
             QVERIFY(QColor(shot.pixel(w.width() / 3, 4)).lightness() < 110);
             QVERIFY(QColor(shot.pixel(w.width() / 2, w.height() - 3)).lightness() > 180);
         }
+    }
+
+    // The README's pictures: each pane of the program on the demo machine, after
+    // its main action. Run by scripts/screenshots.sh.
+    void screenshotsOfEveryPane() {
+        if (!qEnvironmentVariableIsSet("BRISKO_SCREENSHOT_DIR"))
+            QSKIP("set BRISKO_SCREENSHOT_DIR (scripts/screenshots.sh)");
+        const QString out = qEnvironmentVariable("BRISKO_SCREENSHOT_DIR");
+        test::TempDir demo;
+        createDemoMachine(demo.path() / "demo");
+        ImageMachine m(demo.path() / "demo");
+        TfrmMain w(m, args());
+        showAndActivate(w);
+        w.resize(900, 620);
+        QTest::qWait(300);
+        auto shoot = [&](const char* nav, const char* file) {
+            QTest::mouseClick(navButton(w, nav), Qt::LeftButton);
+            QTest::qWait(200);
+            QVERIFY(w.grab().save(out + "/" + file));
+        };
+        auto* tv = w.findChild<CheckTreeView*>("tvCleanItems");
+        for (auto& g : w.model().cleanTree.topLevel())
+            if (g->caption == "Windows" || g->caption == "Internet Explorer") tv->toggleNode(*g);
+        w.findChild<QPushButton*>("bTest")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!w.model().flags.Busy, 60000);
+        shoot("bCleaner", "cleaner.png");
+        QTest::mouseClick(navButton(w, "bRegistry"), Qt::LeftButton);
+        w.findChild<QPushButton*>("bScan")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!w.scanInProgress(), 120000);
+        shoot("bRegistry", "registry.png");
+        QTest::mouseClick(navButton(w, "bTools"), Qt::LeftButton);
+        w.toolsPane()->bStartupClick();
+        shoot("bTools", "tools.png");
+        shoot("bRegistryDefrag", "defrag.png");
+        QTimer::singleShot(300, [out] {
+            auto* d = qobject_cast<TfrmOptions*>(QApplication::activeModalWidget());
+            QVERIFY(d);
+            d->grab().save(out + "/options.png");
+            d->pages()->setCurrentIndex(1);
+            QTest::qWait(100);
+            d->grab().save(out + "/options-cookies.png");
+            d->bCancel->click();
+        });
+        w.bOptionsClick();
     }
 
     void treesShowTheModel() {
@@ -315,7 +415,7 @@ class MainWindowTest : public QObject {
         TfrmMain w(*m, args());
         showAndActivate(w);
         QVERIFY(!w.isMaximized());
-        QCOMPARE(w.frameGeometry().size(), QSize(700, 480));
+        QCOMPARE(w.size(), QSize(700, 480));  // the stored bounds are the client area
         QVERIFY(w.screen()->availableGeometry().intersects(w.frameGeometry()));
     }
 
@@ -327,11 +427,204 @@ class MainWindowTest : public QObject {
         w.messageTarget().post(WM_SHOW_MAIN);
         QTRY_VERIFY(w.isVisible());
 
-        w.findChild<QLabel*>("lUpdate")->linkActivated(QString::fromLatin1(kUpdatePage.data()));
+        // The pages come with the program; a shell that can open them is asked first.
+        w.findChild<QLabel*>("lUpdate")->linkActivated(QStringLiteral("update"));
         QTest::mouseClick(w.findChild<QLabel*>("lTitle"), Qt::LeftButton);
         QCOMPARE(m->shell.size(), size_t(2));
-        QCOMPARE(m->shell[0], "Open|https://brisko-cleaner.example.org/|");
-        QCOMPARE(m->shell[1], "Open|https://brisko-cleaner.example.org/|");
+        QVERIFY(QString::fromStdString(m->shell[0]).startsWith(QLatin1String("Open|file://")));
+        QVERIFY(QString::fromStdString(m->shell[0]).endsWith(QLatin1String("/update.html|")));
+        QVERIFY(QString::fromStdString(m->shell[1]).endsWith(QLatin1String("/index.html|")));
+        for (std::string_view page : {kHomePage, kOnlineHelpPage, kUpdatePage})
+            QVERIFY(QFileInfo(webPageFile(page)).isFile());
+
+        // An image's shell opens nothing: the host's browser does.
+        ImageMachine plain(dir_->path());
+        UrlCatcher catcher;
+        QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
+        {
+            TfrmMain w2(plain, args());
+            QStringList captions;
+            for (QAction* a : w2.moreMenu()->actions())
+                if (!a->isSeparator()) captions << a->text();
+            QCOMPARE(captions,
+                     QStringList({"Online &Help", "H&omepage", "&Check for Update", "&About..."}));
+            for (QAction* a : w2.moreMenu()->actions())
+                if (!a->isSeparator() && a->text() != QLatin1String("&About...")) a->trigger();
+        }
+        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+        QCOMPARE(catcher.urls.size(), 3);
+        QVERIFY(catcher.urls[0].toLocalFile().endsWith(QLatin1String("help.html")));
+        QVERIFY(catcher.urls[2].toLocalFile().endsWith(QLatin1String("update.html")));
+    }
+
+    void minimiseGoesToTheTrayAndBack() {
+        auto m = openMachine();
+        TfrmMain w(*m, args());
+        showAndActivate(w);
+        QVERIFY(!w.trayIcon() || !w.trayIcon()->isVisible());
+        w.showMinimized();
+        if (QGuiApplication::platformName() != QLatin1String("offscreen") &&
+            !QSystemTrayIcon::isSystemTrayAvailable()) {
+            // No notification area: hiding would leave no way back, so it stays minimised.
+            QTest::qWait(300);
+            QVERIFY(w.isMinimized());
+            QVERIFY(!w.hiddenToTray());
+            QVERIFY(!w.trayIcon());
+            return;
+        }
+        QTRY_VERIFY(!w.isVisible());
+        QVERIFY(w.hiddenToTray());
+        QVERIFY(w.trayIcon() && w.trayIcon()->isVisible());
+        QCOMPARE(w.trayIcon()->toolTip(),
+                 QStringLiteral("Left Click to activate Cleaner\nRight Click to popup menu"));
+        // Left button down on the icon.
+        w.messageTarget().post(WM_TRAY_NOTIFY, 0, 513);
+        QTRY_VERIFY(w.isVisible());
+        QVERIFY(!w.isMinimized());
+        QVERIFY(!w.trayIcon()->isVisible());
+        QStringList items;
+        for (QAction* a : w.trayMenu()->actions())
+            if (!a->isSeparator()) items << a->text();
+        QCOMPARE(items, QStringList({"&Open", "Online &Help", "&Exit"}));
+        // "&Exit" closes the program.
+        QSignalSpy ended(&w, &TfrmMain::terminated);
+        w.trayMenu()->actions().last()->trigger();
+        QTRY_COMPARE(ended.count(), 1);
+        QVERIFY(w.lifecycle().closed());
+    }
+
+    void scheduleTicksThroughEveryPeriod() {
+        const int periods[] = {900000, 1800000, 3600000, 14400000, 28800000, 900000};
+        for (int code = 0; code <= 5; ++code) {
+            auto m = openMachine();
+            IniFile ini;
+            ini.writeInteger("SChedule", "AutoClean", 1);
+            ini.writeInteger("SChedule", "CleanInterval", code == 5 ? 7 : code);
+            QVERIFY(writeIniFile(*m, LocateSettings(*m).fileName, ini));
+            FakeTimers timers;
+            TfrmMain w(*m, args(), nullptr, &timers);
+            showAndActivate(w);
+            FakeTimer* t = timers.timers.at("Timer2");
+            QVERIFY(t->isActive());
+            QCOMPARE(t->interval(), periods[code]);
+            if (code != 2) continue;
+            // A tick starts an unattended clean; a tick during a run starts nothing.
+            auto* tv = w.findChild<CheckTreeView*>("tvCleanItems");
+            tv->toggleNode(*w.model().cleanTree.topLevel()[0]->children.at(0));
+            t->fire();
+            QVERIFY(w.model().flags.Busy);
+            QCOMPARE(w.model().flags.RunMode, kRunModeUnattended);
+            w.model().flags.RunMode = 2;
+            t->fire();
+            QCOMPARE(w.model().flags.RunMode, 2);
+            QTRY_VERIFY(!w.model().flags.Busy);
+        }
+        // Off: not armed.
+        auto m = openMachine();
+        IniFile off;
+        off.writeInteger("SChedule", "AutoClean", 0);
+        QVERIFY(writeIniFile(*m, LocateSettings(*m).fileName, off));
+        FakeTimers timers;
+        TfrmMain w(*m, args(), nullptr, &timers);
+        showAndActivate(w);
+        QVERIFY(!timers.timers.at("Timer2")->isActive());
+    }
+
+    void optionsTakeEffectAtOnce() {
+        auto m = openMachine();
+        m->files().forceDirectories("C:\\Backups");
+        FakeTimers timers;
+        TfrmMain w(*m, args(), nullptr, &timers);
+        showAndActivate(w);
+        QTimer::singleShot(0, [] {
+            auto* d = qobject_cast<TfrmOptions*>(QApplication::activeModalWidget());
+            QVERIFY(d);
+            d->eOutputFolder->setText(QStringLiteral("C:\\Backups"));
+            d->cbFastScan->setChecked(true);
+            d->cbAutoWash->setChecked(true);
+            d->rbInterval[4]->setChecked(true);
+            d->bOK->click();
+        });
+        QVERIFY(w.bOptionsClick());
+        QVERIFY(w.model().Settings.FastScan);
+        QVERIFY(w.findChild<QCheckBox*>("cbFastMode")->isChecked());
+        QVERIFY(timers.timers.at("Timer2")->isActive());
+        QCOMPARE(timers.timers.at("Timer2")->interval(), 28800000);
+        QCOMPARE(readOptions(*m).readInteger("SChedule", "CleanInterval", 0), 4);
+        // Cancel changes nothing.
+        QTimer::singleShot(0, [] {
+            auto* d = qobject_cast<TfrmOptions*>(QApplication::activeModalWidget());
+            QVERIFY(d);
+            d->cbAutoWash->setChecked(false);
+            d->bCancel->click();
+        });
+        QVERIFY(!w.bOptionsClick());
+        QVERIFY(timers.timers.at("Timer2")->isActive());
+    }
+
+    void geometryStaysPutUnderAWindowManager() {
+        if (QGuiApplication::platformName() == QLatin1String("offscreen"))
+            QSKIP("needs a window manager: run through tests/ui/with_openbox.sh");
+        QRect first;
+        for (int start = 0; start < 4; ++start) {
+            auto m = openMachine();
+            TfrmMain w(*m, args());
+            showAndActivate(w);
+            QTest::qWait(300);  // the window manager frames and places it
+            if (start == 0) {
+                w.setGeometry(140, 160, 720, 500);
+                QTest::qWait(300);
+                first = w.geometry();
+            } else {
+                QCOMPARE(w.geometry(), first);
+            }
+            // The minimum size holds, frame included.
+            w.resize(500, 300);
+            QTest::qWait(200);
+            QVERIFY(w.frameGeometry().width() >= 626 && w.frameGeometry().height() >= 455);
+            w.setGeometry(first);
+            QTest::qWait(200);
+            w.close();
+        }
+    }
+
+    void layoutAtDevicePixelRatioTwo() {
+        if (qEnvironmentVariableIsSet("QT_SCALE_FACTOR")) {
+            auto m = openMachine();
+            TfrmMain probe(*m, args());
+            probe.show();
+            QCOMPARE(probe.devicePixelRatio(), 2.0);
+        }
+        // Run with QT_SCALE_FACTOR=2 too (see tests/CMakeLists.txt): no control
+        // of a pane overlaps another and no caption is cut, at the minimum size.
+        auto m = openMachine();
+        TfrmMain w(*m, args());
+        showAndActivate(w);
+        w.resize(w.minimumSize());
+        for (const char* nav : {"bCleaner", "bRegistry", "bTools"}) {
+            QTest::mouseClick(navButton(w, nav), Qt::LeftButton);
+            QCoreApplication::processEvents();
+            QList<QWidget*> shown;
+            for (QWidget* c : w.findChildren<QWidget*>()) {
+                if (!c->isVisible() || !qobject_cast<QAbstractButton*>(c)) continue;
+                shown << c;
+                // A button's caption fits it.
+                auto* b = static_cast<QAbstractButton*>(c);
+                if (!b->text().isEmpty() && !b->property("nav").toBool())
+                    QVERIFY2(b->width() >= b->fontMetrics().horizontalAdvance(
+                                               b->text().remove(QLatin1Char('&'))),
+                             qPrintable(b->objectName() + " " + nav));
+            }
+            for (int i = 0; i < shown.size(); ++i)
+                for (int j = i + 1; j < shown.size(); ++j) {
+                    QRect a(shown[i]->mapTo(&w, QPoint(0, 0)), shown[i]->size());
+                    QRect b(shown[j]->mapTo(&w, QPoint(0, 0)), shown[j]->size());
+                    if (shown[i]->isAncestorOf(shown[j]) || shown[j]->isAncestorOf(shown[i]))
+                        continue;
+                    QVERIFY2(!a.intersects(b), qPrintable(shown[i]->objectName() + " / " +
+                                                          shown[j]->objectName() + " " + nav));
+                }
+        }
     }
 
     void bossKeyHidesBrowsersUntilClose() {

@@ -246,7 +246,7 @@ class RegistryPaneTest : public QObject {
         QCOMPARE(f.status(), QStringLiteral(" 2 Errors Found,  2 Errors Selected."));
         QCOMPARE(pane.scanButton()->text(), QStringLiteral("Scan"));
         QVERIFY(!pane.keyDisplay()->isVisible());
-        QCOMPARE(pane.progressBar()->text(), QStringLiteral("Finished!"));
+        QCOMPARE(pane.progressBar()->text(), QStringLiteral("Cancelled"));
         QVERIFY(!pane.findChild<QTimer*>("tmRegistryProgress")->isActive());
         // A message the stopped worker may have left behind changes nothing.
         pane.handleMessage(WM_REGSCAN_DONE);

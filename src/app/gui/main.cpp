@@ -26,10 +26,10 @@ bool envSet(const char* name) {
     return v && *v;
 }
 
+// "/Auto" is not one of them: it lives in the tray of the user's desktop and
+// asks its questions there.
 bool unattendedSwitch(brisko::StartSwitch sw) {
-    using brisko::StartSwitch;
-    return sw == StartSwitch::Auto || sw == StartSwitch::Clear || sw == StartSwitch::Regdefrag ||
-           sw == StartSwitch::Regscan;
+    return brisko::isUnattendedSwitch(sw);
 }
 
 // Without a display the offscreen platform warns about window features it
