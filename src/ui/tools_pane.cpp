@@ -1,7 +1,6 @@
 #include "ui/tools_pane.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -164,13 +163,10 @@ void ToolsPane::addRow(const StartupEntry& e) {
 }
 
 void ToolsPane::bStartupClick() {
-    QElapsedTimer timer;
-    timer.start();
     QSignalBlocker block(lvStartup_);
     lvStartup_->clear();
     rows_ = ListStartupEntries(machine_, versionCode_);
     lvStartup_->setUpdatesEnabled(false);
-    QList<QTreeWidgetItem*> items;
     for (const StartupEntry& e : rows_) addRow(e);
     if (!rows_.empty()) {
         for (int c = 0; c < 3; ++c) lvStartup_->resizeColumnToContents(c);
