@@ -17,9 +17,12 @@
 #include <QTimer>
 #include <iostream>
 
+#include "cleaner/clean_catalog.h"
 #include "core/startup.h"
 #include "ui/ask_delete_dialog.h"
+#include "ui/check_tree_view.h"
 #include "ui/clean_log_model.h"
+#include "ui/custom_list_dialog.h"
 #include "ui/qt_message_target.h"
 #include "ui/qt_prompter.h"
 
@@ -46,6 +49,23 @@ CleanerPane::CleanerPane(Inputs inputs, QWidget* host) : QObject(host), in_(inpu
         CleanRunController::Inputs{in_.machine, in_.settings, in_.cleanTree, *this, in_.prompter,
                                    *sink_, in_.window ? *in_.window : *ownTarget_});
     setFastMode(in_.settings.FastScan);
+    // The clean tree is the pane's neighbour in the same group box.
+    if (auto* tree = host_->findChild<CheckTreeView*>(QStringLiteral("tvCleanItems")))
+        connect(tree, &CheckTreeView::labelPressed, this, &CleanerPane::tvCleanItemsLabelPressed);
+}
+
+void CleanerPane::tvCleanItemsLabelPressed(CheckNode* node) {
+    if (!node || !node->parent || node->caption != kNewListItem ||
+        node->parent->caption != kCustomListsGroup)
+        return;
+    // After the press: a modal dialog opened inside it would leave the tree
+    // waiting for its release.
+    QTimer::singleShot(0, this, &CleanerPane::openCustomListEditor);
+}
+
+void CleanerPane::openCustomListEditor() {
+    TfrmNewCustomItem editor(in_.machine, host_->window());
+    editor.exec();
 }
 
 CleanerPane::~CleanerPane() {

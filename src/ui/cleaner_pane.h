@@ -82,6 +82,11 @@ class CleanerPane final : public QObject, public CleanRunView {
     void Timer1Timer();
     // "S&ave to text file": the save dialog, then the file.
     void aSaveTextExecute();
+    // A press on a label of the clean tree: "<New List>" under "Custom Lists"
+    // opens the custom list editor once the press is over.
+    void tvCleanItemsLabelPressed(CheckNode* node);
+    // "Edit Custom Item" for the user's custom list; returns when it closes.
+    void openCustomListEditor();
 
     // CleanRunView.
     bool confirmClean() override;
