@@ -9,3 +9,5 @@ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DBRISKO_WITH_QT=OFF 
     -DBRISKO_SANITIZE=ON -DBRISKO_BENCH=OFF > /dev/null
 ninja -C build-asan
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j2)
+# The Windows program, cross-built and tested under Wine.
+bash scripts/test-windows.sh

@@ -5,9 +5,13 @@
 #include <iostream>
 #include <map>
 
+#ifdef _WIN32
+#include "core/machine/win32/win32_machine.h"
+#else
 #include "core/machine/image/demo_machine.h"
 #include "core/machine/image/image_registry.h"
 #include "core/machine/image/machine_lock.h"
+#endif
 
 namespace brisko::cli {
 
@@ -31,6 +35,27 @@ CommandRunner findRunner(CLI::App& app) {
     return {};
 }
 
+#ifdef _WIN32
+CliMachine& CliContext::machine() {
+    return open(false);
+}
+
+CliMachine& CliContext::machineForWriting() {
+    return open(true);
+}
+
+// The Windows build serves the running system; image folders need the image
+// backend, which the Linux build has.
+CliMachine& CliContext::open(bool) {
+    if (machine_) return *machine_;
+    if (!machineDir.empty())
+        throw CliError{kExitNoMachine,
+                       "This build works on the running Windows only; open the machine folder \"" +
+                           machineDir + "\" with the Linux build of brisko."};
+    machine_ = std::make_unique<win32::Win32Machine>();
+    return *machine_;
+}
+#else
 namespace {
 std::chrono::milliseconds lockWait() {
     const char* env = std::getenv("BRISKO_LOCK_WAIT");
@@ -42,15 +67,15 @@ std::chrono::milliseconds lockWait() {
 }
 }  // namespace
 
-ImageMachine& CliContext::machine() {
+CliMachine& CliContext::machine() {
     return open(MachineAccess::Read);
 }
 
-ImageMachine& CliContext::machineForWriting() {
+CliMachine& CliContext::machineForWriting() {
     return open(MachineAccess::Write);
 }
 
-ImageMachine& CliContext::open(MachineAccess access) {
+CliMachine& CliContext::open(MachineAccess access) {
     if (machine_) return *machine_;
     try {
         auto folder = chooseMachineFolder(machineDir);
@@ -65,6 +90,8 @@ ImageMachine& CliContext::open(MachineAccess access) {
     return *machine_;
 }
 
+#endif
+
 void CliContext::keepRefusals() {
     if (!machine_) return;
     for (auto& r : machine_->registry().refusedEdits())
@@ -76,7 +103,11 @@ void CliContext::commit() {
     if (!machine_) return;
     keepRefusals();
     if (!machine_->registry().commit()) {
+#ifdef _WIN32
+        std::string why;
+#else
         auto why = machine_->imageRegistry().lastCommitError();
+#endif
         throw CliError{kExitFailure, why.empty()
                                          ? "The registry changes could not be written to the hive "
                                            "files; the hives are unchanged."

@@ -8,9 +8,21 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include "core/machine/machine.h"
+#else
 #include "core/machine/image/image_machine.h"
+#endif
 
 namespace brisko::cli {
+
+// The machine the commands work on: an image folder, or on Windows the
+// running system.
+#ifdef _WIN32
+using CliMachine = Machine;
+#else
+using CliMachine = ImageMachine;
+#endif
 
 enum ExitCode : int {
     kExitOk = 0,
@@ -33,13 +45,13 @@ class CliContext {
 
     // Opens the machine on first use; throws CliError (kExitNoMachine) with a
     // message a person understands.
-    ImageMachine& machine();
+    CliMachine& machine();
     // The same for a command that changes the registry: the machine's write
     // lock is taken before the hives are read, so two such commands run one
     // after the other. Throws CliError (kExitFailure) when another program
     // keeps the machine longer than the lock wait ($BRISKO_LOCK_WAIT seconds,
     // default 5).
-    ImageMachine& machineForWriting();
+    CliMachine& machineForWriting();
     bool hasMachine() const { return machine_ != nullptr; }
     // Commits registry changes of the job; throws CliError when a hive could not be written.
     void commit();
@@ -54,10 +66,14 @@ class CliContext {
     void printJson(const nlohmann::json& j) const;
 
   private:
-    ImageMachine& open(MachineAccess access);
+#ifdef _WIN32
+    CliMachine& open(bool forWriting);
+#else
+    CliMachine& open(MachineAccess access);
+#endif
     void keepRefusals();
 
-    std::unique_ptr<ImageMachine> machine_;
+    std::unique_ptr<CliMachine> machine_;
     std::vector<std::string> refused_;  // refused changes, kept across the job's commits
 };
 

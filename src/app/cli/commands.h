@@ -3,7 +3,9 @@
 #include <CLI/CLI.hpp>
 
 #include "app/cli/cli_context.h"
+#ifndef _WIN32
 #include "core/machine/image/image_registry.h"
+#endif
 
 namespace brisko::cli {
 
@@ -15,10 +17,12 @@ void addOptionsCommand(CLI::App& app, CliContext& ctx);   // options [KEY [VALUE
 void addHiveCommands(CLI::App& app, CliContext& ctx);     // hive check
 void addStartupCommands(CLI::App& app, CliContext& ctx);  // startup list|delete|restore
 
+#ifndef _WIN32
 // A hive's state as `info` and `hive check` show it: "clean", "recovered (3
 // log entries)", "damaged (why)".
 std::string hiveStateText(const HiveStatus& h);
 nlohmann::json hiveStateJson(const HiveStatus& h);
 bool hiveUsable(const HiveStatus& h);  // clean or recovered
+#endif
 
 }  // namespace brisko::cli

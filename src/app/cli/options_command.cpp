@@ -9,7 +9,9 @@
 #include "app/cli/commands.h"
 #include "core/ini_file.h"
 #include "core/options_edit.h"
+#ifndef _WIN32
 #include "core/machine/image/image_files.h"
+#endif
 #include "core/settings.h"
 #include "core/startup.h"
 #include "core/text.h"
@@ -229,8 +231,13 @@ json shownValue(const Loaded& l, const Field& f) {
 }
 
 std::string hostPath(CliContext& ctx, const std::string& winPath) {
+#ifdef _WIN32
+    (void)ctx;
+    return winPath;  // the running system: the Windows path is the file
+#else
     auto p = ctx.machine().imageFiles().resolve(winPath, false, true);
     return p ? p->string() : std::string();
+#endif
 }
 
 // The fields grouped by section, sections in the order they first appear

@@ -10,8 +10,12 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include "core/machine/win32/win32_machine.h"
+#else
 #include "core/machine/image/demo_machine.h"
 #include "core/machine/image/image_machine.h"
+#endif
 #include "core/messages.h"
 #include "core/startup.h"
 #include "ui/main_window.h"
@@ -67,7 +71,11 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
     bool unattended = unattendedSwitch(start.startSwitch());
+#ifdef _WIN32
+    bool noDisplay = false;  // Windows always has its desktop
+#else
     bool noDisplay = !envSet("DISPLAY") && !envSet("WAYLAND_DISPLAY");
+#endif
     // Unattended runs never show a window, so they need no display at all; a
     // user who chose a platform explicitly keeps it for interactive starts.
     if (unattended || (noDisplay && !envSet("QT_QPA_PLATFORM"))) {
@@ -96,6 +104,16 @@ int main(int argc, char** argv) {
         }
     }
 
+#ifdef _WIN32
+    // The Windows build works on the running system.
+    if (!start.machineDir.empty()) {
+        reportError("This build works on the running Windows only; open the machine folder \"" +
+                        start.machineDir + "\" with the Linux build.",
+                    canShowBoxes);
+        return kExitNoMachine;
+    }
+    auto machine = std::make_unique<brisko::win32::Win32Machine>();
+#else
     std::unique_ptr<brisko::ImageMachine> machine;
     try {
         std::filesystem::path folder = brisko::chooseMachineFolder(start.machineDir);
@@ -108,6 +126,8 @@ int main(int argc, char** argv) {
         return kExitNoMachine;
     }
     for (const std::string& w : machine->warnings()) std::cerr << "brisko-cleaner: " << w << "\n";
+
+#endif
 
     int exitCode = 0;
     {

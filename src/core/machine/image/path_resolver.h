@@ -14,6 +14,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/machine/short_names.h"
+
 namespace brisko::image {
 
 // A Windows path taken apart: drive letter and the components below the
@@ -33,16 +35,10 @@ std::optional<WinPath> parseWindowsPath(std::string_view path);
 bool validWindowsName(std::string_view name);
 // A findFiles mask: a valid name that may also hold '*' and '?'.
 bool validMask(std::string_view mask);
-// The name upper-cased the way file names compare on Windows (Unicode letters
-// too, not only ASCII).
-std::string foldName(std::string_view name);
-
-// The 8.3 alias Windows would give a name among its siblings; the name itself
-// when it already is a valid 8.3 name.
-bool isShortName(std::string_view name);
-std::string makeShortName(std::string_view name, const std::vector<std::string>& siblings);
-// The 8.3 alias of every long name of a folder: alias (upper case) -> name.
-std::map<std::string, std::string> shortNameAliases(std::vector<std::string> names);
+using brisko::foldName;
+using brisko::isShortName;
+using brisko::makeShortName;
+using brisko::shortNameAliases;
 
 // File times: host timespec to FILETIME (100 ns since 1601).
 int64_t toFileTime(const struct timespec& t);

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Builds the Windows program and its tests (scripts/build-windows.sh) and runs
+# them under Wine in a throwaway prefix: a 64-bit Wine, so that the 32-bit
+# program meets WOW64's file-system and registry redirection as it does on
+# 64-bit Windows. The prefix has drive C: only; Wine's Z: (the host's root) is
+# replaced by D:, the build folder alone, so that nothing the tests or the
+# program do can reach another host file.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/build-windows.sh
+command -v xvfb-run > /dev/null || apt-get install -y xvfb xauth
+
+prefix_dir=$(mktemp -d /tmp/brisko-wine.XXXXXX)
+export WINEPREFIX=$prefix_dir/prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+cleanup() {
+    wineserver -k 2> /dev/null || true
+    rm -rf "$prefix_dir"
+}
+trap cleanup EXIT
+wineboot -i > /dev/null 2>&1
+wineserver -w
+rm -f "$WINEPREFIX/dosdevices/z:"
+ln -s "$PWD/build-windows" "$WINEPREFIX/dosdevices/d:"
+
+# Window tests need a display; Wine draws into Xvfb's.
+xvfb-run -a ctest --test-dir build-windows --output-on-failure
