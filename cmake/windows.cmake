@@ -30,6 +30,8 @@ target_compile_definitions(brisko_sqlite3 PRIVATE SQLITE_THREADSAFE=1 SQLITE_OMI
 target_compile_options(brisko_sqlite3 PRIVATE -w)
 add_library(SQLite::SQLite3 ALIAS brisko_sqlite3)
 
+# localtime_r and gmtime_r, which the portable code uses.
+add_compile_definitions(_POSIX_THREAD_SAFE_FUNCTIONS=200112L)
 add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0501
                         WINVER=0x0501 _WIN32_IE=0x0600)
 set(BRISKO_WIN32_LIBS advapi32 shell32 ole32 oleaut32 uuid user32 wininet shlwapi)

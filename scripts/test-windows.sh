@@ -21,6 +21,17 @@ wineboot -i > /dev/null 2>&1
 wineserver -w
 rm -f "$WINEPREFIX/dosdevices/z:"
 ln -s "$PWD/build-windows" "$WINEPREFIX/dosdevices/d:"
+# Wine links the user's Desktop, Documents and the like to the host's home
+# folders; here they are folders of the prefix.
+find "$WINEPREFIX/drive_c/users" -type l | while read -r link; do
+    rm "$link" && mkdir -p "$link"
+done
 
 # Window tests need a display; Wine draws into Xvfb's.
 xvfb-run -a ctest --test-dir build-windows --output-on-failure
+
+# The same machine on both backends, when the Linux build is there.
+if [ -d build ]; then
+    ninja -C build brisko reg_to_machine > /dev/null
+    bash tests/windows/cross/cross_backend.sh build build-windows
+fi

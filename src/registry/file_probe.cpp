@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "core/machine/file_api.h"
-#include "core/machine/image/path_resolver.h"
+#include "core/machine/short_names.h"
 #include "core/text.h"
 
 namespace brisko {
@@ -83,7 +83,7 @@ bool listingKey(std::string_view p, std::string& key) {
 // Only names like "PROGRA~1" can be aliases; everything else misses at once.
 bool maybeAlias(std::string_view upperName) {
     return upperName.size() <= 12 && upperName.find('~') != std::string_view::npos &&
-           image::isShortName(upperName);
+           isShortName(upperName);
 }
 
 std::string_view listPathOf(std::string_view key) {
@@ -124,7 +124,7 @@ uint8_t FileProbe::inFolder(Folder& f, std::string_view upperName, std::string* 
         if (auto entries = files_.findFiles(listPathOf(f.key), "*"))
             for (auto& e : *entries)
                 if (e.name != "." && e.name != "..") names.push_back(std::move(e.name));
-        for (auto& [alias, name] : image::shortNameAliases(std::move(names)))
+        for (auto& [alias, name] : shortNameAliases(std::move(names)))
             f.aliases.emplace(alias, upperCase(name));
     }
     auto alias = f.aliases.find(upperName);
