@@ -213,7 +213,9 @@ TEST_F(Win32FilesTest, System32IsRedirectedForA32BitProgram) {
     h.reset();
     EXPECT_TRUE(m.files().fileExists(win + "\\SysWOW64\\" + name));
     bool sysnative = m.files().directoryExists(win + "\\Sysnative");
-    if (sysnative) EXPECT_FALSE(m.files().fileExists(win + "\\Sysnative\\" + name));
+    if (sysnative) {
+        EXPECT_FALSE(m.files().fileExists(win + "\\Sysnative\\" + name));
+    }
     EXPECT_TRUE(m.files().deleteFile(m.systemDirectory() + "\\" + name));
 }
 

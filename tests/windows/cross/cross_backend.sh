@@ -12,7 +12,7 @@ win=$(cd "$2" && pwd)
 : "${WINEPREFIX:?the Wine prefix to use}"
 drive_c=$WINEPREFIX/drive_c
 work=$(mktemp -d /tmp/brisko-cross.XXXXXX)
-trap 'rm -rf "$work" "$drive_c/brisko-cross"' EXIT
+trap '[ -n "${KEEP:-}" ] || rm -rf "$work" "$drive_c/brisko-cross"' EXIT
 
 winexe() { wine "$win/brisko.exe" "$@"; }
 imgexe() { "$linux/brisko" --machine "$work/image" "$@"; }
@@ -36,7 +36,6 @@ for key in 'HKEY_LOCAL_MACHINE\SOFTWARE' 'HKEY_LOCAL_MACHINE\SYSTEM' 'HKEY_USERS
     winexe reg export "$key" "C:\\brisko-cross\\$name.reg" > /dev/null
 done
 cp -al "$drive_c" "$work/image"
-rm -rf "$work/image/brisko-cross"
 "$linux/tests/reg_to_machine" "$work/image" "$user" "$sid" "$drive_c"/brisko-cross/HKEY_*.reg
 
 failed=0
@@ -52,8 +51,8 @@ same() {
     fi
 }
 # Windows line ends and the machine's own name aside, the outputs must agree.
-winexe test | tr -d '\r' > "$work/wine.test"
-imgexe test > "$work/image.test"
+winexe test Windows Advanced | tr -d '\r' > "$work/wine.test"
+imgexe test Windows Advanced > "$work/image.test"
 same test
 winexe regscan | tr -d '\r' | sort > "$work/wine.regscan"
 imgexe regscan | sort > "$work/image.regscan"

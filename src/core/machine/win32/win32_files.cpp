@@ -74,11 +74,13 @@ class Win32File : public FileHandle {
     HANDLE h_;
 };
 
-std::unique_ptr<FileHandle> wrap(HANDLE h) {
+// A handle on a regular file; a folder, and for writing a link itself, is refused.
+std::unique_ptr<FileHandle> wrap(HANDLE h, bool refuseLink = false) {
     if (h == INVALID_HANDLE_VALUE) return nullptr;
     BY_HANDLE_FILE_INFORMATION info;
     if (!GetFileInformationByHandle(h, &info) ||
-        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        (refuseLink && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))) {
         CloseHandle(h);
         return nullptr;
     }
@@ -192,8 +194,9 @@ std::unique_ptr<FileHandle> Win32FileApi::openFile(std::string_view path, FileMo
     DWORD access = mode == FileMode::Read ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
     // Overwriting never goes through a link to somewhere else.
     DWORD flags = mode == FileMode::Read ? 0 : FILE_FLAG_OPEN_REPARSE_POINT;
-    return wrap(CreateFileW(widen(path).c_str(), access, kShareAll, nullptr, OPEN_EXISTING, flags,
-                            nullptr));
+    return wrap(
+        CreateFileW(widen(path).c_str(), access, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr),
+        mode == FileMode::ReadWrite);
 }
 
 std::unique_ptr<FileHandle> Win32FileApi::createFile(std::string_view path) {
@@ -227,8 +230,9 @@ bool Win32FileApi::deleteAtRestart(std::string_view path) {
 }
 
 std::optional<PlaceId> Win32FileApi::placeId(std::string_view path) {
-    HANDLE h = CreateFileW(widen(path).c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    // Attributes only: no sharing check, so files others hold (hives) answer too.
+    HANDLE h = CreateFileW(widen(path).c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (h == INVALID_HANDLE_VALUE) return std::nullopt;
     BY_HANDLE_FILE_INFORMATION info;
     bool ok = GetFileInformationByHandle(h, &info);
