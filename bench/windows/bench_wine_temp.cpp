@@ -60,11 +60,14 @@ int main(int argc, char** argv) {
     int folders = argc > 2 ? std::atoi(argv[1]) : 500;
     int perFolder = argc > 2 ? std::atoi(argv[2]) : 100;
 
-    // A temporary folder of the benchmark's own, so that the item sees only its tree.
+    // A temporary folder of the benchmark's own, so that the item sees only its
+    // tree. Wine hands out the same small process ids again: the tick count
+    // keeps the folder apart from one a stopped run left behind.
     wchar_t base[MAX_PATH + 1];
     GetTempPathW(MAX_PATH + 1, base);
-    std::string temp =
-        win32::narrow(base) + "brisko-bench-" + std::to_string(GetCurrentProcessId()) + "\\";
+    std::string temp = win32::narrow(base) + "brisko-bench-" +
+                       std::to_string(GetCurrentProcessId()) + "-" +
+                       std::to_string(GetTickCount()) + "\\";
     SetEnvironmentVariableW(L"TEMP", win32::widen(temp).c_str());
     SetEnvironmentVariableW(L"TMP", win32::widen(temp).c_str());
 
