@@ -61,7 +61,7 @@ struct Analysis {
     AnalysisResult result;
 };
 
-Analysis analyze(ImageMachine& m) {
+Analysis analyze(Machine& m) {
     int code = WindowsVersionCode(m.version());
     if (!registryAnalysisAvailable(code)) throw CliError{kExitFailure, std::string(kUnsupportedWindows)};
     Analysis a;
@@ -99,7 +99,7 @@ Analysis analyze(ImageMachine& m) {
     return a;
 }
 
-nlohmann::json analysisJson(ImageMachine& m, const Analysis& a) {
+nlohmann::json analysisJson(Machine& m, const Analysis& a) {
     nlohmann::json hives = nlohmann::json::array();
     for (size_t i = 0; i < a.hives.size(); ++i) {
         const auto& h = a.hives[i];

@@ -4,7 +4,9 @@
 #include <iostream>
 
 #include "app/cli/commands.h"
+#include "app/cli/defrag_commands.h"
 #include "core/startup.h"
+#include "tools/restore_point.h"
 
 namespace brisko::cli {
 
@@ -96,5 +98,24 @@ void addMachineCommands(CLI::App& app, CliContext& ctx) {
 }
 
 void addHiveCommands(CLI::App&, CliContext&) {}
+
+// Windows keeps its restore points itself: they are listed and rolled back in
+// its own System Restore.
+void addRestorePointCommands(CLI::App& app, CliContext& ctx) {
+    auto* rp = app.add_subcommand("restore-point", "Make a System Restore point");
+    rp->require_subcommand(1);
+    auto* create = rp->add_subcommand("create", "Make a restore point now");
+    setRunner(create, [&ctx] {
+        std::string why;
+        if (!CreateRestorePoint(ctx.machine(), &why))
+            throw CliError{kExitFailure, "The restore point could not be created" +
+                                             (why.empty() ? std::string(".") : ": " + why)};
+        if (ctx.json)
+            ctx.printJson({{"created", true}});
+        else
+            std::cout << "The restore point was created.\n";
+        return kExitOk;
+    });
+}
 
 }  // namespace brisko::cli

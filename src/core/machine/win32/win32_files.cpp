@@ -288,6 +288,33 @@ std::string Win32FileApi::shortPathName(std::string_view path) {
     return narrow(out);
 }
 
+std::optional<std::string> Win32FileApi::libraryOpenPath(std::string_view path, std::string* why) {
+    auto refuse = [&](const char* reason) -> std::optional<std::string> {
+        if (why) *why = reason;
+        return std::nullopt;
+    };
+    // The file itself and whatever such a library keeps beside it must be
+    // plain files: no link, no second name, nothing another program holds.
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+        std::wstring w = widen(std::string(path) + suffix);
+        HANDLE h = CreateFileW(w.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (h == INVALID_HANDLE_VALUE) {
+            if (!*suffix) return refuse("the file cannot be opened");
+            continue;
+        }
+        BY_HANDLE_FILE_INFORMATION info;
+        bool ok = GetFileInformationByHandle(h, &info);
+        CloseHandle(h);
+        if (!ok) return refuse("the file cannot be read");
+        if (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))
+            return refuse("a link or a folder stands in the file's place");
+        if (info.nNumberOfLinks > 1) return refuse("the file has further hard links");
+    }
+    if (fileUse(path) != FileUse::Free) return refuse("another program has the file open");
+    return std::string(path);
+}
+
 std::vector<DriveInfo> Win32FileApi::drives() {
     std::vector<DriveInfo> out;
     wchar_t buf[512];

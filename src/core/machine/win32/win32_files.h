@@ -33,6 +33,7 @@ class Win32FileApi : public FileApi {
     std::optional<PlaceId> placeId(std::string_view path) override;
     FileUse fileUse(std::string_view path) override;
     std::string shortPathName(std::string_view path) override;
+    std::optional<std::string> libraryOpenPath(std::string_view path, std::string* why) override;
 
     std::vector<DriveInfo> drives() override;
     DriveKind driveType(std::string_view rootPath) override;

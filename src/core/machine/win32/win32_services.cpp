@@ -212,7 +212,14 @@ class RestorePoints : public RestorePointService {
         std::string text(description.substr(0, sizeof(info.szDescription) - 1));
         std::memcpy(info.szDescription, text.c_str(), text.size() + 1);
         STATEMGRSTATUS status{};
-        if (!set_(&info, &status)) return false;
+        if (!set_(&info, &status)) {
+            lastError_ =
+                status.nStatus == ERROR_SERVICE_DISABLED
+                    ? "System Restore is turned off."
+                    : "System Restore answered error " + std::to_string(status.nStatus) + ".";
+            return false;
+        }
+        lastError_.clear();
         // Close the change so that System Restore keeps the point at once
         // instead of waiting for the change to time out.
         RESTOREPOINTINFOA end{};
@@ -224,9 +231,12 @@ class RestorePoints : public RestorePointService {
         return true;
     }
 
+    std::string lastError() const override { return lastError_; }
+
   private:
     Library lib_;
     SRSetRestorePointAFn set_ = nullptr;
+    std::string lastError_;
 };
 
 // Hot keys are posted to the message queue of the thread that registered
