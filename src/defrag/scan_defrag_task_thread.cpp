@@ -83,7 +83,7 @@ void TScanDefragTaskThread::Execute(std::stop_token stop) {
     size_t i = 0;
     try {
         for (; i < hives_.size(); ++i) {
-            if (stop.stop_requested()) break;
+            if (stop.stop_requested() || stopRequested_) break;
             status_->set(hives_[i].name);
             if (i == 0) begin = Clock::now();
             auto outcome =

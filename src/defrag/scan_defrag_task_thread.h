@@ -60,7 +60,7 @@ class TScanDefragTaskThread {
     ~TScanDefragTaskThread();  // waits for the hive in progress
 
     void start();
-    void stop() { thread_.request_stop(); }
+    void stop() { stopRequested_ = true; }
     bool finished() const { return finished_.load(); }
     // Valid once finished(): one outcome per hive copied (fewer after Stop).
     std::vector<HiveCopyOutcome> outcomes() const;
@@ -76,6 +76,7 @@ class TScanDefragTaskThread {
     mutable std::mutex mutex_;
     std::vector<HiveCopyOutcome> outcomes_;
     std::atomic<bool> finished_{false};
+    std::atomic<bool> stopRequested_{false};  // may come before the thread starts
     std::jthread thread_;
 };
 

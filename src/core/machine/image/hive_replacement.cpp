@@ -113,6 +113,33 @@ bool writePendingList(const fs::path& file, const std::vector<PendingReplace>& l
     return writeFileAtomically(file, formatPendingList(list), nullptr);
 }
 
+std::optional<bool> finishInterruptedReplacement(PendingReplace& entry,
+                                                 const ReplaceHostPaths& paths) {
+    const fs::path& hive = paths.hive;
+    const fs::path& newFile = paths.newFile;
+    const fs::path& oldFile = paths.oldFile;
+    // Cut short after the old hive was moved aside: the hive is missing, both
+    // the old and the new file are there.
+    if (isFile(hive) || !isFile(newFile) || !isFile(oldFile)) return std::nullopt;
+    std::error_code ec;
+    if (std::string bad = readable(newFile); !bad.empty()) {
+        fs::rename(oldFile, hive, ec);
+        if (!ec) moveLogs(oldFile, hive);
+        entry.reason = "the new file " + entry.newFile + " cannot be used (" + bad +
+                       "); the hive was left as it was";
+        return false;
+    }
+    moveLogs(hive, oldFile);
+    fs::rename(newFile, hive, ec);
+    syncFolder(hive.parent_path());
+    if (ec) {
+        entry.reason = "the new file cannot be moved into place: " + ec.message();
+        return false;
+    }
+    entry.reason.clear();
+    return true;
+}
+
 bool carryOutReplacement(PendingReplace& entry, const ReplaceHostPaths& paths,
                          const std::function<void()>& persist,
                          const std::function<void(ReplaceStep)>& probe) {
@@ -129,23 +156,7 @@ bool carryOutReplacement(PendingReplace& entry, const ReplaceHostPaths& paths,
     fs::path folder = hive.parent_path();
 
     if (!isFile(hive)) {
-        // A restart cut short after the old hive was moved aside: finish it.
-        if (isFile(newFile) && isFile(oldFile)) {
-            if (std::string bad = readable(newFile); !bad.empty()) {
-                std::error_code ec;
-                fs::rename(oldFile, hive, ec);
-                if (!ec) moveLogs(oldFile, hive);
-                return keep("the new file " + entry.newFile + " cannot be used (" + bad +
-                            "); the hive was left as it was");
-            }
-            moveLogs(hive, oldFile);
-            std::error_code ec;
-            fs::rename(newFile, hive, ec);
-            syncFolder(folder);
-            if (ec) return keep("the new file cannot be moved into place: " + ec.message());
-            entry.reason.clear();
-            return true;
-        }
+        if (auto finished = finishInterruptedReplacement(entry, paths)) return *finished;
         return keep("the hive file " + entry.hiveFile + " is missing");
     }
     if (!isFile(newFile)) {

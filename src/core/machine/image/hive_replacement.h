@@ -21,6 +21,9 @@
 
 namespace brisko {
 
+// The pending list's name in the machine folder.
+inline constexpr const char* kPendingHivesFile = ".brisko-pending-hives";
+
 enum class ReplaceKind {
     Compact,  // a compact copy of the hive (defrag): made again when the hive changed
     Restore,  // a restore point's hive: put back whatever the hive holds now
@@ -45,6 +48,14 @@ enum class ReplaceStep { CopyRedone, OldRemoved, HiveMoved, LogsMoved, NewMoved 
 struct ReplaceHostPaths {
     std::filesystem::path hive, newFile, oldFile;
 };
+
+// A replacement cut short between moving the old hive aside and putting the
+// new one in place leaves no hive file: this finishes it (true), or puts the
+// old hive back when the new file cannot be used (false, with the reason).
+// nullopt when the files are not in that state. Done when the machine is
+// opened, before any hive is read.
+std::optional<bool> finishInterruptedReplacement(PendingReplace& entry,
+                                                 const ReplaceHostPaths& paths);
 
 // Carries out one replacement on the host files, with the registry closed
 // and the machine's lock held. `entry` may be updated (a copy made again has

@@ -117,6 +117,7 @@ ImageMachine::ImageMachine(const fs::path& folder, MachineAccess access,
     if (access == MachineAccess::Write && !locked) throw MachineOpenError{why, true};
     CommitRecovery recovery;
     if (locked) recovery = finishInterruptedCommit(folder_);
+    if (locked) finishInterruptedReplacements();
     openRegistry();
     for (auto& p : recovery.problems) warnings_.push_back(std::move(p));
     if (locked)
@@ -152,7 +153,7 @@ void ImageMachine::openRegistry() {
     if (auto s = hiveSpec("\\REGISTRY\\USER\\.DEFAULT", config + "DEFAULT")) hives.push_back(*s);
 
     auto resolver = [this](std::string_view p) { return files_->resolve(p, false); };
-    auto pending = folder_ / ".brisko-pending-hives";
+    auto pending = folder_ / kPendingHivesFile;
 
     // The profiles are listed in SOFTWARE: read it alone first.
     {
@@ -468,6 +469,33 @@ bool ImageMachine::restart() {
     state_->profiles.clear();
     openRegistry();
     return ok;
+}
+
+void ImageMachine::finishInterruptedReplacements() {
+    fs::path listFile = folder_ / kPendingHivesFile;
+    auto list = readPendingList(listFile);
+    bool changed = false;
+    for (auto it = list.begin(); it != list.end();) {
+        auto hive = files_->resolve(it->hiveFile, false);
+        auto newFile = files_->resolve(it->newFile, false);
+        auto oldFile = files_->resolve(it->oldFile, false);
+        std::optional<bool> done;
+        if (hive && newFile && oldFile)
+            done = finishInterruptedReplacement(*it, {*hive, *newFile, *oldFile});
+        if (!done) {
+            ++it;
+            continue;
+        }
+        changed = true;
+        if (*done) {
+            it = list.erase(it);
+        } else {
+            warnings_.push_back("The replacement of the hive " + it->hiveFile +
+                                " was cut short and cannot be finished: " + it->reason);
+            ++it;
+        }
+    }
+    if (changed) writePendingList(listFile, list);
 }
 
 void ImageMachine::setReplaceProbe(std::function<void(ReplaceStep)> probe) {

@@ -78,6 +78,7 @@ class ImageMachine : public Machine {
     void openRegistry();
     void readVersionAndProfiles(RegistryApi& reg);
     void buildEnvironment();
+    void finishInterruptedReplacements();
 
     struct State;
     std::filesystem::path folder_;
