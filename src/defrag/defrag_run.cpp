@@ -4,8 +4,13 @@
 #include <deque>
 #include <mutex>
 
+#include <ctime>
+
+#include "core/ini_file.h"
+#include "core/machine/atomic_file.h"
 #include "core/machine/machine.h"
 #include "core/messages.h"
+#include "core/small_file.h"
 
 namespace brisko {
 
@@ -167,6 +172,69 @@ DefragOutcome ScheduleHiveReplacements(Machine& machine, const std::vector<HiveE
         prompter.ask(text, MB_OK);
     }
     return out;
+}
+
+}  // namespace brisko
+
+namespace brisko {
+
+namespace {
+bool isWindowsPath(const std::string& p) {
+    return p.size() >= 3 && std::isalpha(static_cast<unsigned char>(p[0])) && p[1] == ':' &&
+           (p[2] == '\\' || p[2] == '/');
+}
+
+std::string iniTime() {
+    std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&now, &tm);
+    char buf[32];
+    std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
+    return buf;
+}
+}  // namespace
+
+bool WriteScanResult(Machine& machine, const std::string& iniFile, const DefragSizes* sizes,
+                     std::string* why) {
+    auto fail = [&](std::string text) {
+        if (why) *why = std::move(text);
+        return false;
+    };
+    constexpr std::string_view kSection = "Scan Result";
+    bool inMachine = isWindowsPath(iniFile);
+    auto& files = machine.files();
+    std::string text;
+    if (inMachine) {
+        if (files.fileExists(iniFile)) {
+            auto f = files.openFile(iniFile, FileMode::Read);
+            if (!f) return fail("The report file " + iniFile + " cannot be read.");
+            int64_t n = f->size();
+            if (n < 0 || n > (16 << 20)) return fail("The report file " + iniFile + " is too large.");
+            text.resize(size_t(n));
+            if (n && f->read(text.data(), n) != n)
+                return fail("The report file " + iniFile + " cannot be read.");
+        }
+    } else if (auto existing = readSmallFile(iniFile, 16 << 20)) {
+        text = *existing;
+    }
+    IniFile ini(text);
+    for (const auto& key : ini.keys(kSection)) ini.deleteKey(kSection, key);
+    ini.writeString(kSection, "Current Size", sizes ? sizes->currentRegistrySize : "");
+    ini.writeString(kSection, "New Size", sizes ? sizes->newRegistrySize : "");
+    ini.writeString(kSection, "Size Reduction", sizes ? sizes->sizeReduction : "");
+    ini.writeString(kSection, "Compact Percent", sizes ? sizes->compactPercent : "");
+    ini.writeString(kSection, "Time", iniTime());
+    std::string out = ini.text();
+    if (inMachine) {
+        auto f = files.createFile(iniFile);
+        if (!f || f->write(out.data(), int64_t(out.size())) != int64_t(out.size()) || !f->flush())
+            return fail("The report file " + iniFile + " cannot be written.");
+        return true;
+    }
+    std::string error;
+    if (!writeFileAtomically(iniFile, out, &error))
+        return fail("The report file " + iniFile + " cannot be written: " + error);
+    return true;
 }
 
 }  // namespace brisko

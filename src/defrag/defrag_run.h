@@ -84,3 +84,14 @@ DefragOutcome ScheduleHiveReplacements(Machine& machine, const std::vector<HiveE
                                        Prompter& prompter);
 
 }  // namespace brisko
+
+namespace brisko {
+
+// "/Regscan FILE": the section "Scan Result" of the INI file, erased and
+// written with the four totals as shown (empty texts when the analysis did
+// not complete) and the time. A Windows path ("C:\...") names a file of the
+// machine; any other path a file of the computer the program runs on.
+bool WriteScanResult(Machine& machine, const std::string& iniFile, const DefragSizes* sizes,
+                     std::string* why = nullptr);
+
+}  // namespace brisko
