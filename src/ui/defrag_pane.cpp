@@ -113,7 +113,7 @@ bool DefragPane::bAnalyzeRegistryClick() {
     std::vector<HiveCopyOutcome> outcomes;
     {
         TfrmGetNewHiveProgess dialog(machine_, hives_, IsWow64_, unattended, window());
-        dialog.exec();
+        dialog.run();
         status = dialog.statusText();
         outcomes = dialog.outcomes();
     }

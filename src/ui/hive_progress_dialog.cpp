@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -94,17 +95,32 @@ bool TfrmGetNewHiveProgess::event(QEvent* event) {
             hiveCopyDone(m->wParam, m->lParam);
         } else if (m->msg == kWmClose) {
             closedByWorker_ = true;
+            Timer1_->stop();
             if (worker_) outcomes_ = worker_->outcomes();
             Memo1_->setText(QString::fromStdString(status_->get()));
-            close();
+            done(QDialog::Accepted);
         }
         return true;
     }
     return QDialog::event(event);
 }
 
+int TfrmGetNewHiveProgess::run() {
+    if (!unattended_) return exec();
+    // Unattended: the same run without ever showing the dialog.
+    QEventLoop loop;
+    connect(this, &QDialog::finished, &loop, &QEventLoop::quit);
+    started_ = true;
+    target_->post(WM_HIVECOPY_START);
+    loop.exec();
+    return result();
+}
+
 void TfrmGetNewHiveProgess::startCopying() {
-    if (unattended_) hide();
+    if (stopped_) {
+        done(QDialog::Rejected);  // stopped before the first hive: nothing is copied
+        return;
+    }
     worker_ = std::make_unique<TScanDefragTaskThread>(machine_, hives_, wow64_, target_, status_);
     worker_->start();
     std::vector<int64_t> sizes;

@@ -29,6 +29,10 @@ class TfrmGetNewHiveProgess final : public QDialog {
                           bool unattended, QWidget* parent = nullptr);
     ~TfrmGetNewHiveProgess() override;
 
+    // Shown modally; in an unattended run it stays hidden. Returns when the
+    // worker closed it, or the user did.
+    int run();
+
     // After the dialog closed: the status line ("Finish" when every hive was
     // handled) and what became of each copy.
     std::string statusText() const;

@@ -28,6 +28,7 @@
 #include "ui/about_dialog.h"
 #include "ui/check_tree_view.h"
 #include "ui/cleaner_pane.h"
+#include "ui/defrag_pane.h"
 #include "ui/options_dialog.h"
 #include "ui/qt_timer_service.h"
 #include "ui/registry_pane.h"
@@ -290,8 +291,12 @@ void TfrmMain::registerHotkey() {
 void TfrmMain::hideWindowsBackup() {
     toolsPane_->hideWindowsBackup();
 }
-void TfrmMain::createHiveLists() {}
-void TfrmMain::showUnsupportedDefrag() {}
+void TfrmMain::createHiveLists() {
+    if (defragPane_) defragPane_->createHiveLists();
+}
+void TfrmMain::showUnsupportedDefrag() {
+    if (defragPane_) defragPane_->showUnsupportedDefrag();
+}
 
 void TfrmMain::showCleanerPane() {
     FlatButtonClick(kTagCleaner);
@@ -324,7 +329,9 @@ void TfrmMain::applyMinimumSize() {
     QWidget::setMinimumSize(minimumWindowSize_ - frameExtra());
 }
 
-void TfrmMain::buildHiveList() {}
+void TfrmMain::buildHiveList() {
+    if (defragPane_) defragPane_->buildHiveList();
+}
 
 // Once at start: the hives that refuse every change (damaged, or logs that
 // cannot be applied) and why. The rest of the machine works as usual.
@@ -436,7 +443,9 @@ void TfrmMain::toggleBrowsers(uintptr_t hotkeyId) {
     }
 }
 
-void TfrmMain::deleteHiveCopies() {}
+void TfrmMain::deleteHiveCopies() {
+    if (defragPane_) defragPane_->deleteHiveCopies();
+}
 
 bool TfrmMain::commitRegistry() {
     if (machine_.registry().commit()) return true;
@@ -568,10 +577,9 @@ void TfrmMain::cleanRunEnded(bool removing) {
 
 void TfrmMain::runUnattendedRegistryJob(uint32_t msg) {
     hide();
-    std::cerr << kProgramTitle << ": "
-              << (msg == WM_RUN_REGDEFRAG ? "registry defragmentation" : "registry analysis")
-              << " is not available in this version" << std::endl;
-    exitCode_ = 1;
+    bool ok = msg == WM_RUN_REGDEFRAG ? defragPane_->runRegdefrag()
+                                      : defragPane_->runRegscan(model_.start.reportFile());
+    if (!ok && exitCode_ == 0) exitCode_ = 1;
     close();
 }
 

@@ -25,6 +25,7 @@ namespace brisko {
 class CheckTreeView;
 class CleanerPane;
 class RegistryPane;
+class DefragPane;
 class ToolsPane;
 class QtTimerService;
 
@@ -76,6 +77,8 @@ class TfrmMain final : public QWidget, public MainWindowView {
     CleanerPane* cleanerPane() const { return cleanerPane_; }
     // The Registry pane's problem list, progress bar and Scan button.
     RegistryPane* registryPane() const { return registryPane_; }
+    // The Defrag pane: hive list, analysis and defrag.
+    DefragPane* defragPane() const { return defragPane_; }
 
     // The pane shown for a navigation tag (Cleaner, Registry, Tools, Defrag).
     void FlatButtonClick(int tag);
@@ -182,6 +185,7 @@ class TfrmMain final : public QWidget, public MainWindowView {
     CleanerPane* cleanerPane_ = nullptr;
     CheckTreeView* tvRegistry_ = nullptr;
     RegistryPane* registryPane_ = nullptr;
+    DefragPane* defragPane_ = nullptr;
     std::unique_ptr<QtTimerService> ownTimers_;
     TimerService* timers_ = nullptr;
     std::unique_ptr<ProgramTimer> Timer2_;  // the schedule

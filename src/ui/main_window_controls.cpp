@@ -16,6 +16,7 @@
 #include "registry/scan_context.h"
 #include "ui/check_tree_view.h"
 #include "ui/cleaner_pane.h"
+#include "ui/defrag_pane.h"
 #include "ui/registry_pane.h"
 #include "ui/tools_pane.h"
 #include "ui/web_pages.h"
@@ -64,14 +65,6 @@ QPixmap titleBadge() {
     p.setPen(Qt::white);
     p.drawText(QRect(0, 0, 34, 34), Qt::AlignCenter, QStringLiteral("B"));
     return pm;
-}
-
-QLabel* notYetLabel(QWidget* parent, const QString& text) {
-    auto* label = new QLabel(text, parent);
-    label->setAlignment(Qt::AlignCenter);
-    label->setWordWrap(true);
-    label->setEnabled(false);
-    return label;
 }
 
 }  // namespace
@@ -271,9 +264,11 @@ QWidget* TfrmMain::createPanes() {
     tl->addWidget(toolsPane_);
 
     gbDefrag_ = makePane("gbDefrag", "Registry Defrag", kTagDefrag);
+    defragPane_ = new DefragPane(machine_, model_, prompter_, gbDefrag_);
+    defragPane_->setRestartHandler([this] { close(); });  // a restart ends the program
     auto* dl = new QVBoxLayout(gbDefrag_);
-    dl->addWidget(
-        notYetLabel(gbDefrag_, QStringLiteral("Registry defragmentation is not available yet.")));
+    dl->setContentsMargins(8, 8, 8, 10);
+    dl->addWidget(defragPane_);
     return area;
 }
 
