@@ -74,9 +74,8 @@ int main(int argc, char** argv) {
         }
         std::printf("large machine: %zu hives, %.1f MB\n", hives.size(), double(bytes) / 1e6);
         auto removeCopies = [&] { DeleteHiveCopies(m.files(), hives); };
-        double analysis = bestOf3(removeCopies, [&] {
-            return RunDefragAnalysis(m, hives, false).usable();
-        });
+        double analysis =
+            bestOf3(removeCopies, [&] { return RunDefragAnalysis(m, hives, false).usable(); });
         removeCopies();
         auto removeFlushed = [&] {
             for (const auto& f : files) fs::remove(fs::path(f.string() + ".copy"));
@@ -104,8 +103,8 @@ int main(int argc, char** argv) {
             if (hives[i].name != "\\REGISTRY\\MACHINE\\SOFTWARE") continue;
             auto cur = HiveFileSize(m.files(), hives[i].file);
             auto nw = HiveFileSize(m.files(), HiveCopyFile(hives[i].file));
-            std::printf("fragmented SOFTWARE: %.1f MB -> %.1f MB, reduction %s\n", double(cur) / 1e6,
-                        double(nw) / 1e6, ReductionText(cur, nw).c_str());
+            std::printf("fragmented SOFTWARE: %.1f MB -> %.1f MB, reduction %s\n",
+                        double(cur) / 1e6, double(nw) / 1e6, ReductionText(cur, nw).c_str());
         }
         std::printf("whole registry: %s -> %s (%s)\n", result.sizes.currentRegistrySize.c_str(),
                     result.sizes.newRegistrySize.c_str(), result.sizes.compactPercent.c_str());

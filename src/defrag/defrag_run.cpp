@@ -86,8 +86,7 @@ AnalysisResult FinishAnalysis(Machine& machine, const std::vector<HiveEntry>& hi
 
 AnalysisResult RunDefragAnalysis(
     Machine& machine, const std::vector<HiveEntry>& hives, bool isWow64,
-    const std::function<void(size_t, size_t, const std::string&)>& progress,
-    std::stop_token stop) {
+    const std::function<void(size_t, size_t, const std::string&)>& progress, std::stop_token stop) {
     auto queue = std::make_shared<WaitQueue>();
     auto status = std::make_shared<StatusLine>();
     TScanDefragTaskThread worker(machine, hives, isWow64, queue, status);
@@ -209,7 +208,8 @@ bool WriteScanResult(Machine& machine, const std::string& iniFile, const DefragS
             auto f = files.openFile(iniFile, FileMode::Read);
             if (!f) return fail("The report file " + iniFile + " cannot be read.");
             int64_t n = f->size();
-            if (n < 0 || n > (16 << 20)) return fail("The report file " + iniFile + " is too large.");
+            if (n < 0 || n > (16 << 20))
+                return fail("The report file " + iniFile + " is too large.");
             text.resize(size_t(n));
             if (n && f->read(text.data(), n) != n)
                 return fail("The report file " + iniFile + " cannot be read.");

@@ -44,8 +44,7 @@ struct AnalysisResult {
 
 // What a closed dialog leaves: the worker's status line and outcomes.
 AnalysisResult FinishAnalysis(Machine& machine, const std::vector<HiveEntry>& hives,
-                              const std::string& statusLine,
-                              std::vector<HiveCopyOutcome> outcomes);
+                              const std::string& statusLine, std::vector<HiveCopyOutcome> outcomes);
 
 // The whole analysis without a dialog (CLI, unattended runs, tests):
 // `progress(copied, total, nextHive)` after each hive.

@@ -57,8 +57,8 @@ std::string mapToDriveLetter(FileApi& files, std::string_view ntPath) {
 std::string RedirectSystem32(FileApi& files, std::string_view path) {
     size_t at = findNoCase(path, "system32");
     if (at == std::string_view::npos) return std::string(path);
-    std::string redirected = std::string(path.substr(0, at)) + "sysnative" +
-                             std::string(path.substr(at + 8));
+    std::string redirected =
+        std::string(path.substr(0, at)) + "sysnative" + std::string(path.substr(at + 8));
     return files.fileExists(redirected) ? redirected : std::string(path);
 }
 

@@ -48,8 +48,8 @@ DefragSizes ComputeDefragSizes(const std::vector<int64_t>& current,
     s.currentRegistrySize = FormatKilobytes(s.totalCurrent);
     s.newRegistrySize = FormatKilobytes(s.totalNew);
     if (s.totalNew > s.totalCurrent || s.totalCurrent <= 0) {
-        s.sizeReduction = s.totalNew > s.totalCurrent ? "0 KB"
-                                                      : FormatKilobytes(s.totalCurrent - s.totalNew);
+        s.sizeReduction =
+            s.totalNew > s.totalCurrent ? "0 KB" : FormatKilobytes(s.totalCurrent - s.totalNew);
         s.compactPercent = "0%";
         return s;
     }

@@ -15,8 +15,8 @@ size_t findUpper(std::string_view name, std::string_view needle) {
 }
 }  // namespace
 
-HiveCopyOutcome SaveHiveCopy(Machine& machine, std::string_view hiveName,
-                             std::string_view target, bool isWow64) {
+HiveCopyOutcome SaveHiveCopy(Machine& machine, std::string_view hiveName, std::string_view target,
+                             bool isWow64) {
     (void)isWow64;  // the image's hive save writes the whole SOFTWARE hive, both views
     HiveCopyOutcome out;
     if (findUpper(hiveName, "REGISTRY\\MACHINE\\") == std::string::npos &&
@@ -93,9 +93,9 @@ void TScanDefragTaskThread::Execute(std::stop_token stop) {
                 outcomes_.push_back(std::move(outcome));
             }
             if (i == 0)
-                firstMs = uintptr_t(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                        Clock::now() - begin)
-                                        .count());
+                firstMs = uintptr_t(
+                    std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - begin)
+                        .count());
             target_->post(WM_HIVECOPY_DONE, firstMs, intptr_t(i + 1));
         }
     } catch (...) {

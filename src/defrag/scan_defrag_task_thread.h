@@ -49,8 +49,8 @@ struct HiveCopyOutcome {
 // RegSaveKey of the hive named like "\REGISTRY\MACHINE\SOFTWARE" into
 // `target` (deleted first), then the copy is compared with the hive. A copy
 // that differs is deleted.
-HiveCopyOutcome SaveHiveCopy(Machine& machine, std::string_view hiveName,
-                             std::string_view target, bool isWow64);
+HiveCopyOutcome SaveHiveCopy(Machine& machine, std::string_view hiveName, std::string_view target,
+                             bool isWow64);
 
 class TScanDefragTaskThread {
   public:

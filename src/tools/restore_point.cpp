@@ -3,8 +3,7 @@
 namespace brisko {
 
 bool ShouldCreateRestorePoint(bool restorePointOption, int windowsVersionCode, bool unattended) {
-    return restorePointOption && !unattended && windowsVersionCode >= 9 &&
-           windowsVersionCode <= 13;
+    return restorePointOption && !unattended && windowsVersionCode >= 9 && windowsVersionCode <= 13;
 }
 
 bool CreateRestorePoint(Machine& machine, std::string* why) {
@@ -34,8 +33,8 @@ int NextSystemPointBar(int p) {
 
 bool ContinueAfterRestorePoint(intptr_t lParam, Prompter& prompter) {
     if (lParam == 0) return true;
-    int answer = prompter.ask(kRestorePointFailedQuestion,
-                              MB_YESNO | MB_ICONINFORMATION | MB_DEFBUTTON2);
+    int answer =
+        prompter.ask(kRestorePointFailedQuestion, MB_YESNO | MB_ICONINFORMATION | MB_DEFBUTTON2);
     return answer != IDNO;
 }
 

@@ -32,9 +32,8 @@ DefragPane::DefragPane(Machine& machine, MainModel& model, Prompter& prompter, Q
     lvMain_->setRootIsDecorated(false);
     lvMain_->setSelectionBehavior(QAbstractItemView::SelectRows);
     lvMain_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    lvMain_->setHeaderLabels(
-        {QStringLiteral("Hive Name"), QStringLiteral("Current Size"), QStringLiteral("New Size"),
-         QStringLiteral("Reduction")});
+    lvMain_->setHeaderLabels({QStringLiteral("Hive Name"), QStringLiteral("Current Size"),
+                              QStringLiteral("New Size"), QStringLiteral("Reduction")});
     lvMain_->header()->setSectionResizeMode(0, QHeaderView::Stretch);
     lvMain_->header()->setStretchLastSection(false);
     for (int c = 1; c < 4; ++c) {

@@ -24,8 +24,7 @@ class DefragPane final : public QWidget {
     Q_OBJECT
 
   public:
-    DefragPane(Machine& machine, MainModel& model, Prompter& prompter,
-               QWidget* parent = nullptr);
+    DefragPane(Machine& machine, MainModel& model, Prompter& prompter, QWidget* parent = nullptr);
 
     // The steps of the main window's life that concern the pane.
     void createHiveLists();

@@ -140,8 +140,8 @@ void TfrmGetNewHiveProgess::hiveCopyDone(uintptr_t firstMs, intptr_t copied) {
 void TfrmGetNewHiveProgess::Timer1Timer() {
     Memo1_->setText(QString::fromStdString(status_->get()));
     size_t i = progress_.current();
-    int64_t copy = i < hives_.size() ? HiveFileSize(machine_.files(), HiveCopyFile(hives_[i].file))
-                                     : 0;
+    int64_t copy =
+        i < hives_.size() ? HiveFileSize(machine_.files(), HiveCopyFile(hives_[i].file)) : 0;
     if (!progress_.tick(copy)) Timer1_->stop();
     ProgressBar1_->setValue(progress_.bar());
 }

@@ -68,8 +68,9 @@ void buildSmall(const fs::path& dir) {
         "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Kept]\n\"a\"=\"1\"\n\n"
         "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor]\n\"v\"=dword:00000002\n");
     for (int i = 0; i < 300; ++i)
-        b.hive("SOFTWARE").find("Bulk\\K" + std::to_string(i), true)->setValue(
-            "v", REG_BINARY, bytes(200, uint8_t(i)));
+        b.hive("SOFTWARE")
+            .find("Bulk\\K" + std::to_string(i), true)
+            ->setValue("v", REG_BINARY, bytes(200, uint8_t(i)));
     b.fragmentHive("SOFTWARE", 2, 160);
     b.fragmentHive("NTUSER", 2, 128);
     b.write(dir);
@@ -150,12 +151,17 @@ TEST(DefragAnalysis, TheComparisonFindsEachKindOfDifference) {
     auto same = write("same", [](RegTreeKey&) {});
     std::string why;
     EXPECT_TRUE(sameHiveContent(*base, *same, &why)) << why;
-    auto data = write("data", [](RegTreeKey& r) { r.find("A")->setValue("d", REG_DWORD, {2, 0, 0, 0}); });
+    auto data = write("data", [](RegTreeKey& r) {
+        r.find("A")->setValue("d", REG_DWORD, {2, 0, 0, 0});
+    });
     EXPECT_FALSE(sameHiveContent(*base, *data, &why));
     EXPECT_NE(why.find("value \"d\""), std::string::npos) << why;
-    auto type = write("type", [](RegTreeKey& r) { r.find("A")->setValue("d", REG_BINARY, {1, 0, 0, 0}); });
+    auto type = write("type", [](RegTreeKey& r) {
+        r.find("A")->setValue("d", REG_BINARY, {1, 0, 0, 0});
+    });
     EXPECT_FALSE(sameHiveContent(*base, *type, &why));
-    auto key = write("key", [](RegTreeKey& r) { r.find("A\\C", true)->lastWrite = 132000000000000000; });
+    auto key =
+        write("key", [](RegTreeKey& r) { r.find("A\\C", true)->lastWrite = 132000000000000000; });
     EXPECT_FALSE(sameHiveContent(*base, *key, &why));
     auto cls = write("cls", [](RegTreeKey& r) { r.find("A\\B")->className = "x"; });
     EXPECT_FALSE(sameHiveContent(*base, *cls, &why));
@@ -190,9 +196,8 @@ TEST(DefragAnalysis, ADamagedHiveIsLeftOutWithItsReason) {
     auto out = ScheduleHiveReplacements(m, hives, result.outcomes, quiet);
     EXPECT_EQ(out.scheduled, hives.size() - 1);
     ASSERT_EQ(out.failures.size(), 1u);
-    EXPECT_EQ(out.failures[0].rfind("Failed to defrag the registry\\REGISTRY\\USER\\" +
-                                        std::string(kSid),
-                                    0),
+    EXPECT_EQ(out.failures[0].rfind(
+                  "Failed to defrag the registry\\REGISTRY\\USER\\" + std::string(kSid), 0),
               0u)
         << out.failures[0];
 }

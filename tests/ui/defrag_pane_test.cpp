@@ -37,8 +37,9 @@ void build(const fs::path& dir) {
     MachineBuilder b("Sam", "S-1-5-21-1-2-3-1001");
     b.addRegText("REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Kept]\n\"a\"=\"1\"\n");
     for (int i = 0; i < 200; ++i)
-        b.hive("SOFTWARE").find("Bulk\\K" + std::to_string(i), true)->setValue(
-            "v", REG_BINARY, std::vector<uint8_t>(150, uint8_t(i)));
+        b.hive("SOFTWARE")
+            .find("Bulk\\K" + std::to_string(i), true)
+            ->setValue("v", REG_BINARY, std::vector<uint8_t>(150, uint8_t(i)));
     b.fragmentHive("SOFTWARE", 2, 160);
     b.write(dir);
 }
@@ -95,7 +96,8 @@ class DefragPaneTest : public QObject {
         // Now compact: the advice, and Defrag stays enabled.
         QVERIFY(pane.bAnalyzeRegistryClick());
         QCOMPARE(pane.compactPercentLabel()->text(), QStringLiteral("0.0%"));
-        QVERIFY(answers.asked.back().starts_with("The fragment rate of your registry is only 0.0%."));
+        QVERIFY(
+            answers.asked.back().starts_with("The fragment rate of your registry is only 0.0%."));
         QVERIFY(pane.defragButton()->isEnabled());
         pane.deleteHiveCopies();
         QVERIFY(!m.files().fileExists("C:\\Windows\\System32\\config\\SOFTWARE.fdc"));

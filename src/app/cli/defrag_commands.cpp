@@ -63,7 +63,8 @@ struct Analysis {
 
 Analysis analyze(Machine& m) {
     int code = WindowsVersionCode(m.version());
-    if (!registryAnalysisAvailable(code)) throw CliError{kExitFailure, std::string(kUnsupportedWindows)};
+    if (!registryAnalysisAvailable(code))
+        throw CliError{kExitFailure, std::string(kUnsupportedWindows)};
     Analysis a;
     a.hives = BuildHiveList(m, m.isWow64());
     if (a.hives.empty()) throw CliError{kExitFailure, "The machine lists no hive file to analyze."};
@@ -201,7 +202,8 @@ int runApply(CliContext& ctx, bool yes) {
         j["failures"] = out.failures;
         ctx.printJson(j);
     } else {
-        std::cout << "\n" << out.scheduled << " of " << a.hives.size()
+        std::cout << "\n"
+                  << out.scheduled << " of " << a.hives.size()
                   << " hives will be replaced by their compact copies at the next restart; "
                      "the present files are kept as .bak. Run `brisko restart` to restart the "
                      "machine now.\n";

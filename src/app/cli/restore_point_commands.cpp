@@ -10,10 +10,8 @@ namespace brisko::cli {
 
 namespace {
 nlohmann::json pointJson(const RestorePointInfo& p) {
-    return {{"number", p.number},
-            {"description", p.description},
-            {"time", p.time},
-            {"hives", p.hives}};
+    return {
+        {"number", p.number}, {"description", p.description}, {"time", p.time}, {"hives", p.hives}};
 }
 
 RestorePointService& service(ImageMachine& m) {

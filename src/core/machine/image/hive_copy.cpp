@@ -96,8 +96,8 @@ bool sameHiveContent(Hive& a, Hive& b, std::string* why) {
                                       std::to_string(vb->size()));
         for (size_t i = 0; i < va->size(); ++i) {
             if (va->names[i] != vb->names[i])
-                return differ(p.path, "value \"" + va->names[i] + "\" against \"" +
-                                          vb->names[i] + "\"");
+                return differ(p.path,
+                              "value \"" + va->names[i] + "\" against \"" + vb->names[i] + "\"");
             auto x = a.value(p.a, *va, i, genA);
             auto y = b.value(p.b, *vb, i, genB);
             if (!x || !y) return differ(p.path, "value \"" + va->names[i] + "\" cannot be read");
@@ -115,8 +115,8 @@ bool sameHiveContent(Hive& a, Hive& b, std::string* why) {
                                       std::to_string(cb->size()));
         for (size_t i = ca->size(); i-- > 0;) {
             if (ca->names[i] != cb->names[i])
-                return differ(p.path, "subkey \"" + ca->names[i] + "\" against \"" +
-                                          cb->names[i] + "\"");
+                return differ(p.path,
+                              "subkey \"" + ca->names[i] + "\" against \"" + cb->names[i] + "\"");
             todo.push_back({ca->refs[i], cb->refs[i],
                             p.path.empty() ? ca->names[i] : p.path + "\\" + ca->names[i]});
         }
@@ -151,7 +151,8 @@ bool writeVerifiedHiveCopy(const fs::path& hiveFile, const fs::path& target, std
     auto copy = Hive::open(target, &error);
     if (!copy) return fail("the copy cannot be read back: " + error);
     std::string diff;
-    if (!sameHiveContent(*hive, *copy, &diff)) return fail("the copy differs from the hive: " + diff);
+    if (!sameHiveContent(*hive, *copy, &diff))
+        return fail("the copy differs from the hive: " + diff);
     return true;
 }
 

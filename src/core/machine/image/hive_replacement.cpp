@@ -66,7 +66,8 @@ std::string readable(const fs::path& p) {
     std::string why;
     auto hive = Hive::open(p, &why);
     if (!hive) return why.empty() ? "it is not a registry hive" : why;
-    if (hive->state().health == HiveHealth::Damaged) return "it is damaged: " + hive->state().reason;
+    if (hive->state().health == HiveHealth::Damaged)
+        return "it is damaged: " + hive->state().reason;
     return {};
 }
 }  // namespace
@@ -180,9 +181,10 @@ bool carryOutReplacement(PendingReplace& entry, const ReplaceHostPaths& paths,
             fs::remove(newFile, ec);
             std::string why;
             if (!writeVerifiedHiveCopy(hive, newFile, &why))
-                return keep("the hive changed after it was copied and could not be copied "
-                            "again: " +
-                            why);
+                return keep(
+                    "the hive changed after it was copied and could not be copied "
+                    "again: " +
+                    why);
             entry.hiveId = now;
             entry.newId = fileIdentity(newFile);
             if (persist) persist();

@@ -225,8 +225,8 @@ bool ImageRestorePoints::restoreRestorePoint(int number, std::string* why) {
         std::string bad;
         if (!writeVerifiedHiveCopy(rp / h.stored, *host, &bad)) {
             dropReady();
-            return fail("The hive " + h.windowsFile + " of the restore point cannot be used: " +
-                        bad);
+            return fail("The hive " + h.windowsFile +
+                        " of the restore point cannot be used: " + bad);
         }
         ready.push_back({h.mountPath, h.windowsFile, newFile, *host});
     }
