@@ -211,18 +211,21 @@ TEST_F(Win32MachineTest, HotKeys) {
 // program expects a missing library to: the service is absent or does nothing.
 TEST_F(Win32MachineTest, OptionalLibrariesAnswerOrStayAbsent) {
     if (auto* ps = m.protectedStorage()) {
-        auto items = ps->items();
-        for (const auto& i : items) {
-            EXPECT_TRUE(i.type.starts_with("{")) << i.type;
-            EXPECT_TRUE(i.subtype.starts_with("{")) << i.subtype;
+        for (const auto& type : ps->types()) {
+            EXPECT_TRUE(type.starts_with("{")) << type;
+            for (const auto& subtype : ps->subtypes(type)) {
+                EXPECT_TRUE(subtype.starts_with("{")) << subtype;
+                ps->items(type, subtype);
+            }
+            ps->typeName(type);
         }
-        EXPECT_FALSE(ps->deleteItem({"not a guid", "{}", "x"}));
+        EXPECT_FALSE(ps->deleteItem("not a guid", "{}", "x"));
     }
     if (auto* rp = m.restorePoints()) {
         // Wine's System Restore keeps nothing; Windows creates the point.
         rp->createRestorePoint("Brisko Cleaner test");
     }
-    if (auto* h = m.urlHistory()) h->clearHistory();
+    if (auto* h = m.urlHistory()) h->urls();
     SUCCEED();
 }
 

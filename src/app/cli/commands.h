@@ -16,6 +16,7 @@ void addRegCommands(CLI::App& app, CliContext& ctx);      // reg query|export|im
 void addOptionsCommand(CLI::App& app, CliContext& ctx);   // options [KEY [VALUE]]
 void addHiveCommands(CLI::App& app, CliContext& ctx);     // hive check
 void addStartupCommands(CLI::App& app, CliContext& ctx);  // startup list|delete|restore
+void addIndexDatCommands(CLI::App& app, CliContext& ctx);  // indexdat list|wipe
 
 #ifndef _WIN32
 // A hive's state as `info` and `hive check` show it: "clean", "recovered (3

@@ -38,6 +38,7 @@ int main(int argc, char** argv) {
     addCustomCommands(app, ctx);
     addRestorePointCommands(app, ctx);
     addDefragCommands(app, ctx);
+    addIndexDatCommands(app, ctx);
 
     try {
         app.parse(argc, argv);

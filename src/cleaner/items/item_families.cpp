@@ -5,6 +5,7 @@
 #include "cleaner/items/chrome_items.h"
 #include "cleaner/items/data_file_items.h"
 #include "cleaner/items/firefox_items.h"
+#include "cleaner/items/ie_items.h"
 #include "cleaner/items/messenger_items.h"
 #include "cleaner/items/office_items.h"
 #include "cleaner/items/opera_netscape_items.h"
@@ -22,6 +23,7 @@ void addItemFamilies(ItemTable& table) {
     addNetscapeItems(table);
     addOperaItems(table);
     addDataFileItems(table);
+    addInternetExplorerItems(table);
 }
 
 }  // namespace brisko

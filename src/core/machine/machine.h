@@ -66,34 +66,41 @@ public:
     virtual bool empty() = 0;
 };
 
-// Protected Storage (pstorec.dll): items are grouped by type and subtype.
+// Protected Storage (pstorec.dll), the current user's store through the system
+// provider. Types and subtypes are 16-byte identifiers, written here as GUID
+// text ("{e161255a-37c3-11d2-bcaa-00c04fd929db}"); items are named within a
+// type and subtype.
 class ProtectedStorageService {
 public:
     virtual ~ProtectedStorageService() = default;
-    struct Item {
-        std::string type, subtype, name;
-    };
-    virtual std::vector<Item> items() = 0;
-    virtual bool deleteItem(const Item& item) = 0;
+    virtual std::vector<std::string> types() = 0;                        // EnumTypes
+    virtual std::string typeName(std::string_view type) = 0;             // GetTypeInfo
+    virtual std::vector<std::string> subtypes(std::string_view type) = 0;  // EnumSubtypes
+    virtual std::vector<std::string> items(std::string_view type,
+                                           std::string_view subtype) = 0;  // EnumItems
+    virtual bool deleteItem(std::string_view type, std::string_view subtype,
+                            std::string_view name) = 0;
 };
 
 // The WinINet cache and the URL history, reached through their API.
 struct UrlCacheEntry {
     std::string url;
-    std::string localFile;  // Windows path; empty for cookies without a file
+    std::string localFile;  // Windows path; empty for entries without a file
     uint64_t size = 0;
 };
 class UrlCacheService {
 public:
     virtual ~UrlCacheService() = default;
     virtual std::vector<UrlCacheEntry> entries() = 0;  // FindFirst/NextUrlCacheEntry
-    virtual bool deleteEntry(std::string_view url) = 0;
+    virtual bool deleteEntry(std::string_view url) = 0;  // DeleteUrlCacheEntry
     virtual void endBrowserSession() = 0;  // InternetSetOption 42
 };
 class UrlHistoryService {
 public:
     virtual ~UrlHistoryService() = default;
-    virtual bool clearHistory() = 0;  // IUrlHistoryStg2::ClearHistory
+    virtual std::vector<std::string> urls() = 0;  // IUrlHistoryStg::EnumUrls
+    // IUrlHistoryStg::DeleteUrl; false where Windows answers S_FALSE or fails.
+    virtual bool deleteUrl(std::string_view url) = 0;
 };
 
 // One restore point as the list shows it.

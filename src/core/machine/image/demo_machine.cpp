@@ -20,6 +20,7 @@ void createDemoMachine(const fs::path& folder) {
     addDemoCleanTraces(b);
     addDemoApplications(b);
     addDemoBrowsers(b);
+    addDemoInternetExplorer(b);
     addDemoRegistryProblems(b);
     // Years of installs and uninstalls leave holes in these two; the rest are compact.
     b.fragmentHive("SOFTWARE", 3, 200);

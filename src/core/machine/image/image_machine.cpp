@@ -9,6 +9,7 @@
 #include "core/machine/image/image_files.h"
 #include "core/machine/image/image_registry.h"
 #include "core/machine/image/image_restore_points.h"
+#include "core/machine/image/internet_services.h"
 #include "core/machine/image/machine_ini.h"
 #include "core/machine/image/machine_lock.h"
 #include "core/machine/image/shortcut_reader.h"
@@ -59,11 +60,14 @@ struct ImageMachine::State {
     bool wow64 = false;
     Environment env;
     ImageClipboard clipboard;
+    ImageInternetServices internet;
 };
 
 ImageMachine::ImageMachine(const fs::path& folder, MachineAccess access,
                            std::chrono::milliseconds lockWait)
     : state_(std::make_unique<State>()) {
+    // The services only keep a reference to the machine.
+    state_->internet = makeImageInternetServices(*this);
     std::error_code ec;
     if (!fs::is_directory(folder, ec))
         throw MachineOpenError{"There is no machine at " + folder.string() +
@@ -506,13 +510,13 @@ ClipboardService* ImageMachine::clipboard() {
     return &state_->clipboard;
 }
 ProtectedStorageService* ImageMachine::protectedStorage() {
-    return nullptr;
+    return state_->internet.protectedStorage.get();
 }
 UrlCacheService* ImageMachine::urlCache() {
-    return nullptr;
+    return state_->internet.cache.get();
 }
 UrlHistoryService* ImageMachine::urlHistory() {
-    return nullptr;
+    return state_->internet.history.get();
 }
 RestorePointService* ImageMachine::restorePoints() {
     if (!state_->restorePoints)

@@ -94,51 +94,93 @@ class ProtectedStorage : public ProtectedStorageService {
     }
     bool available() const { return create_ != nullptr; }
 
-    std::vector<Item> items() override {
-        std::vector<Item> out;
+    std::vector<std::string> types() override {
+        std::vector<std::string> out;
         ComScope com;
         Released<IPStore> store;
-        if (!com.ok() || FAILED(create_(&store.p, nullptr, nullptr, 0)) || !store.p) return out;
+        if (!open(com, store)) return out;
         Released<IEnumPStoreTypes> types;
         if (FAILED(store.p->EnumTypes(PST_KEY_CURRENT_USER, 0, &types.p)) || !types.p) return out;
         GUID type;
         DWORD got = 0;
-        while (types.p->Next(1, &type, &got) == S_OK && got == 1) {
-            Released<IEnumPStoreTypes> subtypes;
-            if (FAILED(store.p->EnumSubtypes(PST_KEY_CURRENT_USER, &type, 0, &subtypes.p)) ||
-                !subtypes.p)
-                continue;
-            GUID subtype;
-            while (subtypes.p->Next(1, &subtype, &got) == S_OK && got == 1) {
-                Released<IEnumPStoreItems> names;
-                if (FAILED(
-                        store.p->EnumItems(PST_KEY_CURRENT_USER, &type, &subtype, 0, &names.p)) ||
-                    !names.p)
-                    continue;
-                LPWSTR name = nullptr;
-                while (names.p->Next(1, &name, &got) == S_OK && got == 1 && name) {
-                    out.push_back({guidText(type), guidText(subtype), narrow(name)});
-                    CoTaskMemFree(name);
-                    name = nullptr;
-                }
-            }
+        while (types.p->Next(1, &type, &got) == S_OK && got == 1) out.push_back(guidText(type));
+        return out;
+    }
+
+    std::string typeName(std::string_view typeText) override {
+        GUID type;
+        if (!parseGuid(std::string(typeText), &type)) return {};
+        ComScope com;
+        Released<IPStore> store;
+        if (!open(com, store)) return {};
+        PST_TYPEINFO* info = nullptr;
+        if (FAILED(store.p->GetTypeInfo(PST_KEY_CURRENT_USER, &type, &info, 0)) || !info) return {};
+        std::string name = info->szDisplayName ? narrow(info->szDisplayName) : std::string();
+        CoTaskMemFree(info);
+        return name;
+    }
+
+    std::vector<std::string> subtypes(std::string_view typeText) override {
+        std::vector<std::string> out;
+        GUID type;
+        if (!parseGuid(std::string(typeText), &type)) return out;
+        ComScope com;
+        Released<IPStore> store;
+        if (!open(com, store)) return out;
+        Released<IEnumPStoreTypes> subtypes;
+        if (FAILED(store.p->EnumSubtypes(PST_KEY_CURRENT_USER, &type, 0, &subtypes.p)) ||
+            !subtypes.p)
+            return out;
+        GUID subtype;
+        DWORD got = 0;
+        while (subtypes.p->Next(1, &subtype, &got) == S_OK && got == 1)
+            out.push_back(guidText(subtype));
+        return out;
+    }
+
+    std::vector<std::string> items(std::string_view typeText,
+                                   std::string_view subtypeText) override {
+        std::vector<std::string> out;
+        GUID type, subtype;
+        if (!parseGuid(std::string(typeText), &type) ||
+            !parseGuid(std::string(subtypeText), &subtype))
+            return out;
+        ComScope com;
+        Released<IPStore> store;
+        if (!open(com, store)) return out;
+        Released<IEnumPStoreItems> names;
+        if (FAILED(store.p->EnumItems(PST_KEY_CURRENT_USER, &type, &subtype, 0, &names.p)) ||
+            !names.p)
+            return out;
+        LPWSTR name = nullptr;
+        DWORD got = 0;
+        while (names.p->Next(1, &name, &got) == S_OK && got == 1 && name) {
+            out.push_back(narrow(name));
+            CoTaskMemFree(name);
+            name = nullptr;
         }
         return out;
     }
 
-    bool deleteItem(const Item& item) override {
+    bool deleteItem(std::string_view typeText, std::string_view subtypeText,
+                    std::string_view name) override {
         GUID type, subtype;
-        if (!parseGuid(item.type, &type) || !parseGuid(item.subtype, &subtype)) return false;
+        if (!parseGuid(std::string(typeText), &type) ||
+            !parseGuid(std::string(subtypeText), &subtype))
+            return false;
         ComScope com;
         Released<IPStore> store;
-        if (!com.ok() || FAILED(create_(&store.p, nullptr, nullptr, 0)) || !store.p) return false;
+        if (!open(com, store)) return false;
         PST_PROMPTINFO prompt{};
         prompt.cbSize = sizeof(prompt);
         return SUCCEEDED(store.p->DeleteItem(PST_KEY_CURRENT_USER, &type, &subtype,
-                                             widen(item.name).c_str(), &prompt, 0));
+                                             widen(name).c_str(), &prompt, 0));
     }
 
   private:
+    bool open(ComScope& com, Released<IPStore>& store) {
+        return com.ok() && SUCCEEDED(create_(&store.p, nullptr, nullptr, 0)) && store.p;
+    }
     Library lib_;
     PStoreCreateInstanceFn create_ = nullptr;
 };
@@ -183,15 +225,39 @@ class UrlCache : public UrlCacheService {
 
 class UrlHistory : public UrlHistoryService {
   public:
-    bool clearHistory() override {
+    std::vector<std::string> urls() override {
+        std::vector<std::string> out;
         ComScope com;
         Released<IUrlHistoryStg2> stg;
-        if (!com.ok() ||
-            FAILED(CoCreateInstance(CLSID_CUrlHistory, nullptr, CLSCTX_INPROC_SERVER,
-                                    IID_IUrlHistoryStg2, reinterpret_cast<void**>(&stg.p))) ||
-            !stg.p)
-            return false;
-        return SUCCEEDED(stg.p->ClearHistory());
+        if (!open(com, stg)) return out;
+        Released<IEnumSTATURL> list;
+        if (FAILED(stg.p->EnumUrls(&list.p)) || !list.p) return out;
+        STATURL stat{};
+        stat.cbSize = sizeof(stat);
+        ULONG got = 0;
+        while (list.p->Next(1, &stat, &got) == S_OK && got == 1) {
+            if (stat.pwcsUrl) out.push_back(narrow(stat.pwcsUrl));
+            CoTaskMemFree(stat.pwcsUrl);
+            CoTaskMemFree(stat.pwcsTitle);
+            stat = STATURL{};
+            stat.cbSize = sizeof(stat);
+        }
+        return out;
+    }
+
+    bool deleteUrl(std::string_view url) override {
+        ComScope com;
+        Released<IUrlHistoryStg2> stg;
+        if (!open(com, stg)) return false;
+        return stg.p->DeleteUrl(widen(url).c_str(), 0) == S_OK;
+    }
+
+  private:
+    static bool open(ComScope& com, Released<IUrlHistoryStg2>& stg) {
+        return com.ok() &&
+               SUCCEEDED(CoCreateInstance(CLSID_CUrlHistory, nullptr, CLSCTX_INPROC_SERVER,
+                                          IID_IUrlHistoryStg2, reinterpret_cast<void**>(&stg.p))) &&
+               stg.p;
     }
 };
 

@@ -19,6 +19,9 @@ void addDemoApplications(MachineBuilder& b);
 // Firefox, Chrome, Opera and Netscape profiles with their databases and files.
 void addDemoBrowsers(MachineBuilder& b);
 
+// Internet Explorer 8: cache, cookies, history, typed addresses, autocomplete.
+void addDemoInternetExplorer(MachineBuilder& b);
+
 // Registry problems for every scan section, beside healthy entries of each kind.
 void addDemoRegistryProblems(MachineBuilder& b);
 

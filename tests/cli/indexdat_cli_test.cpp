@@ -1,0 +1,109 @@
+// brisko indexdat list|wipe on the demo machine's IE 8 indexes and on host files.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "support/test_machine.h"
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+namespace {
+
+const std::string kCache =
+    "C:\\Users\\Alex\\AppData\\Local\\Microsoft\\Windows\\Temporary Internet Files\\Content.IE5\\"
+    "index.dat";
+const std::string kHistory =
+    "C:\\Users\\Alex\\AppData\\Local\\Microsoft\\Windows\\History\\History.IE5\\index.dat";
+
+std::string quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+struct CliRun {
+    int code = -1;
+    std::string out;
+};
+
+class IndexDatCli : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = std::make_unique<brisko::test::TempDir>();
+        ASSERT_EQ(run({"demo-machine", machine().string()}, false).code, 0);
+    }
+    fs::path machine() const { return dir_->path() / "demo"; }
+    fs::path hostOf(const std::string& win) const {
+        std::string rel = win.substr(3);
+        for (char& c : rel)
+            if (c == '\\') c = '/';
+        return machine() / rel;
+    }
+    CliRun run(const std::vector<std::string>& args, bool onMachine = true) {
+        std::string cmd = quote(BRISKO_CLI);
+        if (onMachine) cmd += " --machine " + quote(machine().string());
+        for (const auto& a : args) cmd += " " + quote(a);
+        cmd += " 2>/dev/null </dev/null";
+        CliRun r;
+        FILE* p = ::popen(cmd.c_str(), "r");
+        char buf[4096];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+        int status = ::pclose(p);
+        r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return r;
+    }
+    std::unique_ptr<brisko::test::TempDir> dir_;
+};
+
+TEST_F(IndexDatCli, ListsEntriesInFileOrderWithTypesAndUtcTimes) {
+    auto r = run({"indexdat", "list", kCache, "--json"});
+    ASSERT_EQ(r.code, 0) << r.out;
+    auto j = json::parse(r.out);
+    ASSERT_EQ(j["total"], 7);
+    ASSERT_EQ(j["entries"].size(), 7u);
+    EXPECT_EQ(j["entries"][0]["url"], "http://www.example-news.com/");
+    EXPECT_EQ(j["entries"][0]["lastModified"], "2026-03-02T09:14:00Z");
+    EXPECT_EQ(j["entries"][0]["type"], "URL");
+
+    auto h = json::parse(run({"--json", "indexdat", "list", kHistory}).out);
+    EXPECT_EQ(h["entries"].back()["type"], "REDR");
+    EXPECT_TRUE(h["entries"].back()["lastModified"].is_null());
+
+    auto text = run({"indexdat", "list", kCache});
+    EXPECT_NE(text.out.find("Total Record: 7\n"), std::string::npos);
+}
+
+TEST_F(IndexDatCli, WipeAsksBlanksInPlaceAndKeepsTheSize) {
+    const auto size = fs::file_size(hostOf(kCache));
+    EXPECT_EQ(run({"indexdat", "wipe", kCache}).code, 5);  // not confirmed
+    EXPECT_EQ(json::parse(run({"--json", "indexdat", "list", kCache}).out)["total"], 7);
+    ASSERT_EQ(run({"indexdat", "wipe", kCache, "--yes"}).code, 0);
+    EXPECT_EQ(fs::file_size(hostOf(kCache)), size);
+    EXPECT_EQ(json::parse(run({"--json", "indexdat", "list", kCache}).out)["total"], 0);
+}
+
+TEST_F(IndexDatCli, HostFilesAndBadInput) {
+    fs::path copy = dir_->path() / "copy.dat";
+    fs::copy_file(hostOf(kHistory), copy);
+    auto r = run({"--json", "indexdat", "list", "--host", copy.string()}, false);
+    ASSERT_EQ(r.code, 0);
+    EXPECT_EQ(json::parse(r.out)["total"], 6);
+    EXPECT_EQ(run({"indexdat", "wipe", "--host", copy.string(), "--yes"}, false).code, 0);
+    EXPECT_EQ(json::parse(
+                  run({"--json", "indexdat", "list", "--host", copy.string()}, false).out)["total"],
+              0);
+
+    brisko::test::writeFile(dir_->path() / "notes.dat", "just some text, not an index");
+    EXPECT_EQ(
+        run({"indexdat", "list", "--host", (dir_->path() / "notes.dat").string()}, false).code, 4);
+    EXPECT_EQ(run({"indexdat", "list", "C:\\nowhere\\index.dat"}).code, 1);
+    // A host path is not a machine path: nothing outside the machine is reached.
+    EXPECT_EQ(run({"indexdat", "list", copy.string()}).code, 1);
+}
+
+}  // namespace
