@@ -17,6 +17,7 @@
 #include "ui/check_tree_view.h"
 #include "ui/cleaner_pane.h"
 #include "ui/defrag_pane.h"
+#include "ui/index_dat_viewer.h"
 #include "ui/registry_pane.h"
 #include "ui/tools_pane.h"
 #include "ui/web_pages.h"
@@ -259,6 +260,10 @@ QWidget* TfrmMain::createPanes() {
     toolsPane_ = new ToolsPane(machine_, model_.Settings, prompter_,
                                WindowsVersionCode(machine_.version()), gbTools_);
     toolsPane_->commitRegistry = [this] { return commitRegistry(); };
+    toolsPane_->addToolButton(QStringLiteral("bViewHistory"), QStringLiteral("Index.dat Viewer..."),
+                              QStringLiteral("Read the contents of your index.dat files"), [this] {
+                                  TfrmIndexDatViewer::showModal(machine_, model_.Settings, this);
+                              });
     auto* tl = new QVBoxLayout(gbTools_);
     tl->setContentsMargins(8, 8, 8, 8);
     tl->addWidget(toolsPane_);
