@@ -211,6 +211,20 @@ void ScanRun::setRowChecked(size_t i, bool checked) {
     notify();
 }
 
+void ScanRun::fixFinished(const FixReport& report) {
+    {
+        ViewRegistry registry(machine_.registry(), programView(machine_.isWow64()));
+        std::lock_guard lock(mutex_);
+        removeFixedRows(rows_, report);
+        FilterProblems(rows_, settings_.IgnoreKeyList, settings_.IgnoreValueList,
+                       windowsVersionCode_,
+                       KeyIdentity::of(machine_.currentUser().sid, registry));
+    }
+    selected_.reset();
+    progressCaption_ = kFixFinishedCaption;
+    notify();
+}
+
 void ScanRun::removeRow(size_t i) {
     {
         std::lock_guard lock(mutex_);

@@ -16,6 +16,7 @@
 
 #include "core/messages.h"
 #include "registry/problem_list.h"
+#include "registry/registry_fix.h"
 #include "registry/scan_task_thread.h"
 
 namespace brisko {
@@ -94,6 +95,9 @@ class ScanRun : private ScanDisplay {
     std::optional<RegistryProblem> row(size_t i) const;
     void setRowChecked(size_t i, bool checked);  // a click on a row's check box
     void removeRow(size_t i);                    // the fix removes what it fixed
+    // The end of "Fix Errors": the rows the fix took away leave the list, the
+    // rest is filtered again, and the bar reads "Fix errors finished!".
+    void fixFinished(const FixReport& report);
     std::optional<size_t> selectedRow() const { return selected_; }
     void setSelectedRow(std::optional<size_t> i);
     bool rowSelected() const { return selected_.has_value(); }

@@ -9,6 +9,7 @@
 #include "app/cli/commands.h"
 #include "app/cli/custom_commands.h"
 #include "app/cli/defrag_commands.h"
+#include "app/cli/fix_commands.h"
 #include "app/cli/regscan_commands.h"
 
 using namespace brisko::cli;
@@ -39,6 +40,7 @@ int main(int argc, char** argv) {
     addRestorePointCommands(app, ctx);
     addDefragCommands(app, ctx);
     addIndexDatCommands(app, ctx);
+    addFixCommands(app, ctx);
 
     try {
         app.parse(argc, argv);

@@ -1,5 +1,7 @@
 // brisko reg query|export|import: the machine's registry by full key path.
+#include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -8,6 +10,7 @@
 #include "core/machine/reg_file.h"
 #include "core/machine/registry_key.h"
 #include "core/text.h"
+#include "registry/backup_store.h"
 
 namespace brisko::cli {
 
@@ -110,12 +113,24 @@ int runQuery(CliContext& ctx, const std::string& key) {
     return kExitOk;
 }
 
-int runExport(CliContext& ctx, const std::string& key, const std::string& file, bool regedit4) {
-    openOrFail(ctx, key);
+int runExport(CliContext& ctx, std::string key, std::string file, bool regedit4, bool all) {
     auto format = regedit4 ? RegFileFormat::Regedit4 : RegFileFormat::Version5;
-    auto text = exportRegText(ctx.machine().registry(), key, format);
-    if (!text) throw CliError{kExitFailure, "The key " + key + " does not exist on this machine."};
-    auto bytes = encodeRegFileBytes(*text, format);
+    std::string bytes;
+    if (all) {
+        // The whole registry, as the registry editor's full export: every hive once.
+        if (file.empty()) file = key;
+        if (file.empty()) throw CliError{kExitUsage, "reg export --all needs the FILE to write."};
+        key = "the whole registry";
+        std::string text = exportWholeRegistry(ctx.machine().registry(), format);
+        bytes = encodeRegFileBytes(text, format);
+    } else {
+        if (file.empty()) throw CliError{kExitUsage, "reg export needs KEY and FILE."};
+        openOrFail(ctx, key);
+        auto text = exportRegText(ctx.machine().registry(), key, format);
+        if (!text)
+            throw CliError{kExitFailure, "The key " + key + " does not exist on this machine."};
+        bytes = encodeRegFileBytes(*text, format);
+    }
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), std::streamsize(bytes.size()));
     out.close();
@@ -153,12 +168,33 @@ int runImport(CliContext& ctx, const std::string& file) {
                                          "imported."};
     }
     ctx.commit();
+    // A backup of a registry fix names the copies of the files the fix
+    // deleted: they come back with it.
+    std::vector<std::string> problems;
+    auto folder = std::filesystem::path(file).parent_path();
+    size_t files = restoreFileCopies(
+        ctx.machine().files(), fileCopyNotes(ss.str()),
+        [&](const std::string& copy) -> std::optional<std::string> {
+            std::string rel = copy;
+            std::replace(rel.begin(), rel.end(), '\\', '/');
+            std::ifstream c(folder / rel, std::ios::binary);
+            if (!c) return std::nullopt;
+            std::stringstream bytes;
+            bytes << c.rdbuf();
+            return bytes.str();
+        },
+        &problems);
+    for (const auto& p : problems) std::cerr << "brisko: " << p << "\n";
     if (ctx.json)
-        ctx.printJson({{"file", file}, {"operations", parsed.ops.size()}, {"failed", failed}});
+        ctx.printJson({{"file", file},
+                       {"operations", parsed.ops.size()},
+                       {"failed", failed},
+                       {"filesRestored", files}});
     else
         std::cout << "Imported " << file << ": " << parsed.ops.size() << " of " << parsed.ops.size()
-                  << " operations carried out.\n";
-    return kExitOk;
+                  << " operations carried out" << (files ? ", " + std::to_string(files) + " files put back" : "")
+                  << ".\n";
+    return problems.empty() ? kExitOk : kExitFailure;
 }
 }  // namespace
 
@@ -173,10 +209,16 @@ void addRegCommands(CLI::App& app, CliContext& ctx) {
     setRunner(query, [&ctx] { return runQuery(ctx, key); });
 
     auto* exp = reg->add_subcommand("export", "Write a key and its subtree to a .reg file");
-    exp->add_option("KEY", key, "Full key path")->required();
-    exp->add_option("FILE", file, ".reg file to write")->required();
+    static bool all = false;
+    exp->add_option("KEY", key, "Full key path (with --all: the file to write)");
+    exp->add_option("FILE", file, ".reg file to write");
     exp->add_flag("--regedit4", regedit4, "Write the REGEDIT4 format instead of version 5.00");
-    setRunner(exp, [&ctx] { return runExport(ctx, key, file, regedit4); });
+    exp->add_flag("--all", all, "Export the whole registry (a full backup)");
+    setRunner(exp, [&ctx] {
+        if (!all && (key.empty() || file.empty()))
+            throw CliError{kExitUsage, "reg export needs KEY and FILE (or --all FILE)."};
+        return runExport(ctx, key, file, regedit4, all);
+    });
 
     auto* imp = reg->add_subcommand("import", "Carry out a .reg file on the machine's registry");
     imp->add_option("FILE", file, ".reg file to read")->required()->check(CLI::ExistingFile);

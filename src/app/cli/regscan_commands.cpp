@@ -56,12 +56,16 @@ std::vector<int> parseSections(const std::string& text) {
     return codes;
 }
 
+}  // namespace
+
 std::string sectionHelp() {
     std::string s = "Section codes, comma separated; default: the sections ticked in the program.";
     for (const auto& def : sectionCatalog())
         s += "\n  " + std::to_string(def.code) + "  " + std::string(def.caption);
     return s;
 }
+
+namespace {
 
 // One line on stderr while the scan runs, only on a terminal.
 class ProgressLine {
@@ -87,13 +91,13 @@ class ProgressLine {
     std::string last_;
 };
 
-int runRegscan(CliContext& ctx, const RegscanOptions& opt) {
-    Machine& machine = ctx.machine();
-    TOptionsSetting settings;
-    LoadSettings(machine, settings, nullptr, WindowMetrics{}, false);  // a scan changes nothing
+}  // namespace
+
+CliScanResult scanForCommand(Machine& machine, TOptionsSetting& settings,
+                             const std::string& sectionText, bool sectionsGiven) {
     std::vector<int> sections;
-    if (opt.sectionsGiven) {
-        sections = parseSections(opt.sections);
+    if (sectionsGiven) {
+        sections = parseSections(sectionText);
     } else {
         CheckTree tree = buildSectionTree();
         applyNodeChecks(settings.TreeViewNodeCheck, tree);
@@ -110,12 +114,12 @@ int runRegscan(CliContext& ctx, const RegscanOptions& opt) {
     ProgressLine progress;
     gInterrupted = false;
     auto previous = std::signal(SIGINT, onInterrupt);
-    bool cancelled = false;
+    CliScanResult result;
     run.start(sections);
     while (run.scanning()) {
         if (gInterrupted) {
             run.cancel();
-            cancelled = true;
+            result.cancelled = true;
             break;
         }
         if (auto m = queue.next(std::chrono::milliseconds(100))) run.handleMessage(m->msg);
@@ -123,9 +127,22 @@ int runRegscan(CliContext& ctx, const RegscanOptions& opt) {
     }
     std::signal(SIGINT, previous);
     progress.clear();
+    result.rows = run.rows();
+    result.failures = run.failures();
+    result.status = run.statusText();
+    return result;
+}
 
-    auto rows = run.rows();
-    auto failures = run.failures();
+namespace {
+
+int runRegscan(CliContext& ctx, const RegscanOptions& opt) {
+    Machine& machine = ctx.machine();
+    TOptionsSetting settings;
+    LoadSettings(machine, settings, nullptr, WindowMetrics{}, false);  // a scan changes nothing
+    auto scan = scanForCommand(machine, settings, opt.sections, opt.sectionsGiven);
+    bool cancelled = scan.cancelled;
+    auto& rows = scan.rows;
+    auto& failures = scan.failures;
     if (ctx.json) {
         nlohmann::json list = nlohmann::json::array();
         for (const auto& r : rows)
@@ -144,7 +161,7 @@ int runRegscan(CliContext& ctx, const RegscanOptions& opt) {
     } else {
         for (const auto& r : rows)
             std::cout << r.problem << "  ^^^  " << r.data << "  ^^^  " << r.keyPath << "\n";
-        std::cout << run.statusText() << "\n";
+        std::cout << scan.status << "\n";
     }
     for (const auto& f : failures) std::cerr << "brisko: warning: " << f.message << "\n";
     if (cancelled) {

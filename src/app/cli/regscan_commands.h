@@ -4,8 +4,29 @@
 #include <CLI/CLI.hpp>
 
 #include "app/cli/cli_context.h"
+#include "registry/registry_problem.h"
+#include "registry/scan_task_thread.h"
+
+namespace brisko {
+struct TOptionsSetting;
+}
 
 namespace brisko::cli {
+
+// The help text of --sections, with every section code.
+std::string sectionHelp();
+
+struct CliScanResult {
+    std::vector<RegistryProblem> rows;  // checked and filtered, as the pane shows them
+    std::vector<ScanFailure> failures;
+    bool cancelled = false;  // Ctrl-C
+    std::string status;      // the status line
+};
+// A scan of the sections named in sectionText ("3,4,25"), or of those ticked
+// in the program when none are given, through the pane's controller; Ctrl-C
+// cancels it. Throws CliError for bad or missing sections.
+CliScanResult scanForCommand(Machine& machine, TOptionsSetting& settings,
+                             const std::string& sectionText, bool sectionsGiven);
 
 void addRegscanCommands(CLI::App& app, CliContext& ctx);
 

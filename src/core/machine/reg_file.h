@@ -41,9 +41,18 @@ RegFileParse parseRegText(std::string_view bytes);
 size_t applyRegOps(RegistryApi& registry, const std::vector<RegFileOp>& ops);
 
 // The key (with its subtree) as .reg text, header included. Empty when the key
-// does not exist.
-std::optional<std::string> exportRegText(RegistryApi& registry, std::string_view fullKeyPath,
-                                         RegFileFormat format = RegFileFormat::Version5);
+// does not exist. Keys for which skip (given a full key path) answers true are
+// left out with their subtrees.
+std::optional<std::string> exportRegText(
+    RegistryApi& registry, std::string_view fullKeyPath,
+    RegFileFormat format = RegFileFormat::Version5,
+    const std::function<bool(std::string_view)>& skip = {});
+
+// The whole registry as the hive files hold it: each mounted hive from its
+// root, without what Windows keeps outside the files (the CurrentControlSet
+// link, the volatile hive list, HKLM\HARDWARE). What a full backup exports.
+std::string exportWholeRegistry(RegistryApi& registry,
+                                RegFileFormat format = RegFileFormat::Version5);
 
 // The bytes of a .reg file for text made by exportRegText: UTF-16LE with a
 // byte-order mark for Version5; for REGEDIT4 the ANSI code page, or UTF-8 when

@@ -1,6 +1,7 @@
 // Writing .reg text: the layout regedit uses for an export, so that files we
 // write read the same in the Windows registry editor and in our own import.
 #include <cstdio>
+#include <functional>
 
 #include "core/machine/code_page.h"
 #include "core/machine/reg_file.h"
@@ -66,7 +67,8 @@ std::vector<uint8_t> toEightBit(const std::vector<uint8_t>& data) {
 
 class Exporter {
   public:
-    explicit Exporter(RegFileFormat format) : format_(format) {}
+    Exporter(RegFileFormat format, const std::function<bool(std::string_view)>& skip)
+        : format_(format), skip_(skip) {}
 
     std::string take() { return std::move(out_); }
 
@@ -84,9 +86,11 @@ class Exporter {
             if (auto v = k.value(name)) value(*v);
         out_ += "\r\n";
         if (depth >= kMaxDepth) return;
-        for (const auto& name : k.subkeyNames())
-            if (auto sub = k.openSubkey(name, KeyAccess::Read))
-                key(*sub, path + "\\" + name, depth + 1);
+        for (const auto& name : k.subkeyNames()) {
+            std::string subPath = path + "\\" + name;
+            if (skip_ && skip_(subPath)) continue;
+            if (auto sub = k.openSubkey(name, KeyAccess::Read)) key(*sub, subPath, depth + 1);
+        }
     }
 
   private:
@@ -150,13 +154,15 @@ class Exporter {
     }
 
     RegFileFormat format_;
+    const std::function<bool(std::string_view)>& skip_;
     std::string out_;
 };
 
 }  // namespace
 
 std::optional<std::string> exportRegText(RegistryApi& registry, std::string_view fullKeyPath,
-                                         RegFileFormat format) {
+                                         RegFileFormat format,
+                                         const std::function<bool(std::string_view)>& skip) {
     std::string sub;
     auto root = parseRoot(fullKeyPath, &sub);
     if (!root) return std::nullopt;
@@ -165,10 +171,39 @@ std::optional<std::string> exportRegText(RegistryApi& registry, std::string_view
     if (!key) return std::nullopt;
     std::string path(rootName(*root));
     if (!sub.empty()) path += "\\" + sub;
-    Exporter exporter(format);
+    Exporter exporter(format, skip);
     exporter.header();
     exporter.key(*key, path, 0);
     return exporter.take();
+}
+
+std::string exportWholeRegistry(RegistryApi& registry, RegFileFormat format) {
+    // Outside the hive files: a symbolic link to the current control set, and
+    // the list of loaded hives, which Windows builds at each start.
+    auto skip = [](std::string_view path) {
+        std::string upper;
+        for (char c : path) upper += char(c >= 'a' && c <= 'z' ? c - 32 : c);
+        return upper == "HKEY_LOCAL_MACHINE\\SYSTEM\\CURRENTCONTROLSET" ||
+               (upper.starts_with("HKEY_LOCAL_MACHINE\\SYSTEM\\") &&
+                upper.ends_with("\\CONTROL\\HIVELIST"));
+    };
+    std::string text;
+    for (const auto& hive : registry.hiveList()) {
+        std::string_view mount = hive.keyPath;  // "\REGISTRY\MACHINE\SOFTWARE"
+        std::string full;
+        if (mount.starts_with("\\REGISTRY\\MACHINE\\"))
+            full = "HKEY_LOCAL_MACHINE\\" + std::string(mount.substr(18));
+        else if (mount.starts_with("\\REGISTRY\\USER\\"))
+            full = "HKEY_USERS\\" + std::string(mount.substr(15));
+        else
+            continue;
+        auto part = exportRegText(registry, full, format, skip);
+        if (!part) continue;
+        // One file header: the parts after the first start at their first key.
+        text += text.empty() ? *part : part->substr(part->find("\r\n\r\n") + 4);
+    }
+    if (text.empty()) text = exportRegText(registry, "HKEY_USERS", format).value_or("");
+    return text;
 }
 
 std::string encodeRegFileBytes(const std::string& text, RegFileFormat format) {

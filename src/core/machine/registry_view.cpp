@@ -312,6 +312,12 @@ std::unique_ptr<KeyHandle> openWow32Key(RegistryApi& physical, RootKey root,
     return Wow32Key::open(physical, root, split(subPath), access);
 }
 
+std::string physicalSubPath(RegistryApi& physical, RegistryView view, RootKey root,
+                            std::string_view subPath) {
+    if (view != RegistryView::Wow64_32 || !hasWow32View(physical)) return std::string(subPath);
+    return place(root, split(subPath)).physical;
+}
+
 std::unique_ptr<KeyHandle> RegistryApi::openKeyInView(RegistryView view, RootKey root,
                                                       std::string_view subPath, KeyAccess access) {
     if (view == RegistryView::Wow64_32 && hasWow32View(*this))

@@ -24,6 +24,12 @@ bool hasWow32View(RegistryApi& physical);
 std::unique_ptr<KeyHandle> openWow32Key(RegistryApi& physical, RootKey root,
                                         std::string_view subPath, KeyAccess access);
 
+// Where root\subPath of a view really lies, as a sub-path of the same root:
+// below Wow6432Node for what the 32-bit view redirects, the path itself
+// otherwise (and always when the registry has no 32-bit view).
+std::string physicalSubPath(RegistryApi& physical, RegistryView view, RootKey root,
+                            std::string_view subPath);
+
 // A registry whose openKey opens in one view: what the registry scan hands its
 // scanners, so that every key they open is the one the program would see.
 class ViewRegistry : public RegistryApi {

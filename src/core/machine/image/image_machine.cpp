@@ -134,6 +134,14 @@ ImageMachine::~ImageMachine() {
     if (registry_) registry_->close();
 }
 
+void ImageMachine::reloadRegistry() {
+    if (registry_) registry_->close();
+    files_->setRegistry(nullptr);
+    registry_.reset();
+    state_->profiles.clear();
+    openRegistry();
+}
+
 void ImageMachine::openRegistry() {
     auto& st = *state_;
     auto config = st.windowsDir + "\\System32\\config\\";

@@ -43,6 +43,9 @@ class ImageMachine : public Machine {
     // regf file, an interrupted commit that could not be finished, ...), for
     // the front ends to show.
     const std::vector<std::string>& warnings() const { return warnings_; }
+    // Reads the hives again, forgetting uncommitted changes: after another
+    // program (our registry editor's import) has written them.
+    void reloadRegistry();
 
     OsVersion version() override;
     bool isWow64() override;

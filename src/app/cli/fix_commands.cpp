@@ -1,0 +1,280 @@
+// brisko fix: scan, then fix every problem the filter keeps, with its backup.
+// brisko backups list|restore|delete: the backups in the backup folder.
+#include "app/cli/fix_commands.h"
+
+#include <unistd.h>
+
+#include <ctime>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "app/cli/regscan_commands.h"
+#include "core/machine/image/image_files.h"
+#include "core/machine/reg_file.h"
+#include "core/settings.h"
+#include "core/startup.h"
+#include "core/text.h"
+#include "registry/backup_store.h"
+#include "registry/registry_fix.h"
+
+namespace brisko::cli {
+
+namespace {
+
+// --yes answers every question with Yes; otherwise a terminal is asked and
+// anything else gets the box's default button.
+class CliPrompter : public Prompter {
+  public:
+    explicit CliPrompter(bool yes) : yes_(yes) {}
+    int ask(std::string_view text, unsigned flags) override {
+        if (yes_) return (flags & 0xf) == MB_OK ? IDOK : IDYES;
+        if (!isatty(STDIN_FILENO)) return defaultAnswer(flags);
+        std::cerr << text << " [y/n] " << std::flush;
+        std::string answer;
+        std::getline(std::cin, answer);
+        return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y') ? IDYES : IDNO;
+    }
+
+  private:
+    bool yes_;
+};
+
+std::string outcomeName(FixOutcome o) {
+    switch (o) {
+        case FixOutcome::Fixed:
+            return "fixed";
+        case FixOutcome::AlreadyGone:
+            return "already gone";
+        case FixOutcome::NotBackedUp:
+            return "kept: no backup";
+        case FixOutcome::Refused:
+            return "kept: refused";
+        case FixOutcome::Skipped:
+            break;
+    }
+    return "skipped";
+}
+
+struct FixOptions {
+    std::string sections;
+    bool sectionsGiven = false;
+    bool yes = false;
+};
+
+int runFix(CliContext& ctx, const FixOptions& opt) {
+    ImageMachine& machine = ctx.machineForWriting();
+    TOptionsSetting settings;
+    LoadSettings(machine, settings, nullptr, WindowMetrics{}, false);
+    auto scan = scanForCommand(machine, settings, opt.sections, opt.sectionsGiven);
+    if (scan.cancelled) {
+        std::cerr << "brisko: stopped before anything was fixed\n";
+        return kExitCancelled;
+    }
+    for (const auto& f : scan.failures) std::cerr << "brisko: warning: " << f.message << "\n";
+    CliPrompter prompter(opt.yes);
+    if (!scan.rows.empty() && !opt.yes) {
+        if (!isatty(STDIN_FILENO))
+            throw CliError{kExitUsage, std::to_string(scan.rows.size()) +
+                                           " problems found; add --yes to fix them"};
+        if (prompter.ask("Fix " + std::to_string(scan.rows.size()) +
+                             " registry problems (each is backed up first)?",
+                         MB_YESNO) != IDYES)
+            return kExitCancelled;
+    }
+    FixErrorsSteps steps;
+    // Deletions on an image only land at the commit below: one flush of the
+    // backup before it is enough.
+    steps.flushEachBlock = false;
+    steps.restorePoint = [&] {
+        RestorePointService* rp = machine.restorePoints();
+        if (rp && rp->createRestorePoint("Made by Brisko Cleaner")) return true;
+        return prompter.ask("Restore Point creation Failed! Contiue to fix?",
+                            MB_YESNO | MB_ICONINFORMATION | MB_DEFBUTTON2) == IDYES;
+    };
+    std::string error;
+    auto report = fixErrors(machine, scan.rows, settings, WindowsVersionCode(machine.version()),
+                            prompter, steps, &error);
+    if (!report) {
+        if (!error.empty()) throw CliError{kExitFailure, error};
+        if (!scan.rows.empty()) return kExitCancelled;
+        if (ctx.json)
+            ctx.printJson({{"problems", 0}, {"fixed", 0}});
+        else
+            std::cout << "No registry problems found.\n";
+        return kExitOk;
+    }
+    // What was accepted lands even when a read-only hive refused some rows.
+    ctx.commit();
+    int code = report->notBackedUp || report->refused ? kExitFailure : kExitOk;
+    if (ctx.json) {
+        nlohmann::json rows = nlohmann::json::array();
+        for (size_t i = 0; i < scan.rows.size(); ++i)
+            rows.push_back({{"problem", scan.rows[i].problem},
+                            {"data", scan.rows[i].data},
+                            {"keyPath", scan.rows[i].keyPath},
+                            {"kind", int(scan.rows[i].kind)},
+                            {"outcome", outcomeName(report->outcomes[i])}});
+        ctx.printJson({{"backup", report->backupFile},
+                       {"problems", scan.rows.size()},
+                       {"fixed", report->fixed},
+                       {"alreadyGone", report->alreadyGone},
+                       {"notBackedUp", report->notBackedUp},
+                       {"refused", report->refused},
+                       {"messages", report->messages},
+                       {"rows", rows}});
+    } else {
+        for (size_t i = 0; i < scan.rows.size(); ++i)
+            if (report->outcomes[i] != FixOutcome::Fixed)
+                std::cout << outcomeName(report->outcomes[i]) << ": " << scan.rows[i].keyPath
+                          << "\n";
+        std::cout << "Fixed " << report->fixed << " of " << scan.rows.size()
+                  << " registry problems";
+        if (report->alreadyGone) std::cout << " (" << report->alreadyGone << " already gone)";
+        std::cout << ".\nBackup: " << report->backupFile << "\n";
+        std::cout << kFixFinishedCaption << "\n";
+    }
+    for (const auto& m : report->messages) std::cerr << "brisko: " << m << "\n";
+    return code;
+}
+
+// --- backups ---------------------------------------------------------------
+
+std::string backupFolder(CliContext& ctx, TOptionsSetting& settings) {
+    LoadSettings(ctx.machine(), settings, nullptr, WindowMetrics{}, false);
+    return settings.OutputDirectory;
+}
+
+// A name in the backup folder, or a Windows path on the machine.
+std::string backupFileArg(const std::string& folder, const std::string& file) {
+    if (file.find('\\') != std::string::npos || file.find(':') != std::string::npos) return file;
+    return backupPath(folder, file);
+}
+
+std::string localTimeText(int64_t fileTime) {
+    std::time_t t = std::time_t(fileTimeToUnix(fileTime));
+    std::tm local{};
+    localtime_r(&t, &local);
+    char buf[40];
+    std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &local);
+    return buf;
+}
+
+int runBackupsList(CliContext& ctx) {
+    TOptionsSetting settings;
+    std::string folder = backupFolder(ctx, settings);
+    auto rows = listBackups(ctx.machine().files(), folder);
+    if (!rows) throw CliError{kExitFailure, folder + " " + std::string(kNoBackupFolderText)};
+    if (ctx.json) {
+        nlohmann::json list = nlohmann::json::array();
+        for (const auto& r : *rows)
+            list.push_back({{"file", r.name},
+                            {"date", localTimeText(r.writeTime)},
+                            {"bytes", r.size},
+                            {"size", backupSizeText(r.size)}});
+        ctx.printJson({{"folder", folder}, {"backups", list}});
+        return kExitOk;
+    }
+    std::cout << "Backup files are stored in the folder " << folder << "\n";
+    for (const auto& r : *rows)
+        std::cout << r.name << "  " << localTimeText(r.writeTime) << "  " << backupSizeText(r.size)
+                  << "\n";
+    return kExitOk;
+}
+
+std::optional<std::string> readMachineFile(FileApi& files, const std::string& path) {
+    auto h = files.openFile(path, FileMode::Read);
+    if (!h) return std::nullopt;
+    int64_t size = h->size();
+    if (size < 0 || size > (int64_t(1) << 31)) return std::nullopt;
+    std::string bytes(size_t(size), '\0');
+    if (h->read(bytes.data(), size) != size) return std::nullopt;
+    return bytes;
+}
+
+int runBackupsRestore(CliContext& ctx, const std::string& arg, bool keep) {
+    ImageMachine& machine = ctx.machineForWriting();
+    TOptionsSetting settings;
+    std::string file = backupFileArg(backupFolder(ctx, settings), arg);
+    auto bytes = readMachineFile(machine.files(), file);
+    if (!bytes) throw CliError{kExitBadInput, "Cannot read " + file + "."};
+    RegFileParse parsed;
+    try {
+        parsed = parseRegText(*bytes);
+    } catch (const RegFileError& e) {
+        throw CliError{kExitBadInput, file + ": " + e.message + " Nothing was restored."};
+    }
+    size_t failed = applyRegOps(machine.registry(), parsed.ops);
+    if (failed || !machine.registry().refusedEdits().empty()) {
+        ctx.discard();
+        return kExitFailure;
+    }
+    ctx.commit();
+    std::vector<std::string> problems;
+    const std::string folder = extractFilePath(file);
+    size_t files = restoreFileCopies(
+        machine.files(), fileCopyNotes(*bytes),
+        [&](const std::string& copy) { return readMachineFile(machine.files(), folder + copy); },
+        &problems);
+    bool deleted = !keep && settings.DeleteBackupFile && deleteBackup(machine.files(), file);
+    if (ctx.json) {
+        ctx.printJson({{"file", file},
+                       {"operations", parsed.ops.size()},
+                       {"filesRestored", files},
+                       {"problems", problems},
+                       {"deleted", deleted}});
+    } else {
+        std::cout << "Restored " << file << ": " << parsed.ops.size() << " operations";
+        if (files) std::cout << ", " << files << " files put back";
+        std::cout << ".\n";
+        if (deleted) std::cout << "The backup was deleted (option DeleteBackupFile).\n";
+    }
+    for (const auto& p : problems) std::cerr << "brisko: " << p << "\n";
+    return problems.empty() ? kExitOk : kExitFailure;
+}
+
+int runBackupsDelete(CliContext& ctx, const std::string& arg) {
+    TOptionsSetting settings;
+    std::string file = backupFileArg(backupFolder(ctx, settings), arg);
+    if (!ctx.machine().files().fileExists(file))
+        throw CliError{kExitFailure, "There is no backup " + file + "."};
+    if (!deleteBackup(ctx.machine().files(), file))
+        throw CliError{kExitFailure, "Cannot delete " + file + "."};
+    if (ctx.json)
+        ctx.printJson({{"file", file}, {"deleted", true}});
+    else
+        std::cout << "Deleted " << file << "\n";
+    return kExitOk;
+}
+
+}  // namespace
+
+void addFixCommands(CLI::App& app, CliContext& ctx) {
+    auto opt = std::make_shared<FixOptions>();
+    auto* fix = app.add_subcommand(
+        "fix", "Scan the registry and fix every problem found, writing a .reg backup first");
+    auto* sectionsOpt = fix->add_option("--sections", opt->sections, sectionHelp());
+    fix->add_flag("--yes,-y", opt->yes, "Fix without asking (and create the backup folder)");
+    setRunner(fix, [&ctx, opt, sectionsOpt] {
+        opt->sectionsGiven = sectionsOpt->count() > 0;
+        return runFix(ctx, *opt);
+    });
+
+    static std::string file;
+    static bool keep = false;
+    auto* backups = app.add_subcommand("backups", "List, restore and delete registry backups");
+    auto* list = backups->add_subcommand("list", "List the backups, newest first (the default)");
+    setRunner(list, [&ctx] { return runBackupsList(ctx); });
+    auto* restore = backups->add_subcommand("restore", "Merge a backup back into the registry");
+    restore->add_option("FILE", file, "Backup file name (in the backup folder) or Windows path")
+        ->required();
+    restore->add_flag("--keep", keep, "Keep the backup even when DeleteBackupFile is on");
+    setRunner(restore, [&ctx] { return runBackupsRestore(ctx, file, keep); });
+    auto* del = backups->add_subcommand("delete", "Delete a backup and its file copies");
+    del->add_option("FILE", file, "Backup file name (in the backup folder) or Windows path")
+        ->required();
+    setRunner(del, [&ctx] { return runBackupsDelete(ctx, file); });
+    setRunner(backups, [&ctx] { return runBackupsList(ctx); });
+}
+
+}  // namespace brisko::cli

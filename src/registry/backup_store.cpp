@@ -1,0 +1,117 @@
+#include "registry/backup_store.h"
+
+#include <algorithm>
+
+#include "core/machine/code_page.h"
+#include "core/machine/reg_file.h"
+#include "core/text.h"
+#include "registry/registry_fix.h"
+
+namespace brisko {
+
+namespace {
+// 100 ns intervals from 1601 to 1970.
+constexpr int64_t kUnixEpochAsFileTime = 116444736000000000LL;
+}  // namespace
+
+std::string backupSizeText(uint64_t bytes) {
+    uint64_t kb = bytes / 1024 + (bytes % 1024 ? 1 : 0);
+    std::string digits = std::to_string(kb);
+    std::string out;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
+        out += digits[i];
+    }
+    return out + " KB";
+}
+
+int64_t fileTimeToUnix(int64_t fileTime) {
+    return (fileTime - kUnixEpochAsFileTime) / 10000000;
+}
+
+std::optional<std::vector<BackupListRow>> listBackups(FileApi& files, std::string_view folder) {
+    if (!files.directoryExists(folder)) return std::nullopt;
+    auto entries = files.findFiles(excludeTrailingBackslash(folder), "*.*");
+    std::vector<BackupListRow> rows;
+    if (entries)
+        for (const auto& e : *entries)
+            if (!e.isDirectory() && upperCase(extractFileExt(e.name)) == ".REG")
+                rows.push_back({e.name, e.writeTime, e.size});
+    std::stable_sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) {
+        return upperCase(a.name) > upperCase(b.name);
+    });
+    return rows;
+}
+
+std::string backupPath(std::string_view folder, std::string_view name) {
+    return includeTrailingBackslash(folder) + std::string(name);
+}
+
+bool deleteBackup(FileApi& files, std::string_view backupFile) {
+    bool ok = files.shellDelete(backupFile);
+    std::string copies = fileCopyFolder(backupFile);
+    if (ok && files.directoryExists(copies)) files.shellDelete(copies);
+    return ok;
+}
+
+std::vector<FileCopyNote> fileCopyNotes(std::string_view bytes) {
+    std::vector<FileCopyNote> notes;
+    std::string text;
+    // The same decoding the import uses; a file it cannot read names nothing.
+    try {
+        (void)parseRegText(bytes);
+    } catch (const RegFileError&) {
+        return notes;
+    }
+    if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE')
+        text = utf16leToUtf8(reinterpret_cast<const uint8_t*>(bytes.data()) + 2, bytes.size() - 2,
+                             false);
+    else
+        text = eightBitToUtf8(bytes);
+    const std::string tag = ";" + std::string(kFileCopyTag);
+    for (auto line : split(text, '\n')) {
+        std::string_view l = trim(line);
+        if (!l.starts_with(tag)) continue;
+        l.remove_prefix(tag.size());
+        size_t bar = l.find('|');
+        if (bar == std::string_view::npos) continue;
+        FileCopyNote n{std::string(l.substr(0, bar)), std::string(l.substr(bar + 1))};
+        // A copy lives in the backup's own folder, never above it.
+        if (n.copy.empty() || n.original.empty() || n.copy.find("..") != std::string::npos ||
+            n.copy.front() == '\\' || n.copy.find(':') != std::string::npos)
+            continue;
+        notes.push_back(std::move(n));
+    }
+    return notes;
+}
+
+size_t restoreFileCopies(
+    FileApi& files, const std::vector<FileCopyNote>& notes,
+    const std::function<std::optional<std::string>(const std::string&)>& readCopy,
+    std::vector<std::string>* problems) {
+    size_t restored = 0;
+    auto problem = [&](std::string s) {
+        if (problems) problems->push_back(std::move(s));
+    };
+    for (const auto& n : notes) {
+        if (files.fileExists(n.original) || files.directoryExists(n.original)) continue;
+        auto bytes = readCopy(n.copy);
+        if (!bytes) {
+            problem("Cannot read the copy " + n.copy + " of " + n.original + ".");
+            continue;
+        }
+        std::string folder = excludeTrailingBackslash(extractFilePath(n.original));
+        if (!folder.empty() && !files.directoryExists(folder)) files.forceDirectories(folder);
+        auto out = files.createNewFile(n.original);
+        if (!out || out->write(bytes->data(), int64_t(bytes->size())) != int64_t(bytes->size()) ||
+            !out->flush()) {
+            out.reset();
+            problem("Cannot put back " + n.original + ".");
+            continue;
+        }
+        ++restored;
+    }
+    return restored;
+}
+
+}  // namespace brisko

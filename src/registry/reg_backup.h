@@ -1,0 +1,106 @@
+#pragma once
+// The backup a registry fix writes before it deletes anything: one .reg file
+// per run ("2013_07_04_093005.reg"), a block per deleted key or value, in the
+// registry editor's own format so that merging the file puts back exactly what
+// was removed. Used by the fix and by every other routine that deletes
+// registry entries on the user's behalf (the startup manager).
+//
+// The file starts as REGEDIT4 in the ANSI code page. Every value type is kept
+// as stored: types a quoted string or "dword:" cannot carry are written as
+// hex(N) data, the way the registry editor writes them. When a block holds a
+// name or text the ANSI code page cannot carry, the run's file becomes a
+// "Windows Registry Editor Version 5.00" file (UTF-16LE): the blocks already
+// written are carried over, and nothing is lost either way.
+#include <ctime>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/machine/file_api.h"
+#include "core/machine/reg_file.h"
+#include "core/machine/registry_api.h"
+
+namespace brisko {
+
+// year_month_day_hhmmss.reg from a local date and time.
+std::string backupFileName(const std::tm& local);
+// The same for the current local time.
+std::string backupFileNameNow();
+
+// One block of a backup: the header line and its values, then the blocks of
+// the subkeys. It is written out in the format of the file it goes to;
+// `unicode` says it needs the Version 5 format to come back exactly.
+struct RegBackupBlock {
+    struct Line {
+        enum Kind { Header, Value, Comment } kind = Header;
+        std::string text;  // the key path of a header, the text of a comment
+        RegValue value;
+    };
+    std::vector<Line> lines;
+    bool unicode = false;
+    // The block as UTF-8 text for a REGEDIT4 (false) or Version 5 (true) file.
+    std::string render(bool unicodeFile) const;
+};
+
+// A key with all its values and subkeys (recursively), as the view sees it.
+// Headers name the keys where they really are (a 32-bit view's keys under
+// Wow6432Node), so a merge puts them back in the same place. Nullopt when the
+// key does not exist.
+std::optional<RegBackupBlock> renderKeyBlock(RegistryApi& registry, RegistryView view, RootKey root,
+                                             std::string_view keyPath);
+// The header of the key and the one value line. Nullopt when the value does not exist.
+std::optional<RegBackupBlock> renderValueBlock(RegistryApi& registry, RegistryView view,
+                                               RootKey root, std::string_view keyPath,
+                                               std::string_view valueName);
+// A comment line the registry editor skips; our import reads the ones it knows.
+RegBackupBlock renderCommentBlock(std::string_view comment);
+
+// The value line of a backup ("\"Name\"=hex(7):41,00,..."), CR LF included.
+// unicode: for a Version 5 file. Sets *needsUnicode when the line cannot be
+// written exactly in a REGEDIT4 file.
+std::string renderValueLine(const RegValue& v, bool unicode, bool* needsUnicode = nullptr);
+
+// A backup file of one run, opened on first use and kept open. Each append
+// writes the whole block and flushes it to the disk (when asked) before it
+// returns: a deletion that follows it is never ahead of its backup.
+class RegBackupFile {
+  public:
+    RegBackupFile(FileApi& files, std::string path) : files_(files), path_(std::move(path)) {}
+    ~RegBackupFile();
+    RegBackupFile(const RegBackupFile&) = delete;
+    RegBackupFile& operator=(const RegBackupFile&) = delete;
+
+    const std::string& path() const { return path_; }
+    // False, with error(), when the block could not be written whole.
+    bool append(const RegBackupBlock& block, bool flush = true);
+    // Flushes what was appended without flushing.
+    bool flush();
+    void close();
+    // Why the last append or flush failed, for a person.
+    const std::string& error() const { return error_; }
+    // The format of the file as it now is.
+    RegFileFormat format() const { return format_; }
+
+  private:
+    bool open(bool unicode);
+    bool convertToUnicode();
+    bool writeAll(std::string_view bytes);
+    bool fail(std::string why);
+
+    FileApi& files_;
+    std::string path_;
+    std::unique_ptr<FileHandle> handle_;
+    RegFileFormat format_ = RegFileFormat::Regedit4;
+    std::string error_;
+};
+
+// AppendRegBackup: writes the whole key or the one value to the backup file.
+// False (with the reason in *error) when the key or value is not there or the
+// block could not be written.
+bool AppendRegBackup(RegBackupFile& file, RegistryApi& registry, RegistryView view, RootKey root,
+                     std::string_view keyPath, bool wholeKey, std::string_view valueName,
+                     std::string* error = nullptr, bool flush = true);
+
+}  // namespace brisko

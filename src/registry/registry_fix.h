@@ -1,0 +1,115 @@
+#pragma once
+// Fixing registry problems: every checked row's key or value is written to the
+// run's backup file, flushed, and only then deleted; a shortcut row's file is
+// copied beside the backup before it goes. Nothing is deleted whose backup
+// could not be written.
+//
+// Keys are opened in the view the scan used (the 32-bit view on 64-bit
+// Windows), so a row deletes exactly the key the scan found.
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/machine/machine.h"
+#include "registry/reg_backup.h"
+#include "registry/registry_problem.h"
+
+namespace brisko {
+
+class Prompter;
+struct TOptionsSetting;
+
+inline constexpr std::string_view kFixFinishedCaption = "Fix errors finished!";
+inline constexpr std::string_view kNoBackupFolderText = "can not find the backup folder.";
+// Comment lines of a backup that name a copy of a deleted file:
+// ";BriskoFileCopy|<copy, relative to the backup's folder>|<original path>".
+inline constexpr std::string_view kFileCopyTag = "BriskoFileCopy|";
+
+enum class FixOutcome {
+    Skipped,      // unchecked, or a key path without "\": the row stays
+    Fixed,        // backed up and deleted: the row goes
+    AlreadyGone,  // nothing there any more (an ancestor went first): the row goes
+    NotBackedUp,  // the backup could not be written: nothing deleted, the row stays
+    Refused,      // the registry or the file system refused the deletion: the row stays
+};
+
+struct FixReport {
+    std::string backupFile;  // Windows path of the run's backup
+    size_t fixed = 0;
+    size_t alreadyGone = 0;
+    size_t notBackedUp = 0;
+    size_t refused = 0;
+    std::vector<FixOutcome> outcomes;  // one per row given, in list order
+    // For the user: why rows stayed (backup errors, read-only hives).
+    std::vector<std::string> messages;
+    bool stopped = false;  // a backup write failed: the rows after it were not tried
+    bool rowLeaves(size_t i) const {
+        return outcomes[i] == FixOutcome::Fixed || outcomes[i] == FixOutcome::AlreadyGone;
+    }
+};
+
+// The folder of deleted-file copies of a backup: "2013_07_04_093005_files"
+// beside "2013_07_04_093005.reg".
+std::string fileCopyFolder(std::string_view backupFile);
+
+// The routines of one fix run, sharing its backup file.
+class RegistryFixer {
+  public:
+    // flushEachBlock: flush the backup to the disk before every deletion. A
+    // registry whose deletions only land at commit may pass false and call
+    // finish() before committing.
+    RegistryFixer(Machine& machine, std::string backupFile, RegistryView view,
+                  bool flushEachBlock = true);
+
+    // By root name as written in full key paths ("HKEY_CURRENT_USER"); any
+    // other root does nothing.
+    FixOutcome DeleteKeyWithBackup(std::string_view root, std::string_view path);
+    FixOutcome DeleteValueWithBackup(std::string_view root, std::string_view path,
+                                     std::string_view name);
+    // A shortcut row: the file is copied beside the backup, the copy noted in
+    // the backup, then the file deleted.
+    FixOutcome DeleteFileWithCopy(std::string_view path);
+    // One row, by kind.
+    FixOutcome fixRow(const RegistryProblem& row);
+
+    // Flushes the backup; false (with error()) when it could not be.
+    bool finish();
+    const std::string& error() const { return error_; }
+    const std::string& backupFile() const { return file_.path(); }
+
+  private:
+    FixOutcome backupFailed(std::string why);
+
+    Machine& machine_;
+    RegBackupFile file_;
+    RegistryView view_;
+    bool flushEach_;
+    int copies_ = 0;
+    std::string error_;
+};
+
+// Step 5 of Fix Errors over the rows, from the last to the first. Stops at the
+// first backup that cannot be written. Ends by flushing the backup; when that
+// fails, every deletion of the run is forgotten (registry.discard()) and
+// reported as not backed up.
+FixReport fixProblems(Machine& machine, const std::vector<RegistryProblem>& rows,
+                      const std::string& backupFile, bool flushEachBlock = true);
+
+// Fix Errors as the button runs it: the backup folder (asked for and created
+// when missing), the restore point (restorePoint returns false for Cancel),
+// the backup name of the run, the rows. Nullopt when it stopped before the
+// rows; *error then says why when there is something to say.
+struct FixErrorsSteps {
+    std::function<bool()> restorePoint;  // TfrmSystemPoint; absent: none made
+    bool flushEachBlock = true;
+};
+std::optional<FixReport> fixErrors(Machine& machine, const std::vector<RegistryProblem>& rows,
+                                   const TOptionsSetting& settings, int windowsVersionCode,
+                                   Prompter& prompter, const FixErrorsSteps& steps,
+                                   std::string* error = nullptr);
+
+// Removes the rows a fix took away, keeping the others in order.
+void removeFixedRows(std::vector<RegistryProblem>& rows, const FixReport& report);
+
+}  // namespace brisko
