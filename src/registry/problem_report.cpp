@@ -40,6 +40,21 @@ std::string regeditTargetPath(const RegistryProblem& row) {
     }
 }
 
+std::string rowValueName(const RegistryProblem& row) {
+    switch (row.kind) {
+        case pkValue: {
+            size_t last = row.keyPath.rfind('\\');
+            return last == std::string::npos ? std::string() : row.keyPath.substr(last + 1);
+        }
+        case pkDataValue:
+            return row.data;
+        case pkRot13Value:
+            return Rot13(row.data);
+        default:
+            return {};
+    }
+}
+
 std::optional<RegeditTarget> findRegeditTarget(RegistryApi& registry, RegistryView view,
                                                std::string_view path) {
     if (upperCase(path).find("HK") == std::string::npos) return std::nullopt;

@@ -32,6 +32,10 @@ std::string fullBackupName(std::string_view typed);
 // the subkey for pkDataSubkey, nothing for a file, the key path otherwise.
 std::string regeditTargetPath(const RegistryProblem& row);
 
+// The value a row names, for the viewer to select: the last segment for
+// pkValue, the data for pkDataValue, its Rot13 for pkRot13Value; empty otherwise.
+std::string rowValueName(const RegistryProblem& row);
+
 struct RegeditTarget {
     RootKey root = RootKey::LocalMachine;
     std::string key;    // full key path as the editor shows it (where the key really is)

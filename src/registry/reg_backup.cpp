@@ -64,6 +64,14 @@ std::optional<std::string> plainString(const std::vector<uint8_t>& data) {
 // when converting them back gives the very same UTF-16 data.
 std::optional<std::vector<uint8_t>> ansiStringData(const std::vector<uint8_t>& data) {
     if (data.size() % 2) return std::nullopt;
+    // Plain ASCII, the usual case: the low bytes are the ANSI text.
+    bool ascii = true;
+    for (size_t i = 0; ascii && i < data.size(); i += 2) ascii = data[i] < 0x80 && data[i + 1] == 0;
+    if (ascii) {
+        std::vector<uint8_t> out(data.size() / 2);
+        for (size_t i = 0; i < out.size(); ++i) out[i] = data[2 * i];
+        return out;
+    }
     std::string utf8 = utf16leToUtf8(data, false);
     auto ansi = utf8ToAnsi(utf8);
     if (!ansi || (hasHighBytes(*ansi) && isValidUtf8(*ansi))) return std::nullopt;
@@ -85,11 +93,8 @@ void appendHex(std::string& out, const std::vector<uint8_t>& data) {
 
 class BlockWriter {
   public:
-    BlockWriter(RegistryApi& registry, RegistryView view, RootKey root)
-        : registry_(registry),
-          view_(view),
-          root_(root),
-          wow_(view == RegistryView::Wow64_32 && hasWow32View(registry)) {}
+    BlockWriter(RegistryApi& registry, RegistryView view, RootKey root, bool wow)
+        : registry_(registry), view_(view), root_(root), wow_(wow) {}
 
     RegBackupBlock take() { return std::move(block_); }
 
@@ -196,28 +201,69 @@ std::string renderValueLine(const RegValue& v, bool unicode, bool* needsUnicode)
     return line;
 }
 
+namespace {
+
+struct Source {
+    RootKey root;
+    std::string path;
+};
+
+// Where a key of the given root is stored: itself, or for HKEY_CLASSES_ROOT
+// the user's Classes and the machine's.
+std::vector<Source> sourcesOf(RootKey root, const std::string& path, std::string_view userSid) {
+    if (root != RootKey::ClassesRoot || userSid.empty()) return {{root, path}};
+    auto below = [&](std::string base) { return path.empty() ? base : base + "\\" + path; };
+    return {{RootKey::Users, below(std::string(userSid) + "_Classes")},
+            {RootKey::LocalMachine, below("SOFTWARE\\Classes")}};
+}
+
+void appendBlock(std::optional<RegBackupBlock>& into, RegBackupBlock part) {
+    if (!into) {
+        into = std::move(part);
+        return;
+    }
+    into->unicode = into->unicode || part.unicode;
+    for (auto& l : part.lines) into->lines.push_back(std::move(l));
+}
+
+}  // namespace
+
 std::optional<RegBackupBlock> renderKeyBlock(RegistryApi& registry, RegistryView view, RootKey root,
-                                             std::string_view keyPath) {
-    std::string path = trimmedPath(keyPath);
-    auto key = registry.openKeyInView(view, root, path, KeyAccess::Read);
-    if (!key) return std::nullopt;
-    BlockWriter w(registry, view, root);
-    w.key(*key, path, 0);
-    return w.take();
+                                             std::string_view keyPath, std::string_view userSid,
+                                             std::optional<bool> hasWowView) {
+    std::optional<RegBackupBlock> out;
+    std::optional<bool> wow;
+    if (hasWowView) wow = view == RegistryView::Wow64_32 && *hasWowView;
+    for (const auto& src : sourcesOf(root, trimmedPath(keyPath), userSid)) {
+        auto key = registry.openKeyInView(view, src.root, src.path, KeyAccess::Read);
+        if (!key) continue;
+        if (!wow) wow = view == RegistryView::Wow64_32 && hasWow32View(registry);
+        BlockWriter w(registry, view, src.root, *wow);
+        w.key(*key, src.path, 0);
+        appendBlock(out, w.take());
+    }
+    return out;
 }
 
 std::optional<RegBackupBlock> renderValueBlock(RegistryApi& registry, RegistryView view,
                                                RootKey root, std::string_view keyPath,
-                                               std::string_view valueName) {
-    std::string path = trimmedPath(keyPath);
-    auto key = registry.openKeyInView(view, root, path, KeyAccess::Read);
-    if (!key) return std::nullopt;
-    auto v = key->value(valueName);
-    if (!v) return std::nullopt;
-    BlockWriter w(registry, view, root);
-    w.header(path);
-    w.value(*v);
-    return w.take();
+                                               std::string_view valueName, std::string_view userSid,
+                                               std::optional<bool> hasWowView) {
+    std::optional<RegBackupBlock> out;
+    std::optional<bool> wow;
+    if (hasWowView) wow = view == RegistryView::Wow64_32 && *hasWowView;
+    for (const auto& src : sourcesOf(root, trimmedPath(keyPath), userSid)) {
+        auto key = registry.openKeyInView(view, src.root, src.path, KeyAccess::Read);
+        if (!key) continue;
+        auto v = key->value(valueName);
+        if (!v) continue;
+        if (!wow) wow = view == RegistryView::Wow64_32 && hasWow32View(registry);
+        BlockWriter w(registry, view, src.root, *wow);
+        w.header(src.path);
+        w.value(std::move(*v));
+        appendBlock(out, w.take());
+    }
+    return out;
 }
 
 RegBackupBlock renderCommentBlock(std::string_view comment) {
@@ -252,7 +298,15 @@ RegBackupFile::~RegBackupFile() {
 }
 
 void RegBackupFile::close() {
+    if (handle_) drain();
     handle_.reset();
+}
+
+bool RegBackupFile::drain() {
+    if (pending_.empty()) return true;
+    std::string bytes = std::move(pending_);
+    pending_.clear();
+    return writeAll(bytes);
 }
 
 bool RegBackupFile::fail(std::string why) {
@@ -301,6 +355,7 @@ bool RegBackupFile::open(bool unicode) {
 // then put in its place: the blocks written before are never at risk.
 bool RegBackupFile::convertToUnicode() {
     const std::string why = "Cannot turn the backup file " + path_ + " into a Unicode file.";
+    if (!drain()) return false;
     int64_t size = handle_->size();
     std::string old(size_t(size), '\0');
     if (size < 0 || !handle_->seek(0) || handle_->read(old.data(), size) != size) return fail(why);
@@ -352,24 +407,27 @@ bool RegBackupFile::append(const RegBackupBlock& block, bool flushNow) {
         auto wide = utf8ToUtf16le(block.render(true), false);
         bytes.assign(reinterpret_cast<const char*>(wide.data()), wide.size());
     } else {
-        bytes = encodeRegFileBytes(block.render(false), RegFileFormat::Regedit4);
+        bytes = block.render(false);
+        if (hasHighBytes(bytes)) bytes = encodeRegFileBytes(bytes, RegFileFormat::Regedit4);
     }
-    if (!writeAll(bytes)) return false;
-    if (flushNow && !flush()) return false;
-    return true;
+    pending_ += bytes;
+    // Gathered appends go out in pieces of a few hundred kilobytes.
+    if (flushNow) return flush();
+    return pending_.size() < (256u << 10) || drain();
 }
 
 bool RegBackupFile::flush() {
-    if (handle_ && !handle_->flush())
-        return fail("Cannot write the backup file " + path_ + " to the disk.");
+    if (!handle_) return true;
+    if (!drain()) return false;
+    if (!handle_->flush()) return fail("Cannot write the backup file " + path_ + " to the disk.");
     return true;
 }
 
 bool AppendRegBackup(RegBackupFile& file, RegistryApi& registry, RegistryView view, RootKey root,
                      std::string_view keyPath, bool wholeKey, std::string_view valueName,
-                     std::string* error, bool flush) {
-    auto block = wholeKey ? renderKeyBlock(registry, view, root, keyPath)
-                          : renderValueBlock(registry, view, root, keyPath, valueName);
+                     std::string* error, bool flush, std::string_view userSid) {
+    auto block = wholeKey ? renderKeyBlock(registry, view, root, keyPath, userSid)
+                          : renderValueBlock(registry, view, root, keyPath, valueName, userSid);
     if (!block) {
         if (error) *error = "The entry to back up is not there.";
         return false;

@@ -46,14 +46,24 @@ struct RegBackupBlock {
 
 // A key with all its values and subkeys (recursively), as the view sees it.
 // Headers name the keys where they really are (a 32-bit view's keys under
-// Wow6432Node), so a merge puts them back in the same place. Nullopt when the
+// Wow6432Node), so a merge puts them back in the same place. A key of
+// HKEY_CLASSES_ROOT, given the current user's SID, is written from each
+// Classes it lives in (the user's HKEY_USERS\<SID>_Classes, the machine's
+// HKEY_LOCAL_MACHINE\SOFTWARE\Classes): deleting it removes both, and a merge
+// into the merged view would put everything in one place. Nullopt when the
 // key does not exist.
+// hasWowView: whether the registry has a 32-bit view, when the caller knows.
 std::optional<RegBackupBlock> renderKeyBlock(RegistryApi& registry, RegistryView view, RootKey root,
-                                             std::string_view keyPath);
-// The header of the key and the one value line. Nullopt when the value does not exist.
+                                             std::string_view keyPath,
+                                             std::string_view userSid = {},
+                                             std::optional<bool> hasWowView = std::nullopt);
+// The header of the key and the one value line (for HKEY_CLASSES_ROOT, one
+// for each Classes that holds the value). Nullopt when the value does not exist.
 std::optional<RegBackupBlock> renderValueBlock(RegistryApi& registry, RegistryView view,
                                                RootKey root, std::string_view keyPath,
-                                               std::string_view valueName);
+                                               std::string_view valueName,
+                                               std::string_view userSid = {},
+                                               std::optional<bool> hasWowView = std::nullopt);
 // A comment line the registry editor skips; our import reads the ones it knows.
 RegBackupBlock renderCommentBlock(std::string_view comment);
 
@@ -62,9 +72,11 @@ RegBackupBlock renderCommentBlock(std::string_view comment);
 // written exactly in a REGEDIT4 file.
 std::string renderValueLine(const RegValue& v, bool unicode, bool* needsUnicode = nullptr);
 
-// A backup file of one run, opened on first use and kept open. Each append
-// writes the whole block and flushes it to the disk (when asked) before it
-// returns: a deletion that follows it is never ahead of its backup.
+// A backup file of one run, opened on first use and kept open. An append with
+// flush writes the whole block and flushes it to the disk before it returns:
+// a deletion that follows it is never ahead of its backup. Appends without
+// flush are gathered and written at the next flush (for a registry whose
+// deletions only land at a commit that follows the flush).
 class RegBackupFile {
   public:
     RegBackupFile(FileApi& files, std::string path) : files_(files), path_(std::move(path)) {}
@@ -87,12 +99,14 @@ class RegBackupFile {
     bool open(bool unicode);
     bool convertToUnicode();
     bool writeAll(std::string_view bytes);
+    bool drain();
     bool fail(std::string why);
 
     FileApi& files_;
     std::string path_;
     std::unique_ptr<FileHandle> handle_;
     RegFileFormat format_ = RegFileFormat::Regedit4;
+    std::string pending_;  // appended, not yet written
     std::string error_;
 };
 
@@ -101,6 +115,7 @@ class RegBackupFile {
 // block could not be written.
 bool AppendRegBackup(RegBackupFile& file, RegistryApi& registry, RegistryView view, RootKey root,
                      std::string_view keyPath, bool wholeKey, std::string_view valueName,
-                     std::string* error = nullptr, bool flush = true);
+                     std::string* error = nullptr, bool flush = true,
+                     std::string_view userSid = {});
 
 }  // namespace brisko

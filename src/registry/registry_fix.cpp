@@ -40,7 +40,9 @@ RegistryFixer::RegistryFixer(Machine& machine, std::string backupFile, RegistryV
     : machine_(machine),
       file_(machine.files(), std::move(backupFile)),
       view_(view),
-      flushEach_(flushEachBlock) {}
+      flushEach_(flushEachBlock),
+      userSid_(machine.currentUser().sid),
+      wow_(hasWow32View(machine.registry())) {}
 
 FixOutcome RegistryFixer::backupFailed(std::string why) {
     error_ = std::move(why);
@@ -51,13 +53,13 @@ FixOutcome RegistryFixer::DeleteKeyWithBackup(std::string_view rootText, std::st
     auto root = fixRoot(rootText);
     std::string sub = withoutTrailingBackslash(path);
     if (!root || sub.empty()) return FixOutcome::Skipped;
-    RegistryKey key(machine_.registry(), *root);
-    key.setView(view_);
-    // Gone already, most often because an ancestor went earlier in the run.
-    if (!key.keyExists(sub)) return FixOutcome::AlreadyGone;
-    auto block = renderKeyBlock(machine_.registry(), view_, *root, sub);
+    // Nothing to back up: gone already, most often because an ancestor went
+    // earlier in the run.
+    auto block = renderKeyBlock(machine_.registry(), view_, *root, sub, userSid_, wow_);
     if (!block) return FixOutcome::AlreadyGone;
     if (!file_.append(*block, flushEach_)) return backupFailed(file_.error());
+    RegistryKey key(machine_.registry(), *root);
+    key.setView(view_);
     return key.deleteKey(sub) ? FixOutcome::Fixed : FixOutcome::Refused;
 }
 
@@ -66,13 +68,11 @@ FixOutcome RegistryFixer::DeleteValueWithBackup(std::string_view rootText, std::
     auto root = fixRoot(rootText);
     if (!root) return FixOutcome::Skipped;
     std::string sub = withoutTrailingBackslash(path);
-    RegistryKey key(machine_.registry(), *root);
-    key.setView(view_);
-    if (!key.openKeyReadOnly(sub) || !key.valueExists(name)) return FixOutcome::AlreadyGone;
-    auto block = renderValueBlock(machine_.registry(), view_, *root, sub, name);
+    auto block = renderValueBlock(machine_.registry(), view_, *root, sub, name, userSid_, wow_);
     if (!block) return FixOutcome::AlreadyGone;
     if (!file_.append(*block, flushEach_)) return backupFailed(file_.error());
-    key.closeKey();
+    RegistryKey key(machine_.registry(), *root);
+    key.setView(view_);
     if (!key.openKey(sub)) return FixOutcome::Refused;
     return key.deleteValue(name) ? FixOutcome::Fixed : FixOutcome::Refused;
 }

@@ -85,6 +85,8 @@ class RegistryFixer {
     RegBackupFile file_;
     RegistryView view_;
     bool flushEach_;
+    std::string userSid_;  // HKEY_CLASSES_ROOT rows are backed up from each Classes
+    bool wow_;             // the registry has a 32-bit view
     int copies_ = 0;
     std::string error_;
 };

@@ -559,12 +559,14 @@ void TfrmMain::runAutoClean() {
 }
 
 void TfrmMain::registryScanEnded() {
-    // Every problem is checked now. The fix of "/Clear" is not part of this
-    // version, so say so rather than report a repair that never ran.
-    if (size_t found = registryPane_->run().rowCount()) {
-        std::cerr << kProgramTitle << ": registry problems found: " << found
-                  << "; fixing them is not available in this version" << std::endl;
-        exitCode_ = 1;
+    // Every problem is checked now: "/Clear" fixes them, each backed up first.
+    if (registryPane_->run().rowCount()) {
+        registryPane_->bFixErrorsClick();
+        if (size_t left = registryPane_->run().rowCount()) {
+            std::cerr << kProgramTitle << ": registry problems left unfixed: " << left
+                      << std::endl;
+            exitCode_ = 1;
+        }
     }
     if (!cleanInProgress()) close();  // else when the clean ends
 }

@@ -1,6 +1,8 @@
 #include "ui/registry_pane.h"
 
 #include <QAction>
+#include <QFile>
+#include <QFileDialog>
 #include <QGridLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -15,11 +17,16 @@
 #include <algorithm>
 #include <thread>
 
+#include "core/machine/registry_view.h"
 #include "core/main_lifecycle.h"
+#include "registry/problem_report.h"
+#include "registry/registry_fix.h"
 #include "registry/scan_run.h"
 #include "registry/section_tree.h"
 #include "ui/check_tree_view.h"
 #include "ui/problem_list_model.h"
+#include "ui/registry_viewer.h"
+#include "ui/restore_dialog.h"
 
 namespace brisko {
 
@@ -27,6 +34,15 @@ namespace {
 
 QString qs(std::string_view s) {
     return QString::fromUtf8(s.data(), qsizetype(s.size()));
+}
+
+// The restore point before a fix changes the registry. False: the user
+// stopped the fix.
+bool createRestorePointBeforeFix(Machine& machine, Prompter& prompter) {
+    RestorePointService* service = machine.restorePoints();
+    if (service && service->createRestorePoint("Made by Brisko Cleaner")) return true;
+    return prompter.ask("Restore Point creation Failed! Contiue to fix?",
+                        MB_YESNO | MB_ICONINFORMATION | MB_DEFBUTTON2) == IDYES;
 }
 
 // How long the worker's changes are gathered before the pane shows them.
@@ -129,6 +145,14 @@ void RegistryPane::createControls(CheckTreeView* tvRegistry) {
     bScan_->setMinimumWidth(96);
     bScan_->setDefault(true);
     connect(bScan_, &QPushButton::clicked, this, &RegistryPane::bScanClick);
+    bFixErrors_ = new QPushButton(QStringLiteral("Fix Errors"), this);
+    bFixErrors_->setObjectName(QStringLiteral("bFixErrors"));
+    bFixErrors_->setMinimumWidth(96);
+    connect(bFixErrors_, &QPushButton::clicked, this, [this] { bFixErrorsClick(); });
+    bRestoreRegistry_ = new QPushButton(QStringLiteral("Restore"), this);
+    bRestoreRegistry_->setObjectName(QStringLiteral("bRestoreRegistry"));
+    bRestoreRegistry_->setMinimumWidth(96);
+    connect(bRestoreRegistry_, &QPushButton::clicked, this, &RegistryPane::bRestoreRegistryClick);
 
     auto* listColumn = new QVBoxLayout;
     listColumn->setSpacing(4);
@@ -142,6 +166,8 @@ void RegistryPane::createControls(CheckTreeView* tvRegistry) {
     buttons->setSpacing(20);
     buttons->addWidget(pbRegistry_, 1);
     buttons->addStretch(0);
+    buttons->addWidget(bRestoreRegistry_);
+    buttons->addWidget(bFixErrors_);
     buttons->addWidget(bScan_);
 
     auto* grid = new QGridLayout(this);
@@ -183,7 +209,6 @@ void RegistryPane::createActions() {
         std::string_view name;
         void (RegistryPane::*fn)();
     };
-    // "Save as Text" and "RegEdit" join the menu with the fix and its backups.
     static const Handler handlers[] = {
         {"aSelectItem", &RegistryPane::aSelectItemExecute},
         {"aDeselectItem", &RegistryPane::aDeselectItemExecute},
@@ -192,6 +217,8 @@ void RegistryPane::createActions() {
         {"aSelectAll", &RegistryPane::aSelectAllExecute},
         {"aSelectNone", &RegistryPane::aSelectNoneExecute},
         {"aIgnoreListAdd", &RegistryPane::aIgnoreListAddExecute},
+        {"aSaveText", &RegistryPane::aSaveTextExecute},
+        {"aOpenRegedit", &RegistryPane::aOpenRegeditExecute},
     };
     bool pendingSeparator = false;
     for (const ProblemMenuItem& item : problemListMenu()) {
@@ -303,6 +330,7 @@ void RegistryPane::refresh() {
             Memo1_->hide();
             pbRegistry_->hide();
             lStatus_->setText(qs(problemStatusText(0, 0)));
+            bFixErrors_->setEnabled(false);
             break;
         }
         ScanRun& r = *run_;
@@ -338,6 +366,8 @@ void RegistryPane::refresh() {
         }
 
         lStatus_->setText(qs(r.statusText()));
+        bFixErrors_->setEnabled(!scanning && r.rowCount() > 0);
+        bRestoreRegistry_->setVisible(r.restoreVisible());
         QStringList notes;
         if (!scanning)
             for (const ScanFailure& f : r.failures()) notes << qs(f.message);
@@ -424,6 +454,90 @@ void RegistryPane::aUnselectAllTypeExecute() {
 void RegistryPane::aIgnoreListAddExecute() {
     resetList_ = true;  // the rows that went into a list leave it
     run().addToIgnoreLists();
+}
+
+// ---------------------------------------------------------------- fix and backups
+
+bool RegistryPane::bFixErrorsClick() {
+    ScanRun& r = run();
+    if (r.scanning()) return false;
+    FixErrorsSteps steps;
+    steps.restorePoint = [this] { return createRestorePointBeforeFix(machine_, prompter_); };
+    // Deletions reach the hives at the commit below; the backup is flushed before it.
+    steps.flushEachBlock = false;
+    std::string error;
+    auto report = fixErrors(machine_, r.rows(), mainModel_.Settings,
+                            mainModel_.windowsVersionCode, prompter_, steps, &error);
+    if (!report) {
+        if (!error.empty()) prompter_.ask(error, MB_OK | MB_ICONERROR);
+        return false;
+    }
+    if (!machine_.registry().commit()) {
+        machine_.registry().discard();
+        prompter_.ask("The registry changes could not be saved to the hive files of this "
+                      "machine; nothing was deleted from the registry.",
+                      MB_OK | MB_ICONERROR);
+        for (size_t i = 0; i < report->outcomes.size(); ++i)
+            if (r.rows()[i].kind != pkFile && report->outcomes[i] == FixOutcome::Fixed)
+                report->outcomes[i] = FixOutcome::Refused;
+    }
+    resetList_ = true;
+    r.fixFinished(*report);
+    if (!report->messages.empty()) {
+        std::string text;
+        for (const auto& m : report->messages) text += m + "\n";
+        prompter_.ask(text, MB_OK | MB_ICONWARNING);
+    }
+    return true;
+}
+
+void RegistryPane::bRestoreRegistryClick() {
+    TfrmRestore dialog(machine_, mainModel_.Settings, prompter_, window());
+    dialog.exec();
+}
+
+void RegistryPane::aSaveTextExecute() {
+    QString typed = QFileDialog::getSaveFileName(window(), qs(kSaveTextTitle), QString(),
+                                                 qs(kSaveTextFilter), nullptr,
+                                                 QFileDialog::DontConfirmOverwrite);
+    if (!typed.isEmpty()) saveAsText(typed);
+}
+
+bool RegistryPane::saveAsText(const QString& typed) {
+    const std::string name = saveAsTextName(typed.toUtf8().toStdString());
+    QFile file(QString::fromStdString(name));
+    if (file.exists() &&
+        prompter_.ask(name + std::string(kOverwriteSuffix), MB_YESNO | MB_DEFBUTTON2) != IDYES)
+        return false;
+    const std::string text = problemReportText(run().rows());
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        file.write(text.data(), qint64(text.size())) != qint64(text.size()) || !file.flush()) {
+        prompter_.ask("Cannot write " + name + ".", MB_OK | MB_ICONERROR);
+        return false;
+    }
+    return true;
+}
+
+void RegistryPane::aOpenRegeditExecute() {
+    auto row = run().selectedRow() ? run().row(*run().selectedRow()) : std::nullopt;
+    if (!row) return;
+    auto target = findRegeditTarget(machine_.registry(), programView(machine_.isWow64()),
+                                    regeditTargetPath(*row));
+    if (!target) {
+        prompter_.ask(kNoRegeditTargetText, MB_OK | MB_ICONINFORMATION);
+        return;
+    }
+    // The editor's remembered key, where a registry editor started on this
+    // machine would open.
+    if (rememberRegeditKey(machine_.registry(), machine_.version().major, target->key))
+        machine_.registry().commit();
+    else
+        machine_.registry().discard();
+    auto* viewer = new TfrmRegistryViewer(machine_, window());
+    viewer->setAttribute(Qt::WA_DeleteOnClose);
+    // The viewer also selects the value a value row names.
+    viewer->navigate(target->key, target->value.empty() ? rowValueName(*row) : target->value);
+    viewer->show();
 }
 
 }  // namespace brisko

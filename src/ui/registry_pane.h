@@ -70,6 +70,17 @@ class RegistryPane final : public QWidget {
     void aSelectAllTypeExecute();
     void aUnselectAllTypeExecute();
     void aIgnoreListAddExecute();
+    // "Save as &Text...": asks for the file; saveAsText writes the list to it.
+    void aSaveTextExecute();
+    bool saveAsText(const QString& typed);
+    // "&RegEdit...": the registry viewer at the selected row's key and value.
+    void aOpenRegeditExecute();
+
+    // "Fix Errors": backs up and deletes the checked rows. False when it
+    // stopped before the rows (no backup folder, restore point cancelled).
+    bool bFixErrorsClick();
+    // "Restore": the backups, in TfrmRestore.
+    void bRestoreRegistryClick();
 
     // Selects a row of the list as a click would (nullopt: none).
     void selectRow(std::optional<size_t> row);
@@ -80,6 +91,8 @@ class RegistryPane final : public QWidget {
     ProblemListModel* problemModel() const { return model_.get(); }
     QMenu* popupMenu() const { return pmRegistry_; }
     QPushButton* scanButton() const { return bScan_; }
+    QPushButton* fixButton() const { return bFixErrors_; }
+    QPushButton* restoreButton() const { return bRestoreRegistry_; }
     QLabel* statusLabel() const { return lStatus_; }
     QLabel* failuresLabel() const { return lScanFailures_; }
     QLabel* titleLabel() const { return lScanTitle_; }
@@ -122,6 +135,8 @@ class RegistryPane final : public QWidget {
     QLabel* lScanFailures_ = nullptr;
     QProgressBar* pbRegistry_ = nullptr;
     QPushButton* bScan_ = nullptr;
+    QPushButton* bFixErrors_ = nullptr;
+    QPushButton* bRestoreRegistry_ = nullptr;
     QMenu* pmRegistry_ = nullptr;
     QTimer* progressTimer_ = nullptr;
     QTimer* gatherTimer_ = nullptr;  // collects the worker's changes between repaints

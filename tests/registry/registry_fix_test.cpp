@@ -9,6 +9,8 @@
 #include "core/machine/registry_key.h"
 #include "core/text.h"
 #include "registry/backup_store.h"
+#include "registry/problem_report.h"
+#include "registry/regedit_process.h"
 #include "registry/registry_fix.h"
 #include "scan_test_machine.h"
 
@@ -217,6 +219,30 @@ TEST(RegistryFix, AncestorFirstSubkeyRowFindsItGoneAndUncheckedRowsStay) {
     EXPECT_EQ(rows[1].keyPath, "NoBackslash");
 }
 
+TEST(RegistryFix, ClassesRootKeyComesBackToEachClassesItLivedIn) {
+    const std::string sid = "S-1-5-21-1004336348-1177238915-682003330-1000";
+    ScanMachine sm;
+    sm.sz("HKEY_CURRENT_USER\\Software\\Classes\\.xyz", "", "UserType")
+        .sz("HKEY_CURRENT_USER\\Software\\Classes\\.xyz\\OnlyUser", "u", "1")
+        .sz("HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.xyz", "", "MachineType")
+        .sz("HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.xyz", "m", "2");
+    auto& m = static_cast<ImageMachine&>(sm.open());
+    ASSERT_TRUE(m.files().forceDirectories(kBackupDir));
+    const std::string user = "\\REGISTRY\\USER\\" + sid + "_Classes";
+    const std::string userBefore = hiveXml(m, user);
+    const std::string machineBefore = hiveXml(m, "\\REGISTRY\\MACHINE\\SOFTWARE");
+    std::vector<RegistryProblem> rows{{true, "p", "", "HKEY_CLASSES_ROOT\\.xyz", pkKey}};
+    EXPECT_EQ(fixProblems(m, rows, kBackup).fixed, 1u);
+    ASSERT_TRUE(m.registry().commit());
+    EXPECT_FALSE(openFullPath(m.registry(), "HKEY_CLASSES_ROOT\\.xyz", KeyAccess::Read));
+    std::string file = readMachineFile(m, kBackup);
+    EXPECT_NE(file.find("[HKEY_USERS\\" + sid + "_Classes\\.xyz\\OnlyUser]"), std::string::npos);
+    EXPECT_NE(file.find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.xyz]"), std::string::npos);
+    restoreBackup(m, kBackup);
+    EXPECT_EQ(hiveXml(m, user), userBefore);
+    EXPECT_EQ(hiveXml(m, "\\REGISTRY\\MACHINE\\SOFTWARE"), machineBefore);
+}
+
 TEST(RegistryFix, ValueKindsDeleteTheValueTheyName) {
     ScanMachine sm;
     sm.sz("HKEY_CURRENT_USER\\Software\\K", "", "default")
@@ -319,6 +345,50 @@ TEST(BackupStore, FileCopyNotesNeverPointOutsideTheBackupFolder) {
     auto notes = fileCopyNotes(text);
     ASSERT_EQ(notes.size(), 1u);
     EXPECT_EQ(notes[0].original, "C:\\a.lnk");
+}
+
+TEST(ProblemReport, TextLinesNamesAndRegeditTargets) {
+    std::vector<RegistryProblem> rows{{true, "P", "D", "HKEY_CURRENT_USER\\K\\v", pkValue},
+                                      {false, "Q", "sub", "HKEY_CURRENT_USER\\K", pkDataSubkey},
+                                      {true, "F", "t", "C:\\x.lnk", pkFile}};
+    EXPECT_EQ(problemReportText(rows),
+              "P  ^^^  D  ^^^  HKEY_CURRENT_USER\\K\\v\r\n"
+              "Q  ^^^  sub  ^^^  HKEY_CURRENT_USER\\K\r\n"
+              "F  ^^^  t  ^^^  C:\\x.lnk\r\n");
+    EXPECT_EQ(saveAsTextName("REPORT.TXT"), "REPORT.TXT.txt");
+    EXPECT_EQ(saveAsTextName("report.txt"), "report.txt");
+    EXPECT_EQ(fullBackupName("full.REG"), "full.REG");
+    EXPECT_EQ(fullBackupName("full"), "full.reg");
+    EXPECT_EQ(regeditTargetPath(rows[0]), "HKEY_CURRENT_USER\\K");
+    EXPECT_EQ(regeditTargetPath(rows[1]), "HKEY_CURRENT_USER\\K\\sub");
+    EXPECT_EQ(regeditTargetPath(rows[2]), "");
+    EXPECT_EQ(rowValueName(rows[0]), "v");
+
+    ScanMachine sm;
+    sm.sz("HKEY_CURRENT_USER\\Software\\K", "v", "1");
+    Machine& m = sm.open();
+    auto key = findRegeditTarget(m.registry(), RegistryView::Native, "hkcu\\Software\\K");
+    ASSERT_TRUE(key);
+    EXPECT_EQ(key->key, "HKEY_CURRENT_USER\\Software\\K");
+    auto value = findRegeditTarget(m.registry(), RegistryView::Native, "HKCU\\Software\\K\\v");
+    ASSERT_TRUE(value);
+    EXPECT_EQ(value->value, "v");
+    EXPECT_FALSE(findRegeditTarget(m.registry(), RegistryView::Native, "HKCU\\Software\\K\\w"));
+    EXPECT_FALSE(findRegeditTarget(m.registry(), RegistryView::Native, "C:\\x.lnk"));
+}
+
+TEST(BackupHint, BarCreepsAndStopsAtTheEnd) {
+    int p = 0;
+    for (int i = 0; i < 30; ++i) p = backupHintStep(p);
+    EXPECT_EQ(p, 300);
+    for (int i = 30; i < 49; ++i) p = backupHintStep(p);
+    EXPECT_EQ(p, 400);
+    for (int i = 0; i < 1000; ++i) p = backupHintStep(p);
+    EXPECT_EQ(p, 500);
+    EXPECT_EQ(parseRegeditCommand("Regedit /s \"C:\\a b\\x.reg\"")->file, "C:\\a b\\x.reg");
+    EXPECT_EQ(parseRegeditCommand("regedit.exe /E \"/tmp/full.reg\"")->kind,
+              RegeditCommand::Export);
+    EXPECT_FALSE(parseRegeditCommand("notepad /s \"x\""));
 }
 
 TEST(BackupName, FourDigitYearAndTwoDigitFields) {

@@ -678,7 +678,7 @@ class MainWindowTest : public QObject {
     void unattendedRunsEndOnTheirOwn() {
         for (const char* sw : {"/clear", "/REGDEFRAG"}) {
             auto m = openMachine();
-            // A problem the scan of "/Clear" finds, and this version cannot fix.
+            // A problem the scan of "/Clear" finds and fixes.
             RegistryKey run(m->registry(), RootKey::CurrentUser);
             QVERIFY(run.openKey("Software\\Microsoft\\Windows\\CurrentVersion\\Run", true));
             QVERIFY(run.writeString("Gone", "C:\\Gone\\gone.exe"));
@@ -686,9 +686,12 @@ class MainWindowTest : public QObject {
             QSignalSpy ended(&w, &TfrmMain::terminated);
             w.show();
             QTRY_COMPARE(ended.count(), 1);
-            // "/Clear" leaves the problem it cannot fix and says so; "/Regdefrag"
-            // analyses and schedules the compact hives.
-            QCOMPARE(ended.at(0).at(0).toInt(), std::string(sw) == "/clear" ? 1 : 0);
+            // "/Clear" fixes the problem it found; "/Regdefrag" analyses and
+            // schedules the compact hives.
+            QCOMPARE(ended.at(0).at(0).toInt(), 0);
+            RegistryKey after(m->registry(), RootKey::CurrentUser);
+            QVERIFY(after.openKeyReadOnly("Software\Microsoft\Windows\CurrentVersion\Run"));
+            QCOMPARE(after.valueExists("Gone"), std::string_view(sw) != "/clear");
             QVERIFY(!w.isVisible());
             QVERIFY(readOptions(*m).sectionExists("Options"));
         }

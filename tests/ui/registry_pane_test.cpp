@@ -274,9 +274,10 @@ class RegistryPaneTest : public QObject {
         QCOMPARE(captions,
                  QStringList({"&Select Item", "&Deselect Item", "-", "Select All of T&ype",
                               "Deselect A&ll of Type", "-", "Select &All", "D&eselect All", "-",
-                              "Add to &Ignore Lists"}));
-        const char* rowActions[] = {"aSelectItem", "aDeselectItem", "aSelectAllType",
-                                    "aUnselectAllType", "aIgnoreListAdd"};
+                              "Add to &Ignore Lists", "-", "Save as &Text...", "-",
+                              "&RegEdit..."}));
+        const char* rowActions[] = {"aSelectItem",      "aDeselectItem",  "aSelectAllType",
+                                    "aUnselectAllType", "aIgnoreListAdd", "aOpenRegedit"};
         for (const char* a : rowActions) QVERIFY2(!pane.action(a)->isEnabled(), a);
         QVERIFY(pane.action("aSelectAll")->isEnabled() && pane.action("aSelectNone")->isEnabled());
 
@@ -475,7 +476,7 @@ class RegistryPaneTest : public QObject {
         other.reset();
     }
 
-    // "/Clear": hidden, the scan runs, every problem is checked and the window closes.
+    // "/Clear": hidden, the scan runs, every problem is fixed and the window closes.
     void clearSwitchScansAndCloses() {
         test::TempDir dir;
         createDemoMachine(dir.path());
@@ -486,10 +487,11 @@ class RegistryPaneTest : public QObject {
         QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 30000);
         QVERIFY(!w.isVisible());
         ScanRun& run = w.registryPane()->run();
-        QVERIFY(run.rowCount() > 0);
-        QCOMPARE(checkedCount(run.rows()), run.rowCount());
-        // The fix is not part of this version: the exit code says the problems stay.
-        QCOMPARE(ended.at(0).at(0).toInt(), 1);
+        QCOMPARE(run.rowCount(), size_t(0));
+        QCOMPARE(run.progressCaption(), kFixFinishedCaption);
+        QCOMPARE(ended.at(0).at(0).toInt(), 0);
+        // Their backup is in the backup folder.
+        QVERIFY(m.files().findFiles(w.model().Settings.OutputDirectory, "*.reg")->size() == 1);
     }
 };
 

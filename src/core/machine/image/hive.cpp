@@ -406,6 +406,7 @@ HiveNode Hive::addChild(HiveNode parent, std::string_view name) {
     auto list = readChildren(parent);
     if (!list) return 0;
     if (auto i = list->find(name)) return list->refs[*i];
+    list.reset();  // not held while the edit takes the list
     // A path deeper than Windows can load is refused before anything changes.
     uint32_t depth = depthOf(parent);
     if (depth >= regf::kMaxDepth) return 0;
@@ -441,6 +442,9 @@ bool Hive::deleteChild(HiveNode parent, std::string_view name) {
     auto i = list ? list->find(name) : std::nullopt;
     if (!i) return false;
     HiveNode child = list->refs[*i];
+    // Held here, the list would be copied for the edit below: one deletion
+    // after another under a big key would copy it each time.
+    list.reset();
     if (child < kAddedKeyBase &&
         (HiveReader::flags(reader_.key(uint32_t(child))) & regf::kKeyNoDelete))
         return false;  // Windows refuses to delete such keys too
@@ -482,6 +486,7 @@ bool Hive::deleteValue(HiveNode node, std::string_view name) {
     if (!refuseEdit().empty()) return false;
     auto current = readValues(node);
     if (!current || !current->find(name)) return false;
+    current.reset();  // not held while the edit takes the list
     KeyEdit& edit = *editOf(node);
     const auto& list = valuesForEdit(node, edit);
     auto at = list->find(name);

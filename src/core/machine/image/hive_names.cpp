@@ -87,13 +87,31 @@ void NameList::replace(size_t i, size_t ref, uint32_t size) {
 }
 
 void NameList::erase(size_t i) {
+    const uint32_t len = utf16Length(names[i]);
+    const uint32_t size = i < sizes.size() ? sizes[i] : 0;
+    // The index follows the erase: the name goes, the positions after it move
+    // up by one (none when the last goes, as when a fix deletes from the end).
+    if (!byFolded_.empty()) {
+        byFolded_.erase(foldRegistryName(names[i]));
+        if (i + 1 < names.size())
+            for (auto& entry : byFolded_)
+                if (entry.second > i) --entry.second;
+    }
     names.erase(names.begin() + ptrdiff_t(i));
     refs.erase(refs.begin() + ptrdiff_t(i));
     if (i < sizes.size()) sizes.erase(sizes.begin() + ptrdiff_t(i));
-    maxNameLen = maxDataLen = 0;
-    for (const auto& n : names) maxNameLen = std::max(maxNameLen, utf16Length(n));
-    for (uint32_t s : sizes) maxDataLen = std::max(maxDataLen, s);
-    if (!byFolded_.empty()) index();
+    // The longest name and data change only when the erased one was the
+    // longest, and then mostly another one as long is soon found.
+    if (len == maxNameLen) {
+        maxNameLen = 0;
+        for (const auto& n : names)
+            if ((maxNameLen = std::max(maxNameLen, utf16Length(n))) == len) break;
+    }
+    if (size == maxDataLen) {
+        maxDataLen = 0;
+        for (uint32_t s : sizes)
+            if ((maxDataLen = std::max(maxDataLen, s)) == size) break;
+    }
 }
 
 }  // namespace brisko

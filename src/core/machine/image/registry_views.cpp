@@ -126,10 +126,13 @@ class HiveKey final : public KeyBase {
     }
 
     bool setValue(std::string_view name, uint32_t type, std::span<const uint8_t> data) override {
+        vals_.reset();  // not held while the edit takes the list
         return mayEdit() && hive_.setValue(node_, name, type, data);
     }
 
     bool deleteValue(std::string_view name) override {
+        // The list this handle holds would make the edit copy it.
+        vals_.reset();
         return mayEdit() && hive_.deleteValue(node_, name);
     }
 
@@ -144,6 +147,7 @@ class HiveKey final : public KeyBase {
             return std::make_unique<HiveKey>(st_, m_, k->refs[*i], access, depth_ + 1);
         }
         if (access != KeyAccess::Create || !mayEdit()) return nullptr;
+        kids_.reset();  // not held while the edit takes the list
         HiveNode node = hive_.addChild(node_, name);
         if (!node) return nullptr;
         return std::make_unique<HiveKey>(st_, m_, node, access, depth_ + 1);
@@ -153,7 +157,9 @@ class HiveKey final : public KeyBase {
         if (!writable_ || !kids()) return false;
         for (const auto& l : links_)
             if (sameRegistryName(l.name, name)) return false;  // a link, not a key of this hive
-        return kids_->find(name) && mayEdit() && hive_.deleteChild(node_, name);
+        if (!kids_->find(name) || !mayEdit()) return false;
+        kids_.reset();  // not held while the edit takes the list
+        return hive_.deleteChild(node_, name);
     }
 
     std::unique_ptr<KeyBase> reopen(KeyAccess access) override {
