@@ -17,6 +17,7 @@
 #include "ui/check_tree_view.h"
 #include "ui/cleaner_pane.h"
 #include "ui/defrag_pane.h"
+#include "ui/full_registry_backup.h"
 #include "ui/index_dat_viewer.h"
 #include "ui/registry_pane.h"
 #include "ui/tools_pane.h"
@@ -260,6 +261,10 @@ QWidget* TfrmMain::createPanes() {
     toolsPane_ = new ToolsPane(machine_, model_.Settings, prompter_,
                                WindowsVersionCode(machine_.version()), gbTools_);
     toolsPane_->commitRegistry = [this] { return commitRegistry(); };
+    toolsPane_->addToolButton(QStringLiteral("bBackupFullRegistry"),
+                              QStringLiteral("Backup Full Registry..."),
+                              QStringLiteral("Export the whole registry to a .reg file"),
+                              [this] { bBackupFullRegistryClick(machine_, prompter_, this); });
     toolsPane_->addToolButton(QStringLiteral("bViewHistory"), QStringLiteral("Index.dat Viewer..."),
                               QStringLiteral("Read the contents of your index.dat files"), [this] {
                                   TfrmIndexDatViewer::showModal(machine_, model_.Settings, this);

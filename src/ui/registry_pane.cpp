@@ -27,6 +27,7 @@
 #include "ui/problem_list_model.h"
 #include "ui/registry_viewer.h"
 #include "ui/restore_dialog.h"
+#include "ui/system_point_dialog.h"
 
 namespace brisko {
 
@@ -34,15 +35,6 @@ namespace {
 
 QString qs(std::string_view s) {
     return QString::fromUtf8(s.data(), qsizetype(s.size()));
-}
-
-// The restore point before a fix changes the registry. False: the user
-// stopped the fix.
-bool createRestorePointBeforeFix(Machine& machine, Prompter& prompter) {
-    RestorePointService* service = machine.restorePoints();
-    if (service && service->createRestorePoint("Made by Brisko Cleaner")) return true;
-    return prompter.ask("Restore Point creation Failed! Contiue to fix?",
-                        MB_YESNO | MB_ICONINFORMATION | MB_DEFBUTTON2) == IDYES;
 }
 
 // How long the worker's changes are gathered before the pane shows them.
@@ -462,7 +454,7 @@ bool RegistryPane::bFixErrorsClick() {
     ScanRun& r = run();
     if (r.scanning()) return false;
     FixErrorsSteps steps;
-    steps.restorePoint = [this] { return createRestorePointBeforeFix(machine_, prompter_); };
+    steps.restorePoint = [this] { return TfrmSystemPoint::Execute(machine_, prompter_, window()); };
     // Deletions reach the hives at the commit below; the backup is flushed before it.
     steps.flushEachBlock = false;
     std::string error;
