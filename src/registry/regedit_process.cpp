@@ -1,5 +1,13 @@
 #include "registry/regedit_process.h"
 
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <vector>
+
+#include "core/text.h"
+
+#ifndef _WIN32
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -7,16 +15,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstdlib>
-#include <filesystem>
-#include <vector>
-
 #include "core/machine/image/image_files.h"
 #include "core/machine/image/image_machine.h"
-#include "core/text.h"
 
 extern char** environ;
+#endif
 
 namespace brisko {
 
@@ -45,11 +48,13 @@ std::vector<std::string> splitCommandLine(std::string_view s) {
     return out;
 }
 
+#ifndef _WIN32
 bool isWindowsPath(std::string_view p) {
     return p.size() >= 2 && p[1] == ':' &&
            ((p[0] >= 'A' && p[0] <= 'Z') || (p[0] >= 'a' && p[0] <= 'z'));
 }
 
+#endif
 }  // namespace
 
 std::optional<RegeditCommand> parseRegeditCommand(std::string_view commandLine) {
@@ -77,6 +82,34 @@ int backupHintStep(int p) {
     return p < 500 ? p + 1 : p;
 }
 
+#ifdef _WIN32
+// The native backend has the real registry editor; running it is not part of
+// this build yet, so the caller shows that it is missing.
+std::string briskoProgram() {
+    return {};
+}
+
+std::unique_ptr<RegeditProcess> RegeditProcess::start(Machine&, std::string_view,
+                                                      std::string* error) {
+    if (error) *error = std::string(kRegeditMissingText);
+    return nullptr;
+}
+
+RegeditProcess::~RegeditProcess() = default;
+
+bool RegeditProcess::finished() {
+    return true;
+}
+
+void RegeditProcess::terminate() {}
+
+std::string RegeditProcess::errorOutput() const {
+    return {};
+}
+
+void reloadRegistryAfterImport(Machine&) {}
+
+#else
 std::string briskoProgram() {
     if (const char* env = std::getenv("BRISKO_BIN"); env && *env && ::access(env, X_OK) == 0)
         return env;
@@ -187,5 +220,7 @@ std::string RegeditProcess::errorOutput() const {
 void reloadRegistryAfterImport(Machine& machine) {
     if (auto* image = dynamic_cast<ImageMachine*>(&machine)) image->reloadRegistry();
 }
+
+#endif
 
 }  // namespace brisko

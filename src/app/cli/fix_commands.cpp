@@ -10,7 +10,6 @@
 #include <sstream>
 
 #include "app/cli/regscan_commands.h"
-#include "core/machine/image/image_files.h"
 #include "core/machine/reg_file.h"
 #include "core/settings.h"
 #include "core/startup.h"
@@ -63,7 +62,7 @@ struct FixOptions {
 };
 
 int runFix(CliContext& ctx, const FixOptions& opt) {
-    ImageMachine& machine = ctx.machineForWriting();
+    auto& machine = ctx.machineForWriting();
     TOptionsSetting settings;
     LoadSettings(machine, settings, nullptr, WindowMetrics{}, false);
     auto scan = scanForCommand(machine, settings, opt.sections, opt.sectionsGiven);
@@ -193,7 +192,7 @@ std::optional<std::string> readMachineFile(FileApi& files, const std::string& pa
 }
 
 int runBackupsRestore(CliContext& ctx, const std::string& arg, bool keep) {
-    ImageMachine& machine = ctx.machineForWriting();
+    auto& machine = ctx.machineForWriting();
     TOptionsSetting settings;
     std::string file = backupFileArg(backupFolder(ctx, settings), arg);
     auto bytes = readMachineFile(machine.files(), file);
