@@ -7,10 +7,14 @@
 #include <ctime>
 
 #include "core/ini_file.h"
+#ifndef _WIN32
 #include "core/machine/atomic_file.h"
+#endif
 #include "core/machine/machine.h"
 #include "core/messages.h"
+#ifndef _WIN32
 #include "core/small_file.h"
+#endif
 
 namespace brisko {
 
@@ -200,7 +204,12 @@ bool WriteScanResult(Machine& machine, const std::string& iniFile, const DefragS
         return false;
     };
     constexpr std::string_view kSection = "Scan Result";
-    bool inMachine = isWindowsPath(iniFile);
+#ifdef _WIN32
+    // On Windows the machine is this computer: every path is one of its files.
+    const bool inMachine = true;
+#else
+    const bool inMachine = isWindowsPath(iniFile);
+#endif
     auto& files = machine.files();
     std::string text;
     if (inMachine) {
@@ -214,9 +223,12 @@ bool WriteScanResult(Machine& machine, const std::string& iniFile, const DefragS
             if (n && f->read(text.data(), n) != n)
                 return fail("The report file " + iniFile + " cannot be read.");
         }
-    } else if (auto existing = readSmallFile(iniFile, 16 << 20)) {
+    }
+#ifndef _WIN32
+    else if (auto existing = readSmallFile(iniFile, 16 << 20)) {
         text = *existing;
     }
+#endif
     IniFile ini(text);
     for (const auto& key : ini.keys(kSection)) ini.deleteKey(kSection, key);
     ini.writeString(kSection, "Current Size", sizes ? sizes->currentRegistrySize : "");
@@ -231,10 +243,14 @@ bool WriteScanResult(Machine& machine, const std::string& iniFile, const DefragS
             return fail("The report file " + iniFile + " cannot be written.");
         return true;
     }
+#ifdef _WIN32
+    return false;
+#else
     std::string error;
     if (!writeFileAtomically(iniFile, out, &error))
         return fail("The report file " + iniFile + " cannot be written: " + error);
     return true;
+#endif
 }
 
 }  // namespace brisko
