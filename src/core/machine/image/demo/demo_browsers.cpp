@@ -134,10 +134,12 @@ INSERT INTO moz_bookmarks_roots VALUES ('places', 1), ('menu', 2);
                ", " + sqlText(s.title) + ", " + sqlText(revHost(s.url)) + ", " +
                std::to_string(visits) + ", 0, " + std::to_string(i % 2) + ", NULL, " +
                std::to_string(100 * visits) + ", " + std::to_string(prTime(i)) + ");\n";
-        for (int v = 0; v < visits; ++v)
-            sql += "INSERT INTO moz_historyvisits VALUES (" + std::to_string(++visit) + ", 0, " +
+        for (int v = 0; v < visits; ++v) {
+            const int id = ++visit;
+            sql += "INSERT INTO moz_historyvisits VALUES (" + std::to_string(id) + ", 0, " +
                    std::to_string(i + 1) + ", " + std::to_string(prTime(i) - v * 86400000000LL) +
-                   ", 1, " + std::to_string(visit) + ");\n";
+                   ", 1, " + std::to_string(id) + ");\n";
+        }
         if (i < kBookmarked)
             sql += "INSERT INTO moz_bookmarks VALUES (" + std::to_string(10 + i) + ", 1, " +
                    std::to_string(i + 1) + ", 2, " + std::to_string(i) + ", " + sqlText(s.title) +
