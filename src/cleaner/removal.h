@@ -7,6 +7,7 @@
 // They write the per-entry log lines, honour Fast Mode and keep the progress
 // moving, all through the CleanContext.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -44,6 +45,14 @@ void WipeFile(FileApi& files, std::string_view path, int passes);
 // and the documents folders in a Clean run; No skips the folder (returns 0).
 int64_t WipeFolder(CleanContext& ctx, std::string_view folder, bool removeStartFolder, bool log,
                    std::string_view skipName, int& counter);
+
+// A test on a file name (the name alone, without its folder).
+using FileNameTest = std::function<bool(std::string_view name)>;
+
+// WipeFolder that leaves every file keep() is true for, wherever it is below
+// folder; a subfolder that still holds such a file stays too.
+int64_t WipeFolderKeeping(CleanContext& ctx, std::string_view folder, bool removeStartFolder,
+                          bool log, const FileNameTest& keep, int& counter);
 
 // Removes the files of folder matching mask ("*.*" every file; one "*" a
 // prefix and a suffix compared without case; no "*" the exact name, case

@@ -2,6 +2,7 @@
 // passes and deletion at restart.
 #include <chrono>
 #include <climits>
+#include <functional>
 #include <random>
 
 #include "cleaner/clean_context.h"
@@ -52,21 +53,30 @@ std::string walkStart(CleanContext& ctx, std::string_view folder) {
     return includeTrailingBackslash(folder);
 }
 
-struct WipeWalk {
+// One walk for the folder wipe and the mask delete. The wipe asks before a
+// guarded folder, removes links and the subfolders it emptied; the mask delete
+// asks its own question, walks subfolders only when told to and removes no
+// folder. Files for which skip() is true stay where they are.
+struct FolderWalk {
     CleanContext& ctx;
+    const FileNameTest& skip;
     bool log;
-    std::string_view skipName;
+    bool wipe;
+    bool recurse;   // mask delete: subfolders too
+    bool wideMask;  // mask delete: more than one name, so a drive root is asked about
     int& counter;
+
+    bool confirm(const std::string& folder) {
+        if (!wipe) return confirmMaskFolder(ctx, folder, wideMask);
+        return ctx.isTestRun() || guarded(ctx, folder) == GuardedFolder::None ||
+               ctx.ask("Do you want to delete all files and folders under " + folder + "?",
+                       kSafetyQuestionFlags) == IDYES;
+    }
 
     // declined: the user answered No for this folder, so it must stay.
     int64_t run(const std::string& folder, int depth, bool& declined) {
-        declined = false;
-        if (!ctx.isTestRun() && guarded(ctx, folder) != GuardedFolder::None &&
-            ctx.ask("Do you want to delete all files and folders under " + folder + "?",
-                    kSafetyQuestionFlags) != IDYES) {
-            declined = true;
-            return 0;
-        }
+        declined = !confirm(folder);
+        if (declined) return 0;
         auto& files = ctx.machine.files();
         auto entries = files.findFiles(folder, "*");
         if (!entries) return 0;
@@ -75,20 +85,10 @@ struct WipeWalk {
             if (ctx.stopRequested()) break;
             if (e.isDirectory()) {
                 if (isDotEntry(e.name) || depth >= kMaxFolderDepth) continue;
-                if (e.isLink()) {
-                    // A junction or link goes itself; what it leads to is not part of this
-                    // folder (Explorer's delete does the same).
-                    if (!ctx.isTestRun()) files.removeDirectory(folder + e.name);
-                    continue;
-                }
-                const std::string sub = folder + e.name + "\\";
-                bool subDeclined = false;
-                bytes += run(sub, depth + 1, subDeclined);
-                if (!ctx.isTestRun() && !subDeclined && !ctx.stopRequested())
-                    files.removeDirectory(excludeTrailingBackslash(sub));
+                bytes += subfolder(folder, e, depth);
                 continue;
             }
-            if (!skipName.empty() && equalsNoCase(e.name, skipName)) continue;
+            if (skip(e.name)) continue;
             if (DeleteOneFile(ctx, folder + e.name, log)) {
                 ++counter;
                 bytes += static_cast<int64_t>(e.size);
@@ -97,46 +97,50 @@ struct WipeWalk {
         }
         return bytes;
     }
+
+    int64_t subfolder(const std::string& folder, const FileEntry& e, int depth) {
+        auto& files = ctx.machine.files();
+        const std::string sub = folder + e.name + "\\";
+        bool subDeclined = false;
+        if (!wipe) return recurse && !e.isLink() ? run(sub, depth + 1, subDeclined) : 0;
+        if (e.isLink()) {
+            // A junction or link goes itself; what it leads to is not part of this
+            // folder (Explorer's delete does the same).
+            if (!ctx.isTestRun()) files.removeDirectory(folder + e.name);
+            return 0;
+        }
+        int64_t bytes = run(sub, depth + 1, subDeclined);
+        // Only an emptied folder is removed: one still holding a file that was
+        // skipped stays.
+        if (!ctx.isTestRun() && !subDeclined && !ctx.stopRequested())
+            files.removeDirectory(excludeTrailingBackslash(sub));
+        return bytes;
+    }
 };
 
-struct MaskWalk {
-    CleanContext& ctx;
+// A mask of DeleteMatchingFiles: "*.*" every file; one "*" a prefix and a
+// suffix compared without case; no "*" the exact name, case included.
+struct FileMask {
     std::string_view mask;
-    bool hasStar;
+    bool hasStar = false;
     std::string prefix, suffix;  // upper-cased
-    int& counter;
-    bool recurse;
 
-    bool matches(const std::string& name) const {
+    explicit FileMask(std::string_view m) : mask(m) {
+        size_t star = m.find('*');
+        hasStar = star != std::string_view::npos;
+        if (hasStar) {
+            prefix = upperCase(m.substr(0, star));
+            suffix = upperCase(m.substr(star + 1));
+        }
+    }
+
+    bool matches(std::string_view name) const {
         if (mask == "*.*" || name == mask) return true;
         if (!hasStar) return false;
         std::string upper = upperCase(name);
         // Prefix and suffix must not overlap: "ab*ba" does not match "aba".
         if (upper.size() < prefix.size() + suffix.size()) return false;
         return upper.starts_with(prefix) && upper.ends_with(suffix);
-    }
-
-    int64_t run(const std::string& folder, int depth) {
-        if (!confirmMaskFolder(ctx, folder, mask.empty() || hasStar)) return 0;
-        auto& files = ctx.machine.files();
-        auto entries = files.findFiles(folder, "*");
-        if (!entries) return 0;
-        int64_t bytes = 0;
-        for (const auto& e : *entries) {
-            if (ctx.stopRequested()) break;
-            if (e.isDirectory()) {
-                if (recurse && !isDotEntry(e.name) && !e.isLink() && depth < kMaxFolderDepth)
-                    bytes += run(folder + e.name + "\\", depth + 1);
-                continue;
-            }
-            if (!matches(e.name)) continue;
-            if (DeleteOneFile(ctx, folder + e.name, true)) {
-                ++counter;
-                bytes += static_cast<int64_t>(e.size);
-                ctx.postProgress(counter);
-            }
-        }
-        return bytes;
     }
 };
 
@@ -199,9 +203,17 @@ void WipeFile(FileApi& files, std::string_view path, int passes) {
 
 int64_t WipeFolder(CleanContext& ctx, std::string_view folder, bool removeStartFolder, bool log,
                    std::string_view skipName, int& counter) {
+    FileNameTest skip = [skipName](std::string_view name) {
+        return !skipName.empty() && equalsNoCase(name, skipName);
+    };
+    return WipeFolderKeeping(ctx, folder, removeStartFolder, log, skip, counter);
+}
+
+int64_t WipeFolderKeeping(CleanContext& ctx, std::string_view folder, bool removeStartFolder,
+                          bool log, const FileNameTest& keep, int& counter) {
     std::string start = walkStart(ctx, folder);
     if (start.empty()) return 0;
-    WipeWalk walk{ctx, log, skipName, counter};
+    FolderWalk walk{ctx, keep, log, true, true, true, counter};
     bool declined = false;
     int64_t bytes = walk.run(start, 0, declined);
     if (removeStartFolder && !declined && !ctx.isTestRun() && !ctx.stopRequested())
@@ -213,13 +225,11 @@ int64_t DeleteMatchingFiles(CleanContext& ctx, std::string_view folder, std::str
                             int& counter, bool recurse) {
     std::string start = walkStart(ctx, folder);
     if (start.empty()) return 0;
-    size_t star = mask.find('*');
-    MaskWalk walk{ctx, mask, star != std::string_view::npos, {}, {}, counter, recurse};
-    if (walk.hasStar) {
-        walk.prefix = upperCase(mask.substr(0, star));
-        walk.suffix = upperCase(mask.substr(star + 1));
-    }
-    return walk.run(start, 0);
+    const FileMask match(mask);
+    FileNameTest skip = [&match](std::string_view name) { return !match.matches(name); };
+    FolderWalk walk{ctx, skip, true, false, recurse, mask.empty() || match.hasStar, counter};
+    bool declined = false;
+    return walk.run(start, 0, declined);
 }
 
 bool ScheduleDeleteAtRestart(Machine& machine, std::string_view path) {

@@ -6,20 +6,15 @@
 #include <string>
 
 #include "cleaner/clean_context.h"
-#include "cleaner/folder_guards.h"
 #include "cleaner/items/browser_database.h"
 #include "cleaner/items/browser_folders.h"
 #include "cleaner/removal.h"
 #include "core/machine/machine.h"
-#include "core/messages.h"
 #include "core/text.h"
 
 namespace brisko {
 
 namespace {
-
-// Deeper trees are not walked (see the folder wipe of the removal primitives).
-constexpr int kMaxDepth = 128;
 
 // The profile folder when it exists, else empty.
 std::string existingProfile(CleanContext& ctx) {
@@ -66,63 +61,16 @@ void cache(CleanContext& ctx) {
 
 // Extensions keep their settings in "Local Storage" under names holding
 // "chrome-extension_"; the cookie item leaves those, and everything else goes.
-struct LocalStorageWalk {
-    CleanContext& ctx;
-
-    static bool isExtensionFile(const std::string& name) {
-        return upperCase(name).find("CHROME-EXTENSION_") != std::string::npos;
-    }
-
-    // declined: the user kept this folder when asked.
-    int64_t run(const std::string& folder, int depth, bool& declined) {
-        declined = false;
-        if (!ctx.isTestRun() && ctx.guards().classify(folder) != GuardedFolder::None &&
-            ctx.ask("Do you want to delete all files and folders under " + folder + "?",
-                    MB_YESNO | MB_ICONINFORMATION | MB_DEFBUTTON2) != IDYES) {
-            declined = true;
-            return 0;
-        }
-        auto& files = ctx.machine.files();
-        auto entries = files.findFiles(folder, "*");
-        if (!entries) return 0;
-        int64_t bytes = 0;
-        for (const auto& e : *entries) {
-            if (ctx.stopRequested()) break;
-            if (e.isDirectory()) {
-                if (e.name == "." || e.name == ".." || depth >= kMaxDepth) continue;
-                if (e.isLink()) {
-                    if (!ctx.isTestRun()) files.removeDirectory(folder + e.name);
-                    continue;
-                }
-                const std::string sub = folder + e.name + "\\";
-                bool subDeclined = false;
-                bytes += run(sub, depth + 1, subDeclined);
-                // A folder still holding an extension's file stays: removal
-                // only takes empty folders.
-                if (!ctx.isTestRun() && !subDeclined && !ctx.stopRequested())
-                    files.removeDirectory(excludeTrailingBackslash(sub));
-                continue;
-            }
-            if (isExtensionFile(e.name)) continue;
-            if (DeleteOneFile(ctx, folder + e.name, true)) {
-                ++ctx.ItemCount;
-                bytes += static_cast<int64_t>(e.size);
-                ctx.postProgress(ctx.ItemCount);
-            }
-        }
-        return bytes;
-    }
-};
+bool isExtensionFile(std::string_view name) {
+    return upperCase(name).find("CHROME-EXTENSION_") != std::string::npos;
+}
 
 void cookies(CleanContext& ctx) {
     const std::string profile = existingProfile(ctx);
     if (profile.empty()) return;
     int64_t bytes = deleteNamed(ctx, profile, {"Cookies"});
-    const std::string storage = profile + "Local Storage\\";
-    if (!ctx.stopRequested() && ctx.machine.files().directoryExists(storage)) {
-        bool declined = false;
-        bytes += LocalStorageWalk{ctx}.run(storage, 0, declined);
-    }
+    bytes += WipeFolderKeeping(ctx, profile + "Local Storage", false, true, isExtensionFile,
+                               ctx.ItemCount);
     ctx.addItemBytes(bytes);
 }
 
