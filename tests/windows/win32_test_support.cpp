@@ -40,8 +40,11 @@ std::string Win32Test::makeFile(const std::string& name, const std::string& cont
 }  // namespace brisko::win32::test
 
 int main(int argc, char** argv) {
-    // A child the process tests start and stop.
-    if (argc > 1 && std::string(argv[1]) == "--sleep") {
+    // A child the process tests start and stop; under the name Regedit.exe
+    // it stands for a registry editor that never ends.
+    std::string self = brisko::win32::test::selfPath();
+    bool regedit = _stricmp(self.substr(self.find_last_of('\\') + 1).c_str(), "regedit.exe") == 0;
+    if (regedit || (argc > 1 && std::string(argv[1]) == "--sleep")) {
         Sleep(60000);
         return 7;
     }

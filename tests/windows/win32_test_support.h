@@ -9,7 +9,8 @@
 
 namespace brisko::win32::test {
 
-// The test program itself, for child processes ("--sleep" waits a minute).
+// The test program itself, for child processes ("--sleep", or a copy named
+// Regedit.exe, waits a minute).
 std::string selfPath();
 // Wine, where its registry or shell differs from Windows.
 bool runningOnWine();
