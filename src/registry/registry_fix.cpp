@@ -5,6 +5,7 @@
 #include "core/messages.h"
 #include "core/settings.h"
 #include "core/text.h"
+#include "registry/leftover_scan.h"
 
 namespace brisko {
 
@@ -60,7 +61,11 @@ FixOutcome RegistryFixer::DeleteKeyWithBackup(std::string_view rootText, std::st
     if (!file_.append(*block, flushEach_)) return backupFailed(file_.error());
     RegistryKey key(machine_.registry(), *root);
     key.setView(view_);
-    return key.deleteKey(sub) ? FixOutcome::Fixed : FixOutcome::Refused;
+    if (!key.deleteKey(sub)) return FixOutcome::Refused;
+    size_t last = sub.rfind('\\');
+    changed_.push_back(std::string(rootText) +
+                       (last == std::string::npos ? "" : "\\" + sub.substr(0, last)));
+    return FixOutcome::Fixed;
 }
 
 FixOutcome RegistryFixer::DeleteValueWithBackup(std::string_view rootText, std::string_view path,
@@ -73,8 +78,9 @@ FixOutcome RegistryFixer::DeleteValueWithBackup(std::string_view rootText, std::
     if (!file_.append(*block, flushEach_)) return backupFailed(file_.error());
     RegistryKey key(machine_.registry(), *root);
     key.setView(view_);
-    if (!key.openKey(sub)) return FixOutcome::Refused;
-    return key.deleteValue(name) ? FixOutcome::Fixed : FixOutcome::Refused;
+    if (!key.openKey(sub) || !key.deleteValue(name)) return FixOutcome::Refused;
+    changed_.push_back(std::string(rootText) + (sub.empty() ? "" : "\\" + sub));
+    return FixOutcome::Fixed;
 }
 
 FixOutcome RegistryFixer::DeleteFileWithCopy(std::string_view path) {
@@ -137,27 +143,79 @@ bool RegistryFixer::finish() {
     return ok;
 }
 
-FixReport fixProblems(Machine& machine, const std::vector<RegistryProblem>& rows,
-                      const std::string& backupFile, bool flushEachBlock) {
-    FixReport report;
-    report.backupFile = backupFile;
-    report.outcomes.assign(rows.size(), FixOutcome::Skipped);
-    RegistryFixer fixer(machine, backupFile, programView(machine.isWow64()), flushEachBlock);
+size_t FixReport::kept() const {
+    size_t n = notBackedUp + refused;
+    for (auto out : leftoverOutcomes)
+        if (out == FixOutcome::NotBackedUp || out == FixOutcome::Refused) ++n;
+    return n;
+}
+
+namespace {
+
+// Rows from the last to the first into outcomes; false when a backup could
+// not be written (the rows before it were not tried).
+bool fixRows(RegistryFixer& fixer, const std::vector<RegistryProblem>& rows,
+             std::vector<FixOutcome>& outcomes, FixReport& report) {
+    outcomes.assign(rows.size(), FixOutcome::Skipped);
     for (size_t i = rows.size(); i-- > 0;) {
         const auto& row = rows[i];
         if (!row.checked) continue;
         FixOutcome out = fixer.fixRow(row);
-        report.outcomes[i] = out;
+        outcomes[i] = out;
         if (out == FixOutcome::NotBackedUp) {
-            report.stopped = true;
             report.messages.push_back(fixer.error() +
                                       " Nothing more was deleted; the remaining problems stay "
                                       "in the list.");
-            break;
+            return false;
         }
         if (out == FixOutcome::Refused && row.kind == pkFile)
             report.messages.push_back("Cannot delete " + row.keyPath + ".");
     }
+    return true;
+}
+
+// Scans again and fixes what the run's deletions left behind, until a scan
+// finds nothing new or the passes are used up.
+void fixLeftovers(Machine& machine, RegistryFixer& fixer, const std::vector<RegistryProblem>& rows,
+                  const RescanFn& rescan, FixReport& report) {
+    std::vector<RegistryProblem> known = rows;
+    size_t changedBefore = 0;
+    for (int pass = 0; pass < kLeftoverPasses; ++pass) {
+        const auto& changed = fixer.changedKeys();
+        if (changed.size() == changedBefore) return;  // the last pass changed nothing
+        std::vector<std::string> fresh(changed.begin() + std::ptrdiff_t(changedBefore),
+                                       changed.end());
+        changedBefore = changed.size();
+        ViewRegistry view(machine.registry(), programView(machine.isWow64()));
+        auto found =
+            leftoverRows(rescan(), known, fresh, KeyIdentity::of(machine.currentUser().sid, view));
+        if (found.empty()) return;
+        std::vector<FixOutcome> outcomes;
+        bool goOn = fixRows(fixer, found, outcomes, report);
+        for (size_t i = 0; i < found.size(); ++i) {
+            known.push_back(found[i]);
+            if (outcomes[i] == FixOutcome::Skipped) continue;  // not tried after a failure
+            report.leftovers.push_back(found[i]);
+            report.leftoverOutcomes.push_back(outcomes[i]);
+        }
+        if (!goOn) {
+            report.stopped = true;
+            return;
+        }
+    }
+}
+
+}  // namespace
+
+FixReport fixProblems(Machine& machine, const std::vector<RegistryProblem>& rows,
+                      const std::string& backupFile, bool flushEachBlock, const RescanFn& rescan) {
+    FixReport report;
+    report.backupFile = backupFile;
+    RegistryFixer fixer(machine, backupFile, programView(machine.isWow64()), flushEachBlock);
+    if (!fixRows(fixer, rows, report.outcomes, report))
+        report.stopped = true;
+    else if (rescan)
+        fixLeftovers(machine, fixer, rows, rescan, report);
     if (!fixer.finish()) {
         // The registry's deletions wait for the commit: forget them, since
         // their backup may not be on the disk.
@@ -165,6 +223,9 @@ FixReport fixProblems(Machine& machine, const std::vector<RegistryProblem>& rows
         for (size_t i = 0; i < rows.size(); ++i)
             if (rows[i].kind != pkFile && report.outcomes[i] == FixOutcome::Fixed)
                 report.outcomes[i] = FixOutcome::NotBackedUp;
+        for (size_t i = 0; i < report.leftovers.size(); ++i)
+            if (report.leftoverOutcomes[i] == FixOutcome::Fixed)
+                report.leftoverOutcomes[i] = FixOutcome::NotBackedUp;
         report.messages.push_back(fixer.error() + " No registry entry was deleted.");
     }
     for (const auto& why : machine.registry().refusedEdits()) report.messages.push_back(why);
@@ -174,6 +235,8 @@ FixReport fixProblems(Machine& machine, const std::vector<RegistryProblem>& rows
         if (out == FixOutcome::NotBackedUp) ++report.notBackedUp;
         if (out == FixOutcome::Refused) ++report.refused;
     }
+    for (auto out : report.leftoverOutcomes)
+        if (out == FixOutcome::Fixed) ++report.leftoversFixed;
     return report;
 }
 
@@ -197,7 +260,24 @@ std::optional<FixReport> fixErrors(Machine& machine, const std::vector<RegistryP
         steps.restorePoint && !steps.restorePoint())
         return std::nullopt;
     std::string file = includeTrailingBackslash(folder) + backupFileNameNow();
-    return fixProblems(machine, rows, file, steps.flushEachBlock);
+    return fixProblems(machine, rows, file, steps.flushEachBlock, steps.rescan);
+}
+
+std::string leftoverNote(const FixReport& report) {
+    if (!report.leftoversFixed) return {};
+    std::string text = "The deletions left " + std::to_string(report.leftoversFixed) +
+                       " entries behind (keys left empty, commands left without a program); "
+                       "they were fixed too, and are in the same backup:\n";
+    constexpr size_t kShown = 10;
+    size_t shown = 0;
+    for (size_t i = 0; i < report.leftovers.size() && shown < kShown; ++i)
+        if (report.leftoverOutcomes[i] == FixOutcome::Fixed) {
+            text += "  " + rowTargetKey(report.leftovers[i]) + "\n";
+            ++shown;
+        }
+    if (report.leftoversFixed > shown)
+        text += "  ... and " + std::to_string(report.leftoversFixed - shown) + " more\n";
+    return text;
 }
 
 void removeFixedRows(std::vector<RegistryProblem>& rows, const FixReport& report) {

@@ -44,6 +44,14 @@ struct FixReport {
     // For the user: why rows stayed (backup errors, read-only hives).
     std::vector<std::string> messages;
     bool stopped = false;  // a backup write failed: the rows after it were not tried
+    // Entries the run's own deletions left behind (a key left empty, a command
+    // key left without its command), found by scanning again and fixed in the
+    // same run, into the same backup. Never rows of the list; not counted above.
+    std::vector<RegistryProblem> leftovers;
+    std::vector<FixOutcome> leftoverOutcomes;  // one per leftover
+    size_t leftoversFixed = 0;
+    // Rows of the list and leftovers that stayed: not backed up or refused.
+    size_t kept() const;
     bool rowLeaves(size_t i) const {
         return outcomes[i] == FixOutcome::Fixed || outcomes[i] == FixOutcome::AlreadyGone;
     }
@@ -77,6 +85,9 @@ class RegistryFixer {
     bool finish();
     const std::string& error() const { return error_; }
     const std::string& backupFile() const { return file_.path(); }
+    // The keys this fixer changed: the key of each deleted value, the parent
+    // of each deleted key (full paths as the rows name them).
+    const std::vector<std::string>& changedKeys() const { return changed_; }
 
   private:
     FixOutcome backupFailed(std::string why);
@@ -89,14 +100,23 @@ class RegistryFixer {
     bool wow_;             // the registry has a 32-bit view
     int copies_ = 0;
     std::string error_;
+    std::vector<std::string> changed_;
 };
 
+// Scans the sections of the scan the rows came from again, on the calling
+// thread, with the rows checked and filtered as after that scan.
+using RescanFn = std::function<std::vector<RegistryProblem>()>;
+// How many times a run scans again for what its deletions left behind.
+inline constexpr int kLeftoverPasses = 3;
+
 // Step 5 of Fix Errors over the rows, from the last to the first. Stops at the
-// first backup that cannot be written. Ends by flushing the backup; when that
-// fails, every deletion of the run is forgotten (registry.discard()) and
-// reported as not backed up.
+// first backup that cannot be written. With a rescan, the run then scans again
+// and fixes the leftovers of its own deletions (at most kLeftoverPasses times).
+// Ends by flushing the backup; when that fails, every deletion of the run is
+// forgotten (registry.discard()) and reported as not backed up.
 FixReport fixProblems(Machine& machine, const std::vector<RegistryProblem>& rows,
-                      const std::string& backupFile, bool flushEachBlock = true);
+                      const std::string& backupFile, bool flushEachBlock = true,
+                      const RescanFn& rescan = {});
 
 // Fix Errors as the button runs it: the backup folder (asked for and created
 // when missing), the restore point (restorePoint returns false for Cancel),
@@ -105,11 +125,16 @@ FixReport fixProblems(Machine& machine, const std::vector<RegistryProblem>& rows
 struct FixErrorsSteps {
     std::function<bool()> restorePoint;  // TfrmSystemPoint; absent: none made
     bool flushEachBlock = true;
+    RescanFn rescan;  // absent: leftovers of the run's deletions stay for the next scan
 };
 std::optional<FixReport> fixErrors(Machine& machine, const std::vector<RegistryProblem>& rows,
                                    const TOptionsSetting& settings, int windowsVersionCode,
                                    Prompter& prompter, const FixErrorsSteps& steps,
                                    std::string* error = nullptr);
+
+// For the user, when the run fixed leftovers of its own deletions: how many,
+// and that they are in the same backup. Empty otherwise.
+std::string leftoverNote(const FixReport& report);
 
 // Removes the rows a fix took away, keeping the others in order.
 void removeFixedRows(std::vector<RegistryProblem>& rows, const FixReport& report);

@@ -2,6 +2,7 @@
 
 #include "core/machine/machine.h"
 #include "core/settings.h"
+#include "registry/leftover_scan.h"
 #include "registry/problem_filter.h"
 
 namespace brisko {
@@ -217,12 +218,17 @@ void ScanRun::fixFinished(const FixReport& report) {
         std::lock_guard lock(mutex_);
         removeFixedRows(rows_, report);
         FilterProblems(rows_, settings_.IgnoreKeyList, settings_.IgnoreValueList,
-                       windowsVersionCode_,
-                       KeyIdentity::of(machine_.currentUser().sid, registry));
+                       windowsVersionCode_, KeyIdentity::of(machine_.currentUser().sid, registry));
     }
     selected_.reset();
     progressCaption_ = kFixFinishedCaption;
     notify();
+}
+
+std::vector<RegistryProblem> ScanRun::scanAgain() const {
+    if (!worker_ || scanning_) return {};
+    return scanInPlace(machine_, worker_->environment(), worker_->sections(), settings_,
+                       windowsVersionCode_, scanners_);
 }
 
 void ScanRun::removeRow(size_t i) {

@@ -98,6 +98,10 @@ class ScanRun : private ScanDisplay {
     // The end of "Fix Errors": the rows the fix took away leave the list, the
     // rest is filtered again, and the bar reads "Fix errors finished!".
     void fixFinished(const FixReport& report);
+    // The last scan's sections scanned again on this thread, checked and
+    // filtered like a finished scan; the list is left as it is. What Fix
+    // Errors uses to find what its own deletions left behind.
+    std::vector<RegistryProblem> scanAgain() const;
     std::optional<size_t> selectedRow() const { return selected_; }
     void setSelectedRow(std::optional<size_t> i);
     bool rowSelected() const { return selected_.has_value(); }

@@ -457,29 +457,36 @@ bool RegistryPane::bFixErrorsClick() {
     steps.restorePoint = [this] { return TfrmSystemPoint::Execute(machine_, prompter_, window()); };
     // Deletions reach the hives at the commit below; the backup is flushed before it.
     steps.flushEachBlock = false;
+    // What the deletions leave behind (a key left empty) goes in the same run.
+    steps.rescan = [&r] { return r.scanAgain(); };
     std::string error;
-    auto report = fixErrors(machine_, r.rows(), mainModel_.Settings,
-                            mainModel_.windowsVersionCode, prompter_, steps, &error);
+    auto report = fixErrors(machine_, r.rows(), mainModel_.Settings, mainModel_.windowsVersionCode,
+                            prompter_, steps, &error);
     if (!report) {
         if (!error.empty()) prompter_.ask(error, MB_OK | MB_ICONERROR);
         return false;
     }
     if (!machine_.registry().commit()) {
         machine_.registry().discard();
-        prompter_.ask("The registry changes could not be saved to the hive files of this "
-                      "machine; nothing was deleted from the registry.",
-                      MB_OK | MB_ICONERROR);
+        prompter_.ask(
+            "The registry changes could not be saved to the hive files of this "
+            "machine; nothing was deleted from the registry.",
+            MB_OK | MB_ICONERROR);
         for (size_t i = 0; i < report->outcomes.size(); ++i)
             if (r.rows()[i].kind != pkFile && report->outcomes[i] == FixOutcome::Fixed)
                 report->outcomes[i] = FixOutcome::Refused;
+        for (size_t i = 0; i < report->leftovers.size(); ++i)
+            if (report->leftoverOutcomes[i] == FixOutcome::Fixed)
+                report->leftoverOutcomes[i] = FixOutcome::Refused;
+        report->leftoversFixed = 0;
     }
     resetList_ = true;
     r.fixFinished(*report);
-    if (!report->messages.empty()) {
-        std::string text;
-        for (const auto& m : report->messages) text += m + "\n";
-        prompter_.ask(text, MB_OK | MB_ICONWARNING);
-    }
+    std::string text = leftoverNote(*report);
+    for (const auto& m : report->messages) text += m + "\n";
+    if (!text.empty())
+        prompter_.ask(text,
+                      MB_OK | (report->messages.empty() ? MB_ICONINFORMATION : MB_ICONWARNING));
     return true;
 }
 
@@ -489,9 +496,9 @@ void RegistryPane::bRestoreRegistryClick() {
 }
 
 void RegistryPane::aSaveTextExecute() {
-    QString typed = QFileDialog::getSaveFileName(window(), qs(kSaveTextTitle), QString(),
-                                                 qs(kSaveTextFilter), nullptr,
-                                                 QFileDialog::DontConfirmOverwrite);
+    QString typed =
+        QFileDialog::getSaveFileName(window(), qs(kSaveTextTitle), QString(), qs(kSaveTextFilter),
+                                     nullptr, QFileDialog::DontConfirmOverwrite);
     if (!typed.isEmpty()) saveAsText(typed);
 }
 

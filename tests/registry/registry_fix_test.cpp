@@ -219,6 +219,55 @@ TEST(RegistryFix, AncestorFirstSubkeyRowFindsItGoneAndUncheckedRowsStay) {
     EXPECT_EQ(rows[1].keyPath, "NoBackslash");
 }
 
+TEST(RegistryFix, LeftoversAtOrAboveWhatTheRunChangedGoIntoTheSameBackup) {
+    ScanMachine sm;
+    sm.sz("HKEY_CURRENT_USER\\Software\\P\\shell\\open\\command", "", "gone.exe")
+        .sz("HKEY_CURRENT_USER\\Software\\Kept", "k", "1");
+    Machine& m = sm.open();
+    ASSERT_TRUE(m.files().forceDirectories(kBackupDir));
+    const std::string user = "HKEY_USERS\\" + m.currentUser().sid;
+    std::vector<RegistryProblem> rows{
+        {true, "missing", "gone.exe", "HKEY_CURRENT_USER\\Software\\P\\shell\\open\\command",
+         pkDefaultValue},
+        {false, "unchecked", "k", "HKEY_CURRENT_USER\\Software\\Kept", pkDataValue},
+    };
+    // What a second scan finds: the command key left empty (under another
+    // spelling of the same key), the row the user left unchecked, and an
+    // empty key elsewhere that the run did not make.
+    int scans = 0;
+    auto rescan = [&] {
+        ++scans;
+        return std::vector<RegistryProblem>{
+            {true, "empty", "command", user + "\\Software\\P\\shell\\open", pkDataSubkey},
+            rows[1],
+            {true, "empty", "", "HKEY_CURRENT_USER\\Software\\Elsewhere", pkKey},
+        };
+    };
+    auto report = fixProblems(m, rows, kBackup, true, rescan);
+    EXPECT_EQ(report.fixed, 1u);
+    ASSERT_EQ(report.leftovers.size(), 1u);
+    EXPECT_EQ(report.leftovers[0].data, "command");
+    EXPECT_EQ(report.leftoverOutcomes[0], FixOutcome::Fixed);
+    EXPECT_EQ(report.leftoversFixed, 1u);
+    EXPECT_EQ(scans, 2);  // the second scan found nothing new
+    EXPECT_NE(leftoverNote(report).find("\\Software\\P\\shell\\open\\command"), std::string::npos);
+
+    RegistryKey k(m.registry(), RootKey::CurrentUser);
+    EXPECT_FALSE(k.openKeyReadOnly("Software\\P\\shell\\open\\command"));
+    EXPECT_TRUE(k.openKeyReadOnly("Software\\P\\shell\\open"));
+    RegistryKey kept(m.registry(), RootKey::CurrentUser);
+    ASSERT_TRUE(kept.openKeyReadOnly("Software\\Kept"));
+    EXPECT_EQ(kept.readString("k").value_or(""), "1");
+    // Both deletions are in the one backup, in the order they were made.
+    std::string file = readMachineFile(m, kBackup);
+    EXPECT_EQ(file,
+              "REGEDIT4\r\n"
+              "\r\n[HKEY_CURRENT_USER\\Software\\P\\shell\\open\\command]\r\n"
+              "@=\"gone.exe\"\r\n"
+              "\r\n[" +
+                  user + "\\Software\\P\\shell\\open\\command]\r\n");
+}
+
 TEST(RegistryFix, ClassesRootKeyComesBackToEachClassesItLivedIn) {
     const std::string sid = "S-1-5-21-1004336348-1177238915-682003330-1000";
     ScanMachine sm;

@@ -85,6 +85,7 @@ int runFix(CliContext& ctx, const FixOptions& opt) {
     // Deletions on an image only land at the commit below: one flush of the
     // backup before it is enough.
     steps.flushEachBlock = false;
+    steps.rescan = scan.scanAgain;
     steps.restorePoint = [&] {
         RestorePointService* rp = machine.restorePoints();
         if (rp && rp->createRestorePoint("Made by Brisko Cleaner")) return true;
@@ -105,7 +106,7 @@ int runFix(CliContext& ctx, const FixOptions& opt) {
     }
     // What was accepted lands even when a read-only hive refused some rows.
     ctx.commit();
-    int code = report->notBackedUp || report->refused ? kExitFailure : kExitOk;
+    int code = report->kept() ? kExitFailure : kExitOk;
     if (ctx.json) {
         nlohmann::json rows = nlohmann::json::array();
         for (size_t i = 0; i < scan.rows.size(); ++i)
@@ -114,6 +115,13 @@ int runFix(CliContext& ctx, const FixOptions& opt) {
                             {"keyPath", scan.rows[i].keyPath},
                             {"kind", int(scan.rows[i].kind)},
                             {"outcome", outcomeName(report->outcomes[i])}});
+        nlohmann::json leftovers = nlohmann::json::array();
+        for (size_t i = 0; i < report->leftovers.size(); ++i)
+            leftovers.push_back({{"problem", report->leftovers[i].problem},
+                                 {"data", report->leftovers[i].data},
+                                 {"keyPath", report->leftovers[i].keyPath},
+                                 {"kind", int(report->leftovers[i].kind)},
+                                 {"outcome", outcomeName(report->leftoverOutcomes[i])}});
         ctx.printJson({{"backup", report->backupFile},
                        {"problems", scan.rows.size()},
                        {"fixed", report->fixed},
@@ -121,7 +129,9 @@ int runFix(CliContext& ctx, const FixOptions& opt) {
                        {"notBackedUp", report->notBackedUp},
                        {"refused", report->refused},
                        {"messages", report->messages},
-                       {"rows", rows}});
+                       {"rows", rows},
+                       {"leftoversFixed", report->leftoversFixed},
+                       {"leftovers", leftovers}});
     } else {
         for (size_t i = 0; i < scan.rows.size(); ++i)
             if (report->outcomes[i] != FixOutcome::Fixed)
@@ -130,7 +140,15 @@ int runFix(CliContext& ctx, const FixOptions& opt) {
         std::cout << "Fixed " << report->fixed << " of " << scan.rows.size()
                   << " registry problems";
         if (report->alreadyGone) std::cout << " (" << report->alreadyGone << " already gone)";
-        std::cout << ".\nBackup: " << report->backupFile << "\n";
+        std::cout << ".\n";
+        if (!report->leftovers.empty()) {
+            std::cout << "Left behind by these deletions, and fixed with them:\n";
+            for (size_t i = 0; i < report->leftovers.size(); ++i)
+                std::cout << "  " << outcomeName(report->leftoverOutcomes[i]) << ": "
+                          << report->leftovers[i].problem << "  ^^^  "
+                          << report->leftovers[i].keyPath << "\n";
+        }
+        std::cout << "Backup: " << report->backupFile << "\n";
         std::cout << kFixFinishedCaption << "\n";
     }
     for (const auto& m : report->messages) std::cerr << "brisko: " << m << "\n";

@@ -14,6 +14,7 @@
 #include "core/settings.h"
 #include "core/startup.h"
 #include "core/text.h"
+#include "registry/leftover_scan.h"
 #include "registry/problem_list.h"
 #include "registry/scan_run.h"
 #include "registry/section_tree.h"
@@ -130,6 +131,11 @@ CliScanResult scanForCommand(Machine& machine, TOptionsSetting& settings,
     result.rows = run.rows();
     result.failures = run.failures();
     result.status = run.statusText();
+    const int code = WindowsVersionCode(machine.version());
+    result.scanAgain = [&machine, &settings, sections, code] {
+        return scanInPlace(machine, makeScanEnvironment(machine, settings.IncludeRemoveMedia, code),
+                           sections, settings, code);
+    };
     return result;
 }
 

@@ -2,6 +2,7 @@
 // brisko regscan: scan the machine's registry for problems, as the Registry
 // pane does. brisko ignore add|list|remove: the two registry ignore lists.
 #include <CLI/CLI.hpp>
+#include <functional>
 
 #include "app/cli/cli_context.h"
 #include "registry/registry_problem.h"
@@ -21,6 +22,8 @@ struct CliScanResult {
     std::vector<ScanFailure> failures;
     bool cancelled = false;  // Ctrl-C
     std::string status;      // the status line
+    // The same sections scanned again in place, checked and filtered alike.
+    std::function<std::vector<RegistryProblem>()> scanAgain;
 };
 // A scan of the sections named in sectionText ("3,4,25"), or of those ticked
 // in the program when none are given, through the pane's controller; Ctrl-C
