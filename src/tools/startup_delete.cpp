@@ -7,54 +7,13 @@
 #include "core/machine/machine.h"
 #include "core/machine/registry_key.h"
 #include "core/text.h"
+#include "registry/reg_backup.h"
 
 namespace brisko {
 
 namespace {
 
 constexpr std::string_view kShortcutFolder = "Startup shortcuts";
-
-// .reg text of one value, as regedit writes it in a version 5 file. Strings
-// that would not come back byte for byte are written as hex of their type.
-std::string escapeRegText(std::string_view s) {
-    std::string out;
-    for (char c : s) {
-        if (c == '\\' || c == '"') out.push_back('\\');
-        out.push_back(c);
-    }
-    return out;
-}
-
-std::string valueLine(const RegValue& v) {
-    std::string line = v.name.empty() ? "@" : "\"" + escapeRegText(v.name) + "\"";
-    line += '=';
-    if (v.type == REG_SZ) {
-        std::string text = utf16leToUtf8(v.data);
-        if (text.find_first_of("\r\n") == std::string::npos && utf8ToUtf16le(text) == v.data)
-            return line + "\"" + escapeRegText(text) + "\"\r\n";
-    }
-    char head[24];
-    std::snprintf(head, sizeof head, "hex(%x):", unsigned(v.type));
-    line += head;
-    size_t column = line.size();
-    static constexpr char kDigits[] = "0123456789abcdef";
-    for (size_t i = 0; i < v.data.size(); ++i) {
-        line += kDigits[v.data[i] >> 4];
-        line += kDigits[v.data[i] & 15];
-        if (i + 1 == v.data.size()) break;
-        line += ',';
-        column += 3;
-        if (column >= 77) {
-            line += "\\\r\n  ";
-            column = 2;
-        }
-    }
-    return line + "\r\n";
-}
-
-bool writeAll(FileHandle& f, std::string_view bytes) {
-    return f.write(bytes.data(), int64_t(bytes.size())) == int64_t(bytes.size()) && f.flush();
-}
 
 // Splits "HKEY_CURRENT_USER\Software\..." into a root and the key path; only the
 // five full root names count.
@@ -93,6 +52,8 @@ StartupBackup::StartupBackup(Machine& machine, std::string backupFolder, std::st
       folder_(excludeTrailingBackslash(backupFolder)),
       stamp_(stamp.empty() ? StartupBackupStamp() : std::move(stamp)) {}
 
+StartupBackup::~StartupBackup() = default;
+
 bool StartupBackup::ensureFolder(const std::string& folder) {
     if (machine_.files().directoryExists(folder) || machine_.files().forceDirectories(folder))
         return true;
@@ -100,13 +61,24 @@ bool StartupBackup::ensureFolder(const std::string& folder) {
     return false;
 }
 
+// A name no file has yet: a second run in the same second gets "_2".
+std::string StartupBackup::newRegFileName() const {
+    for (int n = 1; n < 100; ++n) {
+        std::string name = folder_ + "\\" + stamp_ + "_startup" +
+                           (n == 1 ? std::string() : "_" + std::to_string(n)) + ".reg";
+        if (!machine_.files().fileExists(name)) return name;
+    }
+    return {};
+}
+
 bool StartupBackup::backupValue(std::string_view rootName, std::string_view keyPath,
                                 std::string_view valueName) {
     error_.clear();
     auto root = parseRoot(rootName);
-    auto key = root ? machine_.registry().openKey(*root, keyPath, KeyAccess::Read) : nullptr;
-    auto value = key ? key->value(valueName) : std::nullopt;
-    if (!value) {
+    auto block = root ? renderValueBlock(machine_.registry(), RegistryView::Native, *root, keyPath,
+                                         valueName)
+                      : std::nullopt;
+    if (!block) {
         error_ = "The value could not be read for its backup.";
         return false;
     }
@@ -115,43 +87,25 @@ bool StartupBackup::backupValue(std::string_view rootName, std::string_view keyP
         return false;
     }
     if (!ensureFolder(folder_)) return false;
-    std::string block = "\r\n[" + upperCase(rootName) + "\\" +
-                        excludeTrailingBackslash(std::string(keyPath)) + "]\r\n" +
-                        valueLine(*value);
-    FileApi& files = machine_.files();
-    if (regFile_.empty()) {
-        // A new file of its own; a second run in the same second gets "_2".
-        for (int n = 1; n < 100 && regFile_.empty(); ++n) {
-            std::string name = folder_ + "\\" + stamp_ + "_startup" +
-                               (n == 1 ? std::string() : "_" + std::to_string(n)) + ".reg";
-            auto f = files.createNewFile(name);
-            if (!f) continue;
-            std::vector<uint8_t> wide =
-                utf8ToUtf16le("Windows Registry Editor Version 5.00\r\n" + block, false);
-            std::string bytes("\xFF\xFE", 2);
-            bytes.append(reinterpret_cast<const char*>(wide.data()), wide.size());
-            if (!writeAll(*f, bytes)) {
-                f.reset();
-                files.deleteFile(name);
-                error_ = "The backup file " + name + " could not be written.";
-                return false;
-            }
-            regFile_ = name;
-            return true;
+    if (!file_) {
+        std::string name = newRegFileName();
+        if (name.empty()) {
+            error_ = "No new backup file could be created in " + folder_ + ".";
+            return false;
         }
-        error_ = "No new backup file could be created in " + folder_ + ".";
+        file_ = std::make_unique<RegBackupFile>(machine_.files(), name);
+    }
+    if (!file_->append(*block)) {
+        error_ = file_->error();
+        if (regFile_.empty()) {
+            // Nothing of this run is in it: no half-written file stays behind.
+            std::string name = file_->path();
+            file_.reset();
+            machine_.files().deleteFile(name);
+        }
         return false;
     }
-    auto f = files.openFile(regFile_, FileMode::ReadWrite);
-    if (!f || !f->seek(f->size())) {
-        error_ = "The backup file " + regFile_ + " could not be opened.";
-        return false;
-    }
-    std::vector<uint8_t> wide = utf8ToUtf16le(block, false);
-    if (!writeAll(*f, std::string_view(reinterpret_cast<const char*>(wide.data()), wide.size()))) {
-        error_ = "The backup file " + regFile_ + " could not be written.";
-        return false;
-    }
+    regFile_ = file_->path();
     return true;
 }
 

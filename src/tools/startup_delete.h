@@ -3,6 +3,7 @@
 // registry backup folder first: a run value goes into a .reg file of the run
 // (the Restore dialog lists and imports it like a repair's backup), a shortcut
 // is copied below "Startup shortcuts\<run>\<location>\" and can be put back.
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,6 +14,7 @@
 namespace brisko {
 
 class Machine;
+class RegBackupFile;
 
 // The backups of one deletion run. The .reg file and the shortcut folder are
 // named by the local time the run began: "2026_12_07_150102_startup.reg" and
@@ -22,8 +24,10 @@ class StartupBackup {
     // backupFolder: the registry backup folder (OutputDirectory); it is created
     // when missing. stamp: "YYYY_MM_DD_HHMMSS", StartupBackupStamp() by default.
     StartupBackup(Machine& machine, std::string backupFolder, std::string stamp = {});
+    ~StartupBackup();
 
-    // Appends the value's block to the run's .reg file; true once it is on disk.
+    // Appends the value's block to the run's .reg file (a registry backup like
+    // a repair's); true once it is on disk.
     bool backupValue(std::string_view rootName, std::string_view keyPath,
                      std::string_view valueName);
     // Copies the shortcut; the copy's Windows path, or nullopt when it failed.
@@ -37,12 +41,14 @@ class StartupBackup {
 
   private:
     bool ensureFolder(const std::string& folder);
+    std::string newRegFileName() const;
 
     Machine& machine_;
     std::string folder_;
     std::string stamp_;
     std::string regFile_;
     std::string error_;
+    std::unique_ptr<RegBackupFile> file_;  // open from the first value on
 };
 
 // The local time now as "YYYY_MM_DD_HHMMSS".
