@@ -2,6 +2,7 @@
 // has: a fix's backup goes back into the live registry exactly, a full export
 // writes the file, and a missing or hanging editor is reported or stopped.
 #include "registry/regedit_process.h"
+#include "core/machine/reg_file.h"
 #include "core/machine/registry_key.h"
 #include "core/machine/win32/wide.h"
 #include "core/text.h"
@@ -115,6 +116,14 @@ TEST_F(RegeditProcessTest, FullExportWritesTheWholeRegistryOrSaysItDidNot) {
     // Windows writes the user's keys under HKEY_CURRENT_USER and HKEY_USERS,
     // Wine under HKEY_USERS only.
     EXPECT_NE(text.find("\\" + key + "]\r\n\"marker\"=\"exported\""), std::string::npos);
+
+    // Our own full export (brisko reg export --all) covers the same roots,
+    // also where the registry names no hive files, as Wine's does not.
+    std::string ours = upperCase(exportWholeRegistry(m.registry(), RegFileFormat::Version5));
+    EXPECT_NE(ours.find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\MICROSOFT\\WINDOWS NT\\CURRENTVERSION]"),
+              std::string::npos);
+    EXPECT_NE(ours.find(upperCase("\\" + key + "]\r\n\"marker\"=\"exported\"")), std::string::npos);
+    EXPECT_EQ(ours.find("[HKEY_LOCAL_MACHINE\\HARDWARE]"), std::string::npos);
 
     // The editor ends with 0 when it cannot write the file either.
     auto q = RegeditProcess::start(m, "Regedit /e \"" + dir + "\\no\\such\\folder.reg\"");

@@ -178,12 +178,14 @@ std::optional<std::string> exportRegText(RegistryApi& registry, std::string_view
 }
 
 std::string exportWholeRegistry(RegistryApi& registry, RegFileFormat format) {
-    // Outside the hive files: a symbolic link to the current control set, and
-    // the list of loaded hives, which Windows builds at each start.
+    // Outside the hive files: a symbolic link to the current control set, the
+    // list of loaded hives, which Windows builds at each start, and the
+    // hardware Windows finds at each start.
     auto skip = [](std::string_view path) {
         std::string upper;
         for (char c : path) upper += char(c >= 'a' && c <= 'z' ? c - 32 : c);
         return upper == "HKEY_LOCAL_MACHINE\\SYSTEM\\CURRENTCONTROLSET" ||
+               upper == "HKEY_LOCAL_MACHINE\\HARDWARE" ||
                (upper.starts_with("HKEY_LOCAL_MACHINE\\SYSTEM\\") &&
                 upper.ends_with("\\CONTROL\\HIVELIST"));
     };
@@ -202,7 +204,15 @@ std::string exportWholeRegistry(RegistryApi& registry, RegFileFormat format) {
         // One file header: the parts after the first start at their first key.
         text += text.empty() ? *part : part->substr(part->find("\r\n\r\n") + 4);
     }
-    if (text.empty()) text = exportRegText(registry, "HKEY_USERS", format).value_or("");
+    // A registry that names no hive files (Wine keeps no hive list): the two
+    // roots the others are views of, as the registry editor's full export.
+    if (text.empty()) {
+        for (std::string_view root : {"HKEY_LOCAL_MACHINE", "HKEY_USERS"}) {
+            auto part = exportRegText(registry, root, format, skip);
+            if (!part) continue;
+            text += text.empty() ? *part : part->substr(part->find("\r\n\r\n") + 4);
+        }
+    }
     return text;
 }
 
