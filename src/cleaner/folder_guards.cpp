@@ -22,8 +22,34 @@ void addPlace(FileApi& files, std::vector<PlaceId>& places, const std::string& f
         if (std::find(places.begin(), places.end(), *id) == places.end()) places.push_back(*id);
 }
 
-// The folder and every folder above it, up to its drive root.
-std::vector<std::string> withParents(std::string folder) {
+}  // namespace
+
+FolderGuards::FolderGuards(Machine& machine) : machine_(machine) {
+    auto& files = machine.files();
+    for (const auto& d : files.drives()) addPlace(files, roots_, std::string{d.letter, ':', '\\'});
+
+    for (const auto& f : documentFolderNames(machine)) addPlace(files, documents_, f);
+}
+
+std::vector<std::string> documentFolderNames(Machine& machine) {
+    std::vector<std::string> out;
+    const std::string docs = MyDocumentsFolder(machine);
+    if (!docs.empty()) {
+        out.push_back(docs);
+        out.push_back(docs + "My Pictures");
+    }
+    for (auto key : {kUserShellFolders, kShellFolders}) {
+        const std::string pictures =
+            ReadRegString(machine.registry(), RootKey::CurrentUser, key, "My Pictures");
+        if (!pictures.empty()) out.push_back(machine.expandEnvironmentStrings(pictures));
+    }
+    // From Vista on, the pictures live beside the documents in the profile.
+    const std::string profile = machine.specialFolder(CSIDL_PROFILE);
+    if (!profile.empty()) out.push_back(includeTrailingBackslash(profile) + "Pictures");
+    return out;
+}
+
+std::vector<std::string> folderWithParents(std::string folder) {
     std::vector<std::string> out;
     folder = excludeTrailingBackslash(folder);
     while (folder.size() > 2) {
@@ -34,27 +60,6 @@ std::vector<std::string> withParents(std::string folder) {
     }
     if (folder.size() == 2 && folder[1] == ':') out.push_back(folder + "\\");
     return out;
-}
-
-}  // namespace
-
-FolderGuards::FolderGuards(Machine& machine) : machine_(machine) {
-    auto& files = machine.files();
-    for (const auto& d : files.drives()) addPlace(files, roots_, std::string{d.letter, ':', '\\'});
-
-    const std::string docs = MyDocumentsFolder(machine);
-    addPlace(files, documents_, docs);
-    if (!docs.empty()) addPlace(files, documents_, docs + "My Pictures");
-    // From Vista on, the pictures live beside the documents in the profile.
-    for (auto key : {kUserShellFolders, kShellFolders}) {
-        std::string pictures =
-            ReadRegString(machine.registry(), RootKey::CurrentUser, key, "My Pictures");
-        if (!pictures.empty())
-            addPlace(files, documents_, machine.expandEnvironmentStrings(pictures));
-    }
-    const std::string profile = machine.specialFolder(CSIDL_PROFILE);
-    if (!profile.empty())
-        addPlace(files, documents_, includeTrailingBackslash(profile) + "Pictures");
 }
 
 GuardedFolder FolderGuards::classify(std::string_view folder) const {
@@ -75,7 +80,7 @@ bool isSystemPlace(Machine& machine, std::string_view folder) {
     for (const auto& f : {machine.windowsDirectory(), machine.systemDirectory(),
                           machine.specialFolder(CSIDL_PROFILE), ProgramFilesFolder(machine)})
         if (!f.empty())
-            for (const auto& p : withParents(f)) addPlace(files, places, p);
+            for (const auto& p : folderWithParents(f)) addPlace(files, places, p);
     return std::find(places.begin(), places.end(), *id) != places.end();
 }
 

@@ -5,6 +5,7 @@
 #include <cctype>
 
 #include "cleaner/clean_context.h"
+#include "cleaner/folder_guards.h"
 #include "cleaner/items/data_file_items.h"
 #include "cleaner/removal.h"
 #include "core/ini_file.h"
@@ -15,11 +16,6 @@
 namespace brisko {
 
 namespace {
-
-constexpr std::string_view kShellFolders =
-    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
-constexpr std::string_view kUserShellFolders =
-    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
 
 constexpr std::string_view kRoots[] = {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER",
                                        "HKEY_LOCAL_MACHINE", "HKEY_USERS", "HKEY_CURRENT_CONFIG"};
@@ -62,20 +58,6 @@ std::optional<std::string> normalFolder(std::string folder, std::string& why) {
     return out;
 }
 
-// The folder and every folder above it, the drive root last.
-std::vector<std::string> withParents(const std::string& folder) {
-    std::vector<std::string> out;
-    std::string f = excludeTrailingBackslash(folder);
-    while (f.size() > 2) {
-        out.push_back(f);
-        const size_t slash = f.find_last_of('\\');
-        if (slash == std::string::npos) break;
-        f.resize(slash);
-    }
-    out.push_back(f.substr(0, 2) + "\\");
-    return out;
-}
-
 class Places {
   public:
     explicit Places(Machine& machine) : machine_(machine) {}
@@ -92,7 +74,7 @@ class Places {
     // folder is base or lies below it.
     bool within(const std::string& folder, const std::string& base) {
         if (base.empty()) return false;
-        for (const auto& p : withParents(folder))
+        for (const auto& p : folderWithParents(folder))
             if (same(p, base)) return true;
         return false;
     }
@@ -108,19 +90,7 @@ std::string normalOrEmpty(const std::string& folder) {
 }
 
 std::vector<std::string> documentFolders(Machine& machine) {
-    std::vector<std::string> out;
-    const std::string docs = MyDocumentsFolder(machine);
-    if (!docs.empty()) {
-        out.push_back(docs);
-        out.push_back(docs + "My Pictures");
-    }
-    for (auto key : {kUserShellFolders, kShellFolders}) {
-        const std::string pictures =
-            ReadRegString(machine.registry(), RootKey::CurrentUser, key, "My Pictures");
-        if (!pictures.empty()) out.push_back(machine.expandEnvironmentStrings(pictures));
-    }
-    const std::string profile = machine.specialFolder(CSIDL_PROFILE);
-    if (!profile.empty()) out.push_back(includeTrailingBackslash(profile) + "Pictures");
+    std::vector<std::string> out = documentFolderNames(machine);
     for (auto& f : out) f = normalOrEmpty(f);
     return out;
 }
