@@ -108,8 +108,8 @@ class BlockWriter {
     }
 
     void value(RegValue v) {
-        renderValueLine(v, false, &block_.unicode);
-        block_.lines.push_back({RegBackupBlock::Line::Value, {}, std::move(v)});
+        std::string line = renderValueLine(v, false, &block_.unicode);
+        block_.lines.push_back({RegBackupBlock::Line::Value, {}, std::move(v), std::move(line)});
     }
 
     void key(KeyHandle& k, const std::string& logicalPath, int depth) {
@@ -175,18 +175,23 @@ std::string renderValueLine(const RegValue& v, bool unicode, bool* needsUnicode)
     } else if (v.type == REG_DWORD && v.data.size() == 4) {
         uint32_t d = v.data[0] | (uint32_t(v.data[1]) << 8) | (uint32_t(v.data[2]) << 16) |
                      (uint32_t(v.data[3]) << 24);
-        char buf[24];
-        std::snprintf(buf, sizeof buf, "dword:%08X\r\n", d);
-        line += buf;
+        static constexpr char kDigits[] = "0123456789ABCDEF";
+        line += "dword:";
+        for (int shift = 28; shift >= 0; shift -= 4) line += kDigits[(d >> shift) & 15];
+        line += "\r\n";
         if (!exact && needsUnicode) *needsUnicode = true;
         return line;
     }
     if (v.type == REG_BINARY) {
         line += "hex:";
     } else {
-        char buf[24];
-        std::snprintf(buf, sizeof buf, "hex(%x):", v.type);
-        line += buf;
+        static constexpr char kDigits[] = "0123456789abcdef";
+        char buf[12];
+        size_t n = 0;
+        for (uint32_t t = v.type; n == 0 || t; t >>= 4) buf[n++] = kDigits[t & 15];
+        line += "hex(";
+        while (n) line += buf[--n];
+        line += "):";
     }
     // A REGEDIT4 file holds these two as ANSI text; the merge converts them back.
     if (!unicode && (v.type == REG_EXPAND_SZ || v.type == REG_MULTI_SZ)) {
@@ -266,6 +271,25 @@ std::optional<RegBackupBlock> renderValueBlock(RegistryApi& registry, RegistryVi
     return out;
 }
 
+RegBackupBlock renderOpenKeyBlock(RegistryApi& registry, RegistryView view, RootKey root,
+                                  std::string_view keyPath, KeyHandle& key, bool hasWowView) {
+    BlockWriter w(registry, view, root, view == RegistryView::Wow64_32 && hasWowView);
+    w.key(key, trimmedPath(keyPath), 0);
+    return w.take();
+}
+
+std::optional<RegBackupBlock> renderOpenValueBlock(RegistryApi& registry, RegistryView view,
+                                                   RootKey root, std::string_view keyPath,
+                                                   KeyHandle& key, std::string_view valueName,
+                                                   bool hasWowView) {
+    auto v = key.value(valueName);
+    if (!v) return std::nullopt;
+    BlockWriter w(registry, view, root, view == RegistryView::Wow64_32 && hasWowView);
+    w.header(trimmedPath(keyPath));
+    w.value(std::move(*v));
+    return w.take();
+}
+
 RegBackupBlock renderCommentBlock(std::string_view comment) {
     RegBackupBlock b;
     b.lines.push_back({RegBackupBlock::Line::Comment, std::string(comment), {}});
@@ -281,7 +305,10 @@ std::string RegBackupBlock::render(bool unicodeFile) const {
                 out += "\r\n[" + l.text + "]\r\n";
                 break;
             case Line::Value:
-                out += renderValueLine(l.value, unicodeFile);
+                if (!unicodeFile && !l.regedit4Line.empty())
+                    out += l.regedit4Line;
+                else
+                    out += renderValueLine(l.value, unicodeFile);
                 break;
             case Line::Comment:
                 out += "\r\n;" + l.text + "\r\n";

@@ -37,6 +37,7 @@ struct RegBackupBlock {
         enum Kind { Header, Value, Comment } kind = Header;
         std::string text;  // the key path of a header, the text of a comment
         RegValue value;
+        std::string regedit4Line;  // the value's line for a REGEDIT4 file, once made
     };
     std::vector<Line> lines;
     bool unicode = false;
@@ -64,6 +65,14 @@ std::optional<RegBackupBlock> renderValueBlock(RegistryApi& registry, RegistryVi
                                                std::string_view valueName,
                                                std::string_view userSid = {},
                                                std::optional<bool> hasWowView = std::nullopt);
+// The same from a key the caller has open and will delete through (keyPath
+// names it, for the headers): one walk to the key instead of two.
+RegBackupBlock renderOpenKeyBlock(RegistryApi& registry, RegistryView view, RootKey root,
+                                  std::string_view keyPath, KeyHandle& key, bool hasWowView);
+std::optional<RegBackupBlock> renderOpenValueBlock(RegistryApi& registry, RegistryView view,
+                                                   RootKey root, std::string_view keyPath,
+                                                   KeyHandle& key, std::string_view valueName,
+                                                   bool hasWowView);
 // A comment line the registry editor skips; our import reads the ones it knows.
 RegBackupBlock renderCommentBlock(std::string_view comment);
 

@@ -54,6 +54,25 @@ FixOutcome RegistryFixer::DeleteKeyWithBackup(std::string_view rootText, std::st
     auto root = fixRoot(rootText);
     std::string sub = withoutTrailingBackslash(path);
     if (!root || sub.empty()) return FixOutcome::Skipped;
+    size_t last = sub.rfind('\\');
+    const std::string parentPath = last == std::string::npos ? "" : sub.substr(0, last);
+    // A key that lives in one place is backed up and deleted through one
+    // handle of its parent.
+    if (*root != RootKey::ClassesRoot && !wow_) {
+        if (auto parent =
+                machine_.registry().openKeyInView(view_, *root, parentPath, KeyAccess::ReadWrite)) {
+            const std::string name = last == std::string::npos ? sub : sub.substr(last + 1);
+            auto key = parent->openSubkey(name, KeyAccess::Read);
+            if (!key) return FixOutcome::AlreadyGone;
+            auto block = renderOpenKeyBlock(machine_.registry(), view_, *root, sub, *key, wow_);
+            key.reset();
+            if (!file_.append(block, flushEach_)) return backupFailed(file_.error());
+            if (!parent->deleteSubkey(name)) return FixOutcome::Refused;
+            changed_.push_back(std::string(rootText) + (parentPath.empty() ? "" : "\\") +
+                               parentPath);
+            return FixOutcome::Fixed;
+        }
+    }
     // Nothing to back up: gone already, most often because an ancestor went
     // earlier in the run.
     auto block = renderKeyBlock(machine_.registry(), view_, *root, sub, userSid_, wow_);
@@ -62,9 +81,7 @@ FixOutcome RegistryFixer::DeleteKeyWithBackup(std::string_view rootText, std::st
     RegistryKey key(machine_.registry(), *root);
     key.setView(view_);
     if (!key.deleteKey(sub)) return FixOutcome::Refused;
-    size_t last = sub.rfind('\\');
-    changed_.push_back(std::string(rootText) +
-                       (last == std::string::npos ? "" : "\\" + sub.substr(0, last)));
+    changed_.push_back(std::string(rootText) + (parentPath.empty() ? "" : "\\") + parentPath);
     return FixOutcome::Fixed;
 }
 
@@ -73,6 +90,17 @@ FixOutcome RegistryFixer::DeleteValueWithBackup(std::string_view rootText, std::
     auto root = fixRoot(rootText);
     if (!root) return FixOutcome::Skipped;
     std::string sub = withoutTrailingBackslash(path);
+    if (*root != RootKey::ClassesRoot && !wow_) {
+        if (auto key = machine_.registry().openKeyInView(view_, *root, sub, KeyAccess::ReadWrite)) {
+            auto block =
+                renderOpenValueBlock(machine_.registry(), view_, *root, sub, *key, name, wow_);
+            if (!block) return FixOutcome::AlreadyGone;
+            if (!file_.append(*block, flushEach_)) return backupFailed(file_.error());
+            if (!key->deleteValue(name)) return FixOutcome::Refused;
+            changed_.push_back(std::string(rootText) + (sub.empty() ? "" : "\\") + sub);
+            return FixOutcome::Fixed;
+        }
+    }
     auto block = renderValueBlock(machine_.registry(), view_, *root, sub, name, userSid_, wow_);
     if (!block) return FixOutcome::AlreadyGone;
     if (!file_.append(*block, flushEach_)) return backupFailed(file_.error());
