@@ -15,6 +15,7 @@
 #include "core/text.h"
 #include "defrag/defrag_run.h"
 #include "support/hive_log_writer.h"
+#include "core/hive_test_util.h"
 #include "support/test_machine.h"
 
 using namespace brisko;
@@ -166,6 +167,72 @@ TEST(DefragAnalysis, TheComparisonFindsEachKindOfDifference) {
     auto cls = write("cls", [](RegTreeKey& r) { r.find("A\\B")->className = "x"; });
     EXPECT_FALSE(sameHiveContent(*base, *cls, &why));
     EXPECT_NE(why.find("A\\B"), std::string::npos) << why;
+    // Big data differing in its last byte only.
+    auto big = [](uint8_t last) {
+        return [last](RegTreeKey& r) {
+            std::vector<uint8_t> data(70000, 5);
+            data.back() = last;
+            r.find("A")->setValue("big", REG_BINARY, data);
+        };
+    };
+    auto big1 = write("big1", big(1)), big2 = write("big2", big(2));
+    EXPECT_FALSE(sameHiveContent(*big1, *big2, &why));
+    EXPECT_NE(why.find("value \"big\" holds other data"), std::string::npos) << why;
+    // Another security descriptor on one key, compared from the cells and,
+    // for a hive holding a change in memory, through its keys.
+    auto sd = write("sd", [](RegTreeKey& r) {
+        r.find("A\\B")->securityDescriptor = {1, 0, 0, 0x80, 20, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                              0, 0, 0, 0, 1, 1, 0, 0, 0, 0, 0, 5, 0x12, 0, 0, 0};
+    });
+    EXPECT_FALSE(sameHiveContent(*base, *sd, &why));
+    EXPECT_EQ(why, "key \"A\\B\": security descriptors differ");
+    auto edited = write("edited", [](RegTreeKey&) {});
+    ASSERT_TRUE(edited->setValue(edited->root(), "x", REG_DWORD, std::vector<uint8_t>{1, 0, 0, 0}));
+    ASSERT_TRUE(edited->deleteValue(edited->root(), "x"));
+    int64_t touched = edited->lastWrite(edited->root());
+    auto sdTouched = write("sdTouched", [&](RegTreeKey& r) {
+        r.lastWrite = touched;
+        r.find("A\\B")->securityDescriptor = {1, 0, 0, 0x80, 20, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                              0, 0, 0, 0, 1, 1, 0, 0, 0, 0, 0, 5, 0x12, 0, 0, 0};
+    });
+    EXPECT_FALSE(sameHiveContent(*edited, *sdTouched, &why));
+    EXPECT_EQ(why, "key \"A\\B\": security descriptors differ");
+}
+
+TEST(DefragAnalysis, ACopyInAnotherOrderOrNotSoundIsRefused) {
+    test::TempDir dir;
+    RegTreeKey root;
+    for (const char* name : {"B1", "B2", "B3"}) root.find(std::string("A\\") + name, true);
+    fs::path file = dir.path() / "hive";
+    ASSERT_TRUE(writeHiveFile(root, file, {}));
+    auto hive = Hive::open(file, nullptr);
+    ASSERT_TRUE(hive);
+    std::string why;
+    ASSERT_TRUE(copyMatchesHive(*hive, file, &why)) << why;
+
+    // The same keys, two of them listed the other way round.
+    test::RawHive swapped(test::readFile(file));
+    uint32_t list = swapped.field32(swapped.key("A"), regf::kNkSubkeyList);
+    size_t first = swapped.at(list) + 4;
+    uint32_t c0 = swapped.get32At(first), h0 = swapped.get32At(first + 4);
+    swapped.put32(first, swapped.get32At(first + 8));
+    swapped.put32(first + 4, swapped.get32At(first + 12));
+    swapped.put32(first + 8, c0);
+    swapped.put32(first + 12, h0);
+    test::writeFile(dir.path() / "swapped", swapped.bytes());
+    EXPECT_FALSE(copyMatchesHive(*hive, dir.path() / "swapped", &why));
+    EXPECT_NE(why.find("subkey \"B1\" against \"B2\""), std::string::npos) << why;
+
+    // A bin header overwritten, a copy cut short, no copy at all.
+    test::RawHive broken(test::readFile(file));
+    broken.put32(regf::kBaseBlockSize, 0);
+    test::writeFile(dir.path() / "broken", broken.bytes());
+    EXPECT_FALSE(copyMatchesHive(*hive, dir.path() / "broken", &why));
+    EXPECT_NE(why.find("not a sound hive"), std::string::npos) << why;
+    test::writeFile(dir.path() / "short", test::readFile(file).substr(0, 6000));
+    EXPECT_FALSE(copyMatchesHive(*hive, dir.path() / "short", &why));
+    EXPECT_FALSE(copyMatchesHive(*hive, dir.path() / "missing", &why));
+    EXPECT_NE(why.find("does not exist"), std::string::npos) << why;
 }
 
 TEST(DefragAnalysis, StopBeforeTheFirstHiveCompletesNothing) {

@@ -18,6 +18,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "core/machine/image/hive_reader.h"
 #include "core/machine/regf_format.h"
 
 namespace brisko {
@@ -60,7 +61,7 @@ int64_t nowFiletime() {
 }
 
 // A plausible self-relative SECURITY_DESCRIPTOR: every part it points to lies inside it.
-bool validDescriptor(const std::vector<uint8_t>& sd) {
+bool validDescriptor(std::span<const uint8_t> sd) {
     if (sd.size() < 20 || sd[0] != 1 || !(get16(&sd[2]) & 0x8000)) return false;
     auto sidOk = [&](uint32_t off) {
         if (off == 0) return true;
@@ -115,10 +116,169 @@ class HiveBuffer {
     size_t capacity_ = 0;
 };
 
+// What the builder takes from each key, whatever holds the tree. The views
+// stay valid while the key is written (its name until its subtree is done).
+struct KeyData {
+    std::string_view name, className;
+    int64_t lastWrite = 0;
+    uint16_t flags = 0;
+    std::span<const uint8_t> security;  // empty: the default descriptor
+    size_t values = 0;
+};
+struct ValueData {
+    std::string_view name;
+    uint32_t type = 0;
+    std::span<const uint8_t> data;
+};
+
+template <typename T>
+void prefetchObject(const T* object) {
+    for (size_t line = 0; line < sizeof(T); line += 64)
+        __builtin_prefetch(reinterpret_cast<const char*>(object) + line);
+}
+
+// A key tree in memory.
+class TreeSource {
+  public:
+    using Key = const RegTreeKey*;
+    TreeSource() : kids_(kMaxDepth + 2) {}
+
+    bool key(Key k, uint32_t, KeyData& out, std::string&) {
+        out = {k->name,  k->className,          k->lastWrite,
+               k->flags, k->securityDescriptor, k->values.size()};
+        for (size_t i = 0; i < std::min<size_t>(out.values, 4); ++i) prefetchObject(&k->values[i]);
+        return true;
+    }
+    bool value(Key k, size_t i, ValueData& out, std::string&) {
+        size_t n = k->values.size();
+        if (i + 4 < n) prefetchObject(&k->values[i + 4]);
+        if (i + 2 < n) {
+            __builtin_prefetch(k->values[i + 2].name.data());
+            __builtin_prefetch(k->values[i + 2].data.data());
+        }
+        const RegValue& v = k->values[i];
+        out = {v.name, v.type, v.data};
+        return true;
+    }
+    bool children(Key k, uint32_t depth, std::span<const Key>& out, std::string&) {
+        auto& list = kids_[depth];
+        list.clear();
+        for (const auto& c : k->subkeys) list.push_back(c.get());
+        out = list;
+        return true;
+    }
+    void prefetchChild(std::span<const Key> kids, size_t i) {
+        if (i + 1 < kids.size()) {
+            __builtin_prefetch(kids[i + 1]->name.data());
+            __builtin_prefetch(kids[i + 1]->values.data());
+            __builtin_prefetch(kids[i + 1]->subkeys.data());
+        }
+        if (i + 3 < kids.size()) prefetchObject(kids[i + 3]);
+    }
+    std::string nameOf(Key k) { return k->name; }
+    std::string valueNameOf(Key k, size_t i) { return k->values[i].name; }
+
+  private:
+    std::vector<std::vector<Key>> kids_;  // one scratch list per depth
+};
+
+// The cells of a sound hive, read in place: a compact copy without building
+// the tree in memory first. Anything that cannot be read fails the copy.
+class CellSource {
+  public:
+    using Key = uint32_t;
+    explicit CellSource(const HiveReader& reader)
+        : r_(reader), names_(kMaxDepth + 2), kids_(kMaxDepth + 2) {}
+
+    bool key(Key k, uint32_t depth, KeyData& out, std::string& error) {
+        const uint8_t* nk = r_.key(k);
+        if (!nk) return report(error, "the key cannot be read");
+        HiveReader::keyName(nk, names_[depth]);
+        if (!r_.className(nk, className_)) return report(error, "its class name cannot be read");
+        auto sd = r_.security(get32(nk + kNkSecurity));
+        if (sd.empty()) return report(error, "its security descriptor cannot be read");
+        uint32_t count = 0;
+        valueList_ = r_.valueList(nk, count);
+        valueKey_ = k;
+        if (!valueList_ && count) return report(error, "its value list cannot be read");
+        out = {names_[depth],         className_, HiveReader::lastWrite(nk),
+               HiveReader::flags(nk), sd,         count};
+        return true;
+    }
+    bool value(Key k, size_t i, ValueData& out, std::string& error) {
+        const uint8_t* vk = valueCell(k, i);
+        if (!vk) return report(error, "a value cannot be read");
+        HiveReader::valueName(vk, valueName_);
+        if (!r_.valueBytes(vk, out.data, bigData_))
+            return report(error, "the data of value \"" + valueName_ + "\" cannot be read");
+        out.name = valueName_;
+        out.type = HiveReader::valueType(vk);
+        return true;
+    }
+    bool children(Key k, uint32_t depth, std::span<const Key>& out, std::string& error) {
+        auto& list = kids_[depth];
+        list.clear();
+        out = {};
+        const uint8_t* nk = r_.key(k);
+        if (!nk) return report(error, "the key cannot be read");
+        uint32_t count = HiveReader::subkeyCount(nk);
+        if (count == 0) return true;
+        bool sound = true;
+        bool listed = r_.forEachSubkey(get32(nk + kNkSubkeyList), [&](uint32_t child) {
+            const uint8_t* c = r_.key(child);
+            if (!c || HiveReader::parentOf(c) != k) sound = false;
+            list.push_back(child);
+        });
+        if (!listed || !sound || list.size() != count)
+            return report(error, "its subkey list cannot be read");
+        out = list;
+        return true;
+    }
+    void prefetchChild(std::span<const Key>, size_t) {}
+    std::string nameOf(Key k) {
+        std::string name;
+        if (const uint8_t* nk = r_.key(k)) HiveReader::keyName(nk, name);
+        return name;
+    }
+    std::string valueNameOf(Key k, size_t i) {
+        std::string name;
+        if (const uint8_t* vk = valueCell(k, i)) HiveReader::valueName(vk, name);
+        return name;
+    }
+
+  private:
+    static bool report(std::string& error, std::string message) {
+        error = std::move(message);
+        return false;
+    }
+    const uint8_t* valueCell(Key k, size_t i) {
+        if (k != valueKey_) {
+            const uint8_t* nk = r_.key(k);
+            uint32_t count = 0;
+            valueList_ = nk ? r_.valueList(nk, count) : nullptr;
+            valueKey_ = k;
+        }
+        // key() checked the list holds every value the key counts.
+        if (!valueList_) return nullptr;
+        return r_.value(get32(valueList_ + 4 * i));
+    }
+
+    const HiveReader& r_;
+    std::vector<std::string> names_;  // each depth's key name, kept while its subtree is written
+    std::string className_, valueName_;
+    std::vector<uint8_t> bigData_;
+    std::vector<std::vector<Key>> kids_;
+    Key valueKey_ = kNone;  // the key whose value list is at hand
+    const uint8_t* valueList_ = nullptr;
+};
+
+template <class Source>
 class HiveBuilder {
   public:
-    HiveBuilder(HiveBuffer& out, const RegfWriteOptions& options)
-        : out_(out),
+    using Key = typename Source::Key;
+    HiveBuilder(HiveBuffer& out, const RegfWriteOptions& options, Source& source)
+        : src_(source),
+          out_(out),
           defaultTime_(options.timestamp ? options.timestamp : nowFiletime()),
           embeddedName_(options.embeddedName),
           sequence_(options.sequence ? options.sequence : 1),
@@ -127,7 +287,7 @@ class HiveBuilder {
           slots_(kMaxDepth + 2),
           sortKeys_(kMaxDepth + 3) {}
 
-    bool build(const RegTreeKey& root, std::string& error) {
+    bool build(Key root, std::string& error) {
         if (!out_.extend(kBaseBlockSize)) return report(error, "out of memory");
         KeySlot rootSlot{};
         if (!writeKey(root, kNone, 0, rootSlot)) return report(error, error_);
@@ -168,13 +328,13 @@ class HiveBuilder {
     };
     struct KeySlot {  // a written subkey, with what its parent's nk and index need
         SortName sort;
-        const RegTreeKey* key;
+        Key key;
         uint32_t cell, hash;
         uint32_t classBytes, nameBytes;
     };
     struct ValueSlot {
         SortName sort;
-        const std::string* name;
+        size_t index;
     };
     struct KeyMaxima {  // the nk fields that sum up a key's subkeys and values
         uint32_t name = 0, className = 0, valueName = 0, valueData = 0;
@@ -188,7 +348,10 @@ class HiveBuilder {
     // Records what is wrong and where; returns kNone for the cell-returning steps.
     uint32_t failKey(std::string message) {
         std::string path;
-        for (size_t i = 1; i < stack_.size(); ++i) path += (i > 1 ? "\\" : "") + stack_[i]->name;
+        for (size_t i = 1; i < stack_.size(); ++i) {
+            if (i > 1) path += "\\";
+            path += stack_[i];
+        }
         error_ = message + (path.empty() ? " (root key)" : " (key \"" + path + "\")");
         return kNone;
     }
@@ -256,7 +419,7 @@ class HiveBuilder {
         return cell;
     }
 
-    uint32_t securityCell(const std::vector<uint8_t>& sd) {
+    uint32_t securityCell(std::span<const uint8_t> sd) {
         if (sd.empty() && defaultSk_ != SIZE_MAX) {
             ++sks_[defaultSk_].refs;
             return sks_[defaultSk_].cell;
@@ -291,7 +454,7 @@ class HiveBuilder {
         return cell;
     }
 
-    uint32_t writeData(const std::vector<uint8_t>& bytes) {
+    uint32_t writeData(std::span<const uint8_t> bytes) {
         size_t size = bytes.size();
         if (size <= kBigDataSegment) {
             uint32_t cell = alloc(size);
@@ -318,7 +481,7 @@ class HiveBuilder {
     }
 
     // Writes one value (vk, then its data) and notes its name for the duplicate check.
-    uint32_t writeValue(const RegValue& v, KeyMaxima& max) {
+    uint32_t writeValue(const ValueData& v, size_t index, KeyMaxima& max) {
         // A UTF-8 byte never makes more than one UTF-16 unit, three bytes never less.
         if (v.name.size() > 3 * kMaxValueNameChars)
             return failKey("value name longer than 16383 characters");
@@ -327,12 +490,13 @@ class HiveBuilder {
         if (name.units > kMaxValueNameChars)
             return failKey("value name longer than 16383 characters");
         size_t size = v.data.size();
-        if (size > kMaxDataSize) return failKey("value data too large: \"" + v.name + "\"");
+        if (size > kMaxDataSize)
+            return failKey("value data too large: \"" + std::string(v.name) + "\"");
         max.valueName = std::max(max.valueName, uint32_t(name.units * 2));
         max.valueData = std::max(max.valueData, uint32_t(size));
         if (v.type == REG_LINK && compareNames(v.name, "SymbolicLinkValue") == 0)
             max.symLink = true;
-        valueSlots_.push_back({SortName::at(valueSortKeys_, keyAt), &v.name});
+        valueSlots_.push_back({SortName::at(valueSortKeys_, keyAt), index});
 
         uint32_t vk = alloc(kVkName + name.storedBytes());
         if (vk == kNone) return tooLarge();
@@ -401,25 +565,21 @@ class HiveBuilder {
         return index;
     }
 
-    template <typename T>
-    static void prefetchObject(const T* object) {
-        for (size_t line = 0; line < sizeof(T); line += 64)
-            __builtin_prefetch(reinterpret_cast<const char*>(object) + line);
-    }
-
     // Writes a key and everything below it in tree order; the subkey index comes
     // last, once the subkeys' cells and names are known, so that every key is
     // visited once.
-    bool writeKey(const RegTreeKey& key, uint32_t parent, uint32_t depth, KeySlot& result) {
+    bool writeKey(Key key, uint32_t parent, uint32_t depth, KeySlot& result) {
         struct Pop {
-            std::vector<const RegTreeKey*>& s;
+            std::vector<std::string_view>& s;
             ~Pop() { s.pop_back(); }
         } pop{stack_};
-        stack_.push_back(&key);
+        stack_.emplace_back();
         if (depth > kMaxDepth) return fail("key tree deeper than 512 levels");
+        KeyData k;
+        if (!src_.key(key, depth, k, error_)) return fail(error_);
+        stack_.back() = k.name;
         // A root key always has a name; readers such as libregf reject a nameless one.
-        std::string_view keyName =
-            depth == 0 && key.name.empty() ? std::string_view("ROOT") : std::string_view(key.name);
+        std::string_view keyName = depth == 0 && k.name.empty() ? std::string_view("ROOT") : k.name;
         if (keyName.size() > 3 * kMaxKeyNameChars)
             return fail("key name longer than 255 characters");
         std::string& sortKeys = sortKeys_[depth];
@@ -428,27 +588,26 @@ class HiveBuilder {
         if (name.units > kMaxKeyNameChars) return fail("key name longer than 255 characters");
         if (keyName.find('\\') != std::string_view::npos) return fail("key name contains '\\'");
         if (name.units == 0) return fail("empty key name");
-        NameInfo cls = measureName(key.className);
+        NameInfo cls = measureName(k.className);
         if (cls.units * 2 > 0xFFFF) return fail("class name too long");
 
         uint32_t nk = alloc(kNkName + name.storedBytes());
         if (nk == kNone) return fail(tooLargeMessage());
         uint8_t* p = data(nk);
         std::memcpy(p, "nk", 2);
-        put64(p + kNkTimestamp, uint64_t(key.lastWrite ? key.lastWrite : defaultTime_));
+        put64(p + kNkTimestamp, uint64_t(k.lastWrite ? k.lastWrite : defaultTime_));
         put32(p + kNkParent, parent);
-        put32(p + kNkSubkeyCount, uint32_t(key.subkeys.size()));
         put32(p + kNkSubkeyList, kNone);
         put32(p + kNkVolatileList, kNone);
-        put32(p + kNkValueCount, uint32_t(key.values.size()));
+        put32(p + kNkValueCount, uint32_t(k.values));
         put32(p + kNkValueList, kNone);
         put32(p + kNkClass, kNone);
         put16(p + kNkNameLen, uint16_t(name.storedBytes()));
         writeName(p + kNkName, keyName, name);
-        result = {SortName::at(sortKeys, keyAt), &key, nk, name.hash, uint32_t(cls.units * 2),
+        result = {SortName::at(sortKeys, keyAt), key, nk, name.hash, uint32_t(cls.units * 2),
                   uint32_t(name.units * 2)};
 
-        uint32_t sk = securityCell(key.securityDescriptor);
+        uint32_t sk = securityCell(k.security);
         if (sk == kNone) return false;
         put32(data(nk) + kNkSecurity, sk);
 
@@ -456,58 +615,51 @@ class HiveBuilder {
             uint32_t c = alloc(cls.units * 2);
             if (c == kNone) return fail(tooLargeMessage());
             cls.latin1 = cls.ascii = false;  // class names are always UTF-16
-            writeName(data(c), key.className, cls);
+            writeName(data(c), k.className, cls);
             put32(data(nk) + kNkClass, c);
             put16(data(nk) + kNkClassLen, uint16_t(cls.units * 2));
         }
 
         KeyMaxima max;
-        if (size_t n = key.values.size()) {
+        if (size_t n = k.values) {
             uint32_t list = alloc(4 * uint64_t(n));
             if (list == kNone) return fail(tooLargeMessage());
             put32(data(nk) + kNkValueList, list);
             valueSlots_.clear();
             valueSortKeys_.clear();
-            for (size_t i = 0; i < std::min<size_t>(n, 4); ++i) prefetchObject(&key.values[i]);
+            ValueData v;
             for (size_t i = 0; i < n; ++i) {
-                if (i + 4 < n) prefetchObject(&key.values[i + 4]);
-                if (i + 2 < n) {
-                    __builtin_prefetch(key.values[i + 2].name.data());
-                    __builtin_prefetch(key.values[i + 2].data.data());
-                }
-                uint32_t vk = writeValue(key.values[i], max);
+                if (!src_.value(key, i, v, error_)) return fail(error_);
+                uint32_t vk = writeValue(v, i, max);
                 if (vk == kNone) return false;
                 put32(data(list) + 4 * i, vk);
             }
             if (const ValueSlot* dup = sortFindDuplicate(std::span(valueSlots_), valueSortKeys_))
-                return fail("duplicate value \"" + *dup->name + "\"");
+                return fail("duplicate value \"" + src_.valueNameOf(key, dup->index) + "\"");
         }
 
+        std::span<const Key> kids;
+        if (!src_.children(key, depth, kids, error_)) return fail(error_);
+        put32(data(nk) + kNkSubkeyCount, uint32_t(kids.size()));
         std::vector<KeySlot>& slots = slots_[depth];
-        slots.resize(key.subkeys.size());
+        slots.resize(kids.size());
         sortKeys_[depth + 1].clear();
         for (size_t i = 0; i < slots.size(); ++i) {
-            if (i + 1 < slots.size()) {
-                const RegTreeKey& next = *key.subkeys[i + 1];
-                __builtin_prefetch(next.name.data());
-                __builtin_prefetch(next.values.data());
-                __builtin_prefetch(next.subkeys.data());
-            }
-            if (i + 3 < slots.size()) prefetchObject(key.subkeys[i + 3].get());
-            if (!writeKey(*key.subkeys[i], nk, depth + 1, slots[i])) return false;
+            src_.prefetchChild(kids, i);
+            if (!writeKey(kids[i], nk, depth + 1, slots[i])) return false;
             max.name = std::max(max.name, slots[i].nameBytes);
             max.className = std::max(max.className, slots[i].classBytes);
         }
         if (!slots.empty()) {
             if (const KeySlot* dup = sortFindDuplicate(std::span(slots), sortKeys_[depth + 1]))
-                return fail("duplicate subkey \"" + dup->key->name + "\"");
+                return fail("duplicate subkey \"" + src_.nameOf(dup->key) + "\"");
             uint32_t index = writeSubkeyIndex(slots);
             if (index == kNone) return false;
             put32(data(nk) + kNkSubkeyList, index);
         }
 
         p = data(nk);
-        uint16_t flags = (name.latin1 ? kKeyCompName : 0) | (key.flags & kKeyKeptFlags);
+        uint16_t flags = (name.latin1 ? kKeyCompName : 0) | (k.flags & kKeyKeptFlags);
         if (depth == 0) flags |= kKeyHiveEntry | kKeyNoDelete;
         if (max.symLink) flags |= kKeySymLink;
         put16(p + kNkFlags, flags);
@@ -545,6 +697,7 @@ class HiveBuilder {
         put32(b + kBaseChecksum, sum);
     }
 
+    Source& src_;
     HiveBuffer& out_;
     int64_t defaultTime_;
     std::string embeddedName_;
@@ -559,28 +712,63 @@ class HiveBuilder {
     std::vector<std::string> sortKeys_;        // sort keys of the names at each depth
     std::vector<ValueSlot> valueSlots_;
     std::string valueSortKeys_;
-    std::vector<const RegTreeKey*> stack_;
+    std::vector<std::string_view> stack_;  // names of the keys being written, root first
     std::string error_;
     bool outOfMemory_ = false;
 };
+
+template <class Source>
+bool buildHive(HiveBuffer& buffer, Source& source, typename Source::Key root,
+               const RegfWriteOptions& options, std::string& error) {
+    return HiveBuilder<Source>(buffer, options, source).build(root, error);
+}
+
+bool writeBuffer(HiveBuffer& buffer, const std::filesystem::path& file, std::string& error) {
+    TempFileBeside temp;
+    return temp.create(file, &error) && temp.write({buffer.data(), buffer.size()}, &error) &&
+           temp.finish(&error) && temp.replace(&error);
+}
 
 }  // namespace
 
 std::vector<uint8_t> serializeHive(const RegTreeKey& root, const RegfWriteOptions& options) {
     HiveBuffer buffer;
+    TreeSource source;
     std::string error;
-    if (!HiveBuilder(buffer, options).build(root, error)) return {};
+    if (!buildHive(buffer, source, &root, options, error)) return {};
+    return std::vector<uint8_t>(buffer.data(), buffer.data() + buffer.size());
+}
+
+std::vector<uint8_t> serializeHive(const HiveReader& reader, uint32_t root,
+                                   const RegfWriteOptions& options, std::string* error) {
+    HiveBuffer buffer;
+    CellSource source(reader);
+    std::string message;
+    if (!buildHive(buffer, source, root, options, message)) {
+        if (error) *error = message;
+        return {};
+    }
     return std::vector<uint8_t>(buffer.data(), buffer.data() + buffer.size());
 }
 
 bool writeHiveFile(const RegTreeKey& root, const std::filesystem::path& file,
                    const RegfWriteOptions& options, std::string* error) {
     HiveBuffer buffer;
+    TreeSource source;
     std::string message;
-    TempFileBeside temp;
-    bool ok = HiveBuilder(buffer, options).build(root, message) && temp.create(file, &message) &&
-              temp.write({buffer.data(), buffer.size()}, &message) && temp.finish(&message) &&
-              temp.replace(&message);
+    bool ok =
+        buildHive(buffer, source, &root, options, message) && writeBuffer(buffer, file, message);
+    if (!ok && error) *error = message;
+    return ok;
+}
+
+bool writeHiveFile(const HiveReader& reader, uint32_t root, const std::filesystem::path& file,
+                   const RegfWriteOptions& options, std::string* error) {
+    HiveBuffer buffer;
+    CellSource source(reader);
+    std::string message;
+    bool ok =
+        buildHive(buffer, source, root, options, message) && writeBuffer(buffer, file, message);
     if (!ok && error) *error = message;
     return ok;
 }
@@ -588,8 +776,21 @@ bool writeHiveFile(const RegTreeKey& root, const std::filesystem::path& file,
 bool writeHiveTo(const RegTreeKey& root, TempFileBeside& out, const RegfWriteOptions& options,
                  std::string* error) {
     HiveBuffer buffer;
+    TreeSource source;
     std::string message;
-    if (!HiveBuilder(buffer, options).build(root, message)) {
+    if (!buildHive(buffer, source, &root, options, message)) {
+        if (error) *error = message;
+        return false;
+    }
+    return out.write({buffer.data(), buffer.size()}, error);
+}
+
+bool writeHiveTo(const HiveReader& reader, uint32_t root, TempFileBeside& out,
+                 const RegfWriteOptions& options, std::string* error) {
+    HiveBuffer buffer;
+    CellSource source(reader);
+    std::string message;
+    if (!buildHive(buffer, source, root, options, message)) {
         if (error) *error = message;
         return false;
     }

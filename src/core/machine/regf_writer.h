@@ -12,6 +12,8 @@
 
 namespace brisko {
 
+class HiveReader;
+
 struct RegfWriteOptions {
     // File name stored in the base block, as Windows does ("\SystemRoot\System32\Config\SOFTWARE").
     std::string embeddedName;
@@ -30,6 +32,16 @@ std::vector<uint8_t> serializeHive(const RegTreeKey& root, const RegfWriteOption
 // Writes atomically: beside the target, flushed, then renamed over it.
 bool writeHiveFile(const RegTreeKey& root, const std::filesystem::path& file,
                    const RegfWriteOptions& options = {}, std::string* error = nullptr);
+// The same from the cells of a sound hive read in place (no key tree is built):
+// a compact copy of a hive file. Byte for byte what the tree the hive holds
+// gives; fails with the reason when a cell cannot be read.
+std::vector<uint8_t> serializeHive(const HiveReader& reader, uint32_t root,
+                                   const RegfWriteOptions& options = {},
+                                   std::string* error = nullptr);
+bool writeHiveFile(const HiveReader& reader, uint32_t root, const std::filesystem::path& file,
+                   const RegfWriteOptions& options = {}, std::string* error = nullptr);
+bool writeHiveTo(const HiveReader& reader, uint32_t root, TempFileBeside& out,
+                 const RegfWriteOptions& options, std::string* error);
 // Writes the hive into a file being made (see atomic_file.h); the caller
 // finishes it. False, with nothing written, when the tree cannot be a hive.
 bool writeHiveTo(const RegTreeKey& root, TempFileBeside& out, const RegfWriteOptions& options,

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -107,6 +108,12 @@ class Hive {
     std::optional<RegValue> value(HiveNode node, std::string_view name);
     int64_t lastWrite(HiveNode node);
     std::string className(HiveNode node);
+    // The key's self-relative security descriptor; an added key has the one
+    // of the nearest key above it that the file holds. Empty when unreadable.
+    std::vector<uint8_t> securityDescriptor(HiveNode node);
+    // Calls f(reader, root) under the hive's lock when the bytes read are the
+    // whole hive (no change held in memory); false, without calling f, otherwise.
+    bool withCells(const std::function<void(const HiveReader&, uint32_t root)>& f);
 
     // Edits; false (or 0) leaves the hive unchanged.
     HiveNode addChild(HiveNode parent, std::string_view name);  // existing child if present
@@ -141,6 +148,11 @@ class Hive {
     // The whole hive as a key tree, with uncommitted changes, classes and
     // security descriptors: what a hive save writes.
     std::unique_ptr<RegTreeKey> snapshot(std::string* error);
+    // Writes what snapshot() holds, densely, to `target` (replaced atomically),
+    // or into a file being made. A hive without changes in memory is written
+    // straight from its cells.
+    bool saveCompact(const std::filesystem::path& target, std::string* error);
+    bool writeCompact(TempFileBeside& out, std::string* error);
     // Releases the file; every later call finds nothing.
     void close();
 
@@ -170,6 +182,7 @@ class Hive {
               std::unordered_map<uint32_t, std::vector<uint8_t>>& descriptors, std::string* error);
     bool writeCopy(TempFileBeside& out, std::string* error);
     bool sameFile() const;
+    bool overlayEmpty() const;
     void landed();
     void rememberFile();
 

@@ -87,6 +87,43 @@ std::unique_ptr<RegTreeKey> Hive::snapshot(std::string* error) {
     return tree;
 }
 
+bool Hive::overlayEmpty() const {
+    return overlay_.edits.empty() && overlay_.added.empty() && overlay_.deleted.empty();
+}
+
+bool Hive::withCells(const std::function<void(const HiveReader&, uint32_t root)>& f) {
+    std::lock_guard lock(mutex_);
+    if (!open_ || !overlayEmpty()) return false;
+    f(reader_, uint32_t(root_));
+    return true;
+}
+
+std::vector<uint8_t> Hive::securityDescriptor(HiveNode node) {
+    std::lock_guard lock(mutex_);
+    if (!nodeValid(node)) return {};
+    auto sd = reader_.security(securityCellOf(node));
+    return {sd.begin(), sd.end()};
+}
+
+bool Hive::writeCompact(TempFileBeside& out, std::string* error) {
+    RegfWriteOptions options;
+    {
+        std::lock_guard lock(mutex_);
+        options.embeddedName = embeddedName_;
+        // A damaged hive is saved as far as it reads, through the tree.
+        if (open_ && overlayEmpty() && state_.health != HiveHealth::Damaged)
+            return writeHiveTo(reader_, uint32_t(root_), out, options, error);
+    }
+    auto tree = snapshot(error);
+    return tree && writeHiveTo(*tree, out, options, error);
+}
+
+bool Hive::saveCompact(const fs::path& target, std::string* error) {
+    TempFileBeside temp;
+    return temp.create(target, error) && writeCompact(temp, error) && temp.finish(error) &&
+           temp.replace(error);
+}
+
 bool Hive::writeCopy(TempFileBeside& out, std::string* error) {
     if (std::string why = refuseEdit(); !why.empty()) {
         if (error) *error = why;

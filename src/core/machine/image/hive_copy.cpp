@@ -4,8 +4,10 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <thread>
 #include <vector>
 
+#include "core/machine/atomic_file.h"
 #include "core/machine/image/hive.h"
 #include "core/machine/image/hive_log.h"
 #include "core/machine/regf_writer.h"
@@ -46,9 +48,6 @@ bool hashFile(const fs::path& file, uint64_t& h, uint64_t& size) {
     return true;
 }
 
-std::string hexOf(const std::vector<uint8_t>& d) {
-    return std::to_string(d.size()) + " bytes";
-}
 }  // namespace
 
 std::optional<FileIdentity> fileIdentity(const fs::path& file) {
@@ -72,54 +71,27 @@ std::optional<FileIdentity> hiveIdentity(const fs::path& hiveFile) {
     return id;
 }
 
-bool sameHiveContent(Hive& a, Hive& b, std::string* why) {
-    auto differ = [&](const std::string& path, const std::string& what) {
-        if (why) *why = "key \"" + (path.empty() ? std::string("(root)") : path) + "\": " + what;
+bool saveVerifiedCopy(Hive& hive, const fs::path& target, std::string* why) {
+    std::string error;
+    TempFileBeside temp;
+    if (!temp.create(target, &error) || !hive.writeCompact(temp, &error)) {
+        if (why) *why = "the copy cannot be written: " + error;
         return false;
-    };
-    struct Pending {
-        HiveNode a, b;
-        std::string path;
-    };
-    std::vector<Pending> todo{{a.root(), b.root(), {}}};
-    while (!todo.empty()) {
-        Pending p = std::move(todo.back());
-        todo.pop_back();
-        if (a.className(p.a) != b.className(p.b)) return differ(p.path, "class names differ");
-        if (a.lastWrite(p.a) != b.lastWrite(p.b)) return differ(p.path, "last-write times differ");
-        uint64_t genA = 0, genB = 0;
-        auto va = a.values(p.a, &genA);
-        auto vb = b.values(p.b, &genB);
-        if (!va || !vb) return differ(p.path, "cannot be read");
-        if (va->size() != vb->size())
-            return differ(p.path, std::to_string(va->size()) + " values against " +
-                                      std::to_string(vb->size()));
-        for (size_t i = 0; i < va->size(); ++i) {
-            if (va->names[i] != vb->names[i])
-                return differ(p.path,
-                              "value \"" + va->names[i] + "\" against \"" + vb->names[i] + "\"");
-            auto x = a.value(p.a, *va, i, genA);
-            auto y = b.value(p.b, *vb, i, genB);
-            if (!x || !y) return differ(p.path, "value \"" + va->names[i] + "\" cannot be read");
-            if (x->type != y->type)
-                return differ(p.path, "value \"" + va->names[i] + "\" has another type");
-            if (x->data != y->data)
-                return differ(p.path, "value \"" + va->names[i] + "\" holds other data (" +
-                                          hexOf(x->data) + " against " + hexOf(y->data) + ")");
-        }
-        auto ca = a.children(p.a);
-        auto cb = b.children(p.b);
-        if (!ca || !cb) return differ(p.path, "cannot be read");
-        if (ca->size() != cb->size())
-            return differ(p.path, std::to_string(ca->size()) + " subkeys against " +
-                                      std::to_string(cb->size()));
-        for (size_t i = ca->size(); i-- > 0;) {
-            if (ca->names[i] != cb->names[i])
-                return differ(p.path,
-                              "subkey \"" + ca->names[i] + "\" against \"" + cb->names[i] + "\"");
-            todo.push_back({ca->refs[i], cb->refs[i],
-                            p.path.empty() ? ca->names[i] : p.path + "\\" + ca->names[i]});
-        }
+    }
+    // The bytes are read back from the file while the system writes them out.
+    std::string flushError;
+    bool flushed = false;
+    std::thread flusher([&] { flushed = temp.finish(&flushError); });
+    bool same = copyMatchesHive(hive, temp.path(), why);
+    flusher.join();
+    if (!flushed) {
+        if (why) *why = "the copy cannot be written: " + flushError;
+        return false;
+    }
+    if (!same) return false;
+    if (!temp.replace(&error)) {
+        if (why) *why = "the copy cannot be written: " + error;
+        return false;
     }
     return true;
 }
@@ -141,18 +113,7 @@ bool writeVerifiedHiveCopy(const fs::path& hiveFile, const fs::path& target, std
     if (!hive) return fail("the hive cannot be read: " + error);
     auto state = hive->state();
     if (state.health == HiveHealth::Damaged) return fail("the hive is damaged: " + state.reason);
-    auto tree = hive->snapshot(&error);
-    if (!tree) return fail("the hive cannot be read: " + error);
-    RegfWriteOptions options;
-    options.embeddedName = hive->embeddedName();
-    if (!writeHiveFile(*tree, target, options, &error))
-        return fail("the copy cannot be written: " + error);
-    tree.reset();
-    auto copy = Hive::open(target, &error);
-    if (!copy) return fail("the copy cannot be read back: " + error);
-    std::string diff;
-    if (!sameHiveContent(*hive, *copy, &diff))
-        return fail("the copy differs from the hive: " + diff);
+    if (!saveVerifiedCopy(*hive, target, &error)) return fail(error);
     return true;
 }
 

@@ -25,10 +25,20 @@ std::optional<FileIdentity> fileIdentity(const std::filesystem::path& file);
 // commit could make to the hive changes this identity.
 std::optional<FileIdentity> hiveIdentity(const std::filesystem::path& hiveFile);
 
-// Compares two hives key by key and value by value: names in stored order,
-// class names, last-write times, value types and data. False with the first
-// difference, for a person ("key ...\Foo: value Bar differs").
+// Compares two hives key by key and value by value: subkeys in stored order,
+// names, class names, last-write times, security descriptors, value types and
+// data. False with the first difference, for a person ("key ...\Foo: value
+// Bar has another type").
 bool sameHiveContent(Hive& a, Hive& b, std::string* why);
+// The same for a hive file just written (a compact copy), read back from disk.
+// A copy that is not a sound hive differs.
+bool copyMatchesHive(Hive& hive, const std::filesystem::path& copyFile, std::string* why);
+
+// Writes a compact copy of the hive (with any change held in memory) to
+// `target`, replacing it, once it has been read back from disk and found
+// equal to the hive; the flush to disk runs beside that comparison. On
+// failure nothing new is at `target` and `why` says what happened.
+bool saveVerifiedCopy(Hive& hive, const std::filesystem::path& target, std::string* why);
 
 // Writes a compact copy of the hive file (its recovered state when it was
 // dirty) to `target` (which must not exist), reads it back and compares it

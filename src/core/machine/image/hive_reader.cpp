@@ -112,6 +112,30 @@ bool HiveReader::valueData(const uint8_t* vk, std::vector<uint8_t>& out) const {
     return true;
 }
 
+bool HiveReader::valueBytes(const uint8_t* vk, std::span<const uint8_t>& out,
+                            std::vector<uint8_t>& scratch) const {
+    out = {};
+    uint32_t raw = get32(vk + kVkDataSize);
+    uint32_t size = raw & ~kDataInline;
+    if (raw & kDataInline) {
+        if (size > kMaxInlineData) return false;
+        out = {vk + kVkDataOffset, size};
+        return true;
+    }
+    if (size == 0) return true;
+    uint32_t avail = 0;
+    const uint8_t* data = cell(get32(vk + kVkDataOffset), 0, &avail);
+    if (!data) return false;
+    if (size > kBigDataSegment && avail >= 8 && data[0] == 'd' && data[1] == 'b') {
+        if (!valueData(vk, scratch)) return false;
+        out = scratch;
+        return true;
+    }
+    if (size > avail) return false;
+    out = {data, size};
+    return true;
+}
+
 std::span<const uint8_t> HiveReader::security(uint32_t off) const {
     uint32_t avail = 0;
     const uint8_t* sk = cell(off, kSkDescriptor, &avail);

@@ -84,6 +84,10 @@ class HiveReader {
     }
     // The value's data; false when its cells are damaged.
     bool valueData(const uint8_t* vk, std::vector<uint8_t>& out) const;
+    // The value's data where it lies when it is in one piece (inline or one
+    // cell); data in "db" segments is gathered into `scratch`. False when damaged.
+    bool valueBytes(const uint8_t* vk, std::span<const uint8_t>& out,
+                    std::vector<uint8_t>& scratch) const;
     // Whether the value's data can be read, without reading it.
     bool valueDataSound(const uint8_t* vk) const;
     // The self-relative descriptor an "sk" cell holds; empty when damaged.

@@ -12,6 +12,7 @@
 
 #include "core/machine/image/commit_journal.h"
 #include "core/machine/image/hive.h"
+#include "core/machine/image/hive_copy.h"
 #include "core/machine/image/machine_lock.h"
 #include "core/machine/image/registry_views.h"
 #include "core/machine/regf_writer.h"
@@ -106,6 +107,19 @@ struct ImageRegistry::Impl {
     std::string lastCommitError;
     std::vector<HiveStatus> unloaded;  // hives named but not mounted
     std::function<bool(CommitStep, size_t)> probe;
+
+    // Copies saveHive wrote and found equal to their hive, by the copy's
+    // file: asked again, one that is still that file of that unchanged hive
+    // need not be read back a second time. Why the last save of a hive failed,
+    // by the hive's file.
+    struct VerifiedCopy {
+        std::weak_ptr<Hive> hive;
+        uint64_t generation = 0;
+        struct stat file {};
+    };
+    std::mutex copiesMutex;
+    std::unordered_map<std::string, VerifiedCopy> verifiedCopies;
+    std::unordered_map<std::string, std::string> saveFailures;
 
     std::unique_ptr<KeyBase> hiveRoot(const Mount* m, KeyAccess access) {
         return regview::openHiveRoot(state, m, access);
@@ -431,11 +445,19 @@ bool ImageRegistry::saveHive(std::string_view keyPath, std::string_view targetFi
     std::error_code ec;
     // Like RegSaveKey, never over an existing file.
     if (fs::symlink_status(*host, ec).type() != fs::file_type::not_found) return false;
-    auto tree = m->hive->snapshot(nullptr);
-    if (!tree) return false;
-    RegfWriteOptions options;
-    options.embeddedName = m->hive->embeddedName();
-    return writeHiveFile(*tree, *host, options);
+    // Unlike RegSaveKey, the copy is read back and compared before it is kept.
+    uint64_t generation = m->hive->generation();
+    std::string why;
+    bool saved = saveVerifiedCopy(*m->hive, *host, &why);
+    std::lock_guard lock(impl_->copiesMutex);
+    impl_->verifiedCopies.erase(host->string());
+    impl_->saveFailures.erase(m->hiveSpec.hostFile.string());
+    Impl::VerifiedCopy record{m->hive, generation, {}};
+    if (!saved)
+        impl_->saveFailures[m->hiveSpec.hostFile.string()] = why;
+    else if (::stat(host->c_str(), &record.file) == 0)
+        impl_->verifiedCopies[host->string()] = record;
+    return saved;
 }
 
 bool ImageRegistry::replaceHive(std::string_view keyPath, std::string_view newFile,
@@ -508,13 +530,25 @@ bool ImageRegistry::verifyHiveCopy(std::string_view keyPath, std::string_view co
         return refuse("the hive is damaged (" + state.reason + "); it is not compacted");
     auto host = impl_->resolver(copyFile);
     if (!host) return refuse("the copy lies outside the machine");
-    std::string error;
-    auto copy = Hive::open(*host, &error);
-    if (!copy) return refuse("the copy cannot be read back: " + error);
-    std::string diff;
-    if (!sameHiveContent(*m->hive, *copy, &diff))
-        return refuse("the copy differs from the hive: " + diff);
-    return true;
+    uint64_t generation = m->hive->generation();
+    struct stat now {};
+    bool exists = ::stat(host->c_str(), &now) == 0;
+    {
+        std::lock_guard lock(impl_->copiesMutex);
+        auto known = impl_->verifiedCopies.find(host->string());
+        if (exists && known != impl_->verifiedCopies.end()) {
+            const auto& was = known->second.file;
+            if (known->second.hive.lock() == m->hive &&
+                known->second.generation == generation && was.st_dev == now.st_dev &&
+                was.st_ino == now.st_ino && was.st_size == now.st_size &&
+                was.st_mtim.tv_sec == now.st_mtim.tv_sec &&
+                was.st_mtim.tv_nsec == now.st_mtim.tv_nsec)
+                return true;
+        }
+        auto failed = impl_->saveFailures.find(m->hiveSpec.hostFile.string());
+        if (!exists && failed != impl_->saveFailures.end()) return refuse(failed->second);
+    }
+    return copyMatchesHive(*m->hive, *host, why);
 }
 
 void ImageRegistry::setScheduledHook(std::function<void(const std::string&)> hook) {

@@ -1,0 +1,107 @@
+// Compact copies of open hives: written straight from the hive's cells, the
+// same bytes the key tree gives; with changes held in memory, those changes.
+#include <gtest/gtest.h>
+
+#include "core/machine/image/hive_copy.h"
+#include "core/text.h"
+#include "hive_test_util.h"
+
+namespace brisko {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int64_t kTime = 132000000000000000LL;
+
+// Owner only: SYSTEM (S-1-5-18) or Administrators' domain (S-1-5-32).
+std::vector<uint8_t> ownerOnly(uint8_t authority) {
+    return {1, 0, 0, 0x80, 20, 0, 0, 0, 0, 0, 0, 0, 0,         0, 0, 0,
+            0, 0, 0, 0,    1,  1, 0, 0, 0, 0, 0, 5, authority, 0, 0, 0};
+}
+
+RegTreeKey richTree() {
+    RegTreeKey root;
+    root.name = "ROOT";
+    RegTreeKey* v = root.find("Vendor\\Values", true);
+    v->className = "Klasse \xc3\xa9";
+    v->securityDescriptor = ownerOnly(0x12);
+    v->setValue("", REG_SZ, utf8ToUtf16le("default"));
+    v->setValue("dword", REG_DWORD, {1, 2, 3, 4});
+    v->setValue("small", REG_BINARY, {9});
+    v->setValue("none", REG_NONE, {});
+    v->setValue("odd type", 0x12345, {1, 2, 3, 4, 5, 6});
+    std::vector<uint8_t> big(100000);
+    for (size_t i = 0; i < big.size(); ++i) big[i] = uint8_t(i * 7);
+    v->setValue("big", REG_BINARY, big);
+    v->setValue("caf\xc3\xa9", REG_SZ, utf8ToUtf16le("latin-1 name"));
+    v->setValue("\xd0\xba\xd0\xbb\xd1\x8e\xd1\x87", REG_SZ, utf8ToUtf16le("utf-16 name"));
+    root.find("\xd0\x9a\xd0\xbb\xd1\x8e\xd1\x87\\Sub", true)->securityDescriptor = ownerOnly(0x20);
+    std::string deep = "Deep";
+    for (int i = 0; i < 40; ++i) deep += "\\L" + std::to_string(i);
+    root.find(deep, true)->setValue("leaf", REG_DWORD, {1, 0, 0, 0});
+    RegTreeKey* wide = root.find("Wide", true);
+    for (int i = 0; i < 1500; ++i) wide->child("K" + std::to_string(i), true);  // an "ri" index
+    return root;
+}
+
+}  // namespace
+
+TEST(HiveCompactCopy, FromTheCellsItIsWhatTheKeyTreeGivesByteForByte) {
+    test::TempDir dir;
+    RegfWriteOptions holes;
+    holes.timestamp = kTime;
+    holes.freeCellEvery = 3;
+    holes.freeCellBytes = 96;
+    ASSERT_TRUE(writeHiveFile(richTree(), dir.path() / "hive", holes));
+    auto hive = Hive::open(dir.path() / "hive", nullptr);
+    ASSERT_TRUE(hive);
+    RegfWriteOptions options;
+    options.timestamp = kTime;
+    options.embeddedName = hive->embeddedName();
+    auto tree = hive->snapshot(nullptr);
+    ASSERT_TRUE(tree);
+    std::vector<uint8_t> fromTree = serializeHive(*tree, options), fromCells;
+    std::string error;
+    ASSERT_TRUE(hive->withCells([&](const HiveReader& r, uint32_t root) {
+        fromCells = serializeHive(r, root, options, &error);
+    }));
+    ASSERT_FALSE(fromCells.empty()) << error;
+    EXPECT_TRUE(fromCells == fromTree);
+    EXPECT_LT(fromCells.size(), fs::file_size(dir.path() / "hive"));
+
+    std::string why;
+    ASSERT_TRUE(saveVerifiedCopy(*hive, dir.path() / "copy", &why)) << why;
+    test::expectOraclesAccept(dir.path() / "copy");
+    // A target in a folder that does not exist: a reason, and nothing written.
+    EXPECT_FALSE(saveVerifiedCopy(*hive, dir.path() / "none" / "copy", &why));
+    EXPECT_NE(why.find("cannot be written"), std::string::npos) << why;
+}
+
+TEST(HiveCompactCopy, ACopyOfAHiveWithChangesInMemoryHoldsThem) {
+    test::TempDir dir;
+    RegTreeKey root = richTree();
+    ASSERT_TRUE(writeHiveFile(root, dir.path() / "hive", {}));
+    auto hive = Hive::open(dir.path() / "hive", nullptr);
+    ASSERT_TRUE(hive);
+    // Added keys sit at the end of their list in memory; the copy stores
+    // every list in the registry's order and must still count as equal.
+    HiveNode added = hive->addChild(hive->root(), "AAA first");
+    ASSERT_TRUE(added);
+    ASSERT_TRUE(hive->setValue(added, "v", REG_DWORD, std::vector<uint8_t>{7, 0, 0, 0}));
+    ASSERT_TRUE(hive->deleteChild(hive->root(), "Deep"));
+    std::string why;
+    ASSERT_TRUE(saveVerifiedCopy(*hive, dir.path() / "copy", &why)) << why;
+    auto copy = Hive::open(dir.path() / "copy", nullptr);
+    ASSERT_TRUE(copy);
+    auto kids = copy->children(copy->root());
+    ASSERT_TRUE(kids);
+    EXPECT_EQ(kids->names.front(), "AAA first");
+    EXPECT_FALSE(kids->find("Deep"));
+    auto v = copy->value(kids->refs.front(), "v");
+    ASSERT_TRUE(v);
+    EXPECT_EQ(v->data, (std::vector<uint8_t>{7, 0, 0, 0}));
+    // The added key has the descriptor of the key it was added under.
+    EXPECT_EQ(copy->securityDescriptor(kids->refs.front()), hive->securityDescriptor(hive->root()));
+}
+
+}  // namespace brisko
