@@ -20,7 +20,14 @@ std::string mapToFixedDrive(FileApi& files, std::string_view path) {
         if (files.driveType(root) != DriveKind::Fixed) continue;
         std::string device = files.queryDosDevice(std::string{d.letter, ':'});
         if (device.empty()) continue;
+        // The whole device name: \Device\HarddiskVolume1 is not the start of
+        // \Device\HarddiskVolume10.
         size_t at = findNoCase(path, device);
+        while (at != std::string_view::npos && at + device.size() < path.size() &&
+               path[at + device.size()] != '\\') {
+            size_t next = findNoCase(path.substr(at + 1), device);
+            at = next == std::string_view::npos ? next : at + 1 + next;
+        }
         if (at == std::string_view::npos) continue;
         return std::string{d.letter, ':'} + std::string(path.substr(at + device.size()));
     }
