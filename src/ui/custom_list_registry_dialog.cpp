@@ -1,8 +1,6 @@
 #include "ui/custom_list_registry_dialog.h"
 
 #include <QButtonGroup>
-#include <QGridLayout>
-#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -10,10 +8,10 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
+#include <iterator>
 
 #include "cleaner/items/custom_list.h"
-#include "core/machine/machine.h"
-#include "core/text.h"
+#include "ui/registry_entry_box.h"
 
 namespace brisko {
 
@@ -25,85 +23,71 @@ QString qs(std::string_view s) {
 
 }  // namespace
 
-TfrmAddRegistry::TfrmAddRegistry(Machine& machine, QWidget* parent)
-    : QDialog(parent), machine_(machine) {
+TfrmAddRegistry::TfrmAddRegistry(Machine& machine, QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("TfrmAddRegistry"));
     setWindowTitle(QStringLiteral("Add Registry"));
     setModal(true);
 
-    auto* group = new QGroupBox(this);
-    auto* lKey = new QLabel(QStringLiteral("Registry Key"), group);
-    QFont bold = lKey->font();
-    bold.setBold(true);
-    lKey->setFont(bold);
-    auto* lHint = new QLabel(
+    box_ = new RegistryEntryBox(
+        machine, QStringLiteral("Registry Key"),
         QStringLiteral("Enter the registry key like: HKEY_CURRENT_USER\\Software\\Microsoft"),
-        group);
-    lHint->setEnabled(false);  // the muted colour of a hint
-    eKey_ = new QLineEdit(group);
-    eKey_->setObjectName(QStringLiteral("eKey"));
-    eKey_->setMinimumWidth(440);
-    lKey->setBuddy(eKey_);
+        QStringLiteral("eKey"), QStringLiteral("&Run Registry Editor"), this);
+    box_->keyEdit()->setMinimumWidth(440);
 
-    rbDeleteKey_ = new QRadioButton(QStringLiteral("Delete key"), group);
+    rbDeleteKey_ = new QRadioButton(QStringLiteral("Delete key"), box_);
     rbDeleteKey_->setObjectName(QStringLiteral("rbDeleteKey"));
-    rbDeleteValues_ = new QRadioButton(QStringLiteral("Delete values under the key"), group);
+    rbDeleteValues_ = new QRadioButton(QStringLiteral("Delete values under the key"), box_);
     rbDeleteValues_->setObjectName(QStringLiteral("rbDeleteValues"));
-    rbDeleteValue_ = new QRadioButton(QStringLiteral("Delete value"), group);
+    rbDeleteValue_ = new QRadioButton(QStringLiteral("Delete value"), box_);
     rbDeleteValue_->setObjectName(QStringLiteral("rbDeleteValue"));
     auto* choices = new QButtonGroup(this);
-    for (auto* rb : {rbDeleteKey_, rbDeleteValues_, rbDeleteValue_}) choices->addButton(rb);
+    for (auto* rb : {rbDeleteKey_, rbDeleteValues_, rbDeleteValue_}) {
+        choices->addButton(rb);
+        box_->choices()->addWidget(rb);
+    }
     rbDeleteKey_->setChecked(true);
 
-    auto* lValue = new QLabel(QStringLiteral("Value Name"), group);
-    eValueName_ = new QLineEdit(group);
+    auto* lValue = new QLabel(QStringLiteral("Value Name"), box_);
+    eValueName_ = new QLineEdit(box_);
     eValueName_->setObjectName(QStringLiteral("eValueName"));
     lValue->setBuddy(eValueName_);
+    auto* valueRow = new QHBoxLayout;
+    valueRow->addWidget(lValue);
+    valueRow->addWidget(eValueName_, 1);
+    box_->choices()->addLayout(valueRow);
 
-    bRegedit_ = new QPushButton(QStringLiteral("&Run Registry Editor"), group);
-    bRegedit_->setObjectName(QStringLiteral("bRegedit"));
-    bRegedit_->setAutoDefault(false);
+    // Tab follows the layout: the choices before the registry editor button.
+    QWidget* order[] = {box_->keyEdit(),  rbDeleteKey_,        rbDeleteValues_,
+                        rbDeleteValue_,   eValueName_,         box_->regeditButton(),
+                        box_->okButton(), box_->cancelButton()};
+    for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
 
-    auto* grid = new QGridLayout(group);
-    grid->addWidget(lKey, 0, 0, 1, 2);
-    grid->addWidget(lHint, 1, 0, 1, 2);
-    grid->addWidget(eKey_, 2, 0, 1, 2);
-    grid->addWidget(rbDeleteKey_, 3, 0, 1, 2);
-    grid->addWidget(rbDeleteValues_, 4, 0, 1, 2);
-    grid->addWidget(rbDeleteValue_, 5, 0, 1, 2);
-    grid->addWidget(lValue, 6, 0);
-    grid->addWidget(eValueName_, 6, 1);
-    auto* regeditRow = new QHBoxLayout;
-    regeditRow->addStretch();
-    regeditRow->addWidget(bRegedit_);
-    grid->addLayout(regeditRow, 7, 0, 1, 2);
-
-    bOK_ = new QPushButton(QStringLiteral("&OK"), this);
-    bOK_->setObjectName(QStringLiteral("bOK"));
-    bOK_->setDefault(true);
-    bCancel_ = new QPushButton(QStringLiteral("&Cancel"), this);
-    bCancel_->setObjectName(QStringLiteral("bCancel"));
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(bOK_);
-    buttons->addWidget(bCancel_);
-
-    auto* root = new QVBoxLayout(this);
-    root->addWidget(group);
-    root->addLayout(buttons);
-
-    connect(eKey_, &QLineEdit::textChanged, this, &TfrmAddRegistry::updateControls);
+    connect(box_->keyEdit(), &QLineEdit::textChanged, this, &TfrmAddRegistry::updateControls);
     connect(eValueName_, &QLineEdit::textChanged, this, &TfrmAddRegistry::updateControls);
     for (auto* rb : {rbDeleteKey_, rbDeleteValues_, rbDeleteValue_})
         connect(rb, &QRadioButton::toggled, this, &TfrmAddRegistry::updateControls);
-    connect(bRegedit_, &QPushButton::clicked, this, &TfrmAddRegistry::bRegeditClick);
-    connect(bOK_, &QPushButton::clicked, this, &TfrmAddRegistry::bOKClick);
-    connect(bCancel_, &QPushButton::clicked, this, &QDialog::reject);
+    connect(box_->okButton(), &QPushButton::clicked, this, &TfrmAddRegistry::bOKClick);
     updateControls();
 }
 
+QLineEdit* TfrmAddRegistry::eKey() const {
+    return box_->keyEdit();
+}
+
+QPushButton* TfrmAddRegistry::bRegedit() const {
+    return box_->regeditButton();
+}
+
+QPushButton* TfrmAddRegistry::okButton() const {
+    return box_->okButton();
+}
+
+QPushButton* TfrmAddRegistry::cancelButton() const {
+    return box_->cancelButton();
+}
+
 std::string TfrmAddRegistry::entry() const {
-    const std::string key = eKey_->text().toStdString();
+    const std::string key = box_->key();
     if (rbDeleteValues_->isChecked()) return key + ",";
     if (rbDeleteValue_->isChecked()) return key + "," + eValueName_->text().toStdString();
     return key;
@@ -112,12 +96,12 @@ std::string TfrmAddRegistry::entry() const {
 void TfrmAddRegistry::setEntry(std::string_view row) {
     const size_t comma = row.find(',');
     if (comma == std::string_view::npos) {
-        eKey_->setText(qs(row));
+        eKey()->setText(qs(row));
         eValueName_->clear();
         rbDeleteKey_->setChecked(true);
         return;
     }
-    eKey_->setText(qs(row.substr(0, comma)));
+    eKey()->setText(qs(row.substr(0, comma)));
     const std::string_view name = row.substr(comma + 1);
     eValueName_->setText(qs(name));
     (name.empty() ? rbDeleteValues_ : rbDeleteValue_)->setChecked(true);
@@ -125,24 +109,23 @@ void TfrmAddRegistry::setEntry(std::string_view row) {
 
 void TfrmAddRegistry::updateControls() {
     eValueName_->setEnabled(rbDeleteValue_->isChecked());
-    const bool root = upperCase(eKey_->text().toStdString()).find("HKEY_") != std::string::npos;
+    const bool root = box_->keyNamesRoot();
     const bool choice = rbDeleteKey_->isChecked() || rbDeleteValues_->isChecked() ||
                         (rbDeleteValue_->isChecked() && !eValueName_->text().isEmpty());
-    bOK_->setEnabled(root && choice);
+    box_->okButton()->setEnabled(root && choice);
 }
 
 void TfrmAddRegistry::bOKClick() {
     if (auto why = refuseRegistryEntry(entry())) {
         QMessageBox::warning(this, QStringLiteral("Brisko Cleaner"), qs(*why));
-        eKey_->setFocus();
+        eKey()->setFocus();
         return;
     }
     accept();
 }
 
 void TfrmAddRegistry::bRegeditClick() {
-    // On an image there is no editor to open; the machine answers that quietly.
-    machine_.shellExecute("Open", "Regedit.exe", "");
+    box_->launchRegedit();
 }
 
 }  // namespace brisko

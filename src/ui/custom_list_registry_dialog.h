@@ -14,6 +14,7 @@ class QRadioButton;
 namespace brisko {
 
 class Machine;
+class RegistryEntryBox;
 
 class TfrmAddRegistry final : public QDialog {
     Q_OBJECT
@@ -26,14 +27,14 @@ class TfrmAddRegistry final : public QDialog {
     // Fills the dialog from a row of the list, for "&Edit".
     void setEntry(std::string_view row);
 
-    QLineEdit* eKey() const { return eKey_; }
+    QLineEdit* eKey() const;
     QLineEdit* eValueName() const { return eValueName_; }
     QRadioButton* rbDeleteKey() const { return rbDeleteKey_; }
     QRadioButton* rbDeleteValues() const { return rbDeleteValues_; }
     QRadioButton* rbDeleteValue() const { return rbDeleteValue_; }
-    QPushButton* bRegedit() const { return bRegedit_; }
-    QPushButton* okButton() const { return bOK_; }
-    QPushButton* cancelButton() const { return bCancel_; }
+    QPushButton* bRegedit() const;
+    QPushButton* okButton() const;
+    QPushButton* cancelButton() const;
 
     void bOKClick();
     void bRegeditClick();
@@ -41,15 +42,11 @@ class TfrmAddRegistry final : public QDialog {
   private:
     void updateControls();
 
-    Machine& machine_;
-    QLineEdit* eKey_ = nullptr;
+    RegistryEntryBox* box_ = nullptr;
     QLineEdit* eValueName_ = nullptr;
     QRadioButton* rbDeleteKey_ = nullptr;
     QRadioButton* rbDeleteValues_ = nullptr;
     QRadioButton* rbDeleteValue_ = nullptr;
-    QPushButton* bRegedit_ = nullptr;
-    QPushButton* bOK_ = nullptr;
-    QPushButton* bCancel_ = nullptr;
 };
 
 }  // namespace brisko

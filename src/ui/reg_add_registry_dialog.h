@@ -12,6 +12,7 @@ class QPushButton;
 namespace brisko {
 
 class Machine;
+class RegistryEntryBox;
 
 class TfrmRegAddRegistry final : public QDialog {
     Q_OBJECT
@@ -24,10 +25,10 @@ class TfrmRegAddRegistry final : public QDialog {
     // Fills the field, for editing an entry that exists.
     void setRegistryKey(std::string_view text);
 
-    QLineEdit* eRegistryKey() const { return eRegistryKey_; }
-    QPushButton* okButton() const { return bOK_; }
-    QPushButton* cancelButton() const { return bCancel_; }
-    QPushButton* regeditButton() const { return bRegedit_; }
+    QLineEdit* eRegistryKey() const;
+    QPushButton* okButton() const;
+    QPushButton* cancelButton() const;
+    QPushButton* regeditButton() const;
 
     // "&Launch Registry Editor": opens the registry editor without waiting.
     void bRegeditClick();
@@ -35,11 +36,7 @@ class TfrmRegAddRegistry final : public QDialog {
   private:
     void eRegistryKeyChange();
 
-    Machine& machine_;
-    QLineEdit* eRegistryKey_ = nullptr;
-    QPushButton* bRegedit_ = nullptr;
-    QPushButton* bOK_ = nullptr;
-    QPushButton* bCancel_ = nullptr;
+    RegistryEntryBox* box_ = nullptr;
 };
 
 }  // namespace brisko
