@@ -6,6 +6,7 @@
 #include <QTreeWidget>
 
 #include "core/machine/machine.h"
+#include "core/machine/reg_type_name.h"
 #include "core/machine/registry_key.h"
 #include "core/messages.h"
 #include "core/text.h"
@@ -26,19 +27,8 @@ QString qs(std::string_view s) {
 }
 
 QString typeName(uint32_t t) {
-    static const char* names[] = {"REG_NONE",
-                                  "REG_SZ",
-                                  "REG_EXPAND_SZ",
-                                  "REG_BINARY",
-                                  "REG_DWORD",
-                                  "REG_DWORD_BIG_ENDIAN",
-                                  "REG_LINK",
-                                  "REG_MULTI_SZ",
-                                  "REG_RESOURCE_LIST",
-                                  "REG_FULL_RESOURCE_DESCRIPTOR",
-                                  "REG_RESOURCE_REQUIREMENTS_LIST",
-                                  "REG_QWORD"};
-    return t < 12 ? QString::fromLatin1(names[t]) : QStringLiteral("0x%1").arg(t, 0, 16);
+    std::string_view name = regTypeName(t);
+    return name.empty() ? QStringLiteral("0x%1").arg(t, 0, 16) : qs(name);
 }
 
 }  // namespace

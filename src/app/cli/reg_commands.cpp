@@ -8,6 +8,7 @@
 
 #include "app/cli/commands.h"
 #include "core/machine/reg_file.h"
+#include "core/machine/reg_type_name.h"
 #include "core/machine/registry_key.h"
 #include "core/text.h"
 #include "registry/backup_store.h"
@@ -16,19 +17,8 @@ namespace brisko::cli {
 
 namespace {
 std::string typeName(uint32_t t) {
-    static const char* names[] = {"REG_NONE",
-                                  "REG_SZ",
-                                  "REG_EXPAND_SZ",
-                                  "REG_BINARY",
-                                  "REG_DWORD",
-                                  "REG_DWORD_BIG_ENDIAN",
-                                  "REG_LINK",
-                                  "REG_MULTI_SZ",
-                                  "REG_RESOURCE_LIST",
-                                  "REG_FULL_RESOURCE_DESCRIPTOR",
-                                  "REG_RESOURCE_REQUIREMENTS_LIST",
-                                  "REG_QWORD"};
-    return t < 12 ? names[t] : "REG_UNKNOWN(" + std::to_string(t) + ")";
+    std::string_view name = regTypeName(t);
+    return name.empty() ? "REG_UNKNOWN(" + std::to_string(t) + ")" : std::string(name);
 }
 
 std::string hexBytes(const std::vector<uint8_t>& d) {
@@ -192,8 +182,8 @@ int runImport(CliContext& ctx, const std::string& file) {
                        {"filesRestored", files}});
     else
         std::cout << "Imported " << file << ": " << parsed.ops.size() << " of " << parsed.ops.size()
-                  << " operations carried out" << (files ? ", " + std::to_string(files) + " files put back" : "")
-                  << ".\n";
+                  << " operations carried out"
+                  << (files ? ", " + std::to_string(files) + " files put back" : "") << ".\n";
     return problems.empty() ? kExitOk : kExitFailure;
 }
 }  // namespace
