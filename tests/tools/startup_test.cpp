@@ -2,12 +2,15 @@
 // and is not listed, and deletion that always leaves a backup to restore from.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "core/machine/image/demo/shortcut_file.h"
 #include "core/machine/image/image_machine.h"
 #include "core/machine/image/machine_builder.h"
 #include "core/machine/reg_file.h"
 #include "core/machine/registry_key.h"
 #include "core/startup.h"
+#include "core/text.h"
 #include "support/test_machine.h"
 #include "tools/startup_delete.h"
 #include "tools/startup_list.h"
@@ -185,6 +188,47 @@ TEST(StartupDelete, ValuesAndShortcutsAreBackedUpThenDeletedAndComeBack) {
     EXPECT_EQ(RestoreStartupShortcut(m, copy + "Common Startup\\Shared.lnk"), "");
     EXPECT_NE(RestoreStartupShortcut(m, copy + "Startup\\Notes.lnk"), "");
     EXPECT_EQ(names(ListStartupEntries(m, sm.code())).size(), 9u);
+}
+
+// A name with a line break once cut its backup line in two, and the value
+// could not be put back. Such a name, and text no ANSI code page holds, come
+// back byte for byte, along with what the file held before.
+TEST(StartupDelete, OddNamesAndTextComeBackFromTheBackup) {
+    StartupMachine sm;
+    Machine& m = *sm.machine;
+    const std::string twoLines = "Two\nLines";
+    const std::string greek = "\xCE\xB1\xCE\xB2\xCE\xB3";  // alpha beta gamma
+    {
+        auto run = m.registry().openKey(RootKey::CurrentUser, kCV + "Run", KeyAccess::ReadWrite);
+        ASSERT_TRUE(run);
+        ASSERT_TRUE(run->setValue(twoLines, REG_SZ, utf8ToUtf16le("C:\\Apps\\two.exe")));
+        ASSERT_TRUE(run->setValue(greek, REG_SZ, utf8ToUtf16le("C:\\" + greek + "\\g.exe")));
+    }
+    auto rows = ListStartupEntries(m, sm.code());
+    auto run = m.registry().openKey(RootKey::CurrentUser, kCV + "Run", KeyAccess::Read);
+    std::map<std::string, RegValue> before;
+    for (const std::string& name : {std::string("Agent"), twoLines, greek})
+        before[name] = *run->value(name);
+
+    StartupBackup backup(m, "C:\\Backups", "2026_12_07_101010");
+    for (const auto& [name, value] : before)
+        ASSERT_EQ(DeleteStartupEntry(m, find(rows, name), backup).outcome,
+                  StartupDeleteOutcome::Deleted)
+            << name;
+    ASSERT_TRUE(m.registry().commit());
+
+    auto f = m.files().openFile(backup.regFile(), FileMode::Read);
+    ASSERT_TRUE(f);
+    std::string bytes(size_t(f->size()), '\0');
+    f->read(bytes.data(), f->size());
+    EXPECT_EQ(applyRegOps(m.registry(), parseRegText(bytes).ops), 0u);
+    run = m.registry().openKey(RootKey::CurrentUser, kCV + "Run", KeyAccess::Read);
+    for (const auto& [name, value] : before) {
+        auto now = run->value(name);
+        ASSERT_TRUE(now) << name;
+        EXPECT_EQ(now->type, value.type) << name;
+        EXPECT_EQ(now->data, value.data) << name;
+    }
 }
 
 TEST(StartupDelete, NoBackupMeansNoDeletion) {
