@@ -30,6 +30,7 @@
 #include "core/settings.h"
 #include "support/test_machine.h"
 #include "ui/check_tree_view.h"
+#include "ui/defrag_pane.h"
 #include "ui/main_window.h"
 #include "ui/options_dialog.h"
 #include "ui/qt_message_target.h"
@@ -263,7 +264,10 @@ class MainWindowTest : public QObject {
         QTest::mouseClick(navButton(w, "bTools"), Qt::LeftButton);
         w.toolsPane()->bStartupClick();
         shoot("bTools", "tools.png");
+        QTest::mouseClick(navButton(w, "bRegistryDefrag"), Qt::LeftButton);
+        QVERIFY(w.defragPane()->bAnalyzeRegistryClick());
         shoot("bRegistryDefrag", "defrag.png");
+        w.defragPane()->deleteHiveCopies();
         QTimer::singleShot(300, [out] {
             auto* d = qobject_cast<TfrmOptions*>(QApplication::activeModalWidget());
             QVERIFY(d);
