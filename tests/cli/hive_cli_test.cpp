@@ -187,6 +187,14 @@ TEST_F(HiveCli, AnImportThatFailsChangesNoHive) {
     auto r = run({"reg", "import", reg.string()});
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("Nothing was imported"), std::string::npos) << r.err;
+    // The same file restored as a backup: refused whole, with the reason, and kept.
+    fs::copy_file(reg, machine() / "partial.reg");
+    r = run({"backups", "restore", "C:\\partial.reg"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("2 of 6 operations could not be carried out. Nothing was restored."),
+              std::string::npos)
+        << r.err;
+    EXPECT_TRUE(fs::exists(machine() / "partial.reg"));
     EXPECT_EQ(test::readFile(hive("SOFTWARE")), software);
     EXPECT_EQ(test::readFile(hive("NTUSER.DAT")), user);
     EXPECT_FALSE(keyExists(RootKey::LocalMachine, "SOFTWARE\\Partial"));

@@ -164,6 +164,20 @@ TEST(RegFileApply, CarriesOutEveryOperation) {
     EXPECT_EQ(cu.find("Keep")->findValue("gone"), nullptr);
 }
 
+// A registry that changes at once (the running Windows) keeps what an import
+// carried out before an operation failed: the message must not say otherwise.
+TEST(RegFileApply, AFailedImportSaysWhatStayedWhereChangesAreImmediate) {
+    MemoryRegistry reg;
+    ASSERT_FALSE(reg.changesWaitForCommit());
+    std::string text = importFailureText(reg, "C:\\b.reg", 1, 3, "restored");
+    EXPECT_NE(text.find("C:\\b.reg: 1 of 3 operations could not be carried out."),
+              std::string::npos);
+    EXPECT_NE(text.find("The other 2 operations were carried out"), std::string::npos) << text;
+    EXPECT_EQ(text.find("Nothing was"), std::string::npos) << text;
+    EXPECT_NE(importFailureText(reg, "b.reg", 3, 3, "restored").find("Nothing was restored."),
+              std::string::npos);
+}
+
 TEST(RegFileExport, WritesTheRegeditLayout) {
     MemoryRegistry reg;
     auto* k = reg.root(RootKey::LocalMachine).find("SOFTWARE\\Test", true);

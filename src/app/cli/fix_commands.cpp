@@ -223,8 +223,10 @@ int runBackupsRestore(CliContext& ctx, const std::string& arg, bool keep) {
     }
     size_t failed = applyRegOps(machine.registry(), parsed.ops);
     if (failed || !machine.registry().refusedEdits().empty()) {
+        std::string why =
+            importFailureText(machine.registry(), file, failed, parsed.ops.size(), "restored");
         ctx.discard();
-        return kExitFailure;
+        throw CliError{kExitFailure, why};
     }
     ctx.commit();
     std::vector<std::string> problems;

@@ -147,15 +147,10 @@ int runImport(CliContext& ctx, const std::string& file) {
     size_t failed = applyRegOps(registry, parsed.ops);
     // All or nothing: an import that stops half-way across several hives
     // would leave the machine in a state nobody asked for.
-    auto refused = registry.refusedEdits();
-    if (!refused.empty() || failed) {
+    if (failed || !registry.refusedEdits().empty()) {
+        std::string why = importFailureText(registry, file, failed, parsed.ops.size(), "imported");
         ctx.discard();
-        std::string why;
-        for (const auto& r : refused) why += r + "\n";
-        throw CliError{kExitFailure, why + file + ": " + std::to_string(failed) + " of " +
-                                         std::to_string(parsed.ops.size()) +
-                                         " operations could not be carried out. Nothing was "
-                                         "imported."};
+        throw CliError{kExitFailure, why};
     }
     ctx.commit();
     // A backup of a registry fix names the copies of the files the fix

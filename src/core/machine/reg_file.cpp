@@ -294,6 +294,22 @@ RegFileParse parseRegText(std::string_view bytes) {
     return Parser(decodeFileText(bytes)).run();
 }
 
+std::string importFailureText(const RegistryApi& registry, std::string_view file, size_t failed,
+                              size_t total, std::string_view verb) {
+    std::string text;
+    for (const auto& r : registry.refusedEdits()) text += r + "\n";
+    text += std::string(file) + ": ";
+    if (failed)
+        text += std::to_string(failed) + " of " + std::to_string(total) +
+                " operations could not be carried out. ";
+    if (!registry.changesWaitForCommit() && failed < total)
+        text += "The other " + std::to_string(total - failed) +
+                " operations were carried out and stay in the registry.";
+    else
+        text += "Nothing was " + std::string(verb) + ".";
+    return text;
+}
+
 size_t applyRegOps(RegistryApi& registry, const std::vector<RegFileOp>& ops) {
     size_t failed = 0;
     // Consecutive operations mostly name the same key; keep it open.

@@ -40,13 +40,20 @@ RegFileParse parseRegText(std::string_view bytes);
 // skipped. Returns the number of operations that failed.
 size_t applyRegOps(RegistryApi& registry, const std::vector<RegFileOp>& ops);
 
+// Why an import of `total` operations did not land whole, for a person: the
+// edits the registry refused, how many operations failed, and what became of
+// the others (forgotten where changes wait for a commit, which the caller then
+// discards; already made on a registry that changes at once). `verb` names the
+// job: "imported", "restored".
+std::string importFailureText(const RegistryApi& registry, std::string_view file, size_t failed,
+                              size_t total, std::string_view verb);
+
 // The key (with its subtree) as .reg text, header included. Empty when the key
 // does not exist. Keys for which skip (given a full key path) answers true are
 // left out with their subtrees.
-std::optional<std::string> exportRegText(
-    RegistryApi& registry, std::string_view fullKeyPath,
-    RegFileFormat format = RegFileFormat::Version5,
-    const std::function<bool(std::string_view)>& skip = {});
+std::optional<std::string> exportRegText(RegistryApi& registry, std::string_view fullKeyPath,
+                                         RegFileFormat format = RegFileFormat::Version5,
+                                         const std::function<bool(std::string_view)>& skip = {});
 
 // The whole registry as the hive files hold it: each mounted hive from its
 // root, without what Windows keeps outside the files (the CurrentControlSet

@@ -106,6 +106,9 @@ class RegistryApi {
     virtual bool commit() = 0;
     // Forgets every change since the last commit (a job that failed).
     virtual void discard() {}
+    // True when changes wait for commit() and discard() really forgets them;
+    // false where each change is made at once (the running Windows).
+    virtual bool changesWaitForCommit() const { return false; }
     // Why changes were refused since the last commit or discard, one line each
     // for a person ("The registry hive ... is damaged ...; nothing was changed.").
     // A key handle only answers false; this says why.

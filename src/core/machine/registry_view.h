@@ -45,6 +45,7 @@ class ViewRegistry : public RegistryApi {
     }
     bool commit() override { return inner_.commit(); }
     void discard() override { inner_.discard(); }
+    bool changesWaitForCommit() const override { return inner_.changesWaitForCommit(); }
     std::vector<std::string> refusedEdits() const override { return inner_.refusedEdits(); }
     std::vector<std::string> readOnlyHives() override { return inner_.readOnlyHives(); }
     std::vector<HiveMount> hiveList() override { return inner_.hiveList(); }

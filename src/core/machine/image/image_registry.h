@@ -65,6 +65,7 @@ class ImageRegistry : public RegistryApi {
                                        KeyAccess access) override;
     bool commit() override;
     void discard() override;
+    bool changesWaitForCommit() const override { return true; }
     std::vector<std::string> refusedEdits() const override;
     std::vector<std::string> readOnlyHives() override;
     std::vector<HiveMount> hiveList() override;
