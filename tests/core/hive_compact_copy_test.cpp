@@ -105,3 +105,33 @@ TEST(HiveCompactCopy, ACopyOfAHiveWithChangesInMemoryHoldsThem) {
 }
 
 }  // namespace brisko
+
+namespace brisko {
+
+TEST(HiveCompactCopy, LargeHivesAreComparedInTwoHalvesAndTheFirstDifferenceIsReported) {
+    test::TempDir dir;
+    auto write = [&](const char* name, int changed) {
+        RegTreeKey root;
+        root.lastWrite = kTime;
+        for (int i = 0; i < 40; ++i) {
+            RegTreeKey* k = root.find("K" + std::to_string(100 + i), true);
+            k->lastWrite = kTime;
+            std::vector<uint8_t> data(250000, uint8_t(i));
+            if (i == changed || (changed == 5 && i == 30)) data.back() ^= 1;
+            k->setValue("d", REG_BINARY, data);
+        }
+        EXPECT_TRUE(writeHiveFile(root, dir.path() / name, {}));
+        return Hive::open(dir.path() / name, nullptr);
+    };
+    auto base = write("base", -1), same = write("same", -1);
+    auto both = write("both", 5), later = write("later", 30);
+    ASSERT_TRUE(base && same && both && later);
+    std::string why;
+    EXPECT_TRUE(sameHiveContent(*base, *same, &why)) << why;
+    EXPECT_FALSE(sameHiveContent(*base, *both, &why));
+    EXPECT_EQ(why.rfind("key \"K105\": value \"d\" holds other data", 0), 0u) << why;
+    EXPECT_FALSE(sameHiveContent(*base, *later, &why));
+    EXPECT_EQ(why.rfind("key \"K130\"", 0), 0u) << why;
+}
+
+}  // namespace brisko

@@ -6,9 +6,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <optional>
+#include <system_error>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -34,37 +37,71 @@ std::string hexOf(const std::vector<uint8_t>& d) {
 // Nothing is built per key; a path is put together only for the difference.
 class CellComparer {
   public:
-    CellComparer(const HiveReader& a, uint32_t rootA, const HiveReader& b, uint32_t rootB)
-        : a_(a), b_(b), rootA_(rootA), rootB_(rootB), seenB_(b.binsSize() / kCellAlign / 64 + 1) {}
+    // `seenB` marks the second hive's keys; comparers sharing a walk share it.
+    CellComparer(const HiveReader& a, uint32_t rootA, const HiveReader& b, uint32_t rootB,
+                 std::vector<uint64_t>& seenB)
+        : a_(a), b_(b), rootA_(rootA), rootB_(rootB), seenB_(seenB) {}
 
-    bool run(std::string* why) {
-        seen(rootB_);
-        stack_.push_back({rootA_, rootB_, 0});
-        while (!stack_.empty()) {
-            Pair p = stack_.back();
-            stack_.pop_back();
-            if (!sameKey(p)) {
-                if (why) *why = "key \"" + pathOf(p.a) + "\": " + what_;
-                return false;
-            }
+    // Compares the two trees. A large hive is walked by two threads, each
+    // taking half of the root's subkeys; the difference reported is the first
+    // in stored order either way.
+    static bool run(const HiveReader& a, uint32_t rootA, const HiveReader& b, uint32_t rootB,
+                    std::string* why) {
+        std::vector<uint64_t> seen(b.binsSize() / kCellAlign / 64 + 1);
+        CellComparer first(a, rootA, b, rootB, seen), second(a, rootA, b, rootB, seen);
+        first.seen(rootB);
+        first.stack_.push_back({rootA, rootB, 0});
+        if (!first.step(why)) return false;
+        size_t n = first.stack_.size();
+        if (b.binsSize() < kSplitAbove || n < 2) return first.drain(why);
+        // The stack holds the root's subkeys last first: the lower half of it
+        // is the later half of the subkeys.
+        size_t later = n / 2;
+        second.stack_.assign(first.stack_.begin(), first.stack_.begin() + ptrdiff_t(later));
+        first.stack_.erase(first.stack_.begin(), first.stack_.begin() + ptrdiff_t(later));
+        std::string whySecond;
+        bool sameSecond = true;
+        std::thread helper;
+        try {
+            helper = std::thread([&] { sameSecond = second.drain(&whySecond); });
+        } catch (const std::system_error&) {
+            sameSecond = second.drain(&whySecond);
         }
-        return true;
+        bool sameFirst = first.drain(why);
+        if (helper.joinable()) helper.join();
+        if (!sameFirst) return false;
+        if (!sameSecond && why) *why = std::move(whySecond);
+        return sameSecond;
     }
 
   private:
+    static constexpr uint32_t kSplitAbove = 8u << 20;  // bytes of bins worth a second thread
+
     struct Pair {
         uint32_t a, b, depth;
     };
+
+    // Compares the key on top of the stack, pushing its subkeys.
+    bool step(std::string* why) {
+        Pair p = stack_.back();
+        stack_.pop_back();
+        if (sameKey(p)) return true;
+        if (why) *why = "key \"" + pathOf(p.a) + "\": " + what_;
+        return false;
+    }
+    bool drain(std::string* why) {
+        while (!stack_.empty())
+            if (!step(why)) return false;
+        return true;
+    }
 
     // Marks a key of the second hive; false when it was reached before (a
     // copy listing one key twice is no sound hive, whatever it holds).
     bool seen(uint32_t off) {
         uint64_t bit = off / kCellAlign;
-        uint64_t& word = seenB_[bit / 64];
         uint64_t m = uint64_t(1) << (bit % 64);
-        if (word & m) return false;
-        word |= m;
-        return true;
+        return !(
+            std::atomic_ref<uint64_t>(seenB_[bit / 64]).fetch_or(m, std::memory_order_relaxed) & m);
     }
 
     bool differ(std::string what) {
@@ -226,7 +263,7 @@ class CellComparer {
     std::vector<Pair> stack_;
     std::vector<uint32_t> kidsA_, kidsB_;
     std::vector<uint8_t> scratchA_, scratchB_;  // big data gathered from its segments
-    std::vector<uint64_t> seenB_;
+    std::vector<uint64_t>& seenB_;
     std::unordered_map<uint32_t, uint32_t> checkedSecurity_;
     uint32_t lastSkA_ = kNone, lastSkB_ = kNone;
     std::string what_;
@@ -339,7 +376,7 @@ bool sameHiveContent(Hive& a, Hive& b, std::string* why) {
     std::optional<bool> same;
     a.withCells([&](const HiveReader& ra, uint32_t rootA) {
         b.withCells([&](const HiveReader& rb, uint32_t rootB) {
-            same = CellComparer(ra, rootA, rb, rootB).run(why);
+            same = CellComparer::run(ra, rootA, rb, rootB, why);
         });
     });
     if (same) return *same;
@@ -357,7 +394,7 @@ bool copyMatchesHive(Hive& hive, const fs::path& copyFile, std::string* why) {
     std::optional<bool> same;
     std::string diff;
     hive.withCells([&](const HiveReader& r, uint32_t root) {
-        same = CellComparer(r, root, copy.reader(), copy.root()).run(&diff);
+        same = CellComparer::run(r, root, copy.reader(), copy.root(), &diff);
     });
     if (!same.has_value()) {
         std::string error;
