@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/ini_file.h"
+#include "core/machine/file_read.h"
 #include "core/machine/machine.h"
 #include "core/temp_name.h"
 #include "core/text.h"
@@ -231,19 +232,9 @@ std::vector<std::string> readSelectedItems(const IniFile& ini) {
 }
 
 std::optional<IniFile> readIniFile(Machine& machine, const std::string& winPath) {
-    auto f = machine.files().openFile(winPath, FileMode::Read);
-    if (!f) return std::nullopt;
-    int64_t size = f->size();
-    if (size < 0 || size > kMaxIniBytes) return std::nullopt;
-    std::string text(static_cast<size_t>(size), '\0');
-    int64_t got = 0;
-    while (got < size) {
-        int64_t n = f->read(text.data() + got, size - got);
-        if (n <= 0) break;
-        got += n;
-    }
-    text.resize(static_cast<size_t>(got));
-    return IniFile(text);
+    auto text = readWholeFile(machine.files(), winPath, kMaxIniBytes);
+    if (!text) return std::nullopt;
+    return IniFile(*text);
 }
 
 bool writeIniFile(Machine& machine, const std::string& winPath, const IniFile& ini) {

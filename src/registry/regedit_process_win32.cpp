@@ -1,6 +1,7 @@
 // On the running Windows: the command line goes to CreateProcessW as it is,
 // so that Windows finds its own regedit.exe.
 // Our headers first: they name the registry types Windows defines as macros.
+#include "core/machine/file_read.h"
 #include "core/machine/win32/wide.h"
 #include "core/machine/win32/win32_machine.h"
 #include "core/text.h"
@@ -15,13 +16,7 @@ namespace brisko {
 namespace {
 
 std::optional<std::string> readMachineFile(FileApi& files, const std::string& path) {
-    auto h = files.openFile(path, FileMode::Read);
-    if (!h) return std::nullopt;
-    int64_t size = h->size();
-    if (size < 0 || size > (int64_t(1) << 31)) return std::nullopt;
-    std::string bytes(size_t(size), '\0');
-    if (h->read(bytes.data(), size) != size) return std::nullopt;
-    return bytes;
+    return readWholeFile(files, path, int64_t(1) << 31);
 }
 
 // The registry editor ends with 0 whether it did its job or not (a file it

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "app/cli/regscan_commands.h"
+#include "core/machine/file_read.h"
 #include "core/machine/reg_file.h"
 #include "core/settings.h"
 #include "core/startup.h"
@@ -199,14 +200,9 @@ int runBackupsList(CliContext& ctx) {
     return kExitOk;
 }
 
+// A backup and the shortcut copies beside it, read whole.
 std::optional<std::string> readMachineFile(FileApi& files, const std::string& path) {
-    auto h = files.openFile(path, FileMode::Read);
-    if (!h) return std::nullopt;
-    int64_t size = h->size();
-    if (size < 0 || size > (int64_t(1) << 31)) return std::nullopt;
-    std::string bytes(size_t(size), '\0');
-    if (h->read(bytes.data(), size) != size) return std::nullopt;
-    return bytes;
+    return readWholeFile(files, path, int64_t(1) << 31);
 }
 
 int runBackupsRestore(CliContext& ctx, const std::string& arg, bool keep) {

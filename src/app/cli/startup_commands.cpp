@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "app/cli/commands.h"
+#include "core/machine/file_read.h"
 #include "core/machine/reg_file.h"
 #include "core/settings.h"
 #include "core/startup.h"
@@ -118,17 +119,16 @@ int runRestore(CliContext& ctx, const std::string& backup) {
     Machine& m = ctx.machineForWriting();
     std::string error;
     if (equalsNoCase(extractFileExt(backup), ".reg")) {
-        auto f = m.files().openFile(backup, FileMode::Read);
-        if (!f) throw CliError{kExitFailure, "Cannot read " + backup + "."};
-        int64_t size = f->size();
-        if (size < 0 || size > (64 << 20)) throw CliError{kExitBadInput, backup + " is too large."};
-        std::string bytes(size_t(size), '\0');
-        if (f->read(bytes.data(), size) != size)
-            throw CliError{kExitFailure, "Cannot read " + backup + "."};
+        FileReadError why{};
+        auto bytes = readWholeFile(m.files(), backup, 64 << 20, &why);
+        if (!bytes && why == FileReadError::TooLarge)
+            throw CliError{kExitBadInput, backup + " is too large."};
+        if (!bytes) throw CliError{kExitFailure, "Cannot read " + backup + "."};
         try {
-            RegFileParse p = parseRegText(bytes);
-            if (size_t failed = applyRegOps(m.registry(), p.ops))
-                error = std::to_string(failed) + " entries of " + backup + " could not be written.";
+            RegFileParse p = parseRegText(*bytes);
+            size_t failed = applyRegOps(m.registry(), p.ops);
+            if (failed || !m.registry().refusedEdits().empty())
+                error = importFailureText(m.registry(), backup, failed, p.ops.size(), "restored");
         } catch (const RegFileError& e) {
             throw CliError{kExitBadInput, backup + ": " + e.message};
         }

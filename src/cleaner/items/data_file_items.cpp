@@ -6,6 +6,7 @@
 #include "cleaner/clean_context.h"
 #include "cleaner/removal.h"
 #include "core/ini_file.h"
+#include "core/machine/file_read.h"
 #include "core/machine/machine.h"
 #include "core/messages.h"
 #include "core/text.h"
@@ -41,13 +42,9 @@ std::string readListFile(Machine& machine, std::string_view fileName) {
     auto& files = machine.files();
     const std::string path =
         includeTrailingBackslash(machine.programFolder()) + std::string(fileName);
-    auto h = files.openFile(path, FileMode::Read);
-    if (!h) return {};
-    int64_t size = h->size();
-    if (size <= 0 || size > kMaxListFileSize) return {};
-    std::string text(static_cast<size_t>(size), '\0');
-    int64_t got = h->read(text.data(), size);
-    text.resize(static_cast<size_t>(std::max<int64_t>(got, 0)));
+    auto read = readWholeFile(files, path, kMaxListFileSize);
+    if (!read) return {};
+    std::string text = std::move(*read);
     if (text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
     return text;
 }
