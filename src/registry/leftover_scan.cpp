@@ -25,12 +25,6 @@ bool sameRow(const RegistryProblem& a, const RegistryProblem& b) {
     return a.kind == b.kind && a.keyPath == b.keyPath && a.data == b.data && a.problem == b.problem;
 }
 
-// `ancestor` is `key` or one of its parents.
-bool atOrAbove(std::string_view ancestor, std::string_view key) {
-    if (!key.starts_with(ancestor)) return false;
-    return key.size() == ancestor.size() || key[ancestor.size()] == '\\';
-}
-
 std::vector<std::string> spellings(const KeyIdentity& identity, const std::string& key) {
     std::vector<std::string> out;
     for (auto& f : identity.forms(upperCase(key))) out.push_back(std::move(f.text));
@@ -55,6 +49,11 @@ std::vector<RegistryProblem> scanInPlace(Machine& machine, const ScanEnvironment
                        KeyIdentity::of(machine.currentUser().sid, registry));
     }
     return rows;
+}
+
+bool keyAtOrAbove(std::string_view ancestor, std::string_view key) {
+    if (!key.starts_with(ancestor)) return false;
+    return key.size() == ancestor.size() || key[ancestor.size()] == '\\';
 }
 
 std::string rowTargetKey(const RegistryProblem& row) {
@@ -93,7 +92,7 @@ std::vector<RegistryProblem> leftoverRows(const std::vector<RegistryProblem>& fr
         bool madeByFix = std::any_of(changed.begin(), changed.end(), [&](const auto& theirs) {
             for (const auto& a : mine)
                 for (const auto& b : theirs)
-                    if (atOrAbove(a, b)) return true;
+                    if (keyAtOrAbove(a, b)) return true;
             return false;
         });
         if (madeByFix) out.push_back(row);

@@ -22,6 +22,9 @@ std::vector<RegistryProblem> scanInPlace(Machine& machine, const ScanEnvironment
                                          const TOptionsSetting& settings, int windowsVersionCode,
                                          const ScannerTable& scanners = defaultScannerTable());
 
+// Whether the upper-cased key path `ancestor` is `key` or one of its parents.
+bool keyAtOrAbove(std::string_view ancestor, std::string_view key);
+
 // The key a row's fix changes: the key itself, the parent of a value, the
 // subkey of a pkDataSubkey row. Empty for a file row.
 std::string rowTargetKey(const RegistryProblem& row);

@@ -1,5 +1,7 @@
 #include "registry/registry_fix.h"
 
+#include <algorithm>
+
 #include "core/machine/registry_key.h"
 #include "core/machine/registry_view.h"
 #include "core/messages.h"
@@ -41,7 +43,7 @@ RegistryFixer::RegistryFixer(Machine& machine, std::string backupFile, RegistryV
     : machine_(machine),
       file_(machine.files(), std::move(backupFile)),
       view_(view),
-      flushEach_(flushEachBlock),
+      flushEach_(flushEachBlock || !machine.registry().changesWaitForCommit()),
       userSid_(machine.currentUser().sid),
       wow_(hasWow32View(machine.registry())) {}
 
@@ -164,6 +166,83 @@ FixOutcome RegistryFixer::fixRow(const RegistryProblem& row) {
     return FixOutcome::Skipped;
 }
 
+std::optional<RegistryFixer::Target> RegistryFixer::targetOf(const RegistryProblem& row) {
+    size_t slash = row.keyPath.find('\\');
+    if (slash == std::string::npos || row.kind == pkFile) return std::nullopt;
+    Target t;
+    t.rootText = row.keyPath.substr(0, slash);
+    std::string rest = row.keyPath.substr(slash + 1);
+    switch (row.kind) {
+        case pkKey:
+            t.wholeKey = true;
+            t.sub = withoutTrailingBackslash(rest);
+            break;
+        case pkValue: {
+            size_t last = rest.rfind('\\');
+            t.sub = last == std::string::npos ? "" : rest.substr(0, last);
+            t.value = last == std::string::npos ? rest : rest.substr(last + 1);
+            break;
+        }
+        case pkDataSubkey:
+            t.wholeKey = true;
+            t.sub = withoutTrailingBackslash(rest + "\\" + row.data);
+            break;
+        case pkDataValue:
+            t.sub = withoutTrailingBackslash(rest);
+            t.value = row.data;
+            break;
+        case pkDefaultValue:
+            t.sub = withoutTrailingBackslash(rest);
+            break;
+        case pkRot13Value:
+            t.sub = withoutTrailingBackslash(rest);
+            t.value = Rot13(row.data);
+            break;
+        case pkFile:
+            return std::nullopt;
+    }
+    if (!fixRoot(t.rootText) || (t.wholeKey && t.sub.empty())) return std::nullopt;
+    return t;
+}
+
+FixOutcome RegistryFixer::backUpOnly(const Target& t) {
+    auto root = fixRoot(t.rootText);
+    if (!root) return FixOutcome::Skipped;
+    auto block =
+        t.wholeKey
+            ? renderKeyBlock(machine_.registry(), view_, *root, t.sub, userSid_, wow_)
+            : renderValueBlock(machine_.registry(), view_, *root, t.sub, t.value, userSid_, wow_);
+    if (!block) return FixOutcome::AlreadyGone;
+    if (!file_.append(*block, false)) return backupFailed(file_.error());
+    return FixOutcome::Fixed;
+}
+
+FixOutcome RegistryFixer::deleteOnly(const Target& t) {
+    auto root = fixRoot(t.rootText);
+    return root ? deleteBackedUp(*root, t) : FixOutcome::Skipped;
+}
+
+FixOutcome RegistryFixer::deleteBackedUp(RootKey root, const Target& t) {
+    RegistryKey key(machine_.registry(), root);
+    key.setView(view_);
+    if (t.wholeKey) {
+        if (!key.deleteKey(t.sub)) return FixOutcome::Refused;
+        size_t last = t.sub.rfind('\\');
+        changed_.push_back(t.rootText +
+                           (last == std::string::npos ? "" : "\\" + t.sub.substr(0, last)));
+    } else {
+        if (!key.openKey(t.sub) || !key.deleteValue(t.value)) return FixOutcome::Refused;
+        changed_.push_back(t.rootText + (t.sub.empty() ? "" : "\\" + t.sub));
+    }
+    return FixOutcome::Fixed;
+}
+
+bool RegistryFixer::flushBackup() {
+    if (file_.flush()) return true;
+    error_ = file_.error();
+    return false;
+}
+
 bool RegistryFixer::finish() {
     bool ok = file_.flush();
     if (!ok) error_ = file_.error();
@@ -180,26 +259,114 @@ size_t FixReport::kept() const {
 
 namespace {
 
+// Rows backed up together before their deletions, when each deletion lands
+// at once: their blocks are written, flushed once, and only then deleted.
+constexpr size_t kBatchRows = 256;
+
+// What one row of a batch deletes, in every spelling of its key.
+struct Region {
+    std::vector<std::string> keys;
+    bool wholeKey = false;
+    std::string value;  // upper-cased
+};
+
+Region regionOf(const RegistryFixer::Target& t, const KeyIdentity& identity) {
+    Region r;
+    for (auto& f : identity.forms(upperCase(t.rootText + (t.sub.empty() ? "" : "\\" + t.sub))))
+        r.keys.push_back(std::move(f.text));
+    r.wholeKey = t.wholeKey;
+    r.value = upperCase(t.value);
+    return r;
+}
+
+bool isAscii(std::string_view s) {
+    return std::all_of(s.begin(), s.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// Whether deleting one would touch what the other backs up: such rows go in
+// separate batches, so the second finds what the first left, as it would
+// one row at a time.
+bool overlaps(const Region& a, const Region& b) {
+    for (const auto& ka : a.keys)
+        for (const auto& kb : b.keys) {
+            if (a.wholeKey && keyAtOrAbove(ka, kb)) return true;
+            if (b.wholeKey && keyAtOrAbove(kb, ka)) return true;
+            // Names that differ beyond ASCII letter case may still be one name.
+            if (!a.wholeKey && !b.wholeKey && ka == kb &&
+                (a.value == b.value || !isAscii(a.value) || !isAscii(b.value)))
+                return true;
+        }
+    return false;
+}
+
+bool stoppedAt(RegistryFixer& fixer, FixReport& report) {
+    report.messages.push_back(fixer.error() +
+                              " Nothing more was deleted; the remaining problems stay "
+                              "in the list.");
+    return false;
+}
+
 // Rows from the last to the first into outcomes; false when a backup could
 // not be written (the rows before it were not tried).
-bool fixRows(RegistryFixer& fixer, const std::vector<RegistryProblem>& rows,
+bool fixRows(Machine& machine, RegistryFixer& fixer, const std::vector<RegistryProblem>& rows,
              std::vector<FixOutcome>& outcomes, FixReport& report) {
     outcomes.assign(rows.size(), FixOutcome::Skipped);
+    auto fixAlone = [&](size_t i) {
+        FixOutcome out = fixer.fixRow(rows[i]);
+        outcomes[i] = out;
+        if (out == FixOutcome::Refused && rows[i].kind == pkFile)
+            report.messages.push_back("Cannot delete " + rows[i].keyPath + ".");
+        return out != FixOutcome::NotBackedUp;
+    };
+    if (!fixer.flushesBeforeDeleting()) {
+        // The deletions wait for the commit, which follows finish().
+        for (size_t i = rows.size(); i-- > 0;)
+            if (rows[i].checked && !fixAlone(i)) return stoppedAt(fixer, report);
+        return true;
+    }
+    ViewRegistry view(machine.registry(), programView(machine.isWow64()));
+    const KeyIdentity identity = KeyIdentity::of(machine.currentUser().sid, view);
+    struct Pending {
+        size_t row;
+        RegistryFixer::Target target;
+        Region region;
+    };
+    std::vector<Pending> batch;
+    auto runBatch = [&] {
+        bool flushed = batch.empty() || fixer.flushBackup();
+        for (auto& p : batch)
+            outcomes[p.row] = flushed ? fixer.deleteOnly(p.target) : FixOutcome::NotBackedUp;
+        batch.clear();
+        return flushed;
+    };
     for (size_t i = rows.size(); i-- > 0;) {
-        const auto& row = rows[i];
-        if (!row.checked) continue;
-        FixOutcome out = fixer.fixRow(row);
+        if (!rows[i].checked) continue;
+        auto target = RegistryFixer::targetOf(rows[i]);
+        if (!target) {
+            // A file row: it is copied, noted and flushed before it goes.
+            if (rows[i].kind == pkFile && (!runBatch() || !fixAlone(i)))
+                return stoppedAt(fixer, report);
+            continue;
+        }
+        Region region = regionOf(*target, identity);
+        if (batch.size() >= kBatchRows ||
+            std::any_of(batch.begin(), batch.end(),
+                        [&](const Pending& p) { return overlaps(p.region, region); }))
+            if (!runBatch()) return stoppedAt(fixer, report);
+        FixOutcome out = fixer.backUpOnly(*target);
+        if (out == FixOutcome::Fixed) {
+            batch.push_back({i, std::move(*target), std::move(region)});
+            continue;
+        }
         outcomes[i] = out;
         if (out == FixOutcome::NotBackedUp) {
-            report.messages.push_back(fixer.error() +
-                                      " Nothing more was deleted; the remaining problems stay "
-                                      "in the list.");
-            return false;
+            // The batch's blocks may be incomplete on the disk: none of it goes.
+            for (auto& p : batch) outcomes[p.row] = FixOutcome::NotBackedUp;
+            return stoppedAt(fixer, report);
         }
-        if (out == FixOutcome::Refused && row.kind == pkFile)
-            report.messages.push_back("Cannot delete " + row.keyPath + ".");
     }
-    return true;
+    return runBatch() || stoppedAt(fixer, report);
 }
 
 // Scans again and fixes what the run's deletions left behind, until a scan
@@ -219,7 +386,7 @@ void fixLeftovers(Machine& machine, RegistryFixer& fixer, const std::vector<Regi
             leftoverRows(rescan(), known, fresh, KeyIdentity::of(machine.currentUser().sid, view));
         if (found.empty()) return;
         std::vector<FixOutcome> outcomes;
-        bool goOn = fixRows(fixer, found, outcomes, report);
+        bool goOn = fixRows(machine, fixer, found, outcomes, report);
         for (size_t i = 0; i < found.size(); ++i) {
             known.push_back(found[i]);
             if (outcomes[i] == FixOutcome::Skipped) continue;  // not tried after a failure
@@ -240,11 +407,11 @@ FixReport fixProblems(Machine& machine, const std::vector<RegistryProblem>& rows
     FixReport report;
     report.backupFile = backupFile;
     RegistryFixer fixer(machine, backupFile, programView(machine.isWow64()), flushEachBlock);
-    if (!fixRows(fixer, rows, report.outcomes, report))
+    if (!fixRows(machine, fixer, rows, report.outcomes, report))
         report.stopped = true;
     else if (rescan)
         fixLeftovers(machine, fixer, rows, rescan, report);
-    if (!fixer.finish()) {
+    if (!fixer.finish() && !fixer.flushesBeforeDeleting()) {
         // The registry's deletions wait for the commit: forget them, since
         // their backup may not be on the disk.
         machine.registry().discard();

@@ -65,8 +65,9 @@ std::string fileCopyFolder(std::string_view backupFile);
 class RegistryFixer {
   public:
     // flushEachBlock: flush the backup to the disk before every deletion. A
-    // registry whose deletions only land at commit may pass false and call
-    // finish() before committing.
+    // caller whose registry's deletions only land at commit may pass false
+    // and call finish() before committing; on a registry whose deletions land
+    // at once it has no effect.
     RegistryFixer(Machine& machine, std::string backupFile, RegistryView view,
                   bool flushEachBlock = true);
 
@@ -81,6 +82,26 @@ class RegistryFixer {
     // One row, by kind.
     FixOutcome fixRow(const RegistryProblem& row);
 
+    // What a registry row deletes: a key with its subtree, or one value.
+    struct Target {
+        std::string rootText;  // as the row writes it
+        std::string sub;       // the key below the root
+        bool wholeKey = false;
+        std::string value;  // the value's name, when not a whole key
+    };
+    // Nullopt for a file row and a row without a root.
+    static std::optional<Target> targetOf(const RegistryProblem& row);
+    // Whether each backed-up entry is on the disk before its deletion (the
+    // deletions land at once); otherwise the backup is flushed by finish(),
+    // before the commit that carries the deletions.
+    bool flushesBeforeDeleting() const { return flushEach_; }
+    // A batch's two halves: the target's block appended without a flush
+    // (Fixed: backed up; AlreadyGone; NotBackedUp), then, once the batch is
+    // flushed, the deletion (Fixed or Refused).
+    FixOutcome backUpOnly(const Target& t);
+    FixOutcome deleteOnly(const Target& t);
+    bool flushBackup();
+
     // Flushes the backup; false (with error()) when it could not be.
     bool finish();
     const std::string& error() const { return error_; }
@@ -91,6 +112,7 @@ class RegistryFixer {
 
   private:
     FixOutcome backupFailed(std::string why);
+    FixOutcome deleteBackedUp(RootKey root, const Target& t);
 
     Machine& machine_;
     RegBackupFile file_;

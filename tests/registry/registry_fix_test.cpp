@@ -4,9 +4,11 @@
 #include <cstdio>
 #include <regex>
 
+#include "core/fake_machine.h"
 #include "core/machine/image/image_registry.h"
 #include "core/machine/reg_file.h"
 #include "core/machine/registry_key.h"
+#include "core/memory_registry.h"
 #include "core/text.h"
 #include "registry/backup_store.h"
 #include "registry/problem_report.h"
@@ -339,6 +341,59 @@ TEST(RegistryFix, NoDeletionWhenTheBackupCannotBeWritten) {
               before);
     removeFixedRows(rows, report);
     EXPECT_EQ(rows.size(), 2u);
+}
+
+// Deletions that land at once (the running Windows), and a disk that fills
+// up after the backup's first line.
+class LiveRegistryMachine : public test::FakeMachine {
+  public:
+    class FillingFiles : public test::FakeFileApi {
+      public:
+        using FakeFileApi::FakeFileApi;
+        std::unique_ptr<FileHandle> createFile(std::string_view p) override {
+            auto h = FakeFileApi::createFile(p);
+            return h ? std::make_unique<Filling>(std::move(h)) : nullptr;
+        }
+
+      private:
+        class Filling : public FileHandle {
+          public:
+            explicit Filling(std::unique_ptr<FileHandle> h) : h_(std::move(h)) {}
+            int64_t size() override { return h_->size(); }
+            bool seek(int64_t o) override { return h_->seek(o); }
+            int64_t read(void* b, int64_t n) override { return h_->read(b, n); }
+            int64_t write(const void* b, int64_t n) override {
+                return writes_++ ? 0 : h_->write(b, n);
+            }
+            bool flush() override { return h_->flush(); }
+
+          private:
+            std::unique_ptr<FileHandle> h_;
+            int writes_ = 0;
+        };
+    };
+    test::MemoryRegistry reg;
+    FillingFiles filling{dir_.path()};
+    RegistryApi& registry() override { return reg; }
+    FileApi& files() override { return filling; }
+};
+
+TEST(RegistryFix, DeletionsThatLandAtOnceWaitForTheirFlushedBackup) {
+    LiveRegistryMachine m;
+    RegistryKey k(m.reg, RootKey::CurrentUser);
+    ASSERT_TRUE(k.openKey("Software\\A", true) && k.writeString("x", "1"));
+    ASSERT_TRUE(m.files().forceDirectories(kBackupDir));
+    std::vector<RegistryProblem> rows{
+        {true, "p", "", "HKEY_CURRENT_USER\\Software\\A\\x", pkValue},
+        {true, "p", "", "HKEY_CURRENT_USER\\Software\\A", pkKey},
+    };
+    // As Fix Errors asks: no flush per block, since the commit comes after.
+    auto report = fixProblems(m, rows, kBackup, false);
+    EXPECT_EQ(report.notBackedUp, 1u);
+    EXPECT_EQ(report.fixed, 0u);
+    RegistryKey check(m.reg, RootKey::CurrentUser);
+    ASSERT_TRUE(check.openKeyReadOnly("Software\\A"));
+    EXPECT_EQ(check.readString("x").value_or(""), "1");
 }
 
 TEST(RegistryFix, ShortcutIsCopiedBesideTheBackupAndComesBack) {
