@@ -52,17 +52,24 @@ FixOutcome RegistryFixer::backupFailed(std::string why) {
     return FixOutcome::NotBackedUp;
 }
 
+KeyHandle* RegistryFixer::openForEdit(RootKey root, const std::string& path) {
+    if (edit_ && editRoot_ == root && editPath_ == path) return edit_.get();
+    edit_ = machine_.registry().openKeyInView(view_, root, path, KeyAccess::ReadWrite);
+    editRoot_ = root;
+    editPath_ = path;
+    return edit_.get();
+}
+
 FixOutcome RegistryFixer::DeleteKeyWithBackup(std::string_view rootText, std::string_view path) {
     auto root = fixRoot(rootText);
     std::string sub = withoutTrailingBackslash(path);
     if (!root || sub.empty()) return FixOutcome::Skipped;
     size_t last = sub.rfind('\\');
     const std::string parentPath = last == std::string::npos ? "" : sub.substr(0, last);
-    // A key that lives in one place is backed up and deleted through one
+    // A key that lives in one place is backed up and deleted through a
     // handle of its parent.
     if (*root != RootKey::ClassesRoot && !wow_) {
-        if (auto parent =
-                machine_.registry().openKeyInView(view_, *root, parentPath, KeyAccess::ReadWrite)) {
+        if (KeyHandle* parent = openForEdit(*root, parentPath)) {
             const std::string name = last == std::string::npos ? sub : sub.substr(last + 1);
             auto key = parent->openSubkey(name, KeyAccess::Read);
             if (!key) return FixOutcome::AlreadyGone;
@@ -80,6 +87,7 @@ FixOutcome RegistryFixer::DeleteKeyWithBackup(std::string_view rootText, std::st
     auto block = renderKeyBlock(machine_.registry(), view_, *root, sub, userSid_, wow_);
     if (!block) return FixOutcome::AlreadyGone;
     if (!file_.append(*block, flushEach_)) return backupFailed(file_.error());
+    edit_.reset();  // this deletion may reach below the kept key
     RegistryKey key(machine_.registry(), *root);
     key.setView(view_);
     if (!key.deleteKey(sub)) return FixOutcome::Refused;
@@ -93,7 +101,7 @@ FixOutcome RegistryFixer::DeleteValueWithBackup(std::string_view rootText, std::
     if (!root) return FixOutcome::Skipped;
     std::string sub = withoutTrailingBackslash(path);
     if (*root != RootKey::ClassesRoot && !wow_) {
-        if (auto key = machine_.registry().openKeyInView(view_, *root, sub, KeyAccess::ReadWrite)) {
+        if (KeyHandle* key = openForEdit(*root, sub)) {
             auto block =
                 renderOpenValueBlock(machine_.registry(), view_, *root, sub, *key, name, wow_);
             if (!block) return FixOutcome::AlreadyGone;
@@ -106,6 +114,7 @@ FixOutcome RegistryFixer::DeleteValueWithBackup(std::string_view rootText, std::
     auto block = renderValueBlock(machine_.registry(), view_, *root, sub, name, userSid_, wow_);
     if (!block) return FixOutcome::AlreadyGone;
     if (!file_.append(*block, flushEach_)) return backupFailed(file_.error());
+    edit_.reset();  // this deletion may reach below the kept key
     RegistryKey key(machine_.registry(), *root);
     key.setView(view_);
     if (!key.openKey(sub) || !key.deleteValue(name)) return FixOutcome::Refused;
@@ -223,6 +232,7 @@ FixOutcome RegistryFixer::deleteOnly(const Target& t) {
 }
 
 FixOutcome RegistryFixer::deleteBackedUp(RootKey root, const Target& t) {
+    edit_.reset();
     RegistryKey key(machine_.registry(), root);
     key.setView(view_);
     if (t.wholeKey) {

@@ -113,6 +113,11 @@ class RegistryFixer {
   private:
     FixOutcome backupFailed(std::string why);
     FixOutcome deleteBackedUp(RootKey root, const Target& t);
+    // The writable key the last row went through: rows one after another
+    // below one key (a list of values, a run of sibling keys) open it once.
+    // Deletions through it leave it standing, and every row either uses it
+    // or replaces it.
+    KeyHandle* openForEdit(RootKey root, const std::string& path);
 
     Machine& machine_;
     RegBackupFile file_;
@@ -123,6 +128,9 @@ class RegistryFixer {
     int copies_ = 0;
     std::string error_;
     std::vector<std::string> changed_;
+    std::unique_ptr<KeyHandle> edit_;
+    RootKey editRoot_ = RootKey::CurrentUser;
+    std::string editPath_;
 };
 
 // Scans the sections of the scan the rows came from again, on the calling
