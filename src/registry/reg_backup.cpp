@@ -54,6 +54,21 @@ bool ansiSafe(std::string_view utf8) {
 
 // REG_SZ data that a quoted string gives back byte for byte.
 std::optional<std::string> plainString(const std::vector<uint8_t>& data) {
+    // Plain ASCII ending in one terminator, the usual case, is its low bytes.
+    const size_t n = data.size();
+    if (n >= 2 && n % 2 == 0 && data[n - 2] == 0 && data[n - 1] == 0) {
+        std::string text;
+        text.reserve(n / 2);
+        for (size_t i = 0; i + 2 < n; i += 2) {
+            uint8_t c = data[i];
+            if (c == 0 || c >= 0x80 || data[i + 1] != 0 || c == '\r' || c == '\n') {
+                text.clear();
+                break;
+            }
+            text.push_back(char(c));
+        }
+        if (text.size() == n / 2 - 1) return text;
+    }
     std::string text = utf16leToUtf8(data);
     if (text.find_first_of("\r\n") != std::string::npos) return std::nullopt;
     if (utf8ToUtf16le(text) != data) return std::nullopt;
