@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/machine/code_page.h"
+#include "core/machine/file_read.h"
 #include "core/machine/reg_file.h"
 #include "core/text.h"
 #include "registry/registry_fix.h"
@@ -10,6 +11,8 @@
 namespace brisko {
 
 namespace {
+// A copy of a deleted file is a shortcut or the like, never this large.
+constexpr int64_t kMaxCopyBytes = int64_t(1) << 31;
 // 100 ns intervals from 1601 to 1970.
 constexpr int64_t kUnixEpochAsFileTime = 116444736000000000LL;
 }  // namespace
@@ -112,6 +115,15 @@ size_t restoreFileCopies(
         ++restored;
     }
     return restored;
+}
+
+size_t restoreBackupFileCopies(FileApi& files, std::string_view backupFile, std::string_view bytes,
+                               std::vector<std::string>* problems) {
+    const std::string folder = extractFilePath(backupFile);
+    return restoreFileCopies(
+        files, fileCopyNotes(bytes),
+        [&](const std::string& copy) { return readWholeFile(files, folder + copy, kMaxCopyBytes); },
+        problems);
 }
 
 }  // namespace brisko

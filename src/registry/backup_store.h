@@ -49,4 +49,9 @@ size_t restoreFileCopies(
     const std::function<std::optional<std::string>(const std::string&)>& readCopy,
     std::vector<std::string>* problems = nullptr);
 
+// restoreFileCopies for a backup of the machine: `backupFile` is its Windows
+// path, `bytes` its content; each copy is read from the backup's folder.
+size_t restoreBackupFileCopies(FileApi& files, std::string_view backupFile, std::string_view bytes,
+                               std::vector<std::string>* problems = nullptr);
+
 }  // namespace brisko

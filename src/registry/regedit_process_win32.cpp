@@ -15,10 +15,6 @@ namespace brisko {
 
 namespace {
 
-std::optional<std::string> readMachineFile(FileApi& files, const std::string& path) {
-    return readWholeFile(files, path, int64_t(1) << 31);
-}
-
 // The registry editor ends with 0 whether it did its job or not (a file it
 // cannot write or read is reported in a window nobody sees, under /s not at
 // all), so what it should have done is checked when it has ended.
@@ -68,14 +64,10 @@ class Win32Child : public ChildProcess {
     // restoring it brings them back, as `brisko reg import` does.
     int putBackFileCopies() {
         FileApi& files = machine_.files();
-        auto bytes = readMachineFile(files, command_.file);
+        auto bytes = readWholeFile(files, command_.file, int64_t(1) << 31);
         if (!bytes) return 0;
-        const std::string folder = extractFilePath(command_.file);
         std::vector<std::string> problems;
-        restoreFileCopies(
-            files, fileCopyNotes(*bytes),
-            [&](const std::string& copy) { return readMachineFile(files, folder + copy); },
-            &problems);
+        restoreBackupFileCopies(files, command_.file, *bytes, &problems);
         for (const auto& p : problems) error_ += (error_.empty() ? "" : "\n") + p;
         return problems.empty() ? 0 : 1;
     }

@@ -8,6 +8,7 @@
 #include "core/machine/registry_key.h"
 #include "core/text.h"
 #include "registry/reg_backup.h"
+#include "registry/registry_fix.h"
 
 namespace brisko {
 
@@ -86,6 +87,10 @@ bool StartupBackup::backupValue(std::string_view rootName, std::string_view keyP
         error_ = "No registry backup folder is set (Options, \"Common\").";
         return false;
     }
+    return appendBlock(*block);
+}
+
+bool StartupBackup::appendBlock(const RegBackupBlock& block) {
     if (!ensureFolder(folder_)) return false;
     if (!file_) {
         std::string name = newRegFileName();
@@ -95,7 +100,7 @@ bool StartupBackup::backupValue(std::string_view rootName, std::string_view keyP
         }
         file_ = std::make_unique<RegBackupFile>(machine_.files(), name);
     }
-    if (!file_->append(*block)) {
+    if (!file_->append(block)) {
         error_ = file_->error();
         if (regFile_.empty()) {
             // Nothing of this run is in it: no half-written file stays behind.
@@ -116,13 +121,20 @@ std::optional<std::string> StartupBackup::backupShortcut(std::string_view locati
         error_ = "No registry backup folder is set (Options, \"Common\").";
         return std::nullopt;
     }
-    std::string target = folder_ + "\\" + std::string(kShortcutFolder) + "\\" + stamp_ + "\\" +
-                         std::string(location);
-    if (!ensureFolder(target)) return std::nullopt;
-    std::string copy = target + "\\" + extractFileName(shortcutPath);
+    const std::string relative = std::string(kShortcutFolder) + "\\" + stamp_ + "\\" +
+                                 std::string(location) + "\\" + extractFileName(shortcutPath);
+    const std::string copy = folder_ + "\\" + relative;
+    if (!ensureFolder(excludeTrailingBackslash(extractFilePath(copy)))) return std::nullopt;
     if (!machine_.files().copyFile(shortcutPath, copy, true) ||
         !machine_.files().fileExists(copy)) {
         error_ = "The shortcut could not be copied to " + copy + ".";
+        return std::nullopt;
+    }
+    // The run's .reg file names the copy, so that restoring it (the Restore
+    // dialog, brisko backups restore) brings the shortcut back as well.
+    if (!appendBlock(renderCommentBlock(std::string(kFileCopyTag) + relative + "|" +
+                                        std::string(shortcutPath)))) {
+        machine_.files().deleteFile(copy);
         return std::nullopt;
     }
     return copy;

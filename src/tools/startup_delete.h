@@ -15,6 +15,7 @@ namespace brisko {
 
 class Machine;
 class RegBackupFile;
+struct RegBackupBlock;
 
 // The backups of one deletion run. The .reg file and the shortcut folder are
 // named by the local time the run began: "2026_12_07_150102_startup.reg" and
@@ -34,13 +35,15 @@ class StartupBackup {
     std::optional<std::string> backupShortcut(std::string_view location,
                                               std::string_view shortcutPath);
 
-    const std::string& regFile() const { return regFile_; }  // empty until a value is saved
+    const std::string& regFile() const { return regFile_; }  // empty until an entry is saved
     const std::string& folder() const { return folder_; }
     // What went wrong with the last backup, for a person.
     const std::string& error() const { return error_; }
 
   private:
     bool ensureFolder(const std::string& folder);
+    // Appends to the run's .reg file, made on the first block.
+    bool appendBlock(const RegBackupBlock& block);
     std::string newRegFileName() const;
 
     Machine& machine_;

@@ -11,6 +11,7 @@
 #include "core/machine/registry_key.h"
 #include "core/startup.h"
 #include "core/text.h"
+#include "registry/backup_store.h"
 #include "support/test_machine.h"
 #include "tools/startup_delete.h"
 #include "tools/startup_list.h"
@@ -176,6 +177,12 @@ TEST(StartupDelete, ValuesAndShortcutsAreBackedUpThenDeletedAndComeBack) {
     f->read(bytes.data(), f->size());
     RegFileParse parse = parseRegText(bytes);
     ASSERT_EQ(parse.ops.size(), 4u);  // two keys, two values
+    // It names the shortcut copies as well, so that restoring it brings the
+    // whole run back.
+    auto notes = fileCopyNotes(bytes);
+    ASSERT_EQ(notes.size(), 2u);
+    EXPECT_EQ(notes[0].copy, "Startup shortcuts\\2026_12_07_101010\\Startup\\Notes.lnk");
+    EXPECT_EQ(notes[0].original, StartupShortcutPath(m, find(rows, "Notes.lnk")));
     EXPECT_EQ(applyRegOps(m.registry(), parse.ops), 0u);
     auto run = m.registry().openKey(RootKey::CurrentUser, kCV + "Run", KeyAccess::Read);
     EXPECT_EQ(run->value("Expand")->type, REG_EXPAND_SZ);
@@ -185,8 +192,11 @@ TEST(StartupDelete, ValuesAndShortcutsAreBackedUpThenDeletedAndComeBack) {
     // The shortcut copies go back into their own folders, never over a file.
     std::string copy = "C:\\Backups\\new folder\\Startup shortcuts\\2026_12_07_101010\\";
     EXPECT_EQ(RestoreStartupShortcut(m, copy + "Startup\\Notes.lnk"), "");
-    EXPECT_EQ(RestoreStartupShortcut(m, copy + "Common Startup\\Shared.lnk"), "");
     EXPECT_NE(RestoreStartupShortcut(m, copy + "Startup\\Notes.lnk"), "");
+    // The run's restore takes what is still missing and leaves what is back.
+    std::vector<std::string> problems;
+    EXPECT_EQ(restoreBackupFileCopies(m.files(), backup.regFile(), bytes, &problems), 1u);
+    EXPECT_TRUE(problems.empty());
     EXPECT_EQ(names(ListStartupEntries(m, sm.code())).size(), 9u);
 }
 

@@ -200,16 +200,11 @@ int runBackupsList(CliContext& ctx) {
     return kExitOk;
 }
 
-// A backup and the shortcut copies beside it, read whole.
-std::optional<std::string> readMachineFile(FileApi& files, const std::string& path) {
-    return readWholeFile(files, path, int64_t(1) << 31);
-}
-
 int runBackupsRestore(CliContext& ctx, const std::string& arg, bool keep) {
     auto& machine = ctx.machineForWriting();
     TOptionsSetting settings;
     std::string file = backupFileArg(backupFolder(ctx, settings), arg);
-    auto bytes = readMachineFile(machine.files(), file);
+    auto bytes = readWholeFile(machine.files(), file, int64_t(1) << 31);
     if (!bytes) throw CliError{kExitBadInput, "Cannot read " + file + "."};
     RegFileParse parsed;
     try {
@@ -226,11 +221,7 @@ int runBackupsRestore(CliContext& ctx, const std::string& arg, bool keep) {
     }
     ctx.commit();
     std::vector<std::string> problems;
-    const std::string folder = extractFilePath(file);
-    size_t files = restoreFileCopies(
-        machine.files(), fileCopyNotes(*bytes),
-        [&](const std::string& copy) { return readMachineFile(machine.files(), folder + copy); },
-        &problems);
+    size_t files = restoreBackupFileCopies(machine.files(), file, *bytes, &problems);
     bool deleted = !keep && settings.DeleteBackupFile && deleteBackup(machine.files(), file);
     if (ctx.json) {
         ctx.printJson({{"file", file},

@@ -11,6 +11,7 @@
 #include "core/settings.h"
 #include "core/startup.h"
 #include "core/text.h"
+#include "registry/backup_store.h"
 #include "tools/startup_delete.h"
 #include "tools/startup_list.h"
 
@@ -131,6 +132,13 @@ int runRestore(CliContext& ctx, const std::string& backup) {
                 error = importFailureText(m.registry(), backup, failed, p.ops.size(), "restored");
         } catch (const RegFileError& e) {
             throw CliError{kExitBadInput, backup + ": " + e.message};
+        }
+        if (error.empty()) {
+            // The run's shortcuts come back with its values.
+            ctx.commit();
+            std::vector<std::string> problems;
+            restoreBackupFileCopies(m.files(), backup, *bytes, &problems);
+            for (const auto& p : problems) error += (error.empty() ? "" : "\n") + p;
         }
     } else {
         error = RestoreStartupShortcut(m, backup);
