@@ -79,36 +79,13 @@ bool HiveReader::valueDataSound(const uint8_t* vk) const {
 }
 
 bool HiveReader::valueData(const uint8_t* vk, std::vector<uint8_t>& out) const {
-    out.clear();
-    uint32_t raw = get32(vk + kVkDataSize);
-    uint32_t size = raw & ~kDataInline;
-    if (raw & kDataInline) {
-        if (size > kMaxInlineData) return false;
-        out.assign(vk + kVkDataOffset, vk + kVkDataOffset + size);
-        return true;
+    std::span<const uint8_t> bytes;
+    if (!valueBytes(vk, bytes, out)) {
+        out.clear();
+        return false;
     }
-    if (size == 0) return true;
-    uint32_t avail = 0;
-    const uint8_t* data = cell(get32(vk + kVkDataOffset), 0, &avail);
-    if (!data) return false;
-    if (size > kBigDataSegment && avail >= 8 && data[0] == 'd' && data[1] == 'b') {
-        // Every segment is checked before a byte is copied: a damaged record
-        // must not make it allocate up to a gigabyte for nothing.
-        if (!valueDataSound(vk)) return false;
-        uint32_t segments = get16(data + 2);
-        const uint8_t* list = cell(get32(data + 4), 4ull * segments);
-        out.resize(size);
-        uint32_t at = 0;
-        for (uint32_t i = 0; i < segments && at < size; ++i) {
-            uint32_t chunk = std::min(size - at, kBigDataSegment);
-            const uint8_t* seg = cell(get32(list + 4 * i), chunk);
-            std::memcpy(out.data() + at, seg, chunk);
-            at += chunk;
-        }
-        return true;
-    }
-    if (size > avail) return false;
-    out.assign(data, data + size);
+    // Big data is put together in `out` already; anything else is a view.
+    if (bytes.data() != out.data()) out.assign(bytes.begin(), bytes.end());
     return true;
 }
 
@@ -127,7 +104,19 @@ bool HiveReader::valueBytes(const uint8_t* vk, std::span<const uint8_t>& out,
     const uint8_t* data = cell(get32(vk + kVkDataOffset), 0, &avail);
     if (!data) return false;
     if (size > kBigDataSegment && avail >= 8 && data[0] == 'd' && data[1] == 'b') {
-        if (!valueData(vk, scratch)) return false;
+        // Every segment is checked before a byte is copied: a damaged record
+        // must not make it allocate up to a gigabyte for nothing.
+        if (!valueDataSound(vk)) return false;
+        uint32_t segments = get16(data + 2);
+        const uint8_t* list = cell(get32(data + 4), 4ull * segments);
+        scratch.resize(size);
+        uint32_t at = 0;
+        for (uint32_t i = 0; i < segments && at < size; ++i) {
+            uint32_t chunk = std::min(size - at, kBigDataSegment);
+            const uint8_t* seg = cell(get32(list + 4 * i), chunk);
+            std::memcpy(scratch.data() + at, seg, chunk);
+            at += chunk;
+        }
         out = scratch;
         return true;
     }
