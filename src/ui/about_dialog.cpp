@@ -8,15 +8,10 @@
 
 #include "core/machine/machine.h"
 #include "core/startup.h"
+#include "ui/qt_text.h"
 #include "ui/web_pages.h"
 
 namespace brisko {
-
-namespace {
-QString qs(std::string_view s) {
-    return QString::fromUtf8(s.data(), qsizetype(s.size()));
-}
-}  // namespace
 
 TfrmAbout::TfrmAbout(Machine& machine, std::function<void(std::string_view)> openPage,
                      QWidget* parent)

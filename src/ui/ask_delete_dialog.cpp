@@ -8,14 +8,11 @@
 #include <QVBoxLayout>
 
 #include "core/settings.h"
+#include "ui/qt_text.h"
 
 namespace brisko {
 
 namespace {
-
-QString qs(std::string_view s) {
-    return QString::fromUtf8(s.data(), qsizetype(s.size()));
-}
 
 QLabel* textLabel(QWidget* parent, std::string_view text, const char* name) {
     auto* l = new QLabel(qs(text), parent);

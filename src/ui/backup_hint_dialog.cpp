@@ -9,14 +9,9 @@
 #include "core/machine/machine.h"
 #include "core/messages.h"
 #include "registry/regedit_process.h"
+#include "ui/qt_text.h"
 
 namespace brisko {
-
-namespace {
-QString qs(std::string_view s) {
-    return QString::fromUtf8(s.data(), qsizetype(s.size()));
-}
-}  // namespace
 
 TfrmBackupHint::TfrmBackupHint(RegeditProcess& process, const QString& hint, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint),

@@ -25,14 +25,11 @@
 #include "ui/custom_list_dialog.h"
 #include "ui/qt_message_target.h"
 #include "ui/qt_prompter.h"
+#include "ui/qt_text.h"
 
 namespace brisko {
 
 namespace {
-
-QString qs(std::string_view s) {
-    return QString::fromUtf8(s.data(), qsizetype(s.size()));
-}
 
 constexpr int kTimer1Interval = 500;
 constexpr int kButtonGap = 20;  // between the secondary and the primary button

@@ -13,6 +13,7 @@
 #include "core/machine/file_api.h"
 #include "core/machine/machine.h"
 #include "core/text.h"
+#include "ui/qt_text.h"
 
 namespace brisko {
 
@@ -20,10 +21,6 @@ namespace {
 
 constexpr int kPathRole = Qt::UserRole;
 constexpr int kFilledRole = Qt::UserRole + 1;
-
-QString qs(std::string_view s) {
-    return QString::fromUtf8(s.data(), qsizetype(s.size()));
-}
 
 }  // namespace
 

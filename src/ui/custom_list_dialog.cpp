@@ -11,16 +11,9 @@
 #include "core/machine/machine.h"
 #include "ui/custom_list_folder_dialog.h"
 #include "ui/custom_list_registry_dialog.h"
+#include "ui/qt_text.h"
 
 namespace brisko {
-
-namespace {
-
-QString qs(std::string_view s) {
-    return QString::fromUtf8(s.data(), qsizetype(s.size()));
-}
-
-}  // namespace
 
 TfrmNewCustomItem::TfrmNewCustomItem(Machine& machine, QWidget* parent)
     : QDialog(parent), machine_(machine) {

@@ -18,16 +18,9 @@
 #include "core/machine/machine.h"
 #include "core/text.h"
 #include "ui/custom_list_browse_dialog.h"
+#include "ui/qt_text.h"
 
 namespace brisko {
-
-namespace {
-
-QString qs(std::string_view s) {
-    return QString::fromUtf8(s.data(), qsizetype(s.size()));
-}
-
-}  // namespace
 
 TfrmAddFolder::TfrmAddFolder(Machine& machine, QWidget* parent)
     : QDialog(parent), machine_(machine) {

@@ -11,17 +11,10 @@
 #include <iterator>
 
 #include "cleaner/items/custom_list.h"
+#include "ui/qt_text.h"
 #include "ui/registry_entry_box.h"
 
 namespace brisko {
-
-namespace {
-
-QString qs(std::string_view s) {
-    return QString::fromUtf8(s.data(), qsizetype(s.size()));
-}
-
-}  // namespace
 
 TfrmAddRegistry::TfrmAddRegistry(Machine& machine, QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("TfrmAddRegistry"));

@@ -14,15 +14,10 @@
 #include "core/messages.h"
 #include "tools/restore_point.h"
 #include "ui/hive_progress_dialog.h"
+#include "ui/qt_text.h"
 #include "ui/system_point_dialog.h"
 
 namespace brisko {
-
-namespace {
-QString qs(std::string_view s) {
-    return QString::fromUtf8(s.data(), qsizetype(s.size()));
-}
-}  // namespace
 
 DefragPane::DefragPane(Machine& machine, MainModel& model, Prompter& prompter, QWidget* parent)
     : QWidget(parent), machine_(machine), model_(model), prompter_(prompter) {

@@ -19,6 +19,7 @@
 
 #include "core/machine/machine.h"
 #include "core/text.h"
+#include "ui/qt_text.h"
 #include "ui/web_pages.h"
 
 namespace brisko {
@@ -27,10 +28,6 @@ namespace {
 
 const char* const kCaption = "Index.dat file viewer";
 constexpr std::string_view kIndexDatPage = "https://brisko-cleaner.example.org/index-dat";
-
-QString qs(const std::string& s) {
-    return QString::fromStdString(s);
-}
 
 }  // namespace
 

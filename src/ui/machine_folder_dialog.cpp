@@ -9,6 +9,7 @@
 
 #include "core/machine/machine.h"
 #include "core/text.h"
+#include "ui/qt_text.h"
 
 namespace brisko {
 
@@ -16,9 +17,6 @@ namespace {
 constexpr int kPathRole = Qt::UserRole + 1;
 constexpr int kFilledRole = Qt::UserRole + 2;
 
-QString qs(const std::string& s) {
-    return QString::fromUtf8(s.data(), qsizetype(s.size()));
-}
 }  // namespace
 
 MachineFolderDialog::MachineFolderDialog(Machine& machine, const QString& title,

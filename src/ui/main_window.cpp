@@ -30,6 +30,7 @@
 #include "ui/cleaner_pane.h"
 #include "ui/defrag_pane.h"
 #include "ui/options_dialog.h"
+#include "ui/qt_text.h"
 #include "ui/qt_timer_service.h"
 #include "ui/registry_pane.h"
 #include "ui/tools_pane.h"
@@ -38,10 +39,6 @@
 namespace brisko {
 
 namespace {
-
-QString qs(std::string_view s) {
-    return QString::fromUtf8(s.data(), qsizetype(s.size()));
-}
 
 // The Boss Key's identifier; on Windows the value of the "MyKTLVHotkey_Hide" atom.
 constexpr int kHotkeyId = 0xC001;
@@ -563,8 +560,7 @@ void TfrmMain::registryScanEnded() {
     if (registryPane_->run().rowCount()) {
         registryPane_->bFixErrorsClick();
         if (size_t left = registryPane_->run().rowCount()) {
-            std::cerr << kProgramTitle << ": registry problems left unfixed: " << left
-                      << std::endl;
+            std::cerr << kProgramTitle << ": registry problems left unfixed: " << left << std::endl;
             exitCode_ = 1;
         }
     }

@@ -25,15 +25,12 @@
 #include "ui/hotkey_edit.h"
 #include "ui/machine_folder_dialog.h"
 #include "ui/qt_prompter.h"
+#include "ui/qt_text.h"
 #include "ui/reg_add_registry_dialog.h"
 
 namespace brisko {
 
 namespace {
-
-QString qs(const std::string& s) {
-    return QString::fromUtf8(s.data(), qsizetype(s.size()));
-}
 
 // The test registration's identifier; on Windows the "MyKTLVHotkey_Test" atom.
 constexpr int kTestHotkeyId = 0xC002;

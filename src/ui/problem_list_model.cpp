@@ -4,14 +4,11 @@
 #include <climits>
 
 #include "registry/scan_run.h"
+#include "ui/qt_text.h"
 
 namespace brisko {
 
 namespace {
-
-QString qs(const std::string& s) {
-    return QString::fromUtf8(s.data(), qsizetype(s.size()));
-}
 
 int clampRows(size_t n) {
     return int(std::min<size_t>(n, size_t(INT_MAX)));

@@ -5,17 +5,10 @@
 #include <QPushButton>
 
 #include "registry/problem_list.h"
+#include "ui/qt_text.h"
 #include "ui/registry_entry_box.h"
 
 namespace brisko {
-
-namespace {
-
-QString qs(std::string_view s) {
-    return QString::fromUtf8(s.data(), qsizetype(s.size()));
-}
-
-}  // namespace
 
 TfrmRegAddRegistry::TfrmRegAddRegistry(Machine& machine, QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("TfrmRegAddRegistry"));

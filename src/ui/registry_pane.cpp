@@ -25,6 +25,7 @@
 #include "registry/section_tree.h"
 #include "ui/check_tree_view.h"
 #include "ui/problem_list_model.h"
+#include "ui/qt_text.h"
 #include "ui/registry_viewer.h"
 #include "ui/restore_dialog.h"
 #include "ui/system_point_dialog.h"
@@ -32,10 +33,6 @@
 namespace brisko {
 
 namespace {
-
-QString qs(std::string_view s) {
-    return QString::fromUtf8(s.data(), qsizetype(s.size()));
-}
 
 // How long the worker's changes are gathered before the pane shows them.
 constexpr int kGatherMs = 40;

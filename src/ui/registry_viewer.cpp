@@ -10,6 +10,7 @@
 #include "core/machine/registry_key.h"
 #include "core/messages.h"
 #include "core/text.h"
+#include "ui/qt_text.h"
 
 namespace brisko {
 
@@ -21,10 +22,6 @@ constexpr RootKey kRoots[] = {RootKey::ClassesRoot, RootKey::CurrentUser, RootKe
                               RootKey::Users, RootKey::CurrentConfig};
 // Long data is cut for the list; the registry keeps all of it.
 constexpr size_t kShownBytes = 512;
-
-QString qs(std::string_view s) {
-    return QString::fromUtf8(s.data(), qsizetype(s.size()));
-}
 
 QString typeName(uint32_t t) {
     std::string_view name = regTypeName(t);

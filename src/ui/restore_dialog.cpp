@@ -20,13 +20,11 @@
 #include "registry/backup_store.h"
 #include "registry/registry_fix.h"
 #include "ui/backup_hint_dialog.h"
+#include "ui/qt_text.h"
 
 namespace brisko {
 
 namespace {
-QString qs(std::string_view s) {
-    return QString::fromUtf8(s.data(), qsizetype(s.size()));
-}
 std::string str(const QString& s) {
     return s.toUtf8().toStdString();
 }

@@ -14,14 +14,11 @@
 #include "core/text.h"
 #include "tools/startup_delete.h"
 #include "ui/qt_prompter.h"
+#include "ui/qt_text.h"
 
 namespace brisko {
 
 namespace {
-
-QString qs(std::string_view s) {
-    return QString::fromUtf8(s.data(), qsizetype(s.size()));
-}
 
 enum Column { kColName, kColFile, kColLocation };
 
