@@ -4,9 +4,8 @@
 #include <deque>
 #include <mutex>
 
-#include <ctime>
-
 #include "core/ini_file.h"
+#include "core/local_time.h"
 #ifndef _WIN32
 #include "core/machine/atomic_file.h"
 #endif
@@ -186,15 +185,6 @@ bool isWindowsPath(const std::string& p) {
     return p.size() >= 3 && std::isalpha(static_cast<unsigned char>(p[0])) && p[1] == ':' &&
            (p[2] == '\\' || p[2] == '/');
 }
-
-std::string iniTime() {
-    std::time_t now = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&now, &tm);
-    char buf[32];
-    std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
-    return buf;
-}
 }  // namespace
 
 bool WriteScanResult(Machine& machine, const std::string& iniFile, const DefragSizes* sizes,
@@ -235,7 +225,7 @@ bool WriteScanResult(Machine& machine, const std::string& iniFile, const DefragS
     ini.writeString(kSection, "New Size", sizes ? sizes->newRegistrySize : "");
     ini.writeString(kSection, "Size Reduction", sizes ? sizes->sizeReduction : "");
     ini.writeString(kSection, "Compact Percent", sizes ? sizes->compactPercent : "");
-    ini.writeString(kSection, "Time", iniTime());
+    ini.writeString(kSection, "Time", localTimeNowText());
     std::string out = ini.text();
     if (inMachine) {
         auto f = files.createFile(iniFile);

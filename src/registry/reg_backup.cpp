@@ -18,26 +18,6 @@ constexpr size_t kBytesPerLine = 25;
 // Far deeper than Windows allows; only a damaged hive with a loop gets here.
 constexpr int kMaxDepth = 512;
 
-// Backslashes doubled first, then quotes escaped. Line breaks (which only a
-// name can hold here) become \n and \r, which our import reads back.
-std::string escape(std::string_view s) {
-    std::string out;
-    out.reserve(s.size() + 2);
-    for (char c : s) {
-        if (c == '\\' || c == '"') {
-            out.push_back('\\');
-            out.push_back(c);
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\r') {
-            out += "\\r";
-        } else {
-            out.push_back(c);
-        }
-    }
-    return out;
-}
-
 bool hasHighBytes(std::string_view s) {
     for (char c : s)
         if (static_cast<unsigned char>(c) >= 0x80) return true;
@@ -50,29 +30,6 @@ bool ansiSafe(std::string_view utf8) {
     if (!hasHighBytes(utf8)) return true;
     auto ansi = utf8ToAnsi(utf8);
     return ansi && !isValidUtf8(*ansi);
-}
-
-// REG_SZ data that a quoted string gives back byte for byte.
-std::optional<std::string> plainString(const std::vector<uint8_t>& data) {
-    // Plain ASCII ending in one terminator, the usual case, is its low bytes.
-    const size_t n = data.size();
-    if (n >= 2 && n % 2 == 0 && data[n - 2] == 0 && data[n - 1] == 0) {
-        std::string text;
-        text.reserve(n / 2);
-        for (size_t i = 0; i + 2 < n; i += 2) {
-            uint8_t c = data[i];
-            if (c == 0 || c >= 0x80 || data[i + 1] != 0 || c == '\r' || c == '\n') {
-                text.clear();
-                break;
-            }
-            text.push_back(char(c));
-        }
-        if (text.size() == n / 2 - 1) return text;
-    }
-    std::string text = utf16leToUtf8(data);
-    if (text.find_first_of("\r\n") != std::string::npos) return std::nullopt;
-    if (utf8ToUtf16le(text) != data) return std::nullopt;
-    return text;
 }
 
 // REG_EXPAND_SZ / REG_MULTI_SZ data as the ANSI bytes a REGEDIT4 file holds,
@@ -154,18 +111,26 @@ std::string trimmedPath(std::string_view keyPath) {
 
 }  // namespace
 
-std::string backupFileName(const std::tm& t) {
+std::string backupStamp(const std::tm& t) {
     char buf[40];
-    std::snprintf(buf, sizeof buf, "%04d_%02d_%02d_%02d%02d%02d.reg", t.tm_year + 1900,
-                  t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
+    std::snprintf(buf, sizeof buf, "%04d_%02d_%02d_%02d%02d%02d", t.tm_year + 1900, t.tm_mon + 1,
+                  t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
     return buf;
 }
 
-std::string backupFileNameNow() {
+std::string backupStampNow() {
     std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
-    return backupFileName(local);
+    return backupStamp(local);
+}
+
+std::string backupFileName(const std::tm& t) {
+    return backupStamp(t) + ".reg";
+}
+
+std::string backupFileNameNow() {
+    return backupStampNow() + ".reg";
 }
 
 std::string renderValueLine(const RegValue& v, bool unicode, bool* needsUnicode) {
@@ -175,15 +140,15 @@ std::string renderValueLine(const RegValue& v, bool unicode, bool* needsUnicode)
         line = "@";
     } else {
         if (!unicode && !ansiSafe(v.name)) exact = false;
-        line = "\"" + escape(v.name) + "\"";
+        line = "\"" + escapeRegString(v.name, true) + "\"";
     }
     line += '=';
     std::optional<std::vector<uint8_t>> hexData;
     if (v.type == REG_SZ) {
-        if (auto text = plainString(v.data)) {
+        if (auto text = plainRegString(v.data)) {
             // Text ANSI cannot carry needs the Unicode file.
             if (!unicode && !ansiSafe(*text)) exact = false;
-            line += "\"" + escape(*text) + "\"\r\n";
+            line += "\"" + escapeRegString(*text, true) + "\"\r\n";
             if (!exact && needsUnicode) *needsUnicode = true;
             return line;
         }
@@ -246,44 +211,57 @@ void appendBlock(std::optional<RegBackupBlock>& into, RegBackupBlock part) {
     for (auto& l : part.lines) into->lines.push_back(std::move(l));
 }
 
-}  // namespace
-
-std::optional<RegBackupBlock> renderKeyBlock(RegistryApi& registry, RegistryView view, RootKey root,
-                                             std::string_view keyPath, std::string_view userSid,
-                                             std::optional<bool> hasWowView) {
+// The block of a key path from each place it lives in (both Classes hives for
+// HKEY_CLASSES_ROOT). `fill` writes one place's part with the writer it is
+// given, or gives nothing to skip that place; whether the registry has a
+// 32-bit view is asked once, only when a part is written.
+template <class Fill>
+std::optional<RegBackupBlock> renderSources(RegistryApi& registry, RegistryView view, RootKey root,
+                                            std::string_view keyPath, std::string_view userSid,
+                                            std::optional<bool> hasWowView, Fill fill) {
     std::optional<RegBackupBlock> out;
     std::optional<bool> wow;
     if (hasWowView) wow = view == RegistryView::Wow64_32 && *hasWowView;
     for (const auto& src : sourcesOf(root, trimmedPath(keyPath), userSid)) {
         auto key = registry.openKeyInView(view, src.root, src.path, KeyAccess::Read);
         if (!key) continue;
-        if (!wow) wow = view == RegistryView::Wow64_32 && hasWow32View(registry);
-        BlockWriter w(registry, view, src.root, *wow);
-        w.key(*key, src.path, 0);
-        appendBlock(out, w.take());
+        auto writer = [&] {
+            if (!wow) wow = view == RegistryView::Wow64_32 && hasWow32View(registry);
+            return BlockWriter(registry, view, src.root, *wow);
+        };
+        if (auto part = fill(*key, src.path, writer)) appendBlock(out, std::move(*part));
     }
     return out;
+}
+
+}  // namespace
+
+std::optional<RegBackupBlock> renderKeyBlock(RegistryApi& registry, RegistryView view, RootKey root,
+                                             std::string_view keyPath, std::string_view userSid,
+                                             std::optional<bool> hasWowView) {
+    return renderSources(
+        registry, view, root, keyPath, userSid, hasWowView,
+        [](KeyHandle& key, const std::string& path, auto writer) -> std::optional<RegBackupBlock> {
+            BlockWriter w = writer();
+            w.key(key, path, 0);
+            return w.take();
+        });
 }
 
 std::optional<RegBackupBlock> renderValueBlock(RegistryApi& registry, RegistryView view,
                                                RootKey root, std::string_view keyPath,
                                                std::string_view valueName, std::string_view userSid,
                                                std::optional<bool> hasWowView) {
-    std::optional<RegBackupBlock> out;
-    std::optional<bool> wow;
-    if (hasWowView) wow = view == RegistryView::Wow64_32 && *hasWowView;
-    for (const auto& src : sourcesOf(root, trimmedPath(keyPath), userSid)) {
-        auto key = registry.openKeyInView(view, src.root, src.path, KeyAccess::Read);
-        if (!key) continue;
-        auto v = key->value(valueName);
-        if (!v) continue;
-        if (!wow) wow = view == RegistryView::Wow64_32 && hasWow32View(registry);
-        BlockWriter w(registry, view, src.root, *wow);
-        w.header(src.path);
-        w.value(std::move(*v));
-        appendBlock(out, w.take());
-    }
-    return out;
+    return renderSources(
+        registry, view, root, keyPath, userSid, hasWowView,
+        [&](KeyHandle& key, const std::string& path, auto writer) -> std::optional<RegBackupBlock> {
+            auto v = key.value(valueName);
+            if (!v) return std::nullopt;
+            BlockWriter w = writer();
+            w.header(path);
+            w.value(std::move(*v));
+            return w.take();
+        });
 }
 
 RegBackupBlock renderOpenKeyBlock(RegistryApi& registry, RegistryView view, RootKey root,

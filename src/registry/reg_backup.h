@@ -24,6 +24,11 @@
 
 namespace brisko {
 
+// "year_month_day_hhmmss" from a local date and time: the name of a backup
+// without its ".reg", and the name of a run's folder of copies.
+std::string backupStamp(const std::tm& local);
+// The same for the current local time.
+std::string backupStampNow();
 // year_month_day_hhmmss.reg from a local date and time.
 std::string backupFileName(const std::tm& local);
 // The same for the current local time.

@@ -1,9 +1,5 @@
 #include "tools/startup_delete.h"
 
-#include <chrono>
-#include <cstdio>
-#include <ctime>
-
 #include "core/machine/machine.h"
 #include "core/machine/registry_key.h"
 #include "core/text.h"
@@ -39,13 +35,7 @@ int folderCsidl(std::string_view location) {
 }  // namespace
 
 std::string StartupBackupStamp() {
-    std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-    std::tm tm{};
-    localtime_r(&now, &tm);
-    char buf[80];
-    std::snprintf(buf, sizeof buf, "%04d_%02d_%02d_%02d%02d%02d", tm.tm_year + 1900, tm.tm_mon + 1,
-                  tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
-    return buf;
+    return backupStampNow();
 }
 
 StartupBackup::StartupBackup(Machine& machine, std::string backupFolder, std::string stamp)

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "app/cli/regscan_commands.h"
+#include "core/local_time.h"
 #include "core/machine/file_read.h"
 #include "core/machine/reg_file.h"
 #include "core/settings.h"
@@ -169,13 +170,9 @@ std::string backupFileArg(const std::string& folder, const std::string& file) {
     return backupPath(folder, file);
 }
 
-std::string localTimeText(int64_t fileTime) {
-    std::time_t t = std::time_t(fileTimeToUnix(fileTime));
-    std::tm local{};
-    localtime_r(&t, &local);
-    char buf[40];
-    std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &local);
-    return buf;
+// A backup's write time (a FILETIME) as local time.
+std::string writeTimeText(int64_t fileTime) {
+    return localTimeText(std::time_t(fileTimeToUnix(fileTime)));
 }
 
 int runBackupsList(CliContext& ctx) {
@@ -187,7 +184,7 @@ int runBackupsList(CliContext& ctx) {
         nlohmann::json list = nlohmann::json::array();
         for (const auto& r : *rows)
             list.push_back({{"file", r.name},
-                            {"date", localTimeText(r.writeTime)},
+                            {"date", writeTimeText(r.writeTime)},
                             {"bytes", r.size},
                             {"size", backupSizeText(r.size)}});
         ctx.printJson({{"folder", folder}, {"backups", list}});
@@ -195,7 +192,7 @@ int runBackupsList(CliContext& ctx) {
     }
     std::cout << "Backup files are stored in the folder " << folder << "\n";
     for (const auto& r : *rows)
-        std::cout << r.name << "  " << localTimeText(r.writeTime) << "  " << backupSizeText(r.size)
+        std::cout << r.name << "  " << writeTimeText(r.writeTime) << "  " << backupSizeText(r.size)
                   << "\n";
     return kExitOk;
 }

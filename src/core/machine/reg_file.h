@@ -40,6 +40,15 @@ RegFileParse parseRegText(std::string_view bytes);
 // skipped. Returns the number of operations that failed.
 size_t applyRegOps(RegistryApi& registry, const std::vector<RegFileOp>& ops);
 
+// Text in a quoted .reg string: backslashes and quotes escaped, and with
+// lineBreaks \n and \r as well (only a name may hold them; our import reads
+// them back).
+std::string escapeRegString(std::string_view s, bool lineBreaks);
+// REG_SZ data as a quoted string's text, when writing it that way gives back
+// the very same bytes (one terminating NUL, no embedded NULs or line breaks,
+// sound UTF-16); nullopt otherwise, for hex(1).
+std::optional<std::string> plainRegString(const std::vector<uint8_t>& data);
+
 // Why an import of `total` operations did not land whole, for a person: the
 // edits the registry refused, how many operations failed, and what became of
 // the others (forgotten where changes wait for a commit, which the caller then

@@ -9,14 +9,7 @@
 
 namespace brisko {
 
-namespace {
-
-// regedit breaks hex data once a line has reached this many characters.
-constexpr size_t kHexLineLimit = 77;
-// Far deeper than Windows allows; only a damaged hive with a loop gets here.
-constexpr int kMaxDepth = 512;
-
-std::string escape(std::string_view s, bool lineBreaks) {
+std::string escapeRegString(std::string_view s, bool lineBreaks) {
     std::string out;
     out.reserve(s.size() + 2);
     for (char c : s) {
@@ -32,22 +25,41 @@ std::string escape(std::string_view s, bool lineBreaks) {
     return out;
 }
 
+std::optional<std::string> plainRegString(const std::vector<uint8_t>& data) {
+    // Plain ASCII ending in one terminator, the usual case, is its low bytes.
+    const size_t n = data.size();
+    if (n >= 2 && n % 2 == 0 && data[n - 2] == 0 && data[n - 1] == 0) {
+        std::string text;
+        text.reserve(n / 2);
+        for (size_t i = 0; i + 2 < n; i += 2) {
+            uint8_t c = data[i];
+            if (c == 0 || c >= 0x80 || data[i + 1] != 0 || c == '\r' || c == '\n') {
+                text.clear();
+                break;
+            }
+            text.push_back(char(c));
+        }
+        if (text.size() == n / 2 - 1) return text;
+    }
+    std::string text = utf16leToUtf8(data);
+    if (text.find_first_of("\r\n") != std::string::npos) return std::nullopt;
+    if (utf8ToUtf16le(text) != data) return std::nullopt;
+    return text;
+}
+
+namespace {
+
+// regedit breaks hex data once a line has reached this many characters.
+constexpr size_t kHexLineLimit = 77;
+// Far deeper than Windows allows; only a damaged hive with a loop gets here.
+constexpr int kMaxDepth = 512;
+
 // Characters, not bytes, count for the line width.
 size_t displayWidth(std::string_view s) {
     size_t n = 0;
     for (char c : s)
         if ((static_cast<unsigned char>(c) & 0xc0) != 0x80) ++n;
     return n;
-}
-
-// A REG_SZ is written as a quoted string only when that gives back the very
-// same bytes; anything else (no terminating NUL, odd length, embedded NULs,
-// broken surrogates, line breaks) is kept exactly as hex(1).
-std::optional<std::string> plainString(const std::vector<uint8_t>& data) {
-    std::string text = utf16leToUtf8(data);
-    if (text.find_first_of("\r\n") != std::string::npos) return std::nullopt;
-    if (utf8ToUtf16le(text) != data) return std::nullopt;
-    return text;
 }
 
 // 8-bit text for a REGEDIT4 file: ANSI where every character has an ANSI form,
@@ -100,14 +112,14 @@ class Exporter {
             out_ += '@';
         } else {
             out_ += '"';
-            out_ += escape(v.name, true);
+            out_ += escapeRegString(v.name, true);
             out_ += '"';
         }
         out_ += '=';
         if (v.type == REG_SZ) {
-            if (auto text = plainString(v.data)) {
+            if (auto text = plainRegString(v.data)) {
                 out_ += '"';
-                out_ += escape(*text, false);
+                out_ += escapeRegString(*text, false);
                 out_ += "\"\r\n";
                 return;
             }

@@ -729,72 +729,76 @@ bool writeBuffer(HiveBuffer& buffer, const std::filesystem::path& file, std::str
            temp.finish(&error) && temp.replace(&error);
 }
 
+// Builds the hive from either source and hands the bytes to `sink`, which
+// says why it failed in its message; *error gets the reason of a failure.
+template <class Source, class Key, class Sink>
+bool buildThen(Source& source, Key root, const RegfWriteOptions& options, std::string* error,
+               Sink sink) {
+    HiveBuffer buffer;
+    std::string message;
+    bool ok = buildHive(buffer, source, root, options, message) && sink(buffer, message);
+    if (!ok && error) *error = message;
+    return ok;
+}
+
+auto toBytes(std::vector<uint8_t>& out) {
+    return [&out](HiveBuffer& buffer, std::string&) {
+        out.assign(buffer.data(), buffer.data() + buffer.size());
+        return true;
+    };
+}
+
+auto toFile(const std::filesystem::path& file) {
+    return [&file](HiveBuffer& buffer, std::string& error) {
+        return writeBuffer(buffer, file, error);
+    };
+}
+
+auto toTemp(TempFileBeside& out) {
+    return [&out](HiveBuffer& buffer, std::string& error) {
+        return out.write({buffer.data(), buffer.size()}, &error);
+    };
+}
+
 }  // namespace
 
 std::vector<uint8_t> serializeHive(const RegTreeKey& root, const RegfWriteOptions& options) {
-    HiveBuffer buffer;
+    std::vector<uint8_t> bytes;
     TreeSource source;
-    std::string error;
-    if (!buildHive(buffer, source, &root, options, error)) return {};
-    return std::vector<uint8_t>(buffer.data(), buffer.data() + buffer.size());
+    buildThen(source, &root, options, nullptr, toBytes(bytes));
+    return bytes;
 }
 
 std::vector<uint8_t> serializeHive(const HiveReader& reader, uint32_t root,
                                    const RegfWriteOptions& options, std::string* error) {
-    HiveBuffer buffer;
+    std::vector<uint8_t> bytes;
     CellSource source(reader);
-    std::string message;
-    if (!buildHive(buffer, source, root, options, message)) {
-        if (error) *error = message;
-        return {};
-    }
-    return std::vector<uint8_t>(buffer.data(), buffer.data() + buffer.size());
+    buildThen(source, root, options, error, toBytes(bytes));
+    return bytes;
 }
 
 bool writeHiveFile(const RegTreeKey& root, const std::filesystem::path& file,
                    const RegfWriteOptions& options, std::string* error) {
-    HiveBuffer buffer;
     TreeSource source;
-    std::string message;
-    bool ok =
-        buildHive(buffer, source, &root, options, message) && writeBuffer(buffer, file, message);
-    if (!ok && error) *error = message;
-    return ok;
+    return buildThen(source, &root, options, error, toFile(file));
 }
 
 bool writeHiveFile(const HiveReader& reader, uint32_t root, const std::filesystem::path& file,
                    const RegfWriteOptions& options, std::string* error) {
-    HiveBuffer buffer;
     CellSource source(reader);
-    std::string message;
-    bool ok =
-        buildHive(buffer, source, root, options, message) && writeBuffer(buffer, file, message);
-    if (!ok && error) *error = message;
-    return ok;
+    return buildThen(source, root, options, error, toFile(file));
 }
 
 bool writeHiveTo(const RegTreeKey& root, TempFileBeside& out, const RegfWriteOptions& options,
                  std::string* error) {
-    HiveBuffer buffer;
     TreeSource source;
-    std::string message;
-    if (!buildHive(buffer, source, &root, options, message)) {
-        if (error) *error = message;
-        return false;
-    }
-    return out.write({buffer.data(), buffer.size()}, error);
+    return buildThen(source, &root, options, error, toTemp(out));
 }
 
 bool writeHiveTo(const HiveReader& reader, uint32_t root, TempFileBeside& out,
                  const RegfWriteOptions& options, std::string* error) {
-    HiveBuffer buffer;
     CellSource source(reader);
-    std::string message;
-    if (!buildHive(buffer, source, root, options, message)) {
-        if (error) *error = message;
-        return false;
-    }
-    return out.write({buffer.data(), buffer.size()}, error);
+    return buildThen(source, root, options, error, toTemp(out));
 }
 
 }  // namespace brisko

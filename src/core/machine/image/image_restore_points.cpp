@@ -4,9 +4,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <ctime>
 #include <sstream>
 
+#include "core/local_time.h"
 #include "core/machine/atomic_file.h"
 #include "core/machine/image/commit_journal.h"
 #include "core/machine/image/hive_copy.h"
@@ -34,15 +34,6 @@ struct Snapshot {
     RestorePointInfo info;
     std::vector<SnapshotHive> hives;
 };
-
-std::string localTimeText() {
-    std::time_t now = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&now, &tm);
-    char buf[32];
-    std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
-    return buf;
-}
 
 std::string oneLine(std::string_view s) {
     std::string out(s);
@@ -142,7 +133,8 @@ bool ImageRestorePoints::createRestorePoint(std::string_view description) {
     fs::create_directories(temp, ec);
     if (ec) return fail("The restore point folder cannot be created: " + ec.message());
 
-    std::string info = "Description\t" + oneLine(description) + "\nTime\t" + localTimeText() + "\n";
+    std::string info =
+        "Description\t" + oneLine(description) + "\nTime\t" + localTimeNowText() + "\n";
     size_t i = 0;
     for (const auto& h : reg.hiveStatus()) {
         if (!h.loaded) continue;
