@@ -5,13 +5,12 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
-#include <cstdio>
-
 #include "cleaner/clean_catalog.h"
 #include "cleaner/clean_test_machine.h"
 #include "cleaner/removal.h"
 #include "core/machine/image/demo_machine.h"
 #include "core/machine/image/image_machine.h"
+#include "support/shell_command.h"
 
 namespace brisko {
 namespace {
@@ -48,13 +47,7 @@ void exec(const fs::path& file, const std::string& sql) {
 // What the sqlite3 shell prints for sql on file.
 std::string shell(const fs::path& file, const std::string& sql) {
     std::string cmd = "sqlite3 '" + file.string() + "' \"" + sql + "\" 2>&1";
-    std::string out;
-    if (FILE* p = ::popen(cmd.c_str(), "r")) {
-        char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-        ::pclose(p);
-    }
+    std::string out = test::runShell(cmd).out;
     while (!out.empty() && out.back() == '\n') out.pop_back();
     return out;
 }

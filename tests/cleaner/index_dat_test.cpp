@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -16,6 +15,7 @@
 #include "core/settings.h"
 #include "indexdat/index_dat_format.h"
 #include "indexdat/index_dat_writer.h"
+#include "support/shell_command.h"
 
 namespace brisko {
 namespace {
@@ -71,13 +71,7 @@ class Oracle {
         fs::path f = dir_ / "index.dat";
         std::ofstream(f, std::ios::binary) << bytes;
         std::string cmd = "msiecfexport '" + f.string() + "' 2>&1";
-        FILE* p = ::popen(cmd.c_str(), "r");
-        if (!p) return std::nullopt;
-        std::string out;
-        char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-        int rc = ::pclose(p);
+        auto [rc, out] = test::runShell(cmd);
         if (rc != 0 || out.find("Export completed.") == std::string::npos) return std::nullopt;
         std::map<uint32_t, OracleItem> m;
         std::istringstream in(out);

@@ -1,29 +1,20 @@
 // The brisko command-line tool end to end, on a demo machine of its own.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <string>
 
+#include "support/shell_command.h"
 #include "support/test_machine.h"
 
 namespace fs = std::filesystem;
 using nlohmann::json;
 
 namespace {
-struct CliRun {
-    int code = -1;
-    std::string out;
-};
-
-std::string quote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
+using CliRun = brisko::test::CommandRun;
+using brisko::test::shellQuote;
 
 class Cli : public ::testing::Test {
   protected:
@@ -37,18 +28,12 @@ class Cli : public ::testing::Test {
 
     // Runs brisko with its arguments; stderr is kept apart from stdout.
     static CliRun run(const std::vector<std::string>& args, bool onMachine = true) {
-        std::string cmd = quote(BRISKO_CLI);
-        if (onMachine) cmd += " --machine " + quote(machine().string());
-        for (const auto& a : args) cmd += " " + quote(a);
-        cmd += " 2>" + quote((dir_->path() / "stderr").string()) + " </dev/null";
-        CliRun r;
-        FILE* p = ::popen(cmd.c_str(), "r");
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-        int status = ::pclose(p);
-        r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        return r;
+        std::vector<std::string> argv{BRISKO_CLI};
+        if (onMachine) argv.insert(argv.end(), {"--machine", machine().string()});
+        argv.insert(argv.end(), args.begin(), args.end());
+        return brisko::test::runShell(brisko::test::shellCommand(argv) + " 2>" +
+                                      shellQuote((dir_->path() / "stderr").string()) +
+                                      " </dev/null");
     }
     static std::string lastStderr() { return brisko::test::readFile(dir_->path() / "stderr"); }
     static brisko::test::TempDir* dir_;

@@ -1,12 +1,11 @@
 // brisko custom and the Applications group of brisko list, end to end on a
 // demo machine of their own.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "support/shell_command.h"
 #include "support/test_machine.h"
 
 namespace fs = std::filesystem;
@@ -14,10 +13,7 @@ using nlohmann::json;
 
 namespace {
 
-struct CliRun {
-    int code = -1;
-    std::string out;
-};
+using CliRun = brisko::test::CommandRun;
 
 class CustomCli : public ::testing::Test {
   protected:
@@ -28,23 +24,12 @@ class CustomCli : public ::testing::Test {
     static void TearDownTestSuite() { delete dir_; }
 
     static CliRun run(const std::vector<std::string>& args, bool onMachine = true) {
-        auto quote = [](const std::string& s) {
-            std::string q = "'";
-            for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-            return q + "'";
-        };
-        std::string cmd = quote(BRISKO_CLI);
-        if (onMachine) cmd += " --machine " + quote((dir_->path() / "demo").string());
-        for (const auto& a : args) cmd += " " + quote(a);
-        cmd += " 2>" + quote((dir_->path() / "stderr").string()) + " </dev/null";
-        CliRun r;
-        FILE* p = ::popen(cmd.c_str(), "r");
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-        const int status = ::pclose(p);
-        r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        return r;
+        std::vector<std::string> argv{BRISKO_CLI};
+        if (onMachine) argv.insert(argv.end(), {"--machine", (dir_->path() / "demo").string()});
+        argv.insert(argv.end(), args.begin(), args.end());
+        return brisko::test::runShell(brisko::test::shellCommand(argv) + " 2>" +
+                                      brisko::test::shellQuote((dir_->path() / "stderr").string()) +
+                                      " </dev/null");
     }
     static std::string err() { return brisko::test::readFile(dir_->path() / "stderr"); }
     static brisko::test::TempDir* dir_;

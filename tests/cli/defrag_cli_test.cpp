@@ -1,11 +1,11 @@
 // brisko defrag and brisko restore-point on the demo machine, end to end.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <nlohmann/json.hpp>
 #include <string>
 
 #include "core/machine/image/demo_machine.h"
+#include "support/shell_command.h"
 #include "support/test_machine.h"
 
 namespace brisko {
@@ -14,22 +14,11 @@ namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
 
-struct Run {
-    int code;
-    std::string out;
-};
-
-Run brisko(const fs::path& machine, const std::string& args) {
-    std::string command = std::string(BRISKO_CLI) + " --machine '" + machine.string() + "' " +
-                          args + " 2>/dev/null </dev/null";
-    Run r{-1, {}};
-    FILE* p = ::popen(command.c_str(), "r");
-    if (!p) return r;
-    char buf[4096];
-    for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) r.out.append(buf, n);
-    int status = ::pclose(p);
-    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
+// args as the shell reads them.
+test::CommandRun brisko(const fs::path& machine, const std::string& args) {
+    return test::runShell(std::string(BRISKO_CLI) + " --machine " +
+                          test::shellQuote(machine.string()) + " " + args +
+                          " 2>/dev/null </dev/null");
 }
 
 TEST(DefragCli, AnalyzeApplyRestartThenNothingLeftToCompact) {

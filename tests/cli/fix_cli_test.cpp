@@ -3,10 +3,8 @@
 // in the same run), the healthy entries stay, and the one backup brings
 // every problem back.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <set>
@@ -14,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "support/shell_command.h"
 #include "support/test_machine.h"
 
 namespace fs = std::filesystem;
@@ -21,30 +20,14 @@ using nlohmann::json;
 
 namespace {
 
-struct Run {
-    int code = -1;
-    std::string out;
-};
-
-std::string quote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
+using Run = brisko::test::CommandRun;
+using brisko::test::shellQuote;
 
 Run brisko(const fs::path& machine, const std::vector<std::string>& args) {
-    std::string cmd = quote(BRISKO_CLI);
-    if (!machine.empty()) cmd += " --machine " + quote(machine.string());
-    for (const auto& a : args) cmd += " " + quote(a);
-    cmd += " 2>&1 </dev/null";
-    Run r;
-    FILE* p = ::popen(cmd.c_str(), "r");
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-    int status = ::pclose(p);
-    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
+    std::vector<std::string> argv{BRISKO_CLI};
+    if (!machine.empty()) argv.insert(argv.end(), {"--machine", machine.string()});
+    argv.insert(argv.end(), args.begin(), args.end());
+    return brisko::test::runShell(brisko::test::shellCommand(argv) + " 2>&1 </dev/null");
 }
 
 json jsonOf(const Run& r) {
@@ -60,12 +43,8 @@ std::string hivesXml(const fs::path& machine) {
     for (const char* hive :
          {"Windows/System32/config/SOFTWARE", "Windows/System32/config/SYSTEM",
           "Users/Alex/NTUSER.DAT", "Users/Alex/AppData/Local/Microsoft/Windows/UsrClass.dat"}) {
-        FILE* p = ::popen(("hivexml " + quote((machine / hive).string())).c_str(), "r");
-        std::string xml;
-        char buf[65536];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) xml.append(buf, n);
-        ::pclose(p);
+        std::string xml =
+            brisko::test::runShell("hivexml " + shellQuote((machine / hive).string())).out;
         xml = std::regex_replace(xml, std::regex("<mtime>[^<]*</mtime>"), "");
         xml = std::regex_replace(xml, std::regex("<byte_runs>.*?</byte_runs>"), "");
         all += std::regex_replace(xml, std::regex("><"), ">\n<");

@@ -1,11 +1,10 @@
 // brisko indexdat list|wipe on the demo machine's IE 8 indexes and on host files.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "support/shell_command.h"
 #include "support/test_machine.h"
 
 namespace fs = std::filesystem;
@@ -19,16 +18,7 @@ const std::string kCache =
 const std::string kHistory =
     "C:\\Users\\Alex\\AppData\\Local\\Microsoft\\Windows\\History\\History.IE5\\index.dat";
 
-std::string quote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-struct CliRun {
-    int code = -1;
-    std::string out;
-};
+using CliRun = brisko::test::CommandRun;
 
 class IndexDatCli : public ::testing::Test {
   protected:
@@ -44,18 +34,10 @@ class IndexDatCli : public ::testing::Test {
         return machine() / rel;
     }
     CliRun run(const std::vector<std::string>& args, bool onMachine = true) {
-        std::string cmd = quote(BRISKO_CLI);
-        if (onMachine) cmd += " --machine " + quote(machine().string());
-        for (const auto& a : args) cmd += " " + quote(a);
-        cmd += " 2>/dev/null </dev/null";
-        CliRun r;
-        FILE* p = ::popen(cmd.c_str(), "r");
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-        int status = ::pclose(p);
-        r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        return r;
+        std::vector<std::string> argv{BRISKO_CLI};
+        if (onMachine) argv.insert(argv.end(), {"--machine", machine().string()});
+        argv.insert(argv.end(), args.begin(), args.end());
+        return brisko::test::runShell(brisko::test::shellCommand(argv) + " 2>/dev/null </dev/null");
     }
     std::unique_ptr<brisko::test::TempDir> dir_;
 };

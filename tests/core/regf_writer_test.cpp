@@ -11,6 +11,7 @@
 #include <random>
 
 #include "core/text.h"
+#include "support/shell_command.h"
 #include "support/test_machine.h"
 
 namespace brisko {
@@ -172,19 +173,6 @@ class TreeMaker {
     int serial_ = 0;
 };
 
-std::string runTool(const std::string& command, int& status) {
-    std::string out;
-    FILE* p = ::popen(command.c_str(), "r");
-    if (!p) {
-        status = -1;
-        return out;
-    }
-    char buf[65536];
-    for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-    status = ::pclose(p);
-    return out;
-}
-
 size_t countOccurrences(const std::string& hay, const std::string& needle) {
     size_t n = 0;
     for (size_t pos = hay.find(needle); pos != std::string::npos; pos = hay.find(needle, pos + 1))
@@ -297,14 +285,13 @@ TEST(RegfWriterTest, ExternalReadersSeeEveryKey) {
     options.embeddedName = "\\SystemRoot\\System32\\Config\\SOFTWARE";
     ASSERT_TRUE(writeHiveFile(*tree, file, options));
 
-    int status = 0;
-    std::string xml = runTool("hivexml '" + file.string() + "' 2>&1", status);
-    EXPECT_EQ(status, 0) << xml.substr(0, 500);
-    EXPECT_EQ(countOccurrences(xml, "<node "), tree->countKeys());
+    auto xml = test::runShell("hivexml " + test::shellQuote(file.string()) + " 2>&1");
+    EXPECT_EQ(xml.code, 0) << xml.out.substr(0, 500);
+    EXPECT_EQ(countOccurrences(xml.out, "<node "), tree->countKeys());
 
-    std::string exported = runTool("regfexport '" + file.string() + "' 2>&1", status);
-    EXPECT_EQ(status, 0) << exported.substr(0, 500);
-    EXPECT_EQ(countOccurrences(exported, "Key path:"), tree->countKeys());
+    auto exported = test::runShell("regfexport " + test::shellQuote(file.string()) + " 2>&1");
+    EXPECT_EQ(exported.code, 0) << exported.out.substr(0, 500);
+    EXPECT_EQ(countOccurrences(exported.out, "Key path:"), tree->countKeys());
 }
 
 // Walks every bin and cell: the layout Windows checks when it loads a hive.

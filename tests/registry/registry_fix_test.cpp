@@ -1,7 +1,6 @@
 // Fixing rows with a backup, and the backup bringing back exactly what went.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <regex>
 
 #include "core/fake_machine.h"
@@ -15,6 +14,7 @@
 #include "registry/regedit_process.h"
 #include "registry/registry_fix.h"
 #include "scan_test_machine.h"
+#include "support/shell_command.h"
 
 namespace brisko {
 namespace {
@@ -46,14 +46,9 @@ std::string hiveXml(ImageMachine& m, std::string_view mount) {
     std::filesystem::path file;
     for (const auto& h : m.imageRegistry().hiveStatus())
         if (h.mount.mountPath == mount) file = h.mount.hostFile;
-    std::string xml;
-    FILE* p = popen(("hivexml '" + file.string() + "' 2>&1").c_str(), "r");
-    char buf[65536];
-    size_t n;
-    while (p && (n = fread(buf, 1, sizeof buf, p)) > 0) xml.append(buf, n);
-    if (p) {
-        EXPECT_EQ(pclose(p), 0) << xml.substr(0, 300);
-    }
+    auto run = test::runShell("hivexml " + test::shellQuote(file.string()) + " 2>&1");
+    EXPECT_EQ(run.code, 0) << run.out.substr(0, 300);
+    std::string xml = std::move(run.out);
     xml = std::regex_replace(xml, std::regex("<mtime>[^<]*</mtime>"), "");
     return std::regex_replace(xml, std::regex("<byte_runs>.*?</byte_runs>"), "");
 }
