@@ -16,10 +16,12 @@
 #include "core/machine/reg_file.h"
 #include "core/machine/regf_writer.h"
 #include "core/text.h"
+#include "demo_hives.h"
 
 namespace fs = std::filesystem;
 using namespace brisko;
 using bench::bestOf3;
+using bench::findUserHive;
 
 namespace {
 
@@ -43,14 +45,6 @@ std::string makeRegText() {
         text += line;
     }
     return text;
-}
-
-fs::path findUserHive(const fs::path& dir) {
-    for (const auto& e : fs::recursive_directory_iterator(dir))
-        if (e.is_regular_file() && equalsNoCase(e.path().filename().string(), "NTUSER.DAT") &&
-            e.path().string().find("Default") == std::string::npos)
-            return e.path();
-    return {};
 }
 
 }  // namespace

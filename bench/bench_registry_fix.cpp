@@ -19,11 +19,13 @@
 #include "core/machine/image/image_machine.h"
 #include "core/machine/reg_file.h"
 #include "core/text.h"
+#include "demo_hives.h"
 #include "registry/registry_fix.h"
 
 namespace fs = std::filesystem;
 using namespace brisko;
 using bench::bestOf3;
+using bench::findUserHive;
 
 namespace {
 
@@ -74,14 +76,6 @@ std::string makeRegText(std::vector<RegistryProblem>& rows) {
         }
     }
     return text;
-}
-
-fs::path findUserHive(const fs::path& dir) {
-    for (const auto& e : fs::recursive_directory_iterator(dir))
-        if (e.is_regular_file() && equalsNoCase(e.path().filename().string(), "NTUSER.DAT") &&
-            e.path().string().find("Default") == std::string::npos)
-            return e.path();
-    return {};
 }
 
 }  // namespace
