@@ -77,6 +77,47 @@ TEST(HiveCompactCopy, FromTheCellsItIsWhatTheKeyTreeGivesByteForByte) {
     EXPECT_NE(why.find("cannot be written"), std::string::npos) << why;
 }
 
+// A hive of several megabytes goes to its file while it is being built; the
+// keys still open and the descriptors (counted at the end) follow later.
+TEST(HiveCompactCopy, AHiveWrittenWhileItIsBuiltIsTheHiveBuiltInMemory) {
+    RegTreeKey root = richTree();
+    for (int v = 0; v < 40; ++v) {
+        RegTreeKey* vendor = root.child("Vendor" + std::to_string(v), true);
+        for (int k = 0; k < 50; ++k) {
+            RegTreeKey* key = vendor->child("Key" + std::to_string(k), true);
+            key->setValue("blob", REG_BINARY, std::vector<uint8_t>(3000, uint8_t(v + k)));
+            // Descriptors first met deep in the tree, then shared far apart.
+            if (k == 49 || (v > 20 && k == 0))
+                key->securityDescriptor = ownerOnly(uint8_t(0x20 + v % 5));
+        }
+    }
+    test::TempDir dir;
+    for (uint32_t holes : {0u, 3u}) {
+        SCOPED_TRACE(holes ? "with holes" : "dense");
+        RegfWriteOptions options;
+        options.timestamp = kTime;
+        options.freeCellEvery = holes;
+        options.freeCellBytes = 96;
+        std::vector<uint8_t> inMemory = serializeHive(root, options);
+        ASSERT_GT(inMemory.size(), size_t(6) << 20);
+        std::string expected(inMemory.begin(), inMemory.end());
+        ASSERT_TRUE(writeHiveFile(root, dir.path() / "hive", options));
+        EXPECT_TRUE(test::readFile(dir.path() / "hive") == expected);
+
+        auto hive = Hive::open(dir.path() / "hive", nullptr);
+        ASSERT_TRUE(hive);
+        std::vector<uint8_t> fromCells;
+        bool written = false;
+        ASSERT_TRUE(hive->withCells([&](const HiveReader& r, uint32_t rootCell) {
+            fromCells = serializeHive(r, rootCell, options);
+            written = writeHiveFile(r, rootCell, dir.path() / "copy", options);
+        }));
+        ASSERT_TRUE(written);
+        EXPECT_TRUE(test::readFile(dir.path() / "copy") ==
+                    std::string(fromCells.begin(), fromCells.end()));
+    }
+}
+
 TEST(HiveCompactCopy, ACopyOfAHiveWithChangesInMemoryHoldsThem) {
     test::TempDir dir;
     RegTreeKey root = richTree();

@@ -62,6 +62,18 @@ bool TempFileBeside::write(std::span<const uint8_t> bytes, std::string* error) {
     return true;
 }
 
+bool TempFileBeside::writeAt(std::span<const uint8_t> bytes, uint64_t offset, std::string* error) {
+    for (size_t done = 0; done < bytes.size();) {
+        ssize_t n = ::pwrite(fd_.get(), bytes.data() + done,
+                             std::min<size_t>(bytes.size() - done, 1 << 30), off_t(offset + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n == 0) errno = EIO;
+        if (n <= 0) return fail("cannot write", error);
+        done += size_t(n);
+    }
+    return true;
+}
+
 bool TempFileBeside::finish(std::string* error) {
     if (::fsync(fd_.get()) != 0) return fail("cannot flush", error);
     if (::close(fd_.release()) != 0) return fail("cannot write", error);

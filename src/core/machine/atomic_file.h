@@ -27,6 +27,8 @@ class TempFileBeside {
     bool createAt(const std::filesystem::path& path, const std::filesystem::path& file,
                   std::string* error);
     bool write(std::span<const uint8_t> bytes, std::string* error);
+    // Writes at `offset`, leaving the file position alone (any thread may).
+    bool writeAt(std::span<const uint8_t> bytes, uint64_t offset, std::string* error);
     // Flushes and closes.
     bool finish(std::string* error);
     // Renames the finished file over `file_` and flushes the folder.

@@ -241,6 +241,50 @@ inline void writeName(uint8_t* dst, std::string_view s, const NameInfo& info) {
     }
 }
 
+// A name as an nk or vk record stores it: Latin-1 bytes when compressed,
+// UTF-16LE units otherwise.
+struct StoredName {
+    const uint8_t* bytes = nullptr;
+    size_t size = 0;
+    bool compressed = false;
+    size_t units() const { return compressed ? size : size / 2; }
+    uint16_t unit(size_t i) const { return compressed ? bytes[i] : get16(bytes + 2 * i); }
+};
+
+// measureName for a stored name: the same units, hash and sort key as its
+// UTF-8 form would give, without decoding it.
+inline NameInfo measureName(const StoredName& s, std::string* sortKey = nullptr) {
+    NameInfo info;
+    info.units = s.units();
+    info.ascii = false;
+    char* k = nullptr;
+    if (sortKey) {
+        size_t at = sortKey->size();
+        sortKey->resize(at + 2 * info.units);
+        k = sortKey->data() + at;
+    }
+    for (size_t i = 0; i < info.units; ++i) {
+        uint16_t u = s.unit(i);
+        if (u > 0xFF) info.latin1 = false;
+        uint16_t up = upcaseUnit(u);
+        info.hash = info.hash * 37 + up;
+        if (k) {
+            k[2 * i] = char(up >> 8);
+            k[2 * i + 1] = char(up & 0xFF);
+        }
+    }
+    return info;
+}
+
+// Writes a stored name as nk/vk records store it (compressed where it can be).
+inline void writeName(uint8_t* dst, const StoredName& s, const NameInfo& info) {
+    if (s.compressed || !info.latin1) {
+        std::memcpy(dst, s.bytes, info.storedBytes());
+        return;
+    }
+    for (size_t i = 0; i < info.units; ++i) dst[i] = s.bytes[2 * i];
+}
+
 // Orders names as the registry does: by upper-cased UTF-16 code units.
 inline int compareNames(std::string_view a, std::string_view b) {
     size_t n = a.size() < b.size() ? a.size() : b.size(), i = 0;

@@ -2,22 +2,15 @@
 
 #include "core/machine/atomic_file.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <span>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
 
+#include "core/machine/hive_output.h"
 #include "core/machine/image/hive_reader.h"
 #include "core/machine/regf_format.h"
 
@@ -28,6 +21,7 @@ using namespace regf;
 
 constexpr uint32_t kLeafMax = 500;  // subkeys per "lh" leaf before an "ri" index splits them
 constexpr uint64_t kMaxBinsSize = 0x7FFF0000;  // Windows refuses hives of 2 GB and more
+constexpr uint32_t kStreamChunk = 1u << 20;    // bytes of done bins handed to the file at once
 constexpr uint64_t kMaxDataSize =
     uint64_t(0xFFFF) * kBigDataSegment;  // "db" counts segments in 16 bits
 
@@ -79,47 +73,11 @@ bool validDescriptor(std::span<const uint8_t> sd) {
            aclOk(get32(&sd[16]));
 }
 
-// Output bytes in anonymous memory: fresh pages are already zero, growing
-// remaps pages instead of copying them, and huge pages keep page faults few.
-class HiveBuffer {
-  public:
-    HiveBuffer() = default;
-    ~HiveBuffer() {
-        if (data_) ::munmap(data_, capacity_);
-    }
-    HiveBuffer(const HiveBuffer&) = delete;
-    HiveBuffer& operator=(const HiveBuffer&) = delete;
-
-    // Appends n zero bytes.
-    bool extend(size_t n) {
-        if (size_ + n > capacity_) {
-            size_t cap = std::max({size_ + n, capacity_ * 2, size_t(64) << 20});
-            cap = (cap + kHugePage - 1) & ~(kHugePage - 1);
-            void* p = data_ ? ::mremap(data_, capacity_, cap, MREMAP_MAYMOVE)
-                            : ::mmap(nullptr, cap, PROT_READ | PROT_WRITE,
-                                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-            if (p == MAP_FAILED) return false;
-            ::madvise(p, cap, MADV_HUGEPAGE);
-            data_ = static_cast<uint8_t*>(p);
-            capacity_ = cap;
-        }
-        size_ += n;  // nothing beyond size_ was ever written: still zero
-        return true;
-    }
-    uint8_t* data() { return data_; }
-    size_t size() const { return size_; }
-
-  private:
-    static constexpr size_t kHugePage = size_t(2) << 20;
-    uint8_t* data_ = nullptr;
-    size_t size_ = 0;
-    size_t capacity_ = 0;
-};
-
 // What the builder takes from each key, whatever holds the tree. The views
 // stay valid while the key is written (its name until its subtree is done).
 struct KeyData {
     std::string_view name, className;
+    StoredName stored;  // the name as a hive stores it, used instead of `name` when set
     int64_t lastWrite = 0;
     uint16_t flags = 0;
     std::span<const uint8_t> security;  // empty: the default descriptor
@@ -127,6 +85,7 @@ struct KeyData {
 };
 struct ValueData {
     std::string_view name;
+    StoredName stored;
     uint32_t type = 0;
     std::span<const uint8_t> data;
 };
@@ -144,8 +103,8 @@ class TreeSource {
     TreeSource() : kids_(kMaxDepth + 2) {}
 
     bool key(Key k, uint32_t, KeyData& out, std::string&) {
-        out = {k->name,  k->className,          k->lastWrite,
-               k->flags, k->securityDescriptor, k->values.size()};
+        out = {k->name,         k->className, {}, k->lastWrite, k->flags, k->securityDescriptor,
+               k->values.size()};
         for (size_t i = 0; i < std::min<size_t>(out.values, 4); ++i) prefetchObject(&k->values[i]);
         return true;
     }
@@ -157,7 +116,7 @@ class TreeSource {
             __builtin_prefetch(k->values[i + 2].data.data());
         }
         const RegValue& v = k->values[i];
-        out = {v.name, v.type, v.data};
+        out = {v.name, {}, v.type, v.data};
         return true;
     }
     bool children(Key k, uint32_t depth, std::span<const Key>& out, std::string&) {
@@ -188,30 +147,50 @@ class CellSource {
   public:
     using Key = uint32_t;
     explicit CellSource(const HiveReader& reader)
-        : r_(reader), names_(kMaxDepth + 2), kids_(kMaxDepth + 2) {}
+        : r_(reader), path_(kMaxDepth + 2), kids_(kMaxDepth + 2) {}
 
     bool key(Key k, uint32_t depth, KeyData& out, std::string& error) {
         const uint8_t* nk = r_.key(k);
         if (!nk) return report(error, "the key cannot be read");
-        HiveReader::keyName(nk, names_[depth]);
+        // Checked here rather than when its parent's list is read, so that
+        // every key cell is visited once, in order.
+        if (depth > 0 && HiveReader::parentOf(nk) != path_[depth - 1])
+            return report(error, "it is listed by a key that is not its parent");
+        path_[depth] = k;
+        // The subkey list is wanted once the values are written: fetched meanwhile.
+        r_.prefetch(get32(nk + kNkSubkeyList));
+        r_.prefetch(get32(nk + kNkValueList));
         if (!r_.className(nk, className_)) return report(error, "its class name cannot be read");
         auto sd = r_.security(get32(nk + kNkSecurity));
         if (sd.empty()) return report(error, "its security descriptor cannot be read");
         uint32_t count = 0;
         valueList_ = r_.valueList(nk, count);
         valueKey_ = k;
+        valueCount_ = count;
         if (!valueList_ && count) return report(error, "its value list cannot be read");
-        out = {names_[depth],         className_, HiveReader::lastWrite(nk),
-               HiveReader::flags(nk), sd,         count};
+        if (count) {
+            r_.prefetchValues(valueList_, count);
+            if (const uint8_t* first = r_.value(get32(valueList_))) r_.prefetchData(first);
+        }
+        out = {{},
+               className_,
+               {nk + kNkName, get16(nk + kNkNameLen), bool(HiveReader::flags(nk) & kKeyCompName)},
+               HiveReader::lastWrite(nk),
+               HiveReader::flags(nk),
+               sd,
+               count};
         return true;
     }
     bool value(Key k, size_t i, ValueData& out, std::string& error) {
         const uint8_t* vk = valueCell(k, i);
         if (!vk) return report(error, "a value cannot be read");
-        HiveReader::valueName(vk, valueName_);
+        // The next value's data is fetched while this one is written.
+        if (const uint8_t* next = i + 1 < valueCount_ ? valueCell(k, i + 1) : nullptr)
+            r_.prefetchData(next);
         if (!r_.valueBytes(vk, out.data, bigData_))
-            return report(error, "the data of value \"" + valueName_ + "\" cannot be read");
-        out.name = valueName_;
+            return report(error, "the data of value \"" + valueNameOf(k, i) + "\" cannot be read");
+        out.stored = {vk + kVkName, get16(vk + kVkNameLen),
+                      bool(get16(vk + kVkFlags) & kValueCompName)};
         out.type = HiveReader::valueType(vk);
         return true;
     }
@@ -223,18 +202,16 @@ class CellSource {
         if (!nk) return report(error, "the key cannot be read");
         uint32_t count = HiveReader::subkeyCount(nk);
         if (count == 0) return true;
-        bool sound = true;
-        bool listed = r_.forEachSubkey(get32(nk + kNkSubkeyList), [&](uint32_t child) {
-            const uint8_t* c = r_.key(child);
-            if (!c || HiveReader::parentOf(c) != k) sound = false;
-            list.push_back(child);
-        });
-        if (!listed || !sound || list.size() != count)
-            return report(error, "its subkey list cannot be read");
+        bool listed = r_.forEachSubkey(get32(nk + kNkSubkeyList),
+                                       [&](uint32_t child) { list.push_back(child); });
+        if (!listed || list.size() != count) return report(error, "its subkey list cannot be read");
         out = list;
+        r_.prefetch(list[0]);
         return true;
     }
-    void prefetchChild(std::span<const Key>, size_t) {}
+    void prefetchChild(std::span<const Key> kids, size_t i) {
+        if (i + 1 < kids.size()) r_.prefetch(kids[i + 1]);
+    }
     std::string nameOf(Key k) {
         std::string name;
         if (const uint8_t* nk = r_.key(k)) HiveReader::keyName(nk, name);
@@ -257,6 +234,7 @@ class CellSource {
             uint32_t count = 0;
             valueList_ = nk ? r_.valueList(nk, count) : nullptr;
             valueKey_ = k;
+            valueCount_ = count;
         }
         // key() checked the list holds every value the key counts.
         if (!valueList_) return nullptr;
@@ -264,21 +242,25 @@ class CellSource {
     }
 
     const HiveReader& r_;
-    std::vector<std::string> names_;  // each depth's key name, kept while its subtree is written
-    std::string className_, valueName_;
+    std::vector<Key> path_;  // the key being written at each depth
+    std::string className_;
     std::vector<uint8_t> bigData_;
     std::vector<std::vector<Key>> kids_;
     Key valueKey_ = kNone;  // the key whose value list is at hand
     const uint8_t* valueList_ = nullptr;
+    uint32_t valueCount_ = 0;
 };
 
 template <class Source>
 class HiveBuilder {
   public:
     using Key = typename Source::Key;
-    HiveBuilder(HiveBuffer& out, const RegfWriteOptions& options, Source& source)
+    // With a stream, the bins are written to the file as they are done.
+    HiveBuilder(HiveBuffer& out, const RegfWriteOptions& options, Source& source,
+                HiveStream* stream = nullptr)
         : src_(source),
           out_(out),
+          stream_(stream),
           defaultTime_(options.timestamp ? options.timestamp : nowFiletime()),
           embeddedName_(options.embeddedName),
           sequence_(options.sequence ? options.sequence : 1),
@@ -295,6 +277,13 @@ class HiveBuilder {
         closeTail(cur_, curEnd_);
         for (const auto& sk : sks_) put32(data(sk.cell) + kSkRefCount, sk.refs);
         writeBaseBlock(rootCell);
+        if (stream_) {
+            uint32_t handed = handed_;
+            streamBins(handed_, binsEnd_);
+            for (const auto& sk : sks_)
+                if (sk.cell < handed) streamCell(sk.cell);
+            stream_->write(0, kBaseBlockSize);
+        }
         return true;
     }
 
@@ -345,12 +334,17 @@ class HiveBuilder {
         error = std::move(message);
         return false;
     }
+    static bool hasBackslash(const StoredName& name) {
+        for (size_t i = 0; i < name.units(); ++i)
+            if (name.unit(i) == '\\') return true;
+        return false;
+    }
     // Records what is wrong and where; returns kNone for the cell-returning steps.
     uint32_t failKey(std::string message) {
         std::string path;
         for (size_t i = 1; i < stack_.size(); ++i) {
             if (i > 1) path += "\\";
-            path += stack_[i];
+            path += src_.nameOf(stack_[i]);
         }
         error_ = message + (path.empty() ? " (root key)" : " (key \"" + path + "\")");
         return kNone;
@@ -366,6 +360,35 @@ class HiveBuilder {
     uint32_t tooLarge() { return failKey(tooLargeMessage()); }
 
     uint8_t* cellAt(uint32_t off) { return out_.data() + kBaseBlockSize + off; }
+    uint32_t cellSize(uint32_t off) { return uint32_t(-int32_t(get32(cellAt(off)))); }
+
+    void streamBins(uint32_t begin, uint32_t end) {
+        if (end > begin) stream_->write(kBaseBlockSize + uint64_t(begin), end - begin);
+    }
+    void streamCell(uint32_t cell) { streamBins(cell, cell + cellSize(cell)); }
+
+    // Hands the bins below the point where cells are allocated to the stream.
+    // Only the cells of the keys still open (the ancestors of the key at
+    // `depth`, whose nk records are finished after their subkeys) and the sk
+    // cells (whose counts are set at the end) may still change there; they
+    // are held back and written once final.
+    void handOver(uint32_t depth) {
+        uint32_t end = cur_;
+        held_.clear();
+        auto hold = [&](uint32_t cell) {
+            if (cell >= handed_ && cell < end) held_.push_back({cell, cell + cellSize(cell)});
+        };
+        for (uint32_t d = 0; d < depth; ++d) hold(openNk_[d]);
+        for (const auto& sk : sks_) hold(sk.cell);
+        std::sort(held_.begin(), held_.end());
+        uint32_t at = handed_;
+        for (auto [begin, stop] : held_) {
+            streamBins(at, begin);
+            at = stop;
+        }
+        streamBins(at, end);
+        handed_ = end;
+    }
     uint8_t* data(uint32_t off) { return cellAt(off) + 4; }
 
     void closeTail(uint32_t begin, uint32_t end) {
@@ -481,20 +504,23 @@ class HiveBuilder {
     }
 
     // Writes one value (vk, then its data) and notes its name for the duplicate check.
-    uint32_t writeValue(const ValueData& v, size_t index, KeyMaxima& max) {
+    uint32_t writeValue(Key key, const ValueData& v, size_t index, KeyMaxima& max) {
+        bool stored = v.stored.bytes;
         // A UTF-8 byte never makes more than one UTF-16 unit, three bytes never less.
-        if (v.name.size() > 3 * kMaxValueNameChars)
+        if (stored ? v.stored.units() > kMaxValueNameChars : v.name.size() > 3 * kMaxValueNameChars)
             return failKey("value name longer than 16383 characters");
         size_t keyAt = valueSortKeys_.size();
-        NameInfo name = measureName(v.name, &valueSortKeys_);
+        NameInfo name =
+            stored ? measureName(v.stored, &valueSortKeys_) : measureName(v.name, &valueSortKeys_);
         if (name.units > kMaxValueNameChars)
             return failKey("value name longer than 16383 characters");
         size_t size = v.data.size();
         if (size > kMaxDataSize)
-            return failKey("value data too large: \"" + std::string(v.name) + "\"");
+            return failKey("value data too large: \"" + src_.valueNameOf(key, index) + "\"");
         max.valueName = std::max(max.valueName, uint32_t(name.units * 2));
         max.valueData = std::max(max.valueData, uint32_t(size));
-        if (v.type == REG_LINK && compareNames(v.name, "SymbolicLinkValue") == 0)
+        if (v.type == REG_LINK &&
+            compareNames(src_.valueNameOf(key, index), "SymbolicLinkValue") == 0)
             max.symLink = true;
         valueSlots_.push_back({SortName::at(valueSortKeys_, keyAt), index});
 
@@ -505,7 +531,10 @@ class HiveBuilder {
         put16(p + kVkNameLen, uint16_t(name.storedBytes()));
         put32(p + kVkType, v.type);
         put16(p + kVkFlags, name.latin1 ? kValueCompName : 0);
-        writeName(p + kVkName, v.name, name);
+        if (stored)
+            writeName(p + kVkName, v.stored, name);
+        else
+            writeName(p + kVkName, v.name, name);
         if (size <= kMaxInlineData) {
             put32(p + kVkDataSize, uint32_t(size) | kDataInline);
             if (size) std::memcpy(p + kVkDataOffset, v.data.data(), size);
@@ -570,29 +599,33 @@ class HiveBuilder {
     // visited once.
     bool writeKey(Key key, uint32_t parent, uint32_t depth, KeySlot& result) {
         struct Pop {
-            std::vector<std::string_view>& s;
+            std::vector<Key>& s;
             ~Pop() { s.pop_back(); }
         } pop{stack_};
-        stack_.emplace_back();
+        stack_.push_back(key);
         if (depth > kMaxDepth) return fail("key tree deeper than 512 levels");
+        if (stream_ && cur_ - handed_ >= kStreamChunk) handOver(depth);
         KeyData k;
         if (!src_.key(key, depth, k, error_)) return fail(error_);
-        stack_.back() = k.name;
         // A root key always has a name; readers such as libregf reject a nameless one.
-        std::string_view keyName = depth == 0 && k.name.empty() ? std::string_view("ROOT") : k.name;
-        if (keyName.size() > 3 * kMaxKeyNameChars)
+        bool stored = k.stored.bytes && (depth > 0 || k.stored.size > 0);
+        std::string_view keyName =
+            depth == 0 && !stored && k.name.empty() ? std::string_view("ROOT") : k.name;
+        if (stored ? k.stored.units() > kMaxKeyNameChars : keyName.size() > 3 * kMaxKeyNameChars)
             return fail("key name longer than 255 characters");
         std::string& sortKeys = sortKeys_[depth];
         size_t keyAt = sortKeys.size();
-        NameInfo name = measureName(keyName, &sortKeys);
+        NameInfo name = stored ? measureName(k.stored, &sortKeys) : measureName(keyName, &sortKeys);
         if (name.units > kMaxKeyNameChars) return fail("key name longer than 255 characters");
-        if (keyName.find('\\') != std::string_view::npos) return fail("key name contains '\\'");
+        if (stored ? hasBackslash(k.stored) : keyName.find('\\') != std::string_view::npos)
+            return fail("key name contains '\\'");
         if (name.units == 0) return fail("empty key name");
         NameInfo cls = measureName(k.className);
         if (cls.units * 2 > 0xFFFF) return fail("class name too long");
 
         uint32_t nk = alloc(kNkName + name.storedBytes());
         if (nk == kNone) return fail(tooLargeMessage());
+        openNk_[depth] = nk;
         uint8_t* p = data(nk);
         std::memcpy(p, "nk", 2);
         put64(p + kNkTimestamp, uint64_t(k.lastWrite ? k.lastWrite : defaultTime_));
@@ -603,7 +636,10 @@ class HiveBuilder {
         put32(p + kNkValueList, kNone);
         put32(p + kNkClass, kNone);
         put16(p + kNkNameLen, uint16_t(name.storedBytes()));
-        writeName(p + kNkName, keyName, name);
+        if (stored)
+            writeName(p + kNkName, k.stored, name);
+        else
+            writeName(p + kNkName, keyName, name);
         result = {SortName::at(sortKeys, keyAt), key, nk, name.hash, uint32_t(cls.units * 2),
                   uint32_t(name.units * 2)};
 
@@ -630,7 +666,7 @@ class HiveBuilder {
             ValueData v;
             for (size_t i = 0; i < n; ++i) {
                 if (!src_.value(key, i, v, error_)) return fail(error_);
-                uint32_t vk = writeValue(v, i, max);
+                uint32_t vk = writeValue(key, v, i, max);
                 if (vk == kNone) return false;
                 put32(data(list) + 4 * i, vk);
             }
@@ -667,6 +703,7 @@ class HiveBuilder {
         put32(p + kNkMaxClassLen, max.className);
         put32(p + kNkMaxValueNameLen, max.valueName);
         put32(p + kNkMaxValueDataLen, max.valueData);
+        if (stream_ && nk < handed_) streamCell(nk);  // held back while its subkeys were written
         return true;
     }
 
@@ -699,6 +736,11 @@ class HiveBuilder {
 
     Source& src_;
     HiveBuffer& out_;
+    HiveStream* stream_;
+    uint32_t handed_ = 0;  // the bins below this went to the stream
+    std::vector<uint32_t> openNk_ =
+        std::vector<uint32_t>(kMaxDepth + 2);  // the nk cell of the key being written at each depth
+    std::vector<std::pair<uint32_t, uint32_t>> held_;
     int64_t defaultTime_;
     std::string embeddedName_;
     uint32_t sequence_;
@@ -712,7 +754,7 @@ class HiveBuilder {
     std::vector<std::string> sortKeys_;        // sort keys of the names at each depth
     std::vector<ValueSlot> valueSlots_;
     std::string valueSortKeys_;
-    std::vector<std::string_view> stack_;  // names of the keys being written, root first
+    std::vector<Key> stack_;  // the keys being written, root first
     std::string error_;
     bool outOfMemory_ = false;
 };
@@ -723,82 +765,81 @@ bool buildHive(HiveBuffer& buffer, Source& source, typename Source::Key root,
     return HiveBuilder<Source>(buffer, options, source).build(root, error);
 }
 
-bool writeBuffer(HiveBuffer& buffer, const std::filesystem::path& file, std::string& error) {
-    TempFileBeside temp;
-    return temp.create(file, &error) && temp.write({buffer.data(), buffer.size()}, &error) &&
-           temp.finish(&error) && temp.replace(&error);
-}
-
-// Builds the hive from either source and hands the bytes to `sink`, which
-// says why it failed in its message; *error gets the reason of a failure.
-template <class Source, class Key, class Sink>
-bool buildThen(Source& source, Key root, const RegfWriteOptions& options, std::string* error,
-               Sink sink) {
+// Builds the hive into `out` (a file being made), writing what is done while
+// the rest is built.
+template <class Source, class Key>
+bool buildInto(Source& source, Key root, const RegfWriteOptions& options, TempFileBeside& out,
+               std::string* error) {
     HiveBuffer buffer;
     std::string message;
-    bool ok = buildHive(buffer, source, root, options, message) && sink(buffer, message);
+    bool ok;
+    if (buffer.reserve(kBaseBlockSize + kMaxBinsSize)) {
+        HiveStream stream(buffer, out);
+        ok = HiveBuilder<Source>(buffer, options, source, &stream).build(root, message) &&
+             stream.finish(message);
+    } else {
+        ok = buildHive(buffer, source, root, options, message) &&
+             out.write({buffer.data(), buffer.size()}, &message);
+    }
     if (!ok && error) *error = message;
     return ok;
 }
 
-auto toBytes(std::vector<uint8_t>& out) {
-    return [&out](HiveBuffer& buffer, std::string&) {
-        out.assign(buffer.data(), buffer.data() + buffer.size());
-        return true;
-    };
+template <class Source, class Key>
+bool buildFile(Source& source, Key root, const std::filesystem::path& file,
+               const RegfWriteOptions& options, std::string* error) {
+    TempFileBeside temp;
+    return temp.create(file, error) && buildInto(source, root, options, temp, error) &&
+           temp.finish(error) && temp.replace(error);
 }
 
-auto toFile(const std::filesystem::path& file) {
-    return [&file](HiveBuffer& buffer, std::string& error) {
-        return writeBuffer(buffer, file, error);
-    };
-}
-
-auto toTemp(TempFileBeside& out) {
-    return [&out](HiveBuffer& buffer, std::string& error) {
-        return out.write({buffer.data(), buffer.size()}, &error);
-    };
+template <class Source, class Key>
+std::vector<uint8_t> buildBytes(Source& source, Key root, const RegfWriteOptions& options,
+                                std::string* error) {
+    HiveBuffer buffer;
+    std::string message;
+    if (!buildHive(buffer, source, root, options, message)) {
+        if (error) *error = message;
+        return {};
+    }
+    return {buffer.data(), buffer.data() + buffer.size()};
 }
 
 }  // namespace
 
 std::vector<uint8_t> serializeHive(const RegTreeKey& root, const RegfWriteOptions& options) {
-    std::vector<uint8_t> bytes;
     TreeSource source;
-    buildThen(source, &root, options, nullptr, toBytes(bytes));
-    return bytes;
+    return buildBytes(source, &root, options, nullptr);
 }
 
 std::vector<uint8_t> serializeHive(const HiveReader& reader, uint32_t root,
                                    const RegfWriteOptions& options, std::string* error) {
-    std::vector<uint8_t> bytes;
     CellSource source(reader);
-    buildThen(source, root, options, error, toBytes(bytes));
-    return bytes;
+    return buildBytes(source, root, options, error);
 }
 
 bool writeHiveFile(const RegTreeKey& root, const std::filesystem::path& file,
                    const RegfWriteOptions& options, std::string* error) {
     TreeSource source;
-    return buildThen(source, &root, options, error, toFile(file));
+    return buildFile(source, &root, file, options, error);
 }
 
 bool writeHiveFile(const HiveReader& reader, uint32_t root, const std::filesystem::path& file,
                    const RegfWriteOptions& options, std::string* error) {
     CellSource source(reader);
-    return buildThen(source, root, options, error, toFile(file));
+    return buildFile(source, root, file, options, error);
 }
 
 bool writeHiveTo(const RegTreeKey& root, TempFileBeside& out, const RegfWriteOptions& options,
                  std::string* error) {
     TreeSource source;
-    return buildThen(source, &root, options, error, toTemp(out));
+    return buildInto(source, &root, options, out, error);
 }
 
 bool writeHiveTo(const HiveReader& reader, uint32_t root, TempFileBeside& out,
                  const RegfWriteOptions& options, std::string* error) {
     CellSource source(reader);
-    return buildThen(source, root, options, error, toTemp(out));
+    return buildInto(source, root, options, out, error);
 }
 
 }  // namespace brisko

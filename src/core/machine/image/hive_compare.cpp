@@ -50,7 +50,7 @@ class CellComparer {
         std::vector<uint64_t> seen(b.binsSize() / kCellAlign / 64 + 1);
         CellComparer first(a, rootA, b, rootB, seen), second(a, rootA, b, rootB, seen);
         first.seen(rootB);
-        first.stack_.push_back({rootA, rootB, 0});
+        first.stack_.push_back({rootA, rootB, kNone, kNone, 0});
         if (!first.step(why)) return false;
         size_t n = first.stack_.size();
         if (b.binsSize() < kSplitAbove || n < 2) return first.drain(why);
@@ -76,17 +76,26 @@ class CellComparer {
 
   private:
     static constexpr uint32_t kSplitAbove = 8u << 20;  // bytes of bins worth a second thread
+    static constexpr size_t kLookAhead = 3;
 
     struct Pair {
-        uint32_t a, b, depth;
+        uint32_t a, b;
+        uint32_t parentA, parentB;  // kNone for the roots
+        uint32_t depth;
     };
 
     // Compares the key on top of the stack, pushing its subkeys.
     bool step(std::string* why) {
         Pair p = stack_.back();
         stack_.pop_back();
+        // The keys visited next: their cells are fetched while this one is compared.
+        for (size_t i = 1; i <= kLookAhead && i <= stack_.size(); ++i) {
+            a_.prefetch(stack_[stack_.size() - i].a);
+            b_.prefetch(stack_[stack_.size() - i].b);
+        }
+        whereA_ = p.a;
         if (sameKey(p)) return true;
-        if (why) *why = "key \"" + pathOf(p.a) + "\": " + what_;
+        if (why) *why = "key \"" + pathOf(whereA_) + "\": " + what_;
         return false;
     }
     bool drain(std::string* why) {
@@ -170,10 +179,24 @@ class CellComparer {
         if (countX != countY)
             return differ(std::to_string(countX) + " values against " + std::to_string(countY));
         if (countX && (!listX || !listY)) return differ("its value list cannot be read");
+        if (countX == 0) return true;
+        a_.prefetchValues(listX, countX);
+        b_.prefetchValues(listY, countY);
+        const uint8_t* vx = a_.value(get32(listX));
+        const uint8_t* vy = b_.value(get32(listY));
+        if (vx && vy) {
+            a_.prefetchData(vx);
+            b_.prefetchData(vy);
+        }
         for (uint32_t i = 0; i < countX; ++i) {
-            const uint8_t* vx = a_.value(get32(listX + 4 * i));
-            const uint8_t* vy = b_.value(get32(listY + 4 * i));
             if (!vx || !vy) return differ("a value cannot be read");
+            // The next value's data is fetched while this one is compared.
+            const uint8_t* nextX = i + 1 < countX ? a_.value(get32(listX + 4 * (i + 1))) : nullptr;
+            const uint8_t* nextY = i + 1 < countX ? b_.value(get32(listY + 4 * (i + 1))) : nullptr;
+            if (nextX && nextY) {
+                a_.prefetchData(nextX);
+                b_.prefetchData(nextY);
+            }
             if (!sameValueName(vx, vy))
                 return differ("value \"" + valueName(vx) + "\" against \"" + valueName(vy) + "\"");
             if (HiveReader::valueType(vx) != HiveReader::valueType(vy))
@@ -186,30 +209,55 @@ class CellComparer {
                 return differ("value \"" + valueName(vx) + "\" holds other data (" +
                               std::to_string(dx.size()) + " bytes against " +
                               std::to_string(dy.size()) + ")");
+            vx = nextX;
+            vy = nextY;
         }
         return true;
     }
 
-    // The subkeys of one key in stored order; false when the list is damaged
-    // or names a key that is not a child of this one.
-    static bool childrenOf(const HiveReader& r, uint32_t off, const uint8_t* nk,
-                           std::vector<uint32_t>& out) {
+    // The subkeys of one key in stored order; false when the list is damaged.
+    // Each subkey's own cell is checked when it is visited, in file order.
+    static bool childrenOf(const HiveReader& r, const uint8_t* nk, std::vector<uint32_t>& out) {
         out.clear();
         uint32_t count = HiveReader::subkeyCount(nk);
         if (count == 0) return true;
-        bool sound = true;
-        bool listed = r.forEachSubkey(get32(nk + kNkSubkeyList), [&](uint32_t child) {
-            const uint8_t* c = r.key(child);
-            if (!c || HiveReader::parentOf(c) != off) sound = false;
-            out.push_back(child);
-        });
-        return listed && sound && out.size() == count;
+        bool listed = r.forEachSubkey(get32(nk + kNkSubkeyList),
+                                      [&](uint32_t child) { out.push_back(child); });
+        return listed && out.size() == count;
+    }
+
+    // A subkey against its counterpart: both listed by their parents, under
+    // the same name, and the copy's reached once.
+    bool sameSubkey(const Pair& p, const uint8_t* x, const uint8_t* y) {
+        if (HiveReader::parentOf(x) != p.parentA || HiveReader::parentOf(y) != p.parentB) {
+            whereA_ = p.parentA;
+            return differ("its subkey list cannot be read");
+        }
+        if (!sameKeyName(x, y)) {
+            whereA_ = p.parentA;
+            return differ("subkey \"" + keyName(x) + "\" against \"" + keyName(y) + "\"");
+        }
+        if (!seen(p.b)) {
+            whereA_ = p.parentA;
+            return differ("subkey \"" + keyName(y) + "\" is listed twice");
+        }
+        return true;
     }
 
     bool sameKey(const Pair& p) {
         const uint8_t* x = a_.key(p.a);
         const uint8_t* y = b_.key(p.b);
-        if (!x || !y) return differ("it cannot be read");
+        if (!x || !y) {
+            if (p.parentA == kNone) return differ("it cannot be read");
+            whereA_ = p.parentA;
+            return differ("a subkey cannot be read");
+        }
+        // Both lists are wanted after the values: fetched meanwhile.
+        a_.prefetch(get32(x + kNkSubkeyList));
+        b_.prefetch(get32(y + kNkSubkeyList));
+        a_.prefetch(get32(x + kNkValueList));
+        b_.prefetch(get32(y + kNkValueList));
+        if (p.parentA != kNone && !sameSubkey(p, x, y)) return false;
         if (HiveReader::lastWrite(x) != HiveReader::lastWrite(y))
             return differ("last-write times differ");
         if (!sameClass(x, y) || !sameSecurity(x, y) || !sameValues(x, y)) return false;
@@ -218,18 +266,11 @@ class CellComparer {
             return differ(std::to_string(countX) + " subkeys against " + std::to_string(countY));
         if (countX == 0) return true;
         if (p.depth >= kMaxDepth) return differ("it is nested deeper than Windows allows");
-        if (!childrenOf(a_, p.a, x, kidsA_) || !childrenOf(b_, p.b, y, kidsB_))
+        if (!childrenOf(a_, x, kidsA_) || !childrenOf(b_, y, kidsB_))
             return differ("its subkey list cannot be read");
-        for (size_t i = 0; i < kidsA_.size(); ++i) {
-            const uint8_t* cx = a_.key(kidsA_[i]);
-            const uint8_t* cy = b_.key(kidsB_[i]);
-            if (!sameKeyName(cx, cy))
-                return differ("subkey \"" + keyName(cx) + "\" against \"" + keyName(cy) + "\"");
-            if (!seen(kidsB_[i])) return differ("subkey \"" + keyName(cy) + "\" is listed twice");
-        }
         // Pushed last first, so that keys are visited in stored order.
         for (size_t i = kidsA_.size(); i-- > 0;)
-            stack_.push_back({kidsA_[i], kidsB_[i], p.depth + 1});
+            stack_.push_back({kidsA_[i], kidsB_[i], p.a, p.b, p.depth + 1});
         return true;
     }
 
@@ -260,6 +301,7 @@ class CellComparer {
     const HiveReader& a_;
     const HiveReader& b_;
     uint32_t rootA_, rootB_;
+    uint32_t whereA_ = kNone;  // the key a difference is reported at
     std::vector<Pair> stack_;
     std::vector<uint32_t> kidsA_, kidsB_;
     std::vector<uint8_t> scratchA_, scratchB_;  // big data gathered from its segments

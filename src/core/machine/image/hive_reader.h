@@ -35,6 +35,19 @@ class HiveReader {
         if (avail) *avail = uint32_t(size - 4);
         return p + 4;
     }
+    // Asks the processor to fetch the cell at `off` ahead of its use.
+    void prefetch(uint32_t off) const {
+        if (off < binsSize_) __builtin_prefetch(bins_ + off);
+    }
+    // The same for the cells of the values in a value list (of `count`
+    // entries), and for the data of a value.
+    void prefetchValues(const uint8_t* list, uint32_t count) const {
+        for (uint32_t i = 0; i < count && i < 16; ++i) prefetch(regf::get32(list + 4 * i));
+    }
+    void prefetchData(const uint8_t* vk) const {
+        uint32_t raw = regf::get32(vk + regf::kVkDataSize);
+        if (!(raw & regf::kDataInline) && raw) prefetch(regf::get32(vk + regf::kVkDataOffset));
+    }
     // A key node ("nk") with its whole name inside the cell.
     const uint8_t* key(uint32_t off) const {
         uint32_t avail = 0;
