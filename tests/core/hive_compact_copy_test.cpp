@@ -149,15 +149,15 @@ TEST(HiveCompactCopy, ACopyOfAHiveWithChangesInMemoryHoldsThem) {
 
 namespace brisko {
 
-TEST(HiveCompactCopy, LargeHivesAreComparedInTwoHalvesAndTheFirstDifferenceIsReported) {
+TEST(HiveCompactCopy, LargeHivesAreComparedByTwoThreadsAndTheFirstDifferenceIsReported) {
     test::TempDir dir;
     auto write = [&](const char* name, int changed) {
         RegTreeKey root;
         root.lastWrite = kTime;
-        for (int i = 0; i < 40; ++i) {
+        for (int i = 0; i < 200; ++i) {
             RegTreeKey* k = root.find("K" + std::to_string(100 + i), true);
             k->lastWrite = kTime;
-            std::vector<uint8_t> data(250000, uint8_t(i));
+            std::vector<uint8_t> data(50000, uint8_t(i));
             if (i == changed || (changed == 5 && i == 30)) data.back() ^= 1;
             k->setValue("d", REG_BINARY, data);
         }

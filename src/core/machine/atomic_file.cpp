@@ -74,6 +74,15 @@ bool TempFileBeside::writeAt(std::span<const uint8_t> bytes, uint64_t offset, st
     return true;
 }
 
+void TempFileBeside::startWriteOut(uint64_t offset, uint64_t size) {
+#ifdef SYNC_FILE_RANGE_WRITE
+    ::sync_file_range(fd_.get(), off_t(offset), off_t(size), SYNC_FILE_RANGE_WRITE);
+#else
+    (void)offset;
+    (void)size;
+#endif
+}
+
 bool TempFileBeside::finish(std::string* error) {
     if (::fsync(fd_.get()) != 0) return fail("cannot flush", error);
     if (::close(fd_.release()) != 0) return fail("cannot write", error);

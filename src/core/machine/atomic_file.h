@@ -29,6 +29,9 @@ class TempFileBeside {
     bool write(std::span<const uint8_t> bytes, std::string* error);
     // Writes at `offset`, leaving the file position alone (any thread may).
     bool writeAt(std::span<const uint8_t> bytes, uint64_t offset, std::string* error);
+    // Starts writing a stretch out to the disk without waiting for it, so
+    // that finish() has less to wait for.
+    void startWriteOut(uint64_t offset, uint64_t size);
     // Flushes and closes.
     bool finish(std::string* error);
     // Renames the finished file over `file_` and flushes the folder.

@@ -79,6 +79,7 @@ void HiveStream::run() {
         lock.unlock();
         std::string error;
         bool ok = out_.writeAt({buffer_.data() + s.offset, size_t(s.size)}, s.offset, &error);
+        if (ok) out_.startWriteOut(s.offset, s.size);
         lock.lock();
         if (!ok && !failed_) {
             failed_ = true;

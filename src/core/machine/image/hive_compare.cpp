@@ -42,40 +42,101 @@ class CellComparer {
                  std::vector<uint64_t>& seenB)
         : a_(a), b_(b), rootA_(rootA), rootB_(rootB), seenB_(seenB) {}
 
-    // Compares the two trees. A large hive is walked by two threads, each
-    // taking half of the root's subkeys; the difference reported is the first
-    // in stored order either way.
+    // Compares the two trees. A large hive is cut into runs of subtrees, in
+    // stored order, which two threads take one after the other; the
+    // difference reported is the first in stored order either way.
     static bool run(const HiveReader& a, uint32_t rootA, const HiveReader& b, uint32_t rootB,
                     std::string* why) {
         std::vector<uint64_t> seen(b.binsSize() / kCellAlign / 64 + 1);
-        CellComparer first(a, rootA, b, rootB, seen), second(a, rootA, b, rootB, seen);
+        CellComparer first(a, rootA, b, rootB, seen);
         first.seen(rootB);
         first.stack_.push_back({rootA, rootB, kNone, kNone, 0});
-        if (!first.step(why)) return false;
-        size_t n = first.stack_.size();
-        if (b.binsSize() < kSplitAbove || n < 2) return first.drain(why);
-        // The stack holds the root's subkeys last first: the lower half of it
-        // is the later half of the subkeys.
-        size_t later = n / 2;
-        second.stack_.assign(first.stack_.begin(), first.stack_.begin() + ptrdiff_t(later));
-        first.stack_.erase(first.stack_.begin(), first.stack_.begin() + ptrdiff_t(later));
-        std::string whySecond;
-        bool sameSecond = true;
+        if (b.binsSize() < kSplitAbove) return first.drain(why);
+
+        Plan plan;
+        plan.share = b.binsSize() / kRuns;
+        first.split(plan, b.binsSize());
+        // Runs of about the same size, each a stretch of subtrees.
+        std::vector<size_t> runStart{0};
+        uint64_t inRun = 0;
+        for (size_t i = 0; i < plan.tasks.size(); ++i) {
+            inRun += plan.sizes[i];
+            if (inRun >= plan.share && i + 1 < plan.tasks.size()) {
+                runStart.push_back(i + 1);
+                inRun = 0;
+            }
+        }
+        runStart.push_back(plan.tasks.size());
+        size_t runs = runStart.size() - 1;
+
+        std::atomic<size_t> next{0}, failedAt{SIZE_MAX};
+        std::vector<std::string> reasons(runs);
+        auto work = [&](CellComparer& c) {
+            for (size_t r; (r = next.fetch_add(1)) < runs && r < failedAt.load();) {
+                c.stack_.assign(plan.tasks.rend() - ptrdiff_t(runStart[r + 1]),
+                                plan.tasks.rend() - ptrdiff_t(runStart[r]));
+                if (c.drain(&reasons[r])) continue;
+                size_t was = failedAt.load();
+                while (r < was && !failedAt.compare_exchange_weak(was, r)) {
+                }
+            }
+        };
+        CellComparer second(a, rootA, b, rootB, seen);
         std::thread helper;
         try {
-            helper = std::thread([&] { sameSecond = second.drain(&whySecond); });
+            helper = std::thread([&] { work(second); });
         } catch (const std::system_error&) {
-            sameSecond = second.drain(&whySecond);
         }
-        bool sameFirst = first.drain(why);
+        work(first);
         if (helper.joinable()) helper.join();
-        if (!sameFirst) return false;
-        if (!sameSecond && why) *why = std::move(whySecond);
-        return sameSecond;
+        if (size_t failed = failedAt.load(); failed < runs) {
+            if (why) *why = std::move(reasons[failed]);
+            return false;
+        }
+        if (!plan.whyAfter.empty()) {
+            if (why) *why = std::move(plan.whyAfter);
+            return false;
+        }
+        return true;
     }
 
   private:
     static constexpr uint32_t kSplitAbove = 8u << 20;  // bytes of bins worth a second thread
+    static constexpr uint32_t kRuns = 64;  // runs of subtrees a large hive is cut into
+
+    struct Pair;
+    // Subtrees in stored order, with the bytes each takes in the copy.
+    struct Plan {
+        std::vector<Pair> tasks;
+        std::vector<uint64_t> sizes;
+        uint64_t share = 0;    // a subtree larger than this is cut further
+        std::string whyAfter;  // a difference found in a key after the tasks
+    };
+
+    // Compares the key on top of the stack and cuts what lies below it into
+    // subtrees. The copy lays each subtree out in one stretch, so the
+    // distance to the next one's key tells how large it is; `end` is where
+    // the key's own stretch ends. Stops, with the reason in plan.whyAfter,
+    // at a key that differs: the subtrees before it are still to compare.
+    bool split(Plan& plan, uint64_t end) {
+        if (!step(&plan.whyAfter)) return false;
+        std::vector<Pair> kids(stack_.rbegin(), stack_.rend());
+        stack_.clear();
+        for (size_t i = 0; i < kids.size(); ++i) {
+            uint64_t stop = i + 1 < kids.size() ? kids[i + 1].b : end;
+            uint64_t size = stop > kids[i].b ? stop - kids[i].b : 0;
+            if (size > plan.share && kids[i].depth < kMaxDepth) {
+                stack_.push_back(kids[i]);
+                if (!split(plan, stop)) return false;
+            } else {
+                plan.tasks.push_back(kids[i]);
+                plan.sizes.push_back(size);
+            }
+        }
+        return true;
+    }
+    static constexpr int kMaxSplits = 64;  // keys split into their subkeys, at most
+    static constexpr uint32_t kShare = 16;  // ... while a subtree holds over 1/kShare of the bins
     static constexpr size_t kLookAhead = 3;
 
     struct Pair {
