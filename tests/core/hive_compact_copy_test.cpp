@@ -118,6 +118,41 @@ TEST(HiveCompactCopy, AHiveWrittenWhileItIsBuiltIsTheHiveBuiltInMemory) {
     }
 }
 
+// Windows stores names as UTF-16 units, which need not make valid text (a
+// lone surrogate); the copy keeps them unit for unit.
+TEST(HiveCompactCopy, NamesThatAreNoValidTextAreCopiedUnitForUnit) {
+    test::TempDir dir;
+    RegTreeKey root;
+    root.name = "ROOT";
+    RegTreeKey* only =
+        root.find("Parent\\\xd0\x9a\xd0\xbb\xd1\x8e\xd1\x87", true);  // the parent's only subkey
+    only->setValue("\xd0\x97\xd0\xbd\xd0\xb0\xd1\x87", REG_DWORD, {1, 0, 0, 0});
+    fs::path file = dir.path() / "hive";
+    ASSERT_TRUE(writeHiveFile(root, file));
+    std::string bytes = test::readFile(file);
+    std::string lone("\x00\xd8", 2);      // U+D800 without its second half
+    auto stored = [](const char* name) {  // as a name is stored: no terminating NUL
+        std::vector<uint8_t> units = utf8ToUtf16le(name);
+        return std::string(units.begin(), units.end() - 2);
+    };
+    for (const char* name :
+         {"\xd0\x9a\xd0\xbb\xd1\x8e\xd1\x87", "\xd0\x97\xd0\xbd\xd0\xb0\xd1\x87"}) {
+        size_t at = bytes.find(stored(name));
+        ASSERT_NE(at, std::string::npos);
+        bytes.replace(at, 2, lone);
+    }
+    test::writeFile(file, bytes);
+
+    auto hive = Hive::open(file, nullptr);
+    ASSERT_TRUE(hive);
+    std::string why;
+    ASSERT_TRUE(saveVerifiedCopy(*hive, dir.path() / "copy", &why)) << why;
+    std::string copy = test::readFile(dir.path() / "copy");
+    for (const char* rest : {"\xd0\xbb\xd1\x8e\xd1\x87", "\xd0\xbd\xd0\xb0\xd1\x87"}) {
+        EXPECT_NE(copy.find(lone + stored(rest)), std::string::npos);
+    }
+}
+
 TEST(HiveCompactCopy, ACopyOfAHiveWithChangesInMemoryHoldsThem) {
     test::TempDir dir;
     RegTreeKey root = richTree();
