@@ -442,24 +442,50 @@ class HiveBuilder {
         return cell;
     }
 
+    // The sk cell for a key's descriptor (empty: the default one), each
+    // descriptor written once and counted per key.
     uint32_t securityCell(std::span<const uint8_t> sd) {
-        if (sd.empty() && defaultSk_ != SIZE_MAX) {
-            ++sks_[defaultSk_].refs;
-            return sks_[defaultSk_].cell;
+        size_t* known = sd.empty() ? &defaultSk_ : nullptr;
+        // Keys next to each other mostly share one descriptor, and the source
+        // hands out the same bytes for it: known by where they lie, no hashing.
+        if (!sd.empty() && sd.data() == lastSd_.data() && sd.size() == lastSd_.size())
+            known = &lastSk_;
+        if (!known || *known == SIZE_MAX) {
+            size_t index = securityIndex(sd);
+            if (index == SIZE_MAX) return kNone;
+            if (sd.empty()) {
+                defaultSk_ = index;
+                return sks_[index].cell;
+            }
+            lastSd_ = sd;
+            lastSk_ = index;
+            return sks_[index].cell;
         }
+        ++sks_[*known].refs;
+        return sks_[*known].cell;
+    }
+
+    // Finds or writes the descriptor's sk cell and counts the key; its index
+    // in sks_, or SIZE_MAX when it cannot be written.
+    size_t securityIndex(std::span<const uint8_t> sd) {
         std::string_view bytes =
             sd.empty()
                 ? std::string_view(reinterpret_cast<const char*>(kDefaultSd), sizeof(kDefaultSd))
                 : std::string_view(reinterpret_cast<const char*>(sd.data()), sd.size());
         auto it = skIndex_.find(bytes);
         if (it != skIndex_.end()) {
-            if (sd.empty()) defaultSk_ = it->second;
             ++sks_[it->second].refs;
-            return sks_[it->second].cell;
+            return it->second;
         }
-        if (!sd.empty() && !validDescriptor(sd)) return failKey("invalid security descriptor");
+        if (!sd.empty() && !validDescriptor(sd)) {
+            failKey("invalid security descriptor");
+            return SIZE_MAX;
+        }
         uint32_t cell = alloc(kSkDescriptor + bytes.size());
-        if (cell == kNone) return tooLarge();
+        if (cell == kNone) {
+            tooLarge();
+            return SIZE_MAX;
+        }
         uint8_t* p = data(cell);
         std::memcpy(p, "sk", 2);
         put32(p + kSkDescriptorSize, uint32_t(bytes.size()));
@@ -472,9 +498,8 @@ class HiveBuilder {
         put32(data(last) + kSkNext, cell);
         put32(data(first) + kSkPrev, cell);
         skIndex_.emplace(bytes, sks_.size());
-        if (sd.empty()) defaultSk_ = sks_.size();
         sks_.push_back({cell, 1});
-        return cell;
+        return sks_.size() - 1;
     }
 
     uint32_t writeData(std::span<const uint8_t> bytes) {
@@ -750,6 +775,8 @@ class HiveBuilder {
     std::vector<Security> sks_;
     std::unordered_map<std::string_view, size_t> skIndex_;  // descriptor bytes -> sks_ index
     size_t defaultSk_ = SIZE_MAX;
+    std::span<const uint8_t> lastSd_;  // the descriptor of the last key, where the source holds it
+    size_t lastSk_ = SIZE_MAX;
     std::vector<std::vector<KeySlot>> slots_;  // written subkeys, one scratch list per depth
     std::vector<std::string> sortKeys_;        // sort keys of the names at each depth
     std::vector<ValueSlot> valueSlots_;
