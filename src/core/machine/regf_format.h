@@ -2,9 +2,11 @@
 // Layout constants of the regf hive format (version 1.5) and the byte helpers
 // the writer fills records with. Offsets are relative to the start of a
 // cell's data, i.e. just after its 4-byte size field.
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 namespace brisko::regf {
@@ -109,7 +111,7 @@ inline uint32_t get32(const uint8_t* p) {
 
 // Upper-cases one UTF-16 code unit the way the registry compares names: the
 // simple Unicode mapping for the scripts key names realistically use.
-inline uint16_t upcaseUnit(uint16_t c) {
+constexpr uint16_t upcaseUnit(uint16_t c) {
     if (c < 0x80) return (c >= 'a' && c <= 'z') ? uint16_t(c - 32) : c;
     if (c < 0x100) {
         if (c == 0xB5) return 0x39C;
@@ -133,6 +135,39 @@ inline uint16_t upcaseUnit(uint16_t c) {
     if (c >= 0x561 && c <= 0x586) return uint16_t(c - 48);
     if (c >= 0xFF41 && c <= 0xFF5A) return uint16_t(c - 32);
     return c;
+}
+
+// upcaseUnit for the units below 0x100, which most names are made of.
+inline constexpr auto kUpcaseLatin1 = [] {
+    std::array<uint16_t, 256> table{};
+    for (uint16_t c = 0; c < 256; ++c) table[c] = upcaseUnit(c);
+    return table;
+}();
+
+// Adds units to a name's hash (h = h * 37 + upper-cased unit, unit by unit)
+// and sort key (upper-cased units, big-endian), four units a step: the
+// hash's chain of multiplications is what takes the time.
+template <typename UnitAt>
+uint32_t hashUnits(size_t n, UnitAt upAt, uint32_t hash, char* key) {
+    size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        uint32_t u0 = upAt(i), u1 = upAt(i + 1), u2 = upAt(i + 2), u3 = upAt(i + 3);
+        hash = hash * 1874161u + (u0 * 50653u + u1 * 1369u) + (u2 * 37u + u3);
+        if (key) {
+            char* k = key + 2 * i;
+            k[0] = char(u0 >> 8), k[1] = char(u0), k[2] = char(u1 >> 8), k[3] = char(u1);
+            k[4] = char(u2 >> 8), k[5] = char(u2), k[6] = char(u3 >> 8), k[7] = char(u3);
+        }
+    }
+    for (; i < n; ++i) {
+        uint32_t u = upAt(i);
+        hash = hash * 37 + u;
+        if (key) {
+            key[2 * i] = char(u >> 8);
+            key[2 * i + 1] = char(u);
+        }
+    }
+    return hash;
 }
 
 // Walks UTF-8 text as UTF-16 code units, decoding exactly as utf8ToUtf16le does so
@@ -201,14 +236,8 @@ inline NameInfo measureName(std::string_view s, std::string* sortKey = nullptr) 
         sortKey->resize(at + 2 * i);
         k = sortKey->data() + at;
     }
-    for (size_t j = 0; j < i; ++j) {
-        uint16_t up = upcaseUnit(uint8_t(s[j]));
-        info.hash = info.hash * 37 + up;
-        if (k) {
-            k[2 * j] = 0;
-            k[2 * j + 1] = char(up);
-        }
-    }
+    info.hash = hashUnits(
+        i, [&](size_t j) { return kUpcaseLatin1[uint8_t(s[j])]; }, 0, k);
     if (i == s.size()) return info;
     info.ascii = false;
     Utf16Reader r(s.substr(i));
@@ -263,16 +292,31 @@ inline NameInfo measureName(const StoredName& s, std::string* sortKey = nullptr)
         sortKey->resize(at + 2 * info.units);
         k = sortKey->data() + at;
     }
-    for (size_t i = 0; i < info.units; ++i) {
-        uint16_t u = s.unit(i);
-        if (u > 0xFF) info.latin1 = false;
-        uint16_t up = upcaseUnit(u);
-        info.hash = info.hash * 37 + up;
-        if (k) {
-            k[2 * i] = char(up >> 8);
-            k[2 * i + 1] = char(up & 0xFF);
-        }
+    if (s.compressed) {
+        info.hash = hashUnits(
+            info.units, [&](size_t i) { return kUpcaseLatin1[s.bytes[i]]; }, 0, k);
+        return info;
     }
+    info.hash = hashUnits(
+        info.units,
+        [&](size_t i) {
+            uint16_t u = get16(s.bytes + 2 * i);
+            if (u > 0xFF) info.latin1 = false;
+            return u < 0x100 ? kUpcaseLatin1[u] : upcaseUnit(u);
+        },
+        0, k);
+    return info;
+}
+
+// A stored name's units and whether it fits Latin-1, without its hash and
+// sort key (a value name that needs neither).
+inline NameInfo measureStoredUnits(const StoredName& s) {
+    NameInfo info;
+    info.units = s.units();
+    info.ascii = false;
+    if (!s.compressed)
+        for (size_t i = 0; i < info.units && info.latin1; ++i)
+            if (get16(s.bytes + 2 * i) > 0xFF) info.latin1 = false;
     return info;
 }
 

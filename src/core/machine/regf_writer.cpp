@@ -22,6 +22,7 @@ using namespace regf;
 constexpr uint32_t kLeafMax = 500;  // subkeys per "lh" leaf before an "ri" index splits them
 constexpr uint64_t kMaxBinsSize = 0x7FFF0000;  // Windows refuses hives of 2 GB and more
 constexpr uint32_t kStreamChunk = 1u << 20;    // bytes of done bins handed to the file at once
+constexpr uint64_t kPrepareAhead = 8u << 20;   // bytes of buffer made ready ahead of the builder
 constexpr uint64_t kMaxDataSize =
     uint64_t(0xFFFF) * kBigDataSegment;  // "db" counts segments in 16 bits
 
@@ -388,6 +389,7 @@ class HiveBuilder {
         }
         streamBins(at, end);
         handed_ = end;
+        stream_->prepare(kBaseBlockSize + uint64_t(binsEnd_) + kPrepareAhead);
     }
     uint8_t* data(uint32_t off) { return cellAt(off) + 4; }
 
@@ -529,14 +531,17 @@ class HiveBuilder {
     }
 
     // Writes one value (vk, then its data) and notes its name for the duplicate check.
-    uint32_t writeValue(Key key, const ValueData& v, size_t index, KeyMaxima& max) {
+    // `alone`: the key's only value, which needs no sort key for the duplicate check.
+    uint32_t writeValue(Key key, const ValueData& v, size_t index, bool alone, KeyMaxima& max) {
         bool stored = v.stored.bytes;
         // A UTF-8 byte never makes more than one UTF-16 unit, three bytes never less.
         if (stored ? v.stored.units() > kMaxValueNameChars : v.name.size() > 3 * kMaxValueNameChars)
             return failKey("value name longer than 16383 characters");
         size_t keyAt = valueSortKeys_.size();
-        NameInfo name =
-            stored ? measureName(v.stored, &valueSortKeys_) : measureName(v.name, &valueSortKeys_);
+        std::string* sortKey = alone ? nullptr : &valueSortKeys_;
+        NameInfo name = !stored ? measureName(v.name, sortKey)
+                        : alone ? measureStoredUnits(v.stored)
+                                : measureName(v.stored, sortKey);
         if (name.units > kMaxValueNameChars)
             return failKey("value name longer than 16383 characters");
         size_t size = v.data.size();
@@ -547,7 +552,7 @@ class HiveBuilder {
         if (v.type == REG_LINK &&
             compareNames(src_.valueNameOf(key, index), "SymbolicLinkValue") == 0)
             max.symLink = true;
-        valueSlots_.push_back({SortName::at(valueSortKeys_, keyAt), index});
+        if (!alone) valueSlots_.push_back({SortName::at(valueSortKeys_, keyAt), index});
 
         uint32_t vk = alloc(kVkName + name.storedBytes());
         if (vk == kNone) return tooLarge();
@@ -691,7 +696,7 @@ class HiveBuilder {
             ValueData v;
             for (size_t i = 0; i < n; ++i) {
                 if (!src_.value(key, i, v, error_)) return fail(error_);
-                uint32_t vk = writeValue(key, v, i, max);
+                uint32_t vk = writeValue(key, v, i, n == 1, max);
                 if (vk == kNone) return false;
                 put32(data(list) + 4 * i, vk);
             }
