@@ -102,7 +102,7 @@ class CellComparer {
 
   private:
     static constexpr uint32_t kSplitAbove = 8u << 20;  // bytes of bins worth a second thread
-    static constexpr uint32_t kRuns = 64;  // runs of subtrees a large hive is cut into
+    static constexpr uint32_t kRuns = 64;              // runs of subtrees a large hive is cut into
 
     struct Pair;
     // Subtrees in stored order, with the bytes each takes in the copy.
@@ -135,7 +135,7 @@ class CellComparer {
         }
         return true;
     }
-    static constexpr int kMaxSplits = 64;  // keys split into their subkeys, at most
+    static constexpr int kMaxSplits = 64;   // keys split into their subkeys, at most
     static constexpr uint32_t kShare = 16;  // ... while a subtree holds over 1/kShare of the bins
     static constexpr size_t kLookAhead = 3;
 
@@ -372,8 +372,9 @@ class CellComparer {
     std::string what_;
 };
 
-// A hive file read back for comparison: mapped, its base block and hive bins
-// checked; its keys are checked by the comparison as it goes.
+// A hive file read back for comparison: mapped and its base block checked;
+// its hive bins are checked by checkBins() (while the comparison runs: the
+// walk reads no cell without checking it) and its keys by the comparison.
 class MappedCopy {
   public:
     ~MappedCopy() {
@@ -397,8 +398,9 @@ class MappedCopy {
         reader_.reset(bytes);
         root_ = get32(bytes.data() + kBaseRootCell);
         if (!reader_.key(root_)) return "it has no root key";
-        return checkBins(reader_);
+        return {};
     }
+    std::string checkBins() const { return brisko::checkBins(reader_); }
     const HiveReader& reader() const { return reader_; }
     uint32_t root() const { return root_; }
 
@@ -494,11 +496,20 @@ bool copyMatchesHive(Hive& hive, const fs::path& copyFile, std::string* why) {
     MappedCopy copy;
     if (std::string bad = copy.open(copyFile); !bad.empty())
         return refuse("the copy read back is not a sound hive: " + bad);
+    std::string badBins;
+    std::thread binsChecker;
+    try {
+        binsChecker = std::thread([&] { badBins = copy.checkBins(); });
+    } catch (const std::system_error&) {
+        badBins = copy.checkBins();
+    }
     std::optional<bool> same;
     std::string diff;
     hive.withCells([&](const HiveReader& r, uint32_t root) {
         same = CellComparer::run(r, root, copy.reader(), copy.root(), &diff);
     });
+    if (binsChecker.joinable()) binsChecker.join();
+    if (!badBins.empty()) return refuse("the copy read back is not a sound hive: " + badBins);
     if (!same.has_value()) {
         std::string error;
         auto opened = Hive::open(copyFile, &error);
