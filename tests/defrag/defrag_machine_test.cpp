@@ -223,6 +223,19 @@ TEST(DefragAnalysis, ACopyInAnotherOrderOrNotSoundIsRefused) {
     EXPECT_FALSE(copyMatchesHive(*hive, dir.path() / "swapped", &why));
     EXPECT_NE(why.find("subkey \"B1\" against \"B2\""), std::string::npos) << why;
 
+    // A subkey that names another key as its parent; a key listed twice.
+    test::RawHive orphan(test::readFile(file));
+    orphan.put32(orphan.at(orphan.key("A\\B2")) + regf::kNkParent, orphan.root());
+    test::writeFile(dir.path() / "orphan", orphan.bytes());
+    EXPECT_FALSE(copyMatchesHive(*hive, dir.path() / "orphan", &why));
+    EXPECT_EQ(why, "the copy differs from the hive: key \"A\": its subkey list cannot be read");
+    test::RawHive twice(test::readFile(file));
+    uint32_t entries = twice.at(twice.field32(twice.key("A"), regf::kNkSubkeyList)) + 4;
+    twice.put32(entries + 8, twice.get32At(entries));
+    test::writeFile(dir.path() / "twice", twice.bytes());
+    EXPECT_FALSE(copyMatchesHive(*hive, dir.path() / "twice", &why));
+    EXPECT_NE(why.find("key \"A\": subkey \"B2\" against \"B1\""), std::string::npos) << why;
+
     // A bin header overwritten, a copy cut short, no copy at all.
     test::RawHive broken(test::readFile(file));
     broken.put32(regf::kBaseBlockSize, 0);
