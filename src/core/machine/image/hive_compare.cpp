@@ -135,8 +135,6 @@ class CellComparer {
         }
         return true;
     }
-    static constexpr int kMaxSplits = 64;   // keys split into their subkeys, at most
-    static constexpr uint32_t kShare = 16;  // ... while a subtree holds over 1/kShare of the bins
     static constexpr size_t kLookAhead = 3;
 
     struct Pair {
