@@ -9,7 +9,6 @@ namespace brisko {
 
 namespace {
 constexpr size_t kHugePage = size_t(2) << 20;
-constexpr uint64_t kPrepareStep = uint64_t(4) << 20;
 }  // namespace
 
 HiveBuffer::~HiveBuffer() {
@@ -69,29 +68,10 @@ void HiveStream::write(uint64_t offset, uint64_t size) {
     wake_.notify_one();
 }
 
-void HiveStream::prepare(uint64_t end) {
-    {
-        std::lock_guard lock(mutex_);
-        prepareTo_ = std::max(prepareTo_, std::min<uint64_t>(end, buffer_.capacity()));
-    }
-    wake_.notify_one();
-}
-
 void HiveStream::run() {
     std::unique_lock lock(mutex_);
     for (;;) {
-        wake_.wait(lock, [&] { return done_ || !queue_.empty() || prepared_ < prepareTo_; });
-        if (prepared_ < prepareTo_ && !done_) {
-            // A step at a time, so that writes waiting are not held up long.
-            uint64_t from = prepared_, to = std::min(prepareTo_, from + kPrepareStep);
-            prepared_ = to;
-            lock.unlock();
-#ifdef MADV_POPULATE_WRITE
-            ::madvise(buffer_.data() + from, size_t(to - from), MADV_POPULATE_WRITE);
-#endif
-            lock.lock();
-            continue;
-        }
+        wake_.wait(lock, [&] { return done_ || !queue_.empty(); });
         if (queue_.empty()) return;
         Stretch s = queue_.front();
         queue_.pop_front();

@@ -30,7 +30,6 @@ class HiveBuffer {
     bool extend(size_t n);
     uint8_t* data() { return data_; }
     size_t size() const { return size_; }
-    size_t capacity() const { return capacity_; }
 
   private:
     bool map(size_t capacity);
@@ -51,9 +50,6 @@ class HiveStream {
     HiveStream& operator=(const HiveStream&) = delete;
 
     void write(uint64_t offset, uint64_t size);
-    // Has the buffer's memory up to `end` made ready ahead of the builder, so
-    // that the builder does not stop for the system to clear fresh pages.
-    void prepare(uint64_t end);
     // Waits until everything handed over is written; false with the reason
     // when a write failed.
     bool finish(std::string& error);
@@ -69,7 +65,6 @@ class HiveStream {
     std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<Stretch> queue_;
-    uint64_t prepared_ = 0, prepareTo_ = 0;
     bool done_ = false, failed_ = false;
     std::string error_;
     std::thread thread_;

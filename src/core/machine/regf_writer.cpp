@@ -22,7 +22,6 @@ using namespace regf;
 constexpr uint32_t kLeafMax = 500;  // subkeys per "lh" leaf before an "ri" index splits them
 constexpr uint64_t kMaxBinsSize = 0x7FFF0000;  // Windows refuses hives of 2 GB and more
 constexpr uint32_t kStreamChunk = 1u << 20;    // bytes of done bins handed to the file at once
-constexpr uint64_t kPrepareAhead = 8u << 20;   // bytes of buffer made ready ahead of the builder
 constexpr uint64_t kMaxDataSize =
     uint64_t(0xFFFF) * kBigDataSegment;  // "db" counts segments in 16 bits
 
@@ -389,7 +388,6 @@ class HiveBuilder {
         }
         streamBins(at, end);
         handed_ = end;
-        stream_->prepare(kBaseBlockSize + uint64_t(binsEnd_) + kPrepareAhead);
     }
     uint8_t* data(uint32_t off) { return cellAt(off) + 4; }
 
