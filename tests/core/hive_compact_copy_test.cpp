@@ -1,6 +1,9 @@
 // Compact copies of open hives: written straight from the hive's cells, the
 // same bytes the key tree gives; with changes held in memory, those changes.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
 
 #include "core/machine/image/hive_copy.h"
 #include "core/text.h"
@@ -44,6 +47,22 @@ RegTreeKey richTree() {
     return root;
 }
 
+// Several megabytes, which the writer hands to its file while it builds.
+RegTreeKey largeTree() {
+    RegTreeKey root = richTree();
+    for (int v = 0; v < 40; ++v) {
+        RegTreeKey* vendor = root.child("Vendor" + std::to_string(v), true);
+        for (int k = 0; k < 50; ++k) {
+            RegTreeKey* key = vendor->child("Key" + std::to_string(k), true);
+            key->setValue("blob", REG_BINARY, std::vector<uint8_t>(3000, uint8_t(v + k)));
+            // Descriptors first met deep in the tree, then shared far apart.
+            if (k == 49 || (v > 20 && k == 0))
+                key->securityDescriptor = ownerOnly(uint8_t(0x20 + v % 5));
+        }
+    }
+    return root;
+}
+
 }  // namespace
 
 TEST(HiveCompactCopy, FromTheCellsItIsWhatTheKeyTreeGivesByteForByte) {
@@ -77,20 +96,10 @@ TEST(HiveCompactCopy, FromTheCellsItIsWhatTheKeyTreeGivesByteForByte) {
     EXPECT_NE(why.find("cannot be written"), std::string::npos) << why;
 }
 
-// A hive of several megabytes goes to its file while it is being built; the
-// keys still open and the descriptors (counted at the end) follow later.
+// The keys still open and the descriptors (counted at the end) reach the
+// file after the rest.
 TEST(HiveCompactCopy, AHiveWrittenWhileItIsBuiltIsTheHiveBuiltInMemory) {
-    RegTreeKey root = richTree();
-    for (int v = 0; v < 40; ++v) {
-        RegTreeKey* vendor = root.child("Vendor" + std::to_string(v), true);
-        for (int k = 0; k < 50; ++k) {
-            RegTreeKey* key = vendor->child("Key" + std::to_string(k), true);
-            key->setValue("blob", REG_BINARY, std::vector<uint8_t>(3000, uint8_t(v + k)));
-            // Descriptors first met deep in the tree, then shared far apart.
-            if (k == 49 || (v > 20 && k == 0))
-                key->securityDescriptor = ownerOnly(uint8_t(0x20 + v % 5));
-        }
-    }
+    RegTreeKey root = largeTree();
     test::TempDir dir;
     for (uint32_t holes : {0u, 3u}) {
         SCOPED_TRACE(holes ? "with holes" : "dense");
@@ -116,6 +125,29 @@ TEST(HiveCompactCopy, AHiveWrittenWhileItIsBuiltIsTheHiveBuiltInMemory) {
         EXPECT_TRUE(test::readFile(dir.path() / "copy") ==
                     std::string(fromCells.begin(), fromCells.end()));
     }
+}
+
+// A file that cannot grow past 2 MB: the write fails with its reason while
+// the hive is being built, and the old file stays as it was.
+TEST(HiveCompactCopy, AWriteThatFailsWhileTheHiveIsBuiltKeepsTheOldFile) {
+    test::TempDir dir;
+    fs::path file = dir.path() / "hive";
+    test::writeFile(file, "old contents");
+    RegTreeKey root = largeTree();
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    rlimit small = old;
+    small.rlim_cur = 2 << 20;
+    auto previous = std::signal(SIGXFSZ, SIG_IGN);  // a failed write, not a killed process
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    std::string error;
+    bool written = writeHiveFile(root, file, {}, &error);
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_FALSE(written);
+    EXPECT_NE(error.find("cannot write"), std::string::npos) << error;
+    EXPECT_EQ(test::readFile(file), "old contents");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
 }
 
 // Windows stores names as UTF-16 units, which need not make valid text (a
@@ -179,10 +211,6 @@ TEST(HiveCompactCopy, ACopyOfAHiveWithChangesInMemoryHoldsThem) {
     // The added key has the descriptor of the key it was added under.
     EXPECT_EQ(copy->securityDescriptor(kids->refs.front()), hive->securityDescriptor(hive->root()));
 }
-
-}  // namespace brisko
-
-namespace brisko {
 
 TEST(HiveCompactCopy, LargeHivesAreComparedByTwoThreadsAndTheFirstDifferenceIsReported) {
     test::TempDir dir;
