@@ -361,10 +361,15 @@ KeyEdit* Hive::editOf(HiveNode node) {
 template <class ReadBase>
 const std::shared_ptr<NameList>& Hive::ownList(std::shared_ptr<NameList>& list, HiveNode node,
                                                ReadBase readBase) {
-    if (!list)
+    if (!list) {
         list = node >= kAddedKeyBase ? std::make_shared<NameList>() : readBase(uint32_t(node));
-    else if (list.use_count() > 1)
-        list = std::make_shared<NameList>(*list);
+        return list;
+    }
+    // Readers drop their copies without the lock. Taking a reference is an
+    // atomic read-modify-write of the count, which orders the last reader's
+    // use of the list before the change made here; use_count() alone would not.
+    std::shared_ptr<NameList> probe = list;
+    if (probe.use_count() > 2) list = std::make_shared<NameList>(*list);
     return list;
 }
 
