@@ -40,8 +40,9 @@ class HiveBuffer {
 };
 
 // Writes stretches of a reserved buffer to a file, in the order handed
-// over, on a thread of its own. The caller never changes a stretch once it
-// has handed it over.
+// over, on a thread of its own, and starts each out to the disk so that the
+// file's final flush has little left to wait for. The caller never changes a
+// stretch once it has handed it over.
 class HiveStream {
   public:
     HiveStream(HiveBuffer& buffer, TempFileBeside& out);
