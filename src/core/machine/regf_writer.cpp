@@ -174,7 +174,7 @@ class CellSource {
         }
         out = {{},
                className_,
-               {nk + kNkName, get16(nk + kNkNameLen), bool(HiveReader::flags(nk) & kKeyCompName)},
+               HiveReader::storedKeyName(nk),
                HiveReader::lastWrite(nk),
                HiveReader::flags(nk),
                sd,
@@ -189,8 +189,7 @@ class CellSource {
             r_.prefetchData(next);
         if (!r_.valueBytes(vk, out.data, bigData_))
             return report(error, "the data of value \"" + valueNameOf(k, i) + "\" cannot be read");
-        out.stored = {vk + kVkName, get16(vk + kVkNameLen),
-                      bool(get16(vk + kVkFlags) & kValueCompName)};
+        out.stored = HiveReader::storedValueName(vk);
         out.type = HiveReader::valueType(vk);
         return true;
     }

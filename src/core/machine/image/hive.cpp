@@ -69,8 +69,7 @@ uint32_t utf16Length(std::string_view s) {
 }
 
 uint32_t storedNameUnits(const uint8_t* nk) {
-    uint32_t bytes = get16(nk + regf::kNkNameLen);
-    return (HiveReader::flags(nk) & regf::kKeyCompName) ? bytes : bytes / 2;
+    return uint32_t(HiveReader::storedKeyName(nk).units());
 }
 
 // Whether a list holds one offset twice (a damaged or crafted index).
@@ -243,8 +242,7 @@ std::shared_ptr<NameList> Hive::baseValues(uint32_t off) {
         if (!vk) continue;
         HiveReader::valueName(vk, list->names.emplace_back());
         uint32_t size = HiveReader::valueSize(vk);
-        uint32_t bytes = get16(vk + regf::kVkNameLen);
-        uint32_t units = (get16(vk + regf::kVkFlags) & regf::kValueCompName) ? bytes : bytes / 2;
+        auto units = uint32_t(HiveReader::storedValueName(vk).units());
         list->refs.push_back(ref);
         list->sizes.push_back(size);
         list->maxNameLen = std::max(list->maxNameLen, units);

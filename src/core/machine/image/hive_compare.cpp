@@ -177,26 +177,21 @@ class CellComparer {
         return false;
     }
 
-    static bool sameName(const uint8_t* pa, uint32_t bytesA, bool latinA, const uint8_t* pb,
-                         uint32_t bytesB, bool latinB) {
-        if (latinA == latinB) return bytesA == bytesB && std::memcmp(pa, pb, bytesA) == 0;
-        if (!latinA) {
-            std::swap(pa, pb);
-            std::swap(bytesA, bytesB);
-        }
+    static bool sameName(StoredName a, StoredName b) {
+        if (a.compressed == b.compressed)
+            return a.size == b.size && std::memcmp(a.bytes, b.bytes, a.size) == 0;
+        if (!a.compressed) std::swap(a, b);
         // One name in Latin-1, the other in UTF-16: the same units either way.
-        if (uint64_t(bytesA) * 2 != bytesB) return false;
-        for (uint32_t i = 0; i < bytesA; ++i)
-            if (pb[2 * i] != pa[i] || pb[2 * i + 1] != 0) return false;
+        if (uint64_t(a.size) * 2 != b.size) return false;
+        for (size_t i = 0; i < a.size; ++i)
+            if (b.bytes[2 * i] != a.bytes[i] || b.bytes[2 * i + 1] != 0) return false;
         return true;
     }
     static bool sameKeyName(const uint8_t* x, const uint8_t* y) {
-        return sameName(x + kNkName, get16(x + kNkNameLen), HiveReader::flags(x) & kKeyCompName,
-                        y + kNkName, get16(y + kNkNameLen), HiveReader::flags(y) & kKeyCompName);
+        return sameName(HiveReader::storedKeyName(x), HiveReader::storedKeyName(y));
     }
     static bool sameValueName(const uint8_t* x, const uint8_t* y) {
-        return sameName(x + kVkName, get16(x + kVkNameLen), get16(x + kVkFlags) & kValueCompName,
-                        y + kVkName, get16(y + kVkNameLen), get16(y + kVkFlags) & kValueCompName);
+        return sameName(HiveReader::storedValueName(x), HiveReader::storedValueName(y));
     }
 
     bool sameClass(const uint8_t* x, const uint8_t* y) {

@@ -12,9 +12,11 @@ using namespace regf;
 namespace {
 
 // Stored names are Latin-1 ("compressed") or UTF-16LE.
-void decodeName(const uint8_t* p, size_t bytes, bool compressed, std::string& out) {
+void decodeName(const StoredName& name, std::string& out) {
+    const uint8_t* p = name.bytes;
+    size_t bytes = name.size;
     out.clear();
-    if (!compressed) {
+    if (!name.compressed) {
         out = utf16leToUtf8(p, bytes, false);
         return;
     }
@@ -46,11 +48,11 @@ void HiveReader::reset(std::span<const uint8_t> file) {
 }
 
 void HiveReader::keyName(const uint8_t* nk, std::string& out) {
-    decodeName(nk + kNkName, get16(nk + kNkNameLen), flags(nk) & kKeyCompName, out);
+    decodeName(storedKeyName(nk), out);
 }
 
 void HiveReader::valueName(const uint8_t* vk, std::string& out) {
-    decodeName(vk + kVkName, get16(vk + kVkNameLen), get16(vk + kVkFlags) & kValueCompName, out);
+    decodeName(storedValueName(vk), out);
 }
 
 bool HiveReader::valueDataSound(const uint8_t* vk) const {

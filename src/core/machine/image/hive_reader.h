@@ -74,7 +74,16 @@ class HiveReader {
                        uint64_t(regf::get32(nk + regf::kNkTimestamp + 4)) << 32);
     }
     static uint16_t flags(const uint8_t* nk) { return regf::get16(nk + regf::kNkFlags); }
-    // Names decoded to UTF-8, replacing what is in `out`.
+    // Names as the records store them, and decoded to UTF-8 (replacing what
+    // is in `out`).
+    static regf::StoredName storedKeyName(const uint8_t* nk) {
+        return {nk + regf::kNkName, regf::get16(nk + regf::kNkNameLen),
+                bool(flags(nk) & regf::kKeyCompName)};
+    }
+    static regf::StoredName storedValueName(const uint8_t* vk) {
+        return {vk + regf::kVkName, regf::get16(vk + regf::kVkNameLen),
+                bool(regf::get16(vk + regf::kVkFlags) & regf::kValueCompName)};
+    }
     static void keyName(const uint8_t* nk, std::string& out);
     static void valueName(const uint8_t* vk, std::string& out);
     static uint32_t valueType(const uint8_t* vk) { return regf::get32(vk + regf::kVkType); }
