@@ -50,28 +50,39 @@ bool TempFileBeside::create(const fs::path& file, std::string* error) {
     }
 }
 
-bool TempFileBeside::write(std::span<const uint8_t> bytes, std::string* error) {
+namespace {
+
+// Writes all of `bytes` through `call(data, size, done)` (a write or pwrite
+// of at most 1 GB), going on after short writes and interruptions. False,
+// with errno set, when the file takes no more.
+template <typename Call>
+bool writeWhole(std::span<const uint8_t> bytes, Call call) {
     for (size_t done = 0; done < bytes.size();) {
-        ssize_t n =
-            ::write(fd_.get(), bytes.data() + done, std::min<size_t>(bytes.size() - done, 1 << 30));
+        ssize_t n = call(bytes.data() + done, std::min<size_t>(bytes.size() - done, 1 << 30), done);
         if (n < 0 && errno == EINTR) continue;
         if (n == 0) errno = EIO;
-        if (n <= 0) return fail("cannot write", error);
+        if (n <= 0) return false;
         done += size_t(n);
     }
     return true;
 }
 
+}  // namespace
+
+bool TempFileBeside::write(std::span<const uint8_t> bytes, std::string* error) {
+    int fd = fd_.get();
+    return writeWhole(bytes,
+                      [fd](const uint8_t* p, size_t n, size_t) { return ::write(fd, p, n); }) ||
+           fail("cannot write", error);
+}
+
 bool TempFileBeside::writeAt(std::span<const uint8_t> bytes, uint64_t offset, std::string* error) {
-    for (size_t done = 0; done < bytes.size();) {
-        ssize_t n = ::pwrite(fd_.get(), bytes.data() + done,
-                             std::min<size_t>(bytes.size() - done, 1 << 30), off_t(offset + done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n == 0) errno = EIO;
-        if (n <= 0) return fail("cannot write", error);
-        done += size_t(n);
-    }
-    return true;
+    int fd = fd_.get();
+    return writeWhole(bytes,
+                      [fd, offset](const uint8_t* p, size_t n, size_t done) {
+                          return ::pwrite(fd, p, n, off_t(offset + done));
+                      }) ||
+           fail("cannot write", error);
 }
 
 void TempFileBeside::startWriteOut(uint64_t offset, uint64_t size) {
