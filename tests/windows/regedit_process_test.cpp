@@ -4,7 +4,6 @@
 #include "registry/regedit_process.h"
 #include "core/machine/reg_file.h"
 #include "core/machine/registry_key.h"
-#include "core/machine/win32/wide.h"
 #include "core/text.h"
 #include "registry/registry_fix.h"
 #include "win32_test_support.h"
@@ -15,13 +14,6 @@
 
 namespace brisko::win32::test {
 namespace {
-
-std::vector<uint8_t> utf16(std::string_view s) {
-    std::wstring w = widen(s);
-    w.push_back(L'\0');
-    auto* p = reinterpret_cast<const uint8_t*>(w.data());
-    return {p, p + w.size() * 2};
-}
 
 // Waits as the progress hint does, for at most a minute.
 bool waitFor(RegeditProcess& p) {
@@ -47,9 +39,9 @@ TEST_F(RegeditProcessTest, FixBackupGoesBackThroughTheRegistryEditor) {
     // name makes its backup a Unicode file, the first stays REGEDIT4.
     const std::vector<uint8_t> bytes{0, 1, 0x0d, 0x0a, 0xfe, 0xff};
     const Values values{
-        {"", {REG_SZ, utf16("default")}},
-        {"sz \"quoted\" \\ back", {REG_SZ, utf16("C:\\Program Files\\x.exe")}},
-        {"expand", {REG_EXPAND_SZ, utf16("%SystemRoot%\\system32")}},
+        {"", {REG_SZ, utf8ToUtf16le("default")}},
+        {"sz \"quoted\" \\ back", {REG_SZ, utf8ToUtf16le("C:\\Program Files\\x.exe")}},
+        {"expand", {REG_EXPAND_SZ, utf8ToUtf16le("%SystemRoot%\\system32")}},
         {"multi", {REG_MULTI_SZ, encodeMultiString({"eins", "zwei"})}},
         {"binary", {REG_BINARY, bytes}},
         {"big", {REG_BINARY, std::vector<uint8_t>(20000, 0x5a)}},
@@ -96,7 +88,7 @@ TEST_F(RegeditProcessTest, FullExportWritesTheWholeRegistryOrSaysItDidNot) {
     {
         auto k = m.registry().openKey(RootKey::CurrentUser, key, KeyAccess::Create);
         ASSERT_TRUE(k);
-        ASSERT_TRUE(k->setValue("marker", REG_SZ, utf16("exported")));
+        ASSERT_TRUE(k->setValue("marker", REG_SZ, utf8ToUtf16le("exported")));
     }
     std::string file = dir + "\\full.reg";
     std::string error;

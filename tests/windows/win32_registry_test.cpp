@@ -1,7 +1,6 @@
 // The registry through advapi32 on the registry Wine (or Windows) keeps.
 #include "core/machine/win32/win32_registry.h"
 #include "core/machine/registry_key.h"
-#include "core/machine/win32/wide.h"
 #include "core/text.h"
 #include "win32_test_support.h"
 
@@ -11,13 +10,6 @@
 
 namespace brisko::win32::test {
 namespace {
-
-std::vector<uint8_t> utf16(std::string_view s) {
-    std::wstring w = widen(s);
-    w.push_back(L'\0');
-    auto* p = reinterpret_cast<const uint8_t*>(w.data());
-    return {p, p + w.size() * 2};
-}
 
 class Win32RegistryTest : public Win32Test {};
 
@@ -33,8 +25,8 @@ TEST_F(Win32RegistryTest, ValuesOfEveryTypeComeBackAsStored) {
         uint32_t type;
         std::vector<uint8_t> data;
     } cases[] = {
-        {"sz", REG_SZ, utf16("C:\\Program Files\\x.exe")},
-        {"expand", REG_EXPAND_SZ, utf16("%SystemRoot%\\system32")},
+        {"sz", REG_SZ, utf8ToUtf16le("C:\\Program Files\\x.exe")},
+        {"expand", REG_EXPAND_SZ, utf8ToUtf16le("%SystemRoot%\\system32")},
         {"binary", REG_BINARY, bytes},
         {"dword", REG_DWORD, dword},
         {"big", REG_DWORD_BIG_ENDIAN, dword},
@@ -42,8 +34,8 @@ TEST_F(Win32RegistryTest, ValuesOfEveryTypeComeBackAsStored) {
         {"qword", REG_QWORD, qword},
         {"none", REG_NONE, bytes},
         {"empty", REG_BINARY, {}},
-        {"", REG_SZ, utf16("default")},
-        {"Wert äöü 日本", REG_SZ, utf16("Straße ✓")},
+        {"", REG_SZ, utf8ToUtf16le("default")},
+        {"Wert äöü 日本", REG_SZ, utf8ToUtf16le("Straße ✓")},
     };
     for (const auto& c : cases) ASSERT_TRUE(k->setValue(c.name, c.type, c.data)) << c.name;
     for (const auto& c : cases) {
@@ -95,13 +87,13 @@ TEST_F(Win32RegistryTest, AccessCreateAndDeleteWithSubtree) {
     EXPECT_FALSE(reg.openKey(RootKey::CurrentUser, key + "\\a\\b", KeyAccess::ReadWrite));
     auto deep = reg.openKey(RootKey::CurrentUser, key + "\\a\\b\\c", KeyAccess::Create);
     ASSERT_TRUE(deep);
-    ASSERT_TRUE(deep->setValue("v", REG_SZ, utf16("x")));
+    ASSERT_TRUE(deep->setValue("v", REG_SZ, utf8ToUtf16le("x")));
     deep.reset();
 
     auto ro = reg.openKey(RootKey::CurrentUser, key + "\\a", KeyAccess::Read);
     ASSERT_TRUE(ro);
     EXPECT_FALSE(ro->writable());
-    EXPECT_FALSE(ro->setValue("v", REG_SZ, utf16("x")));
+    EXPECT_FALSE(ro->setValue("v", REG_SZ, utf8ToUtf16le("x")));
     EXPECT_FALSE(ro->deleteSubkey("b"));
 
     auto rw = reg.openKey(RootKey::CurrentUser, key, KeyAccess::ReadWrite);
@@ -133,7 +125,7 @@ TEST_F(Win32RegistryTest, TheViewsOfA32BitProgramOn64BitWindows) {
     auto k32 =
         reg.openKeyInView(RegistryView::Wow64_32, RootKey::LocalMachine, sub, KeyAccess::Create);
     ASSERT_TRUE(k32) << "HKLM needs an administrator";
-    ASSERT_TRUE(k32->setValue("view", REG_SZ, utf16("32")));
+    ASSERT_TRUE(k32->setValue("view", REG_SZ, utf8ToUtf16le("32")));
     k32.reset();
     // The 32-bit view's Software is Software\Wow6432Node of the system's own keys.
     std::string redirected = "SOFTWARE\\Wow6432Node\\" + sub.substr(9);
