@@ -222,12 +222,62 @@ TEST_F(HiveLogTest, BrokenBaseBlockIsRepairedFromTheLog) {
     EXPECT_EQ(out.size(), after_.size());
     EXPECT_FALSE(hiveNeedsRecovery(out));
 
-    // Old format: the log applies when its time matches the first bin's.
+    // Old format: the log applies when its time matches the first bin's...
     DirtyHive old = test::makeOldFormatLog(before_, after_, ".LOG1");
     test::breakBaseBlock(old.primary);
     r = replay(old, out);
     ASSERT_TRUE(r.applied) << r.problem;
     EXPECT_TRUE(out == old.expected());
+
+    // ...or is later: Windows does not bring the first bin's copy of the time
+    // up to date on every write.
+    auto setFirstBinTime = [](std::vector<uint8_t>& hive, uint32_t low) {
+        regf::put32(hive.data() + regf::kBaseBlockSize + regf::kBinTimestamp, low);
+        regf::put32(hive.data() + regf::kBaseBlockSize + regf::kBinTimestamp + 4, 0);
+    };
+    setFirstBinTime(old.primary, 1000);
+    r = replay(old, out);
+    ASSERT_TRUE(r.applied) << r.problem;
+    EXPECT_TRUE(out == old.expected());
+
+    // A log older than the hive belongs to an earlier write.
+    regf::put32(old.primary.data() + regf::kBaseBlockSize + regf::kBinTimestamp + 4, 0x7FFFFFFF);
+    r = replay(old, out);
+    EXPECT_FALSE(r.applied);
+}
+
+TEST_F(HiveLogTest, EntriesContinueTheHiveWhereverTheLogsRoundBegan) {
+    NewLogOptions o;
+    o.entries = 4;
+    o.entriesInLog2 = 2;
+    DirtyHive d = test::makeNewFormatLogs(before_, after_, o);
+    ASSERT_EQ(d.entrySequence.size(), 4u);
+    auto setSequences = [](std::vector<uint8_t>& hive, uint32_t secondary) {
+        regf::put32(hive.data() + regf::kBaseSequence1, secondary + 1);
+        regf::put32(hive.data() + regf::kBaseSequence2, secondary);
+        test::sealBaseBlock(hive);
+    };
+
+    // The hive already holds the first entry (reconciled after LOG1's round
+    // began): replay starts at the entry numbered like its secondary sequence.
+    DirtyHive partly = d;
+    partly.primary = d.expected(1);
+    setSequences(partly.primary, d.entrySequence[1]);
+    std::vector<uint8_t> out;
+    LogReplay r = replay(partly, out);
+    ASSERT_TRUE(r.applied) << r.problem;
+    EXPECT_EQ(r.entries, 3u);
+    EXPECT_TRUE(out == d.expected());
+
+    // The base block was left behind by a reconcile: the logs' round begins
+    // past the hive's sequence, and everything from there on is applied.
+    DirtyHive behind = d;
+    setSequences(behind.primary, d.entrySequence[0] - 30);
+    r = replay(behind, out);
+    ASSERT_TRUE(r.applied) << r.problem;
+    EXPECT_EQ(r.entries, 4u);
+    EXPECT_TRUE(out == d.expected());
+    EXPECT_NE(r.note.find("reconcile"), std::string::npos) << r.note;
 }
 
 TEST_F(HiveLogTest, OldFormatLogGivesTheChangedHive) {

@@ -300,6 +300,11 @@ LogReplay replayHiveLogs(std::vector<uint8_t>& primary, const std::vector<fs::pa
             planned = planNewFormat(state, logs, plan);
         } else if (anyOld) {
             planned = planOldFormat(primary, state, logs, plan);
+        } else if (std::all_of(logs.begin(), logs.end(),
+                               [](auto& l) { return l.readError.empty() && l.bytes.empty(); })) {
+            result.noLogs = true;
+            result.problem = "the hive was not closed cleanly and has no transaction logs";
+            return result;
         } else {
             std::string why;
             for (const LogFile& log : logs) {

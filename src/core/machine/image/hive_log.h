@@ -31,8 +31,9 @@ struct LogReplay {
     uint32_t highestSequence = 0;  // highest sequence number in the primary's base block or any
                                    // log's base block/entries, valid or not: a writer puts its
                                    // sequence numbers past it
-    std::string note;  // for a person: where replay stopped short of the logs' end, as Windows
-                       // would (a bad hash, a gap in the sequence); empty otherwise
+    std::string note;     // for a person: where replay stopped short of the logs' end, as Windows
+                          // would (a bad hash, a gap in the sequence); empty otherwise
+    bool noLogs = false;  // dirty, with nothing to replay: no log beside it, or only empty ones
 };
 
 // The logs beside a hive: FILE.LOG, FILE.LOG1, FILE.LOG2, names matched without
@@ -53,8 +54,13 @@ LogReplay replayHiveLogs(std::vector<uint8_t>& primary,
 bool resetHiveLogs(const std::vector<std::filesystem::path>& logs, std::string* error);
 
 // The hash log entries carry (64 bits: the low word is the first one stored).
+// The seed's low word is the Marvin32 state's first word.
 uint64_t marvin32(std::span<const uint8_t> data, uint64_t seed);
-inline constexpr uint64_t kHiveLogHashSeed = 0xC5554E7A884DEF82ULL;  // 82 EF 4D 88 7A 4E 55 C5
+// The seed Windows seals log entries with: the bytes 82 EF 4D 88 7A 4E 55 C5
+// read as one number, most significant first. Every entry of the Windows 8.1
+// and 10 logs we hold checks out with it; the same bytes read as a
+// little-endian number check out none.
+inline constexpr uint64_t kHiveLogHashSeed = 0x82EF4D887A4E55C5ULL;
 
 // The XOR checksum of a base block as Windows computes it (never 0 or ~0).
 uint32_t baseBlockChecksum(const uint8_t* baseBlock);

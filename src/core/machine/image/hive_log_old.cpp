@@ -20,6 +20,15 @@ using regf::get32;
 
 constexpr uint32_t kOldPage = 512;
 
+// A log belongs to the hive's last write when it carries the base block's
+// time. With the base block broken, only the first bin's copy of that time is
+// left, and Windows does not keep it current on every write: a log from the
+// same time or later is taken.
+bool fits(const PrimaryState& primary, const LogFile& log) {
+    if (primary.baseValid) return primary.haveTimestamp && log.timestamp == primary.timestamp;
+    return !primary.haveTimestamp || log.timestamp >= primary.timestamp;
+}
+
 const LogFile* chooseLog(const PrimaryState& primary, const std::vector<LogFile>& logs) {
     // LOG1 (or the single .LOG of older systems) is the one normally used;
     // after a failed write Windows moves to LOG2, which then holds every page
@@ -32,8 +41,7 @@ const LogFile* chooseLog(const PrimaryState& primary, const std::vector<LogFile>
             if (!second) second = &log;
             continue;
         }
-        if (primary.haveTimestamp && log.timestamp == primary.timestamp && (!fitting || log1))
-            fitting = &log;
+        if (fits(primary, log) && (!fitting || log1)) fitting = &log;
         if (!first || log1) first = &log;
     }
     if (fitting) return fitting;
