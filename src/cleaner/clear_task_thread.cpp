@@ -59,6 +59,11 @@ std::vector<CleanItemResult> TClearTaskThread::results() const {
     return results_;
 }
 
+std::vector<std::string> TClearTaskThread::refusals() const {
+    std::lock_guard lock(resultsMutex_);
+    return refusals_;
+}
+
 int64_t TClearTaskThread::totalCount() const {
     std::lock_guard lock(resultsMutex_);
     return totalCount_;
@@ -134,6 +139,13 @@ void TClearTaskThread::Execute(std::stop_token stop) {
             totalBytes_ = ctx.TotalBytes;
         }
         post(WM_CLEAN_PROGRESS, ctx.TotalCount);
+    }
+    // A hive that refused a change says why before the commit forgets it.
+    if (!ctx.isTestRun()) {
+        auto refused = in_.machine.registry().refusedEdits();
+        for (const auto& why : refused) ctx.logLine(why);
+        std::lock_guard lock(resultsMutex_);
+        refusals_ = std::move(refused);
     }
     // What a removing run changed in the registry is written out when it ends,
     // also after a stop: the log already says it was removed.

@@ -64,6 +64,9 @@ class TClearTaskThread {
     bool completed() const { return completed_.load(); }  // ran to its totals
     int64_t totalCount() const;
     int64_t totalBytes() const;
+    // Why the registry refused changes the run tried (a read-only hive): each
+    // reason once, also written to the log. Nothing refused was counted.
+    std::vector<std::string> refusals() const;
 
   private:
     void runItem(CleanContext& ctx, const std::string& caption);
@@ -78,6 +81,7 @@ class TClearTaskThread {
     std::atomic<bool> completed_{false};
     mutable std::mutex resultsMutex_;
     std::vector<CleanItemResult> results_;
+    std::vector<std::string> refusals_;
     int64_t totalCount_ = 0;
     int64_t totalBytes_ = 0;
 };

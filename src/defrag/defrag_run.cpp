@@ -77,7 +77,10 @@ AnalysisResult FinishAnalysis(Machine& machine, const std::vector<HiveEntry>& hi
         copies.push_back(HiveFileSize(files, HiveCopyFile(hives[i].file)));
         bool left = !r.outcomes[i].made;
         skipped.push_back(left);
-        if (left) r.problems.push_back(hives[i].name + ": " + r.outcomes[i].problem);
+        if (r.outcomes[i].alreadyCompact)
+            r.alreadyCompact.push_back(hives[i].name);
+        else if (left)
+            r.problems.push_back(hives[i].name + ": " + r.outcomes[i].problem);
         // Only a copy that was made can fail the check: a hive left out for a
         // reason of its own is reported with that reason instead.
         if (!left && SoftwareCopyTooSmall(hives[i].file, current.back(), copies.back()))
@@ -156,6 +159,7 @@ DefragOutcome ScheduleHiveReplacements(Machine& machine, const std::vector<HiveE
         std::string copy = HiveCopyFile(h.file);
         std::string why;
         bool ok = false;
+        if (i < outcomes.size() && outcomes[i].alreadyCompact) continue;  // nothing to gain
         if (i < outcomes.size() && !outcomes[i].made) {
             why = outcomes[i].problem;
         } else if (!reg.verifyHiveCopy(ParseReplaceTarget(h.name).keyPath(), copy, &why)) {

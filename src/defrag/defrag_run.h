@@ -38,7 +38,8 @@ struct AnalysisResult {
     bool softwareCheckFailed = false;  // "Failed to analyze the registry!"
     DefragSizes sizes;                 // valid when completed and the check passed
     std::vector<HiveCopyOutcome> outcomes;
-    std::vector<std::string> problems;  // "hive: why" for each hive left out
+    std::vector<std::string> problems;        // "hive: why" for each hive left out
+    std::vector<std::string> alreadyCompact;  // hives whose copy would not be smaller
     bool usable() const { return completed && !softwareCheckFailed; }
 };
 

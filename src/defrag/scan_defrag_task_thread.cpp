@@ -4,6 +4,8 @@
 
 #include "core/machine/machine.h"
 #include "core/text.h"
+#include "defrag/hive_list.h"
+#include "defrag/hive_sizes.h"
 
 namespace brisko {
 
@@ -50,6 +52,21 @@ HiveCopyOutcome SaveHiveCopy(Machine& machine, std::string_view hiveName, std::s
     return out;
 }
 
+namespace {
+// A copy no smaller than its hive gains nothing and is not kept.
+void dropIfNotSmaller(Machine& machine, const std::string& hiveFile, HiveCopyOutcome& outcome) {
+    if (!outcome.made) return;
+    auto& files = machine.files();
+    std::string copy = HiveCopyFile(hiveFile);
+    int64_t now = HiveFileSize(files, hiveFile), made = HiveFileSize(files, copy);
+    if (now <= 0 || made < now) return;
+    files.deleteFile(copy);
+    outcome.made = false;
+    outcome.alreadyCompact = true;
+    outcome.problem = std::string(kAlreadyCompact);
+}
+}  // namespace
+
 TScanDefragTaskThread::TScanDefragTaskThread(Machine& machine, std::vector<HiveEntry> hives,
                                              bool isWow64, std::shared_ptr<MessageTarget> target,
                                              std::shared_ptr<StatusLine> status)
@@ -88,6 +105,7 @@ void TScanDefragTaskThread::Execute(std::stop_token stop) {
             if (i == 0) begin = Clock::now();
             auto outcome =
                 SaveHiveCopy(machine_, hives_[i].name, HiveCopyFile(hives_[i].file), wow64_);
+            dropIfNotSmaller(machine_, hives_[i].file, outcome);
             {
                 std::lock_guard lock(mutex_);
                 outcomes_.push_back(std::move(outcome));

@@ -44,7 +44,12 @@ inline constexpr std::string_view kAnalysisFinished = "Finish";
 struct HiveCopyOutcome {
     bool made = false;    // the copy exists and holds exactly what the hive holds
     std::string problem;  // why it was not made or must not be used; empty when made
+    // The copy would not have been smaller than the hive: it was deleted, and
+    // the hive is left as it is (reduction 0%, nothing scheduled).
+    bool alreadyCompact = false;
 };
+
+inline constexpr std::string_view kAlreadyCompact = "already compact";
 
 // RegSaveKey of the hive named like "\REGISTRY\MACHINE\SOFTWARE" into
 // `target` (deleted first), then the copy is compared with the hive. A copy

@@ -124,6 +124,12 @@ bool DefragPane::bAnalyzeRegistryClick() {
     last_ = result;
     bDefragRegistry_->setEnabled(true);
     showSizes(result.sizes);
+    // A hive whose copy would not be smaller is left as it is: its row says so.
+    for (int i = 0; i < lvMain_->topLevelItemCount() && size_t(i) < result.outcomes.size(); ++i)
+        if (result.outcomes[size_t(i)].alreadyCompact)
+            for (int column = 0; column < 4; ++column)
+                lvMain_->topLevelItem(i)->setToolTip(
+                    column, qs(std::string(kAlreadyCompact) + ": left as it is"));
     if (!result.problems.empty()) {
         std::string text = "These hives were not compacted and will be left as they are:";
         for (const auto& p : result.problems) text += "\n" + p;

@@ -35,7 +35,7 @@ QString registryValueText(uint32_t type, const std::vector<uint8_t>& data) {
         return qs(utf16leToUtf8(data));
     if (type == REG_MULTI_SZ) {
         QStringList items;
-        for (const auto& s : decodeMultiString(data)) items << qs(s);
+        for (const auto& s : splitMultiString(data)) items << qs(s);
         return items.join(QLatin1Char(' '));
     }
     if (type == REG_DWORD && data.size() == 4) {

@@ -21,6 +21,7 @@
 #include "core/machine/image/machine_builder.h"
 #include "core/machine/image/machine_lock.h"
 #include "core/machine/registry_key.h"
+#include "support/real_data.h"
 #include "support/test_machine.h"
 
 extern char** environ;
@@ -174,6 +175,71 @@ TEST_F(HiveCli, HiveCheckReportsEveryHiveAndOneHostFile) {
                    regFile("m.reg", "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Still]\r\n").string()})
                   .code,
               0);
+}
+
+TEST_F(HiveCli, AReadOnlyHiveSaysWhyInCleanAndExport) {
+    MachineBuilder b("Ann", kSid);
+    b.addRegText(
+        "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\"
+        "Explorer\\ComDlg32\\OpenSaveMRU\\txt]\n\"a\"=\"C:\\\\notes.txt\"\n");
+    fs::remove_all(machine());
+    b.write(machine());
+    // Not closed cleanly, and its log holds nothing usable: readable, never written.
+    std::string bytes = test::readFile(hive("NTUSER.DAT"));
+    auto word = [&](size_t at) {
+        uint32_t v;
+        std::memcpy(&v, bytes.data() + at, 4);
+        return v;
+    };
+    uint32_t sequence = word(4) + 1, sum = 0;
+    std::memcpy(bytes.data() + 4, &sequence, 4);
+    for (size_t at = 0; at < 508; at += 4) sum ^= word(at);
+    std::memcpy(bytes.data() + 508, &sum, 4);
+    test::writeFile(hive("NTUSER.DAT"), bytes);
+    test::writeFile(hive("NTUSER.DAT").string() + ".LOG1", std::string(2048, 'x'));
+
+    // Nothing can be deleted from it: the clean says why, counts nothing and fails.
+    auto r = run({"clean", "--yes", "Advanced - Open File History"});
+    EXPECT_EQ(r.code, 1) << r.out;
+    EXPECT_NE(r.err.find("could not be applied"), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find("0 items"), std::string::npos) << r.out;
+    EXPECT_EQ(test::readFile(hive("NTUSER.DAT")), bytes);
+
+    // An export of it holds what could be read, and says so.
+    r = run({"reg", "export", "HKEY_CURRENT_USER\\Software", (dir.path() / "u.reg").string()});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.err.find("warning: the hive C:\\Users\\Ann\\NTUSER.DAT is damaged"),
+              std::string::npos)
+        << r.err;
+    r = run({"reg", "export", "HKEY_LOCAL_MACHINE\\SOFTWARE", (dir.path() / "s.reg").string()});
+    EXPECT_EQ(r.err.find("warning"), std::string::npos) << r.err;
+}
+
+TEST_F(HiveCli, HiveCheckOfRealWindowsHives) {
+    BRISKO_REQUIRE_REAL_DATA();
+    for (const char* f : {"win10_UsrClass.dat", "win10_UsrClass.dat.LOG1",
+                          "win10_UsrClass.dat.LOG2", "win10_SECURITY"})
+        ASSERT_TRUE(test::unpackRealData(std::string("hives/") + f, dir.path()));
+    auto r = run({"hive", "check", (dir.path() / "win10_UsrClass.dat").string()});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find(": recovered (14 log entries)"), std::string::npos) << r.out;
+    r = run({"--json", "hive", "check", (dir.path() / "win10_SECURITY").string()});
+    EXPECT_EQ(r.code, 0) << r.err;
+    auto j = json::parse(r.out);
+    EXPECT_EQ(j["hives"][0]["state"], "asStored");
+    EXPECT_EQ(j["hives"][0]["writable"], true);
+    EXPECT_EQ(j["hives"][0]["reason"], "not closed cleanly; no transaction logs; used as stored");
+}
+
+TEST_F(HiveCli, QueryShowsEveryStringOfAMultiString) {
+    // PendingFileRenameOperations: a rename, then a deletion (empty target).
+    auto reg = regFile("pending.reg",
+                       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Pending]\r\n"
+                       "\"Ops\"=hex(7):41,00,00,42,00,43,00,00\r\n");
+    ASSERT_EQ(run({"reg", "import", reg.string()}).code, 0);
+    auto r = run({"reg", "query", "HKEY_LOCAL_MACHINE\\SOFTWARE\\Pending"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("REG_MULTI_SZ    A\\0\\0B\\0C\n"), std::string::npos) << r.out;
 }
 
 TEST_F(HiveCli, AnImportThatFailsChangesNoHive) {

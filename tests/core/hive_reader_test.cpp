@@ -1,6 +1,7 @@
 // Reading hives as Windows and other programs leave them: every kind of
 // subkey list, and damaged files read as far as they go and never written.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <set>
@@ -56,6 +57,25 @@ class HiveReaderTest : public ::testing::Test {
     fs::path file;
     std::string raw;
 };
+
+// Another program may truncate or rewrite a hive file while it is open: the
+// hive goes on reading what it read, and a commit is refused.
+TEST_F(HiveReaderTest, AFileRewrittenWhileOpenIsNoCrash) {
+    auto hive = Hive::open(file, nullptr);
+    ASSERT_TRUE(hive);
+    ::truncate(file.c_str(), 0);
+    HiveNode data = child(*hive, hive->root(), "Data");
+    ASSERT_TRUE(data);
+    auto big = hive->value(data, "Big");
+    ASSERT_TRUE(big);
+    EXPECT_EQ(big->data.size(), 40000u);
+    EXPECT_EQ(childNames(*hive, child(*hive, hive->root(), "Wide")).size(), 1200u);
+    EXPECT_FALSE(hive->fileUnchanged());
+    ASSERT_TRUE(hive->setValue(data, "x", REG_DWORD, std::vector<uint8_t>(4)));
+    std::string why;
+    EXPECT_FALSE(hive->commit(&why));
+    EXPECT_NE(why.find("changed by another program"), std::string::npos) << why;
+}
 
 // Windows writes li lists in old hives, lf in some, lh in new ones, and an
 // ri index over leaves for wide keys; all of them read the same.

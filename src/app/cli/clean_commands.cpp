@@ -347,9 +347,15 @@ int runClean(CliContext& ctx, const RunOptions& opt, bool clean) {
                        {"items", items},
                        {"totalCount", worker ? worker->totalCount() : 0},
                        {"totalBytes", worker ? worker->totalBytes() : 0},
+                       {"refused", worker ? worker->refusals() : std::vector<std::string>{}},
                        {"log", log.memory().lines()}});
     }
     for (const auto& r : results) failed = failed || !r.error.empty();
+    // What a read-only hive refused stays: say why, and fail.
+    for (const auto& why : worker ? worker->refusals() : std::vector<std::string>{}) {
+        std::cerr << "brisko: " << why << "\n";
+        failed = true;
+    }
     if (!ended) {
         std::cerr << "brisko: stopped\n";
         return kExitCancelled;

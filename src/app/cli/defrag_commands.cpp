@@ -112,7 +112,11 @@ nlohmann::json analysisJson(Machine& m, const Analysis& a) {
                          {"currentSize", cur},
                          {"newSize", nw},
                          {"reduction", ReductionText(cur, nw)}};
-        if (!made && i < a.result.outcomes.size()) j["problem"] = a.result.outcomes[i].problem;
+        bool compact = i < a.result.outcomes.size() && a.result.outcomes[i].alreadyCompact;
+        if (compact)
+            j["alreadyCompact"] = true;
+        else if (!made && i < a.result.outcomes.size())
+            j["problem"] = a.result.outcomes[i].problem;
         hives.push_back(j);
     }
     const auto& s = a.result.sizes;
@@ -137,6 +141,8 @@ void printAnalysis(const Analysis& a) {
               << "\nNew Registry Size: " << s.newRegistrySize
               << "\nSize Reduction: " << s.sizeReduction
               << "\nCompact Percent: " << s.compactPercent << "\n";
+    for (const auto& h : a.result.alreadyCompact)
+        std::cout << "Already compact: " << h << " (left as it is)\n";
     for (const auto& p : a.result.problems) std::cout << "Not compacted: " << p << "\n";
     if (NeedsLowFragmentationAdvice(s)) std::cout << "\n" << LowFragmentationAdvice(s) << "\n";
 }

@@ -18,6 +18,8 @@ std::string hiveStateText(const HiveStatus& h) {
         }
         case HiveHealth::Damaged:
             return "damaged (" + h.state.reason + ")";
+        case HiveHealth::AsStored:
+            return h.state.reason;
     }
     if (h.loaded && !h.writable)
         return "read-only (" +
@@ -27,7 +29,7 @@ std::string hiveStateText(const HiveStatus& h) {
 }
 
 nlohmann::json hiveStateJson(const HiveStatus& h) {
-    static const char* names[] = {"clean", "recovered", "damaged"};
+    static const char* names[] = {"clean", "recovered", "damaged", "asStored"};
     nlohmann::json j{{"name", h.mount.mountPath},
                      {"file", h.mount.windowsFile},
                      {"hostFile", h.mount.hostFile.string()},

@@ -1,5 +1,6 @@
 // brisko reg query|export|import: the machine's registry by full key path.
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -12,10 +13,54 @@
 #include "core/machine/registry_key.h"
 #include "core/text.h"
 #include "registry/backup_store.h"
+#ifndef _WIN32
+#include "core/machine/image/hive.h"
+#include "core/machine/image/image_registry.h"
+#endif
 
 namespace brisko::cli {
 
 namespace {
+
+#ifndef _WIN32
+// Where a key lies below \REGISTRY: the hives an export of it may read from
+// are those mounted at, above or below that path. HKEY_CLASSES_ROOT draws on
+// hives of both roots: empty, every hive.
+std::string mountPathOf(const std::string& key) {
+    std::string upper = key;
+    for (char& c : upper) c = char(std::toupper(static_cast<unsigned char>(c)));
+    size_t slash = upper.find('\\');
+    std::string root = upper.substr(0, slash),
+                rest = slash == std::string::npos ? "" : upper.substr(slash);
+    if (root == "HKEY_LOCAL_MACHINE" || root == "HKLM") return "\\REGISTRY\\MACHINE" + rest;
+    if (root == "HKEY_USERS" || root == "HKU") return "\\REGISTRY\\USER" + rest;
+    if (root == "HKEY_CURRENT_USER" || root == "HKCU") return "\\REGISTRY\\USER";
+    if (root == "HKEY_CURRENT_CONFIG" || root == "HKCC") return "\\REGISTRY\\MACHINE\\SYSTEM";
+    return {};
+}
+
+bool samePlace(std::string a, std::string b) {
+    for (char& c : a) c = char(std::toupper(static_cast<unsigned char>(c)));
+    for (char& c : b) c = char(std::toupper(static_cast<unsigned char>(c)));
+    if (a.size() > b.size()) std::swap(a, b);
+    return b.compare(0, a.size(), a) == 0 && (b.size() == a.size() || b[a.size()] == '\\');
+}
+
+// An export holds what could be read: say so for a damaged hive it reads from
+// (one whose logs could not be applied counts as damaged), so that nobody
+// takes the file for the whole key.
+void warnDamagedSources(CliContext& ctx, const std::string& key, bool all) {
+    std::string place = all ? std::string() : mountPathOf(key);
+    for (const auto& h : ctx.machine().imageRegistry().hiveStatus()) {
+        if (h.loaded && h.state.health != HiveHealth::Damaged) continue;
+        if (!place.empty() && !samePlace(place, h.mount.mountPath)) continue;
+        std::cerr << "brisko: warning: the hive " << h.mount.windowsFile << " is damaged ("
+                  << h.state.reason << "); the export holds only what could be read from it.\n";
+    }
+}
+#else
+void warnDamagedSources(CliContext&, const std::string&, bool) {}
+#endif
 std::string typeName(uint32_t t) {
     std::string_view name = regTypeName(t);
     return name.empty() ? "REG_UNKNOWN(" + std::to_string(t) + ")" : std::string(name);
@@ -39,7 +84,8 @@ std::string dataText(const RegValue& v) {
             return utf16leToUtf8(v.data);
         case REG_MULTI_SZ: {
             std::string s;
-            for (const auto& item : decodeMultiString(v.data)) s += (s.empty() ? "" : "\\0") + item;
+            auto items = splitMultiString(v.data);
+            for (size_t i = 0; i < items.size(); ++i) s += (i ? "\\0" : "") + items[i];
             return s;
         }
         case REG_DWORD:
@@ -121,6 +167,7 @@ int runExport(CliContext& ctx, std::string key, std::string file, bool regedit4,
             throw CliError{kExitFailure, "The key " + key + " does not exist on this machine."};
         bytes = encodeRegFileBytes(*text, format);
     }
+    warnDamagedSources(ctx, key, all);
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), std::streamsize(bytes.size()));
     out.close();

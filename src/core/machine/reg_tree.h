@@ -14,9 +14,11 @@ namespace brisko {
 struct RegTreeKey {
     std::string name;
     std::string className;
-    int64_t lastWrite = 0;                    // FILETIME; 0 means "now" to the writer
+    int64_t lastWrite = 0;                    // FILETIME; 0 means "now" to the writer...
+    bool timeAsRead = false;                  // ...unless the time was read from a hive, 0 too
     std::vector<uint8_t> securityDescriptor;  // self-relative; empty gives a default
     uint16_t flags = 0;                       // nk flags kept from a hive (no-delete, ...)
+    uint16_t userFlags = 0;  // from a hive: its virtualization, Wow64 and debug bits
     std::vector<RegValue> values;
     std::vector<std::unique_ptr<RegTreeKey>> subkeys;
 

@@ -31,6 +31,12 @@ constexpr uint32_t kBaseClustering = 44;
 constexpr uint32_t kBaseFileName = 48;
 constexpr uint32_t kBaseFileNameBytes = 64;
 constexpr uint32_t kBaseChecksum = 508;
+// Fields of Windows Vista and later that a rewrite keeps: resource-manager and
+// log GUIDs, flags, the transaction-manager GUID, "rmtm", and the time of the
+// last reorganization (Windows 8 and later).
+constexpr uint32_t kBaseKeptFrom = 112;
+constexpr uint32_t kBaseReorganized = 168;
+constexpr uint32_t kBaseKeptTo = 176;
 
 // hbin header.
 constexpr uint32_t kBinOffset = 4;

@@ -15,6 +15,13 @@
 #include "core/machine/regf_format.h"
 
 namespace brisko {
+
+int64_t nowFiletime() {
+    using namespace std::chrono;
+    auto since1970 = duration_cast<nanoseconds>(system_clock::now().time_since_epoch()).count();
+    return since1970 / 100 + 116444736000000000LL;
+}
+
 namespace {
 
 using namespace regf;
@@ -48,12 +55,6 @@ constexpr uint8_t kDefaultSd[] = {
     0x21, 0x02, 0, 0};
 static_assert(sizeof(kDefaultSd) == 128);
 
-int64_t nowFiletime() {
-    using namespace std::chrono;
-    auto since1970 = duration_cast<nanoseconds>(system_clock::now().time_since_epoch()).count();
-    return since1970 / 100 + 116444736000000000LL;
-}
-
 // A plausible self-relative SECURITY_DESCRIPTOR: every part it points to lies inside it.
 bool validDescriptor(std::span<const uint8_t> sd) {
     if (sd.size() < 20 || sd[0] != 1 || !(get16(&sd[2]) & 0x8000)) return false;
@@ -82,6 +83,8 @@ struct KeyData {
     uint16_t flags = 0;
     std::span<const uint8_t> security;  // empty: the default descriptor
     size_t values = 0;
+    bool timeAsRead = false;  // lastWrite as a hive held it, 0 included (else 0 means now)
+    uint16_t userFlags = 0;   // virtualization, Wow64 and debug bits, kept as read
 };
 struct ValueData {
     std::string_view name;
@@ -103,8 +106,9 @@ class TreeSource {
     TreeSource() : kids_(kMaxDepth + 2) {}
 
     bool key(Key k, uint32_t, KeyData& out, std::string&) {
-        out = {k->name,         k->className, {}, k->lastWrite, k->flags, k->securityDescriptor,
-               k->values.size()};
+        out = {k->name,          k->className,  {},
+               k->lastWrite,     k->flags,      k->securityDescriptor,
+               k->values.size(), k->timeAsRead, k->userFlags};
         for (size_t i = 0; i < std::min<size_t>(out.values, 4); ++i) prefetchObject(&k->values[i]);
         return true;
     }
@@ -178,7 +182,9 @@ class CellSource {
                HiveReader::lastWrite(nk),
                HiveReader::flags(nk),
                sd,
-               count};
+               count,
+               true,
+               HiveReader::userFlags(nk)};
         return true;
     }
     bool value(Key k, size_t i, ValueData& out, std::string& error) {
@@ -250,6 +256,13 @@ class CellSource {
     uint32_t valueCount_ = 0;
 };
 
+// The base block to keep fields of, when it is one of a version we write.
+std::span<const uint8_t> keptBaseBlock(const std::vector<uint8_t>& b) {
+    if (b.size() < kBaseChecksum || get32(b.data() + kBaseMajor) != 1) return {};
+    uint32_t minor = get32(b.data() + kBaseMinor);
+    return minor >= 2 && minor <= 6 ? std::span<const uint8_t>(b) : std::span<const uint8_t>();
+}
+
 template <class Source>
 class HiveBuilder {
   public:
@@ -265,6 +278,9 @@ class HiveBuilder {
           sequence_(options.sequence ? options.sequence : 1),
           holeEvery_(options.freeCellEvery),
           holeBytes_(options.freeCellBytes),
+          keep_(keptBaseBlock(options.keepBaseBlock)),
+          minor_(keep_.empty() ? 5 : get32(keep_.data() + kBaseMinor)),
+          reorganized_(options.reorganized),
           slots_(kMaxDepth + 2),
           sortKeys_(kMaxDepth + 3) {}
 
@@ -273,12 +289,14 @@ class HiveBuilder {
         KeySlot rootSlot{};
         if (!writeKey(root, kNone, 0, rootSlot)) return report(error, error_);
         uint32_t rootCell = rootSlot.cell;
+        closeRooms();
         closeTail(cur_, curEnd_);
         for (const auto& sk : sks_) put32(data(sk.cell) + kSkRefCount, sk.refs);
         writeBaseBlock(rootCell);
         if (stream_) {
             uint32_t handed = handed_;
             streamBins(handed_, binsEnd_);
+            for (auto [begin, end] : late_) streamBins(begin, end);
             for (const auto& sk : sks_)
                 if (sk.cell < handed) streamCell(sk.cell);
             stream_->write(0, kBaseBlockSize);
@@ -319,6 +337,7 @@ class HiveBuilder {
         Key key;
         uint32_t cell, hash;
         uint32_t classBytes, nameBytes;
+        uint32_t hint;  // "lf" leaves: the name's first four characters
     };
     struct ValueSlot {
         SortName sort;
@@ -329,6 +348,18 @@ class HiveBuilder {
         bool symLink = false;
     };
 
+    // The first four characters of a stored name as an "lf" leaf keeps them:
+    // as ASCII, zero-padded; a first byte of 0 when one of them is no ASCII.
+    static uint32_t nameHint(const uint8_t* stored, const NameInfo& name) {
+        uint8_t hint[4] = {};
+        size_t n = std::min<size_t>(name.units, 4);
+        for (size_t i = 0; i < n; ++i) {
+            uint16_t unit = name.latin1 ? stored[i] : get16(stored + 2 * i);
+            if (unit >= 0x80) return 0;
+            hint[i] = uint8_t(unit);
+        }
+        return get32(hint);
+    }
     static bool report(std::string& error, std::string message) {
         error = std::move(message);
         return false;
@@ -368,30 +399,88 @@ class HiveBuilder {
 
     // Hands the bins below the point where cells are allocated to the stream.
     // Only the cells of the keys still open (the ancestors of the key at
-    // `depth`, whose nk records are finished after their subkeys) and the sk
-    // cells (whose counts are set at the end) may still change there; they
-    // are held back and written once final.
+    // `depth`, whose nk records are finished after their subkeys), the sk
+    // cells (whose counts are set at the end) and the rooms still being
+    // filled may change there; they are held back and written once final.
+    // Rooms filled up since the last hand-over go out with them.
     void handOver(uint32_t depth) {
-        uint32_t end = cur_;
+        std::vector<std::pair<uint32_t, uint32_t>> late;
+        late.swap(late_);
+        late.push_back({handed_, cur_});
+        handed_ = cur_;
+        for (auto [begin, end] : late) streamExcept(begin, end, depth);
+    }
+    // Streams [begin, end) but for the cells and rooms that may still change.
+    void streamExcept(uint32_t begin, uint32_t end, uint32_t depth) {
         held_.clear();
-        auto hold = [&](uint32_t cell) {
-            if (cell >= handed_ && cell < end) held_.push_back({cell, cell + cellSize(cell)});
+        auto hold = [&](uint32_t from, uint32_t to) {
+            if (from < end && to > begin) held_.push_back({from, to});
         };
-        for (uint32_t d = 0; d < depth; ++d) hold(openNk_[d]);
-        for (const auto& sk : sks_) hold(sk.cell);
+        for (uint32_t d = 0; d < depth; ++d) hold(openNk_[d], openNk_[d] + cellSize(openNk_[d]));
+        for (const auto& sk : sks_) hold(sk.cell, sk.cell + cellSize(sk.cell));
+        for (const Room& r : rooms_) hold(r.heldFrom, r.end);
         std::sort(held_.begin(), held_.end());
-        uint32_t at = handed_;
-        for (auto [begin, stop] : held_) {
-            streamBins(at, begin);
-            at = stop;
+        uint32_t at = begin;
+        for (auto [from, to] : held_) {
+            if (from > at) streamBins(at, std::min(from, end));
+            at = std::max(at, to);
         }
-        streamBins(at, end);
-        handed_ = end;
+        if (at < end) streamBins(at, end);
     }
     uint8_t* data(uint32_t off) { return cellAt(off) + 4; }
 
     void closeTail(uint32_t begin, uint32_t end) {
         if (end > begin) put32(cellAt(begin), end - begin);  // one free cell: positive size
+    }
+
+    // Room left in a bin that a cell did not fit into is kept for later,
+    // smaller cells, as Windows fills its free cells: a copy packs nearly as
+    // tightly as a hive Windows has just reorganized. A few rooms at a time,
+    // each until it is too small to matter.
+    void keepRoom(uint32_t begin, uint32_t end) {
+        if (end - begin < kMinRoom) return closeTail(begin, end);
+        rooms_.push_back({begin, end, begin});
+        if (rooms_.size() > kMaxRooms) {
+            auto smallest = std::min_element(rooms_.begin(), rooms_.end(), [](auto& a, auto& b) {
+                return a.end - a.begin < b.end - b.begin;
+            });
+            retireRoom(size_t(smallest - rooms_.begin()));
+        }
+        measureRooms();
+    }
+    void retireRoom(size_t i) {
+        Room r = rooms_[i];
+        rooms_.erase(rooms_.begin() + ptrdiff_t(i));
+        closeTail(r.begin, r.end);
+        if (stream_ && r.heldFrom < handed_) late_.push_back({r.heldFrom, r.end});
+        measureRooms();
+    }
+    // A cell from the tightest room that holds it; kNone when none does.
+    uint32_t fromRoom(uint32_t size) {
+        if (size > largestRoom_) return kNone;
+        size_t best = SIZE_MAX;
+        for (size_t i = 0; i < rooms_.size(); ++i) {
+            uint32_t room = rooms_[i].end - rooms_[i].begin;
+            if (room >= size && (best == SIZE_MAX || room < rooms_[best].end - rooms_[best].begin))
+                best = i;
+        }
+        Room& r = rooms_[best];
+        uint32_t cell = r.begin;
+        r.begin += size;
+        put32(cellAt(cell), uint32_t(-int32_t(size)));
+        uint32_t left = r.end - r.begin;
+        if (left < kMinRoom)
+            retireRoom(best);
+        else if (left + size == largestRoom_)
+            measureRooms();
+        return cell;
+    }
+    void measureRooms() {
+        largestRoom_ = 0;
+        for (const Room& r : rooms_) largestRoom_ = std::max(largestRoom_, r.end - r.begin);
+    }
+    void closeRooms() {
+        while (!rooms_.empty()) retireRoom(rooms_.size() - 1);
     }
 
     // Allocates a cell for `bytes` of data; returns its offset or kNone when the
@@ -409,6 +498,8 @@ class HiveBuilder {
 
     uint32_t allocDense(uint64_t bytes) {
         uint64_t size = (bytes + 4 + kCellAlign - 1) & ~uint64_t(kCellAlign - 1);
+        if (size <= largestRoom_)
+            if (uint32_t cell = fromRoom(uint32_t(size)); cell != kNone) return cell;
         if (size > curEnd_ - cur_) {
             uint64_t binSize = (size + kBinHeaderSize + kBinAlign - 1) & ~uint64_t(kBinAlign - 1);
             if (binsEnd_ + binSize > kMaxBinsSize) return kNone;
@@ -426,12 +517,12 @@ class HiveBuilder {
             uint32_t cell = bin + kBinHeaderSize;
             // Small cells keep going to whichever bin has more room left.
             if (binsEnd_ - (cell + size) > curEnd_ - cur_) {
-                closeTail(cur_, curEnd_);
+                keepRoom(cur_, curEnd_);
                 cur_ = cell;
                 curEnd_ = binsEnd_;
             } else {
                 put32(cellAt(cell), uint32_t(-int32_t(size)));
-                closeTail(cell + uint32_t(size), binsEnd_);
+                keepRoom(cell + uint32_t(size), binsEnd_);
                 return cell;
             }
         }
@@ -590,8 +681,9 @@ class HiveBuilder {
         return nullptr;
     }
 
-    // Builds the subkey index over the written subkeys: one "lh" leaf, or an
-    // "ri" root over several leaves for wide keys.
+    // Builds the subkey index over the written subkeys: one leaf, or an "ri"
+    // root over several leaves for wide keys. Leaves are of the kind the
+    // hive's version knows: "lh" from 1.5 on, "lf" in 1.3 and 1.4, "li" before.
     uint32_t writeSubkeyIndex(std::span<const KeySlot> slots) {
         size_t n = slots.size();
         auto leaves = uint32_t((n + kLeafMax - 1) / kLeafMax);
@@ -606,14 +698,20 @@ class HiveBuilder {
         for (uint32_t l = 0; l < leaves; ++l) {
             size_t first = size_t(l) * perLeaf;
             size_t count = std::min<size_t>(perLeaf, n - first);
-            uint32_t leaf = alloc(4 + 8 * uint64_t(count));
+            bool li = minor_ < 3;
+            uint32_t leaf = alloc(4 + (li ? 4 : 8) * uint64_t(count));
             if (leaf == kNone) return tooLarge();
             uint8_t* p = data(leaf);
-            std::memcpy(p, "lh", 2);
+            std::memcpy(p, li ? "li" : minor_ < 5 ? "lf" : "lh", 2);
             put16(p + 2, uint16_t(count));
             for (size_t i = 0; i < count; ++i) {
-                put32(p + 4 + 8 * i, slots[first + i].cell);
-                put32(p + 8 + 8 * i, slots[first + i].hash);
+                const KeySlot& slot = slots[first + i];
+                if (li) {
+                    put32(p + 4 + 4 * i, slot.cell);
+                    continue;
+                }
+                put32(p + 4 + 8 * i, slot.cell);
+                put32(p + 8 + 8 * i, minor_ < 5 ? slot.hint : slot.hash);
             }
             if (index == kNone) return leaf;
             put32(data(index) + 4 + 4 * l, leaf);
@@ -655,7 +753,7 @@ class HiveBuilder {
         openNk_[depth] = nk;
         uint8_t* p = data(nk);
         std::memcpy(p, "nk", 2);
-        put64(p + kNkTimestamp, uint64_t(k.lastWrite ? k.lastWrite : defaultTime_));
+        put64(p + kNkTimestamp, uint64_t(k.lastWrite || k.timeAsRead ? k.lastWrite : defaultTime_));
         put32(p + kNkParent, parent);
         put32(p + kNkSubkeyList, kNone);
         put32(p + kNkVolatileList, kNone);
@@ -667,8 +765,13 @@ class HiveBuilder {
             writeName(p + kNkName, k.stored, name);
         else
             writeName(p + kNkName, keyName, name);
-        result = {SortName::at(sortKeys, keyAt), key, nk, name.hash, uint32_t(cls.units * 2),
-                  uint32_t(name.units * 2)};
+        result = {SortName::at(sortKeys, keyAt),
+                  key,
+                  nk,
+                  name.hash,
+                  uint32_t(cls.units * 2),
+                  uint32_t(name.units * 2),
+                  nameHint(p + kNkName, name)};
 
         uint32_t sk = securityCell(k.security);
         if (sk == kNone) return false;
@@ -726,7 +829,7 @@ class HiveBuilder {
         if (depth == 0) flags |= kKeyHiveEntry | kKeyNoDelete;
         if (max.symLink) flags |= kKeySymLink;
         put16(p + kNkFlags, flags);
-        put32(p + kNkMaxNameLen, max.name);
+        put32(p + kNkMaxNameLen, max.name | uint32_t(k.userFlags) << 16);
         put32(p + kNkMaxClassLen, max.className);
         put32(p + kNkMaxValueNameLen, max.valueName);
         put32(p + kNkMaxValueDataLen, max.valueData);
@@ -741,12 +844,18 @@ class HiveBuilder {
         put32(b + kBaseSequence2, sequence_);
         put64(b + kBaseTimestamp, uint64_t(defaultTime_));
         put32(b + kBaseMajor, 1);
-        put32(b + kBaseMinor, 5);
+        put32(b + kBaseMinor, minor_);
         put32(b + kBaseType, 0);
         put32(b + kBaseFormat, 1);
         put32(b + kBaseRootCell, rootCell);
         put32(b + kBaseBinsSize, binsEnd_);
         put32(b + kBaseClustering, 1);
+        if (!keep_.empty()) {
+            put32(b + kBaseClustering, get32(keep_.data() + kBaseClustering));
+            std::memcpy(b + kBaseKeptFrom, keep_.data() + kBaseKeptFrom,
+                        kBaseKeptTo - kBaseKeptFrom);
+        }
+        if (reorganized_) put64(b + kBaseReorganized, uint64_t(reorganized_));
         // Like Windows, keep the tail of a long path: 31 characters and a NUL.
         std::vector<uint16_t> units;
         Utf16Reader r(embeddedName_);
@@ -768,10 +877,22 @@ class HiveBuilder {
     std::vector<uint32_t> openNk_ =
         std::vector<uint32_t>(kMaxDepth + 2);  // the nk cell of the key being written at each depth
     std::vector<std::pair<uint32_t, uint32_t>> held_;
+    struct Room {
+        uint32_t begin, end;  // free room in an earlier bin
+        uint32_t heldFrom;    // where it began: not streamed while cells may still go there
+    };
+    static constexpr size_t kMaxRooms = 16;
+    static constexpr uint32_t kMinRoom = 16;
+    std::vector<Room> rooms_;
+    uint32_t largestRoom_ = 0;
+    std::vector<std::pair<uint32_t, uint32_t>> late_;  // filled rooms below handed_, to stream
     int64_t defaultTime_;
     std::string embeddedName_;
     uint32_t sequence_;
     uint32_t holeEvery_ = 0, holeBytes_ = 0, cellsSinceHole_ = 0;
+    std::span<const uint8_t> keep_;  // the base block whose fields are kept; empty: none
+    uint32_t minor_;                 // the hive's format version: 1.minor_
+    int64_t reorganized_;
     uint32_t binsEnd_ = 0;           // size of the bins laid out so far
     uint32_t cur_ = 0, curEnd_ = 0;  // free room small cells are packed into
     std::vector<Security> sks_;

@@ -26,7 +26,17 @@ struct RegfWriteOptions {
     // hives that have something to compact). 0: densely packed.
     uint32_t freeCellEvery = 0;
     uint32_t freeCellBytes = 0;
+    // The base block of the hive this one rewrites (at least its first 512
+    // bytes): its format version (and with it the kind of subkey lists written),
+    // clustering factor, resource-manager and log GUIDs, flags, "rmtm" and time
+    // of the last reorganization are kept. Empty: a fresh hive of version 1.5.
+    std::vector<uint8_t> keepBaseBlock;
+    // Set by a defrag: the time written as the hive's last reorganization.
+    int64_t reorganized = 0;
 };
+
+// The current time as a FILETIME (100 ns since 1601, UTC).
+int64_t nowFiletime();
 
 std::vector<uint8_t> serializeHive(const RegTreeKey& root, const RegfWriteOptions& options = {});
 // Writes atomically: beside the target, flushed, then renamed over it.

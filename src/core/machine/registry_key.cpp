@@ -149,6 +149,21 @@ std::vector<std::string> decodeMultiString(const std::vector<uint8_t>& data) {
     return items;
 }
 
+std::vector<std::string> splitMultiString(const std::vector<uint8_t>& data) {
+    std::vector<std::string> items;
+    std::string all = utf16leToUtf8(data, false);
+    for (size_t start = 0;;) {
+        size_t end = all.find('\0', start);
+        items.push_back(all.substr(start, end == std::string::npos ? end : end - start));
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    // "a\0b\0\0" splits into a, b, "", "": the last string's end and the list's.
+    if (!items.empty() && items.back().empty()) items.pop_back();
+    if (!items.empty() && items.back().empty()) items.pop_back();
+    return items;
+}
+
 std::vector<uint8_t> encodeMultiString(const std::vector<std::string>& items) {
     std::vector<uint8_t> out;
     for (const auto& s : items) {

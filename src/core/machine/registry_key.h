@@ -72,6 +72,9 @@ class RegistryKey {
 // Decoding helpers for raw values.
 std::optional<std::string> decodeRegString(const RegValue& v);  // SZ / EXPAND_SZ
 std::vector<std::string> decodeMultiString(const std::vector<uint8_t>& data);
+// Every string the data holds, empty ones inside it too (PendingFileRenameOperations
+// pairs a deletion with an empty target); only the list's terminator is dropped.
+std::vector<std::string> splitMultiString(const std::vector<uint8_t>& data);
 std::vector<uint8_t> encodeMultiString(const std::vector<std::string>& items);
 
 // Full key path ("HKEY_CURRENT_USER\Software\x") to an open key; nullptr when

@@ -28,12 +28,7 @@ using regf::get32;
 constexpr size_t kBigList = 64;               // child lists this long are kept
 constexpr size_t kBigListBudget = 2'000'000;  // names kept in such lists per hive
 constexpr uint64_t kMaxHiveFile = 0xFFFFFFFF;
-
-int64_t nowFiletime() {
-    using namespace std::chrono;
-    auto since1970 = duration_cast<nanoseconds>(system_clock::now().time_since_epoch()).count();
-    return since1970 / 100 + 116444736000000000LL;
-}
+constexpr const char* kChangedWhileRead = "the hive changed while it was read";
 
 // Strict UTF-8 without NULs: what a name must be to be stored as UTF-16.
 bool validName(std::string_view s) {
@@ -108,10 +103,26 @@ bool Hive::load(std::string* error) {
     char magic[4] = {};
     if (::pread(fd.fd, magic, 4, 0) != 4 || std::memcmp(magic, "regf", 4) != 0)
         return fail("not a registry hive (no regf signature)");
-    void* map = ::mmap(nullptr, size_t(st.st_size), PROT_READ, MAP_PRIVATE, fd.fd, 0);
+    // Read into memory of our own rather than mapped: another program may
+    // rewrite or truncate the file while it is open, and a mapping of it would
+    // then fault on pages that are gone.
+    size_t size = size_t(st.st_size);
+    void* map = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (map == MAP_FAILED) return fail(std::strerror(errno));
     map_ = static_cast<const uint8_t*>(map);
-    mapSize_ = size_t(st.st_size);
+    mapSize_ = size;
+    for (size_t done = 0; done < size;) {
+        ssize_t n = ::pread(fd.fd, static_cast<uint8_t*>(map) + done, size - done, off_t(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return fail(std::strerror(errno));
+        if (n == 0) return fail(kChangedWhileRead);
+        done += size_t(n);
+    }
+    struct stat after {};
+    if (::fstat(fd.fd, &after) != 0 || after.st_size != st.st_size ||
+        after.st_mtim.tv_sec != st.st_mtim.tv_sec || after.st_mtim.tv_nsec != st.st_mtim.tv_nsec)
+        return fail(kChangedWhileRead);
+    ::mprotect(map, size, PROT_READ);
     fileId_ = {st.st_dev, st.st_ino, st.st_size, st.st_mtim};
     std::span<const uint8_t> bytes(map_, mapSize_);
     highestSequence_ =
@@ -134,6 +145,12 @@ bool Hive::load(std::string* error) {
             for (const auto& log : replay.logsUsed) state_.reason += " " + log.filename().string();
             if (!replay.note.empty()) state_.reason += " (" + replay.note + ")";
             damage = checkBaseBlock(bytes);
+        } else if (replay.noLogs && checkBaseBlock(bytes, nullptr, true).empty()) {
+            // Nothing to replay: Windows loads such a hive as the file holds
+            // it, and so do we once every bin and key checks out below.
+            state_.health = HiveHealth::AsStored;
+            state_.reason = "not closed cleanly; no transaction logs; used as stored";
+            damage.clear();
         } else if (replay.dirty) {
             damage = "its transaction logs could not be applied: " +
                      (replay.problem.empty() ? std::string("no usable log") : replay.problem);
@@ -141,6 +158,7 @@ bool Hive::load(std::string* error) {
     }
     reader_.reset(bytes);
     embeddedName_ = utf16leToUtf8(bytes.data() + regf::kBaseFileName, regf::kBaseFileNameBytes);
+    baseBlock_.assign(bytes.begin(), bytes.begin() + 512);
     root_ = get32(bytes.data() + regf::kBaseRootCell);
     if (!reader_.key(root_)) return fail("damaged registry hive (no root key)");
     if (damage.empty()) damage = checkBins(reader_);

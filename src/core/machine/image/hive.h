@@ -1,6 +1,7 @@
 #pragma once
-// One open hive file. The file is read in place (mapped, or a private copy
-// when its transaction logs had to be replayed) and checked on open; edits
+// One open hive file. The file is read whole into memory of its own (so that
+// another program rewriting it cannot pull pages from under the reader), its
+// transaction logs replayed there when it is dirty, and checked on open; edits
 // live in an overlay beside it until a commit writes the whole hive anew,
 // densely. Every call goes through one mutex, so the scan and the clean
 // worker can share a hive.
@@ -69,11 +70,14 @@ enum class HiveHealth {
     Clean,      // sound, nothing to replay
     Recovered,  // was dirty; its transaction logs were replayed in memory
     Damaged,    // read as far as it goes; every change to it is refused
+    AsStored,   // not closed cleanly, with no transaction logs to replay: used as the file
+                // holds it, and writable like a clean hive
 };
 
 struct HiveState {
     HiveHealth health = HiveHealth::Clean;
-    std::string reason;     // Damaged: why, for a person; Recovered: which logs were replayed
+    std::string reason;     // Damaged: why, for a person; Recovered: which logs were replayed;
+                            // AsStored: that it was not closed cleanly
     size_t logEntries = 0;  // Recovered: log entries (or dirty pages) applied
     std::vector<std::filesystem::path> logsUsed;
 };
@@ -151,8 +155,10 @@ class Hive {
     // Writes what snapshot() holds, densely, to `target` (replaced atomically),
     // or into a file being made. A hive without changes in memory is written
     // straight from its cells.
+    // The copy keeps the base block's version, GUIDs and flags; `reorganized`
+    // (a defrag's copy) is written as the time of the last reorganization.
     bool saveCompact(const std::filesystem::path& target, std::string* error);
-    bool writeCompact(TempFileBeside& out, std::string* error);
+    bool writeCompact(TempFileBeside& out, std::string* error, int64_t reorganized = 0);
     // Releases the file; every later call finds nothing.
     void close();
 
@@ -194,9 +200,10 @@ class Hive {
         struct timespec mtime {};
     } fileId_;
     std::string embeddedName_;
+    std::vector<uint8_t> baseBlock_;  // the first 512 bytes as read (recovered), kept by rewrites
     mutable std::mutex mutex_;
     bool open_ = false;
-    // The bytes read: the mapped file, or the buffer the logs were replayed into.
+    // The bytes read: the file's copy, or the buffer the logs were replayed into.
     const uint8_t* map_ = nullptr;
     size_t mapSize_ = 0;
     std::vector<uint8_t> recovered_;

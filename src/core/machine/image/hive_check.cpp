@@ -9,7 +9,7 @@ namespace brisko {
 
 using namespace regf;
 
-std::string checkBaseBlock(std::span<const uint8_t> file, bool* dirty) {
+std::string checkBaseBlock(std::span<const uint8_t> file, bool* dirty, bool usedAsStored) {
     if (dirty) *dirty = false;
     if (file.size() < kBaseBlockSize || std::memcmp(file.data(), "regf", 4) != 0)
         return "it has no regf signature";
@@ -21,7 +21,7 @@ std::string checkBaseBlock(std::span<const uint8_t> file, bool* dirty) {
         return "it has a format version this program does not know";
     if (get32(b + kBaseType) != 0) return "its base block is not that of a primary hive file";
     if (badSum) return "its base block checksum is wrong";
-    if (torn) return "its last write did not finish (the sequence numbers differ)";
+    if (torn && !usedAsStored) return "its last write did not finish (the sequence numbers differ)";
     uint64_t bins = get32(b + kBaseBinsSize);
     if (bins == 0 || bins % kBinAlign) return "its hive bins size is not a whole number of pages";
     if (kBaseBlockSize + bins > file.size()) return "the file is cut short";

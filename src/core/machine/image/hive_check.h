@@ -12,8 +12,10 @@ namespace brisko {
 
 // Signature, checksum, sequence numbers, version, type, and the hive bins
 // size against the file. `dirty` is set when the sequence numbers differ or
-// the checksum is wrong: the state the transaction logs repair.
-std::string checkBaseBlock(std::span<const uint8_t> file, bool* dirty = nullptr);
+// the checksum is wrong: the state the transaction logs repair. `usedAsStored`:
+// sequence numbers that differ are no fault (a hive with nothing to replay).
+std::string checkBaseBlock(std::span<const uint8_t> file, bool* dirty = nullptr,
+                           bool usedAsStored = false);
 
 // The hbin headers from the first bin to the end of the bins: each one where
 // the previous one ends, sized in whole pages.

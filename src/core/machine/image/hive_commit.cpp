@@ -38,8 +38,12 @@ bool Hive::fill(RegTreeKey& out, HiveNode node, uint32_t depth, bool strict,
     out.lastWrite = edited ? edit->second.lastWrite : 0;
     if (node < kAddedKeyBase) {
         const uint8_t* nk = reader_.key(uint32_t(node));
-        if (!out.lastWrite) out.lastWrite = HiveReader::lastWrite(nk);
+        if (!out.lastWrite) {
+            out.lastWrite = HiveReader::lastWrite(nk);
+            out.timeAsRead = true;
+        }
         out.flags = HiveReader::flags(nk);
+        out.userFlags = HiveReader::userFlags(nk);
         if (!reader_.className(nk, out.className) && !fail("its class name cannot be read"))
             return false;
     }
@@ -105,11 +109,13 @@ std::vector<uint8_t> Hive::securityDescriptor(HiveNode node) {
     return {sd.begin(), sd.end()};
 }
 
-bool Hive::writeCompact(TempFileBeside& out, std::string* error) {
+bool Hive::writeCompact(TempFileBeside& out, std::string* error, int64_t reorganized) {
     RegfWriteOptions options;
+    options.reorganized = reorganized;
     {
         std::lock_guard lock(mutex_);
         options.embeddedName = embeddedName_;
+        options.keepBaseBlock = baseBlock_;
         // A damaged hive is saved as far as it reads, through the tree.
         if (open_ && overlayEmpty() && state_.health != HiveHealth::Damaged)
             return writeHiveTo(reader_, uint32_t(root_), out, options, error);
@@ -143,6 +149,7 @@ bool Hive::writeCopy(TempFileBeside& out, std::string* error) {
     descriptors.clear();
     RegfWriteOptions options;
     options.embeddedName = embeddedName_;
+    options.keepBaseBlock = baseBlock_;
     // Past every sequence number of the old file and its logs, so that the
     // logs can never be replayed over the new file.
     options.sequence = highestSequence_ >= 0xFFFFFFF0 ? 1 : highestSequence_ + 1;
@@ -167,7 +174,9 @@ void Hive::landed() {
     highestSequence_ = std::max(highestSequence_, pendingSequence_);
     committed_ = overlay_;
     dirty_ = false;
-    if (state_.health == HiveHealth::Recovered) state_ = {};
+    // The file now holds the hive whole, closed cleanly.
+    if (state_.health == HiveHealth::Recovered || state_.health == HiveHealth::AsStored)
+        state_ = {};
     rememberFile();
 }
 

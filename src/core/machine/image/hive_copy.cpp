@@ -71,10 +71,11 @@ std::optional<FileIdentity> hiveIdentity(const fs::path& hiveFile) {
     return id;
 }
 
-bool saveVerifiedCopy(Hive& hive, const fs::path& target, std::string* why) {
+bool saveVerifiedCopy(Hive& hive, const fs::path& target, std::string* why, bool reorganization) {
     std::string error;
     TempFileBeside temp;
-    if (!temp.create(target, &error) || !hive.writeCompact(temp, &error)) {
+    if (!temp.create(target, &error) ||
+        !hive.writeCompact(temp, &error, reorganization ? nowFiletime() : 0)) {
         if (why) *why = "the copy cannot be written: " + error;
         return false;
     }
@@ -96,7 +97,8 @@ bool saveVerifiedCopy(Hive& hive, const fs::path& target, std::string* why) {
     return true;
 }
 
-bool writeVerifiedHiveCopy(const fs::path& hiveFile, const fs::path& target, std::string* why) {
+bool writeVerifiedHiveCopy(const fs::path& hiveFile, const fs::path& target, std::string* why,
+                           bool reorganization) {
     auto fail = [&](std::string text) {
         std::error_code ec;
         fs::remove(target, ec);
@@ -113,7 +115,7 @@ bool writeVerifiedHiveCopy(const fs::path& hiveFile, const fs::path& target, std
     if (!hive) return fail("the hive cannot be read: " + error);
     auto state = hive->state();
     if (state.health == HiveHealth::Damaged) return fail("the hive is damaged: " + state.reason);
-    if (!saveVerifiedCopy(*hive, target, &error)) return fail(error);
+    if (!saveVerifiedCopy(*hive, target, &error, reorganization)) return fail(error);
     return true;
 }
 

@@ -37,14 +37,17 @@ bool copyMatchesHive(Hive& hive, const std::filesystem::path& copyFile, std::str
 // Writes a compact copy of the hive (with any change held in memory) to
 // `target`, replacing it, once it has been read back from disk and found
 // equal to the hive; the flush to disk runs beside that comparison. On
-// failure nothing new is at `target` and `why` says what happened.
-bool saveVerifiedCopy(Hive& hive, const std::filesystem::path& target, std::string* why);
+// failure nothing new is at `target` and `why` says what happened. A
+// `reorganization` (a defrag's copy) records its time in the copy's base block.
+bool saveVerifiedCopy(Hive& hive, const std::filesystem::path& target, std::string* why,
+                      bool reorganization = false);
 
 // Writes a compact copy of the hive file (its recovered state when it was
 // dirty) to `target` (which must not exist), reads it back and compares it
 // with the hive. A damaged hive is not copied. On failure nothing is left at
 // `target` and `why` says what happened.
 bool writeVerifiedHiveCopy(const std::filesystem::path& hiveFile,
-                           const std::filesystem::path& target, std::string* why);
+                           const std::filesystem::path& target, std::string* why,
+                           bool reorganization = false);
 
 }  // namespace brisko

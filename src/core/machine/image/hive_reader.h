@@ -74,6 +74,11 @@ class HiveReader {
                        uint64_t(regf::get32(nk + regf::kNkTimestamp + 4)) << 32);
     }
     static uint16_t flags(const uint8_t* nk) { return regf::get16(nk + regf::kNkFlags); }
+    // The upper half of the largest-subkey-name field: virtualization control,
+    // user (Wow64) and debug bits.
+    static uint16_t userFlags(const uint8_t* nk) {
+        return regf::get16(nk + regf::kNkMaxNameLen + 2);
+    }
     // Names as the records store them, and decoded to UTF-8 (replacing what
     // is in `out`).
     static regf::StoredName storedKeyName(const uint8_t* nk) {

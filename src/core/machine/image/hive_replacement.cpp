@@ -180,7 +180,7 @@ bool carryOutReplacement(PendingReplace& entry, const ReplaceHostPaths& paths,
             std::error_code ec;
             fs::remove(newFile, ec);
             std::string why;
-            if (!writeVerifiedHiveCopy(hive, newFile, &why))
+            if (!writeVerifiedHiveCopy(hive, newFile, &why, true))
                 return keep(
                     "the hive changed after it was copied and could not be copied "
                     "again: " +

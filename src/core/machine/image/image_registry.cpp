@@ -448,7 +448,8 @@ bool ImageRegistry::saveHive(std::string_view keyPath, std::string_view targetFi
     // Unlike RegSaveKey, the copy is read back and compared before it is kept.
     uint64_t generation = m->hive->generation();
     std::string why;
-    bool saved = saveVerifiedCopy(*m->hive, *host, &why);
+    // The hive save serves the defrag: its copy is a reorganization.
+    bool saved = saveVerifiedCopy(*m->hive, *host, &why, true);
     std::lock_guard lock(impl_->copiesMutex);
     impl_->verifiedCopies.erase(host->string());
     impl_->saveFailures.erase(m->hiveSpec.hostFile.string());
@@ -538,10 +539,9 @@ bool ImageRegistry::verifyHiveCopy(std::string_view keyPath, std::string_view co
         auto known = impl_->verifiedCopies.find(host->string());
         if (exists && known != impl_->verifiedCopies.end()) {
             const auto& was = known->second.file;
-            if (known->second.hive.lock() == m->hive &&
-                known->second.generation == generation && was.st_dev == now.st_dev &&
-                was.st_ino == now.st_ino && was.st_size == now.st_size &&
-                was.st_mtim.tv_sec == now.st_mtim.tv_sec &&
+            if (known->second.hive.lock() == m->hive && known->second.generation == generation &&
+                was.st_dev == now.st_dev && was.st_ino == now.st_ino &&
+                was.st_size == now.st_size && was.st_mtim.tv_sec == now.st_mtim.tv_sec &&
                 was.st_mtim.tv_nsec == now.st_mtim.tv_nsec)
                 return true;
         }
