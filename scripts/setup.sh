@@ -12,5 +12,6 @@ if [ ${#missing[@]} -gt 0 ]; then
     apt-get update
     apt-get install -y "${missing[@]}"
 fi
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
+# BRISKO_BENCH=OFF leaves the benchmarks out (the test run does not need them).
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRISKO_BENCH="${BRISKO_BENCH:-ON}" > /dev/null
 ninja -C build
