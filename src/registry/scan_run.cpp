@@ -96,6 +96,7 @@ bool ScanRun::start(const std::vector<int>& sections) {
     }
     selected_.reset();
     failures_.clear();
+    fixNote_.clear();
     scanning_ = true;
     progressVisible_ = true;
     progressPosition_ = 0;
@@ -217,9 +218,17 @@ void ScanRun::fixFinished(const FixReport& report) {
         ViewRegistry registry(machine_.registry(), programView(machine_.isWow64()));
         std::lock_guard lock(mutex_);
         removeFixedRows(rows_, report);
+        rows_.insert(rows_.end(), report.leftovers.begin(), report.leftovers.end());
+        for (size_t i = rows_.size() - report.leftovers.size(); i < rows_.size(); ++i)
+            rows_[i].checked = false;
         FilterProblems(rows_, settings_.IgnoreKeyList, settings_.IgnoreValueList,
                        windowsVersionCode_, KeyIdentity::of(machine_.currentUser().sid, registry));
     }
+    fixNote_ = report.leftovers.empty()
+                   ? std::string()
+                   : std::to_string(report.leftovers.size()) +
+                         " entries appeared after the fix, left behind by its deletions; they "
+                         "are at the end of the list, unchecked.";
     selected_.reset();
     progressCaption_ = kFixFinishedCaption;
     notify();

