@@ -17,6 +17,7 @@
 #include "core/machine/image/image_machine.h"
 #include "core/messages.h"
 #include "core/settings.h"
+#include "core/text.h"
 #include "registry/backup_store.h"
 #include "registry/registry_fix.h"
 #include "ui/backup_hint_dialog.h"
@@ -113,6 +114,7 @@ void TfrmRestore::fillList() {
     ListView1_->clear();
     const QLocale locale = QLocale::system();
     for (const auto& r : *rows) {
+        if (!nameFilter_.empty() && findNoCase(r.name, nameFilter_) == std::string::npos) continue;
         QDateTime when = QDateTime::fromSecsSinceEpoch(fileTimeToUnix(r.writeTime));
         auto* item = new BackupItem(ListView1_);
         item->setText(0, qs(r.name));
