@@ -63,7 +63,9 @@ TfrmMain::TfrmMain(Machine& machine, StartArgs start, QWidget* parent, TimerServ
     model_.start = std::move(start);
     model_.cleanTree = buildCleanTree();
     model_.sectionTree = buildSectionTree();
-    StartSwitch sw = model_.start.startSwitch();
+    // On a 9x machine the registry switches are ignored: the start is interactive.
+    StartSwitch sw =
+        effectiveStartSwitch(model_.start.startSwitch(), WindowsVersionCode(machine.version()));
     // These runs end on their own; nobody is there to answer a question.
     prompter_.setUnattended(sw == StartSwitch::Clear || sw == StartSwitch::Regdefrag ||
                             sw == StartSwitch::Regscan);
