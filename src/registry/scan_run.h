@@ -143,8 +143,10 @@ class ScanRun : private ScanDisplay {
     bool timerRunning_ = false;
     int progressPosition_ = 0;
     int progressStep_ = 10;
-    size_t sectionCount_ = 0;  // of the running scan
+    size_t sectionCount_ = 0;  // of the running scan, those with a scanner
     size_t sectionsDone_ = 0;
+    std::vector<bool> sectionScans_;  // per code given: whether it has a scanner
+    size_t sectionMessages_ = 0;      // WM_REGSCAN_SECTION received
     std::string progressCaption_;
     std::optional<size_t> selected_;
     std::vector<ScanFailure> failures_;

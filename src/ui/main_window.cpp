@@ -8,6 +8,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLayout>
+#include <QListView>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -228,6 +229,13 @@ void TfrmMain::removeTrayIcon() {
 void TfrmMain::trayNotify(intptr_t mouseMessage) {
     if (mouseMessage == kTrayLeftButtonDown) {
         ShowFromTray();
+        // Back from the tray, the log's first line is where the eye starts.
+        QListView* log = cleanerPane_ ? cleanerPane_->lMain() : nullptr;
+        if (log && log->isVisible() && log->model() && log->model()->rowCount() > 0) {
+            const QModelIndex first = log->model()->index(0, 0);
+            log->setCurrentIndex(first);
+            log->selectionModel()->select(first, QItemSelectionModel::ClearAndSelect);
+        }
     } else if (mouseMessage == kTrayRightButtonDown) {
         activateWindow();
         pmTray_->popup(QCursor::pos());
