@@ -63,8 +63,8 @@ std::string StartupBackup::newRegFileName() const {
 }
 
 std::optional<RegBackupBlock> StartupBackup::valueBlock(std::string_view rootName,
-                                                       std::string_view keyPath,
-                                                       std::string_view valueName) {
+                                                        std::string_view keyPath,
+                                                        std::string_view valueName) {
     error_.clear();
     auto root = parseRoot(rootName);
     auto block = root ? renderValueBlock(machine_.registry(), RegistryView::Native, *root, keyPath,

@@ -79,7 +79,8 @@ void RegistryEntryBox::launchRegedit() {
     viewer->setAttribute(Qt::WA_DeleteOnClose);
     std::string path = key().substr(0, key().find(','));
     while (!path.empty()) {
-        if (auto t = findRegeditTarget(machine_.registry(), programView(machine_.isWow64()), path)) {
+        if (auto t =
+                findRegeditTarget(machine_.registry(), programView(machine_.isWow64()), path)) {
             viewer->navigate(t->key, t->value);
             break;
         }

@@ -153,12 +153,20 @@ void TfrmRestore::bBrowseClick() {
 
 void TfrmRestore::bOpenDirectoryClick() {
     std::string folder = str(eFolder_->text());
+    bool opened = false;
     if (auto* image = dynamic_cast<ImageMachine*>(&machine_)) {
         if (auto host = image->imageFiles().resolve(folder))
-            QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(host->string())));
-        return;
+            opened = QDesktopServices::openUrl(
+                QUrl::fromLocalFile(QString::fromStdString(host->string())));
+    } else {
+        opened = machine_.shellExecute("Open", folder, "");
     }
-    machine_.shellExecute("Open", folder, "");
+    if (!opened)
+        prompter_.ask("The folder " + folder + " cannot be opened: " +
+                          (machine_.files().directoryExists(folder)
+                               ? std::string("this desktop has no program to show folders.")
+                               : std::string(kNoBackupFolderText)),
+                      MB_OK | MB_ICONINFORMATION);
 }
 
 std::string TfrmRestore::selectedPath() const {

@@ -102,7 +102,8 @@ ToolsPane::ToolsPane(Machine& machine, TOptionsSetting& settings, Prompter& prom
     buttons->addWidget(bSelectNone_);
     bRestoreStartup_ = new QPushButton(QStringLiteral("&Restore..."), this);
     bRestoreStartup_->setObjectName(QStringLiteral("bRestoreStartup"));
-    bRestoreStartup_->setToolTip(QStringLiteral("Put back entries deleted here from their backups"));
+    bRestoreStartup_->setToolTip(
+        QStringLiteral("Put back entries deleted here from their backups"));
     connect(bRestoreStartup_, &QPushButton::clicked, this, &ToolsPane::bRestoreStartupClick);
     buttons->addSpacing(20);
     buttons->addWidget(bRestoreStartup_);

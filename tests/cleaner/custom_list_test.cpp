@@ -86,23 +86,15 @@ TEST(CustomList, RefusedEntries) {
           "%windir%\\,*.exe", "C:\\Windows\\System32,*.dll", "%ProgramFiles%",
           "HKEY_CURRENT_USER\\Software", "HKEY_LOCAL_MACHINE\\SOFTWARE,"})
         EXPECT_FALSE(refuseListEntry(m, ok)) << ok << ": " << refuseListEntry(m, ok).value_or("");
-    for (const char* refused : {"C:",
-                                "C:\\.",
-                                "D:\\Temp",
-                                "\\\\server\\share\\x",
-                                "Temp\\Logs",  // not on this machine
-                                "C:\\Temp\\..\\..\\etc",
-                                "C:\\Windows\\..",
-                                "C:\\Temp\\.\\x",
-                                "%WINDIR%\\Temp\\..\\..",  // dot steps
-                                "C:\\Temp,sub\\x.log",
-                                "C:\\Temp,",  // not a mask
-                                "HKCU\\Software\\Example",
-                                "HKEY_CURRENT_USER",
-                                "HKEY_CURRENT_USER\\",
-                                "HKEY_CURRENT_USER\\Software\\\\X",
-                                "xHKEY_CURRENT_USER\\Software\\X",
-                                ""})
+    for (const char* refused :
+         {"C:", "C:\\.", "D:\\Temp", "\\\\server\\share\\x",
+          "Temp\\Logs",  // not on this machine
+          "C:\\Temp\\..\\..\\etc", "C:\\Windows\\..", "C:\\Temp\\.\\x",
+          "%WINDIR%\\Temp\\..\\..",  // dot steps
+          "C:\\Temp,sub\\x.log",
+          "C:\\Temp,",  // not a mask
+          "HKCU\\Software\\Example", "HKEY_CURRENT_USER", "HKEY_CURRENT_USER\\",
+          "HKEY_CURRENT_USER\\Software\\\\X", "xHKEY_CURRENT_USER\\Software\\X", ""})
         EXPECT_TRUE(refuseListEntry(m, refused)) << refused;
 }
 

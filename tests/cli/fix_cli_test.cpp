@@ -89,9 +89,11 @@ TEST(FixCli, DemoMachineFixedThenRestoredToTheSameRegistry) {
     EXPECT_GT(leftovers.size(), 0u);
     EXPECT_EQ(jsonOf(again)["total"].get<size_t>(), leftovers.size()) << again.out;
     std::set<std::string> foundAgain;
-    for (const auto& r : jsonOf(again)["problems"]) foundAgain.insert(r["keyPath"].get<std::string>() + "|" + r["data"].get<std::string>());
+    for (const auto& r : jsonOf(again)["problems"])
+        foundAgain.insert(r["keyPath"].get<std::string>() + "|" + r["data"].get<std::string>());
     for (const auto& r : leftovers)
-        EXPECT_TRUE(foundAgain.count(r["keyPath"].get<std::string>() + "|" + r["data"].get<std::string>()))
+        EXPECT_TRUE(
+            foundAgain.count(r["keyPath"].get<std::string>() + "|" + r["data"].get<std::string>()))
             << r.dump();
 
     // The healthy twins of the planted problems are all still there.

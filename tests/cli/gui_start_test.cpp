@@ -15,8 +15,9 @@ namespace {
 using brisko::test::CommandRun;
 
 CommandRun startWithoutDisplay(const fs::path& machine, const std::vector<std::string>& args) {
-    std::vector<std::string> argv{"env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u",
-                                  "QT_QPA_PLATFORM", BRISKO_GUI, "--machine", machine.string()};
+    std::vector<std::string> argv{
+        "env",      "-u",        "DISPLAY",       "-u", "WAYLAND_DISPLAY", "-u", "QT_QPA_PLATFORM",
+        BRISKO_GUI, "--machine", machine.string()};
     argv.insert(argv.end(), args.begin(), args.end());
     return brisko::test::runShell("timeout 60 " + brisko::test::shellCommand(argv) +
                                   " 2>&1 </dev/null");

@@ -58,7 +58,8 @@ TEST(FixLeftovers, UninstallCommandGoesAloneAndItsKeyIsListedAsLeftBehind) {
     EXPECT_FALSE(report.leftovers[0].checked);
 
     RegistryKey k(m.registry(), RootKey::LocalMachine);
-    ASSERT_TRUE(k.openKeyReadOnly("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\GoneInst"));
+    ASSERT_TRUE(
+        k.openKeyReadOnly("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\GoneInst"));
     EXPECT_EQ(k.readString("DisplayName").value_or(""), "Gone Installer");
     EXPECT_FALSE(k.readString("UninstallString"));
 }
@@ -146,10 +147,9 @@ TEST(FixLeftovers, DemoFixOfHalfTheRowsTakesOnlyWhatThoseRowsName) {
     for (const auto& entry : before) {
         if (after.count(entry)) continue;
         ++gone;
-        EXPECT_TRUE(std::any_of(rows.begin(), rows.end(),
-                                [&](const RegistryProblem& r) {
-                                    return r.checked && rowTakes(r, entry, id);
-                                }))
+        EXPECT_TRUE(std::any_of(
+            rows.begin(), rows.end(),
+            [&](const RegistryProblem& r) { return r.checked && rowTakes(r, entry, id); }))
             << "deleted without a checked row: " << entry;
     }
     EXPECT_GT(gone, 0u);

@@ -147,7 +147,8 @@ int runFix(CliContext& ctx, const FixOptions& opt) {
             for (const auto& row : report->leftovers)
                 std::cout << "  " << row.problem << "  ^^^  " << row.data << "  ^^^  "
                           << row.keyPath << "\n";
-            std::cout << "They were not deleted: `brisko regscan` shows them, `brisko fix` fixes them.\n";
+            std::cout
+                << "They were not deleted: `brisko regscan` shows them, `brisko fix` fixes them.\n";
         }
         std::cout << "Backup: " << report->backupFile << "\n";
         std::cout << kFixFinishedCaption << "\n";

@@ -96,8 +96,8 @@ int main(int argc, char** argv) {
     }
 #endif
     const brisko::StartSwitch acting =
-        machine ? brisko::effectiveStartSwitch(
-                      start.startSwitch(), brisko::WindowsVersionCode(machine->version()))
+        machine ? brisko::effectiveStartSwitch(start.startSwitch(),
+                                               brisko::WindowsVersionCode(machine->version()))
                 : start.startSwitch();
     const bool unattended = unattendedSwitch(acting);
 #ifdef _WIN32
