@@ -142,6 +142,10 @@ using RescanFn = std::function<std::vector<RegistryProblem>()>;
 // what its deletions left behind. Ends by flushing the backup; when that
 // fails, every deletion of the run is forgotten (registry.discard()) and
 // reported as not backed up.
+FixReport fixProblems(Machine& machine, const std::vector<RegistryProblem>& rows,
+                      const std::string& backupFile, bool flushEachBlock = true,
+                      const RescanFn& rescan = {});
+
 // Fix Errors as the button runs it: the backup folder (asked for and created
 // when missing), the restore point (restorePoint returns false for Cancel),
 // the backup name of the run, the rows. Nullopt when it stopped before the

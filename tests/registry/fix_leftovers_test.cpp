@@ -86,8 +86,8 @@ TEST(FixLeftovers, RunKeysWindowsKeepsAreNeverEmptyKeys) {
         EXPECT_EQ(upperCase(row.keyPath + "\\" + row.data).find("\\RUN"), std::string::npos)
             << row.keyPath << " " << row.data;
     }
-    // A plain empty key of a program is still one.
-    EXPECT_TRUE(std::any_of(again.begin(), again.end(),
+    // A plain empty key of a program is still one (and went with the fix).
+    EXPECT_TRUE(std::any_of(rows.begin(), rows.end(),
                             [](const RegistryProblem& r) { return r.data == "Vendor"; }));
 }
 
