@@ -27,6 +27,7 @@
 #include "ui/custom_list_dialog.h"
 #include "ui/custom_list_folder_dialog.h"
 #include "ui/custom_list_registry_dialog.h"
+#include "ui/registry_viewer.h"
 #include "ui/qt_prompter.h"
 
 using namespace brisko;
@@ -214,6 +215,14 @@ class CustomListDialogTest : public QObject {
         QTRY_VERIFY(s.done());
         QVERIFY(refusal.contains("registry root written in full"));
         QCOMPARE(d.result(), int(QDialog::Rejected));
+        // No registry editor on an image: the button opens the viewer at the
+        // key typed, or as near to it as the registry goes.
+        d.eKey()->setText("HKEY_CURRENT_USER\\Software\\Microsoft\\NoSuchKey");
+        d.findChild<QPushButton*>("bRegedit")->click();
+        auto* viewer = d.findChild<TfrmRegistryViewer*>();
+        QVERIFY(viewer && viewer->isVisible());
+        QCOMPARE(viewer->currentKey(), std::string("HKEY_CURRENT_USER\\Software\\Microsoft"));
+        viewer->close();
         d.setEntry("HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor");
         QVERIFY(d.rbDeleteKey()->isChecked());
         d.bOKClick();
