@@ -13,8 +13,10 @@ constexpr std::string_view kKeepSection = "Cookies to Keep";
 constexpr int64_t kMaxCookieFile = 64 * 1024;
 }  // namespace
 
-std::string ProgramFilePath(Machine& machine) {
-    return includeTrailingBackslash(machine.programFolder()) + std::string(kProgramFileName);
+std::string AutoStartUnavailableReason(Machine& machine) {
+    if (!machine.programFile().empty()) return {};
+    return "Brisko Cleaner is not installed on this Windows installation (it is served from "
+           "another system), so Windows would find no program to start at logon.";
 }
 
 bool AutoStartEnabled(Machine& machine) {
@@ -25,9 +27,12 @@ bool AutoStartEnabled(Machine& machine) {
 }
 
 bool SetAutoStart(Machine& machine, bool on) {
+    const std::string program = machine.programFile();
+    if (on && program.empty()) return false;
     RegistryKey key(machine.registry(), RootKey::CurrentUser);
     if (!key.openKey(kAutoStartKey, true)) return false;
-    if (on) return key.writeString(kAutoStartValue, ProgramFilePath(machine) + " /Auto");
+    // Quoted: the folder of an installed program usually holds a blank.
+    if (on) return key.writeString(kAutoStartValue, "\"" + program + "\" /Auto");
     return !key.valueExists(kAutoStartValue) || key.deleteValue(kAutoStartValue);
 }
 

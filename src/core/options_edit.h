@@ -17,14 +17,15 @@ class Machine;
 inline constexpr std::string_view kAutoStartKey =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 inline constexpr std::string_view kAutoStartValue = "Brisko Cleaner";
-inline constexpr std::string_view kProgramFileName = "Brisko Cleaner.exe";
 
-// The program file's full path on the machine.
-std::string ProgramFilePath(Machine& machine);
+// Why the program cannot start itself at logon on this machine; empty when
+// it can (it runs from its installed executable there).
+std::string AutoStartUnavailableReason(Machine& machine);
 // The user's Run value "Brisko Cleaner" exists and its data holds "/Auto".
 bool AutoStartEnabled(Machine& machine);
-// Writes "<program file> /Auto" or deletes the value; creates the Run key when
-// missing. The change stays in the registry until it is committed.
+// Writes "\"<the running executable>\" /Auto" or deletes the value; creates
+// the Run key when missing. Turning it on fails where the reason above says
+// so. The change stays in the registry until it is committed.
 bool SetAutoStart(Machine& machine, bool on);
 
 // The name of a virtual key as the Boss Key box shows it ("F5", "Num 7",

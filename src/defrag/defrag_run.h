@@ -21,7 +21,6 @@ class Prompter;
 
 inline constexpr std::string_view kCannotAnalyzeNow =
     "Can not analyze the registry now! Please try again later.";
-inline constexpr std::string_view kFailedToAnalyze = "Failed to analyze the registry!";
 inline constexpr std::string_view kFailedToDefrag = "Failed to defrag the registry";
 inline constexpr std::string_view kRestartQuestion =
     "You must restart your computer for the changes to take effect. Click the YES button to "
@@ -34,13 +33,12 @@ bool HiveCopyInUse(FileApi& files, std::string_view path);
 bool AnyHiveCopyInUse(FileApi& files, const std::vector<HiveEntry>& hives);
 
 struct AnalysisResult {
-    bool completed = false;            // every hive was handled ("Finish")
-    bool softwareCheckFailed = false;  // "Failed to analyze the registry!"
-    DefragSizes sizes;                 // valid when completed and the check passed
+    bool completed = false;  // every hive was handled ("Finish")
+    DefragSizes sizes;       // valid when completed
     std::vector<HiveCopyOutcome> outcomes;
     std::vector<std::string> problems;        // "hive: why" for each hive left out
     std::vector<std::string> alreadyCompact;  // hives whose copy would not be smaller
-    bool usable() const { return completed && !softwareCheckFailed; }
+    bool usable() const { return completed; }
 };
 
 // What a closed dialog leaves: the worker's status line and outcomes.

@@ -72,11 +72,4 @@ std::string LowFragmentationAdvice(const DefragSizes& sizes) {
            "select to compact the registry now, the same fragment rate may appear again.";
 }
 
-bool SoftwareCopyTooSmall(std::string_view hiveFile, int64_t current, int64_t copy) {
-    std::string upper(hiveFile);
-    for (char& c : upper) c = char(std::toupper(static_cast<unsigned char>(c)));
-    if (upper.find("SOFTWARE") == std::string::npos) return false;
-    return copy < current / 4;
-}
-
 }  // namespace brisko

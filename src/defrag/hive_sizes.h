@@ -43,8 +43,4 @@ DefragSizes ComputeDefragSizes(const std::vector<int64_t>& current,
 bool NeedsLowFragmentationAdvice(const DefragSizes& sizes);
 std::string LowFragmentationAdvice(const DefragSizes& sizes);
 
-// A copy of a SOFTWARE hive smaller than a quarter of the hive means the
-// save went wrong: the analysis then fails as a whole.
-bool SoftwareCopyTooSmall(std::string_view hiveFile, int64_t current, int64_t copy);
-
 }  // namespace brisko

@@ -13,6 +13,9 @@ namespace brisko {
 namespace {
 // A copy of a deleted file is a shortcut or the like, never this large.
 constexpr int64_t kMaxCopyBytes = int64_t(1) << 31;
+// A backup that names copies is a fix's or a startup run's: a few megabytes.
+// A larger one (a whole registry) is not read only to look for them.
+constexpr int64_t kMaxBackupNotesBytes = int64_t(64) << 20;
 // 100 ns intervals from 1601 to 1970.
 constexpr int64_t kUnixEpochAsFileTime = 116444736000000000LL;
 }  // namespace
@@ -51,10 +54,26 @@ std::string backupPath(std::string_view folder, std::string_view name) {
 }
 
 bool deleteBackup(FileApi& files, std::string_view backupFile) {
+    // The copies the backup names (a startup run keeps its shortcuts in a
+    // folder of its own) go with it; read before the file is gone.
+    std::vector<FileCopyNote> notes;
+    if (auto bytes = readWholeFile(files, backupFile, kMaxBackupNotesBytes))
+        notes = fileCopyNotes(*bytes);
     bool ok = files.shellDelete(backupFile);
+    if (!ok) return false;
     std::string copies = fileCopyFolder(backupFile);
-    if (ok && files.directoryExists(copies)) files.shellDelete(copies);
-    return ok;
+    if (files.directoryExists(copies)) files.shellDelete(copies);
+    const std::string folder = excludeTrailingBackslash(extractFilePath(backupFile));
+    for (const auto& n : notes) {
+        std::string copy = folder + "\\" + n.copy;
+        if (files.fileExists(copy)) files.deleteFile(copy);
+        // Then the folders it leaves empty, up to the backup folder.
+        for (std::string up = excludeTrailingBackslash(extractFilePath(copy));
+             up.size() > folder.size() && files.removeDirectory(up);
+             up = excludeTrailingBackslash(extractFilePath(up))) {
+        }
+    }
+    return true;
 }
 
 std::vector<FileCopyNote> fileCopyNotes(std::string_view bytes) {

@@ -3,7 +3,7 @@
 // went, a key left empty once its last value went, the parents of such keys.
 // The scan that found the rows is run again, in place, over the same
 // sections; the rows it finds anew at or above a key the fix changed are the
-// fix's leftovers, and the fix takes them into the same run and backup.
+// fix's leftovers. They are shown to the user, never deleted unseen.
 #include <string>
 #include <vector>
 

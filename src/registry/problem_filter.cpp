@@ -119,6 +119,9 @@ struct UpperRow {
 // the fix deletes a whole key), upper-cased.
 struct RowTarget {
     std::string key, value;
+    // Whether the fix deletes the key with its subtree rather than a value
+    // in it (value is empty for both a whole key and some default values).
+    bool wholeKey = false;
 };
 
 bool rowTarget(const RegistryProblem& row, const UpperRow& up, RowTarget& t) {
@@ -146,6 +149,7 @@ bool rowTarget(const RegistryProblem& row, const UpperRow& up, RowTarget& t) {
             break;
         case pkDataSubkey:
             t.key = rest.empty() ? std::string(root) + "\\" + up.data : path + "\\" + up.data;
+            t.wholeKey = true;
             break;
         case pkDefaultValue:
             t.key = path;
@@ -157,6 +161,7 @@ bool rowTarget(const RegistryProblem& row, const UpperRow& up, RowTarget& t) {
             break;
         default:
             t.key = path;
+            t.wholeKey = true;
             break;
     }
     return true;
@@ -288,8 +293,11 @@ class Duplicates {
     bool seen(const RegistryProblem& row, const UpperRow& up, const RowTarget* t) {
         hashes_.clear();
         if (t) {
+            // A whole key and a value of it are two places, even the default
+            // value, which a default-value row names "@" and a value row "".
+            std::string_view value = row.kind == pkDefaultValue ? std::string_view() : t->value;
             const uint64_t tail =
-                mix(std::hash<std::string_view>{}(t->value) ^ (t->value.empty() ? 0x4b : 0x56));
+                mix(std::hash<std::string_view>{}(value) ^ (t->wholeKey ? 0x4b : 0x56));
             if (!KeyIdentity::mayBeLinked(t->key)) {
                 hashes_.push_back(mix(std::hash<std::string_view>{}(t->key)) ^ tail);
             } else {

@@ -260,13 +260,6 @@ bool RegistryFixer::finish() {
     return ok;
 }
 
-size_t FixReport::kept() const {
-    size_t n = notBackedUp + refused;
-    for (auto out : leftoverOutcomes)
-        if (out == FixOutcome::NotBackedUp || out == FixOutcome::Refused) ++n;
-    return n;
-}
-
 namespace {
 
 // Rows backed up together before their deletions, when each deletion lands
@@ -379,35 +372,17 @@ bool fixRows(Machine& machine, RegistryFixer& fixer, const std::vector<RegistryP
     return runBatch() || stoppedAt(fixer, report);
 }
 
-// Scans again and fixes what the run's deletions left behind, until a scan
-// finds nothing new or the passes are used up.
-void fixLeftovers(Machine& machine, RegistryFixer& fixer, const std::vector<RegistryProblem>& rows,
-                  const RescanFn& rescan, FixReport& report) {
-    std::vector<RegistryProblem> known = rows;
-    size_t changedBefore = 0;
-    for (int pass = 0; pass < kLeftoverPasses; ++pass) {
-        const auto& changed = fixer.changedKeys();
-        if (changed.size() == changedBefore) return;  // the last pass changed nothing
-        std::vector<std::string> fresh(changed.begin() + std::ptrdiff_t(changedBefore),
-                                       changed.end());
-        changedBefore = changed.size();
-        ViewRegistry view(machine.registry(), programView(machine.isWow64()));
-        auto found =
-            leftoverRows(rescan(), known, fresh, KeyIdentity::of(machine.currentUser().sid, view));
-        if (found.empty()) return;
-        std::vector<FixOutcome> outcomes;
-        bool goOn = fixRows(machine, fixer, found, outcomes, report);
-        for (size_t i = 0; i < found.size(); ++i) {
-            known.push_back(found[i]);
-            if (outcomes[i] == FixOutcome::Skipped) continue;  // not tried after a failure
-            report.leftovers.push_back(found[i]);
-            report.leftoverOutcomes.push_back(outcomes[i]);
-        }
-        if (!goOn) {
-            report.stopped = true;
-            return;
-        }
-    }
+// Scans once more and keeps what is new at or above a key the run changed:
+// what its deletions left behind. Nothing of it is deleted.
+std::vector<RegistryProblem> findLeftovers(Machine& machine, const RegistryFixer& fixer,
+                                           const std::vector<RegistryProblem>& rows,
+                                           const RescanFn& rescan) {
+    if (fixer.changedKeys().empty()) return {};
+    ViewRegistry view(machine.registry(), programView(machine.isWow64()));
+    auto found = leftoverRows(rescan(), rows, fixer.changedKeys(),
+                              KeyIdentity::of(machine.currentUser().sid, view));
+    for (auto& row : found) row.checked = false;
+    return found;
 }
 
 }  // namespace
@@ -417,10 +392,8 @@ FixReport fixProblems(Machine& machine, const std::vector<RegistryProblem>& rows
     FixReport report;
     report.backupFile = backupFile;
     RegistryFixer fixer(machine, backupFile, programView(machine.isWow64()), flushEachBlock);
-    if (!fixRows(machine, fixer, rows, report.outcomes, report))
-        report.stopped = true;
-    else if (rescan)
-        fixLeftovers(machine, fixer, rows, rescan, report);
+    if (!fixRows(machine, fixer, rows, report.outcomes, report)) report.stopped = true;
+    if (rescan) report.leftovers = findLeftovers(machine, fixer, rows, rescan);
     if (!fixer.finish() && !fixer.flushesBeforeDeleting()) {
         // The registry's deletions wait for the commit: forget them, since
         // their backup may not be on the disk.
@@ -428,9 +401,7 @@ FixReport fixProblems(Machine& machine, const std::vector<RegistryProblem>& rows
         for (size_t i = 0; i < rows.size(); ++i)
             if (rows[i].kind != pkFile && report.outcomes[i] == FixOutcome::Fixed)
                 report.outcomes[i] = FixOutcome::NotBackedUp;
-        for (size_t i = 0; i < report.leftovers.size(); ++i)
-            if (report.leftoverOutcomes[i] == FixOutcome::Fixed)
-                report.leftoverOutcomes[i] = FixOutcome::NotBackedUp;
+        report.leftovers.clear();  // found in what was just forgotten
         report.messages.push_back(fixer.error() + " No registry entry was deleted.");
     }
     for (const auto& why : machine.registry().refusedEdits()) report.messages.push_back(why);
@@ -440,8 +411,6 @@ FixReport fixProblems(Machine& machine, const std::vector<RegistryProblem>& rows
         if (out == FixOutcome::NotBackedUp) ++report.notBackedUp;
         if (out == FixOutcome::Refused) ++report.refused;
     }
-    for (auto out : report.leftoverOutcomes)
-        if (out == FixOutcome::Fixed) ++report.leftoversFixed;
     return report;
 }
 
@@ -466,23 +435,6 @@ std::optional<FixReport> fixErrors(Machine& machine, const std::vector<RegistryP
         return std::nullopt;
     std::string file = includeTrailingBackslash(folder) + backupFileNameNow();
     return fixProblems(machine, rows, file, steps.flushEachBlock, steps.rescan);
-}
-
-std::string leftoverNote(const FixReport& report) {
-    if (!report.leftoversFixed) return {};
-    std::string text = "The deletions left " + std::to_string(report.leftoversFixed) +
-                       " entries behind (keys left empty, commands left without a program); "
-                       "they were fixed too, and are in the same backup:\n";
-    constexpr size_t kShown = 10;
-    size_t shown = 0;
-    for (size_t i = 0; i < report.leftovers.size() && shown < kShown; ++i)
-        if (report.leftoverOutcomes[i] == FixOutcome::Fixed) {
-            text += "  " + rowTargetKey(report.leftovers[i]) + "\n";
-            ++shown;
-        }
-    if (report.leftoversFixed > shown)
-        text += "  ... and " + std::to_string(report.leftoversFixed - shown) + " more\n";
-    return text;
 }
 
 void removeFixedRows(std::vector<RegistryProblem>& rows, const FixReport& report) {

@@ -44,14 +44,13 @@ struct FixReport {
     // For the user: why rows stayed (backup errors, read-only hives).
     std::vector<std::string> messages;
     bool stopped = false;  // a backup write failed: the rows after it were not tried
-    // Entries the run's own deletions left behind (a key left empty, a command
-    // key left without its command), found by scanning again and fixed in the
-    // same run, into the same backup. Never rows of the list; not counted above.
+    // What the run's own deletions left behind (a key left empty, a command
+    // key left without its command), found by scanning the same sections
+    // again. Nobody has seen these rows, so the run deletes none of them: they
+    // are for the user to look at and check.
     std::vector<RegistryProblem> leftovers;
-    std::vector<FixOutcome> leftoverOutcomes;  // one per leftover
-    size_t leftoversFixed = 0;
-    // Rows of the list and leftovers that stayed: not backed up or refused.
-    size_t kept() const;
+    // Rows of the list that stayed: not backed up or refused.
+    size_t kept() const { return notBackedUp + refused; }
     bool rowLeaves(size_t i) const {
         return outcomes[i] == FixOutcome::Fixed || outcomes[i] == FixOutcome::AlreadyGone;
     }
@@ -136,14 +135,13 @@ class RegistryFixer {
 // Scans the sections of the scan the rows came from again, on the calling
 // thread, with the rows checked and filtered as after that scan.
 using RescanFn = std::function<std::vector<RegistryProblem>()>;
-// How many times a run scans again for what its deletions left behind.
-inline constexpr int kLeftoverPasses = 3;
 
 // Step 5 of Fix Errors over the rows, from the last to the first. Stops at the
-// first backup that cannot be written. With a rescan, the run then scans again
-// and fixes the leftovers of its own deletions (at most kLeftoverPasses times).
-// Ends by flushing the backup; when that fails, every deletion of the run is
-// forgotten (registry.discard()) and reported as not backed up.
+// first backup that cannot be written. Deletes the checked rows and nothing
+// else; with a rescan, it then scans once more and reports in `leftovers`
+// what its deletions left behind. Ends by flushing the backup; when that
+// fails, every deletion of the run is forgotten (registry.discard()) and
+// reported as not backed up.
 FixReport fixProblems(Machine& machine, const std::vector<RegistryProblem>& rows,
                       const std::string& backupFile, bool flushEachBlock = true,
                       const RescanFn& rescan = {});
@@ -155,16 +153,12 @@ FixReport fixProblems(Machine& machine, const std::vector<RegistryProblem>& rows
 struct FixErrorsSteps {
     std::function<bool()> restorePoint;  // TfrmSystemPoint; absent: none made
     bool flushEachBlock = true;
-    RescanFn rescan;  // absent: leftovers of the run's deletions stay for the next scan
+    RescanFn rescan;  // absent: leftovers of the run's deletions are not looked for
 };
 std::optional<FixReport> fixErrors(Machine& machine, const std::vector<RegistryProblem>& rows,
                                    const TOptionsSetting& settings, int windowsVersionCode,
                                    Prompter& prompter, const FixErrorsSteps& steps,
                                    std::string* error = nullptr);
-
-// For the user, when the run fixed leftovers of its own deletions: how many,
-// and that they are in the same backup. Empty otherwise.
-std::string leftoverNote(const FixReport& report);
 
 // Removes the rows a fix took away, keeping the others in order.
 void removeFixedRows(std::vector<RegistryProblem>& rows, const FixReport& report);

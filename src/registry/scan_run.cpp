@@ -1,5 +1,7 @@
 #include "registry/scan_run.h"
 
+#include <algorithm>
+
 #include "core/machine/machine.h"
 #include "core/settings.h"
 #include "registry/leftover_scan.h"
@@ -96,12 +98,18 @@ bool ScanRun::start(const std::vector<int>& sections) {
     }
     selected_.reset();
     failures_.clear();
+    fixNote_.clear();
     scanning_ = true;
     progressVisible_ = true;
     progressPosition_ = 0;
     progressStep_ = scanProgressStep(sections);
-    sectionCount_ = sections.size();
+    // The group nodes ("My Computers", "Files and Folders") come with the
+    // ticked sections but scan nothing: the bar counts only what scans.
+    sectionScans_.clear();
+    for (int code : sections) sectionScans_.push_back(scanners_.find(code) != nullptr);
+    sectionCount_ = size_t(std::count(sectionScans_.begin(), sectionScans_.end(), true));
     sectionsDone_ = 0;
+    sectionMessages_ = 0;
     bool ignoreRemovable = settings_.IncludeRemoveMedia;
     if (!ignoreRemovable) {
         // Probing the floppy drives can take a moment on a real machine.
@@ -132,7 +140,8 @@ void ScanRun::handleMessage(uint32_t msg) {
     if (msg == WM_REGSCAN_SECTION) {
         // The bar shows the share of the sections done, so it says how far
         // the scan has come (one message after each section).
-        if (scanning_ && sectionCount_ > 0 && sectionsDone_ < sectionCount_) {
+        if (scanning_ && sectionMessages_ < sectionScans_.size() &&
+            sectionScans_[sectionMessages_++] && sectionsDone_ < sectionCount_) {
             ++sectionsDone_;
             progressPosition_ = int(sectionsDone_ * kProgressMax / sectionCount_);
         }
@@ -217,9 +226,17 @@ void ScanRun::fixFinished(const FixReport& report) {
         ViewRegistry registry(machine_.registry(), programView(machine_.isWow64()));
         std::lock_guard lock(mutex_);
         removeFixedRows(rows_, report);
+        rows_.insert(rows_.end(), report.leftovers.begin(), report.leftovers.end());
+        for (size_t i = rows_.size() - report.leftovers.size(); i < rows_.size(); ++i)
+            rows_[i].checked = false;
         FilterProblems(rows_, settings_.IgnoreKeyList, settings_.IgnoreValueList,
                        windowsVersionCode_, KeyIdentity::of(machine_.currentUser().sid, registry));
     }
+    fixNote_ = report.leftovers.empty()
+                   ? std::string()
+                   : std::to_string(report.leftovers.size()) +
+                         " entries appeared after the fix, left behind by its deletions; they "
+                         "are at the end of the list, unchecked.";
     selected_.reset();
     progressCaption_ = kFixFinishedCaption;
     notify();

@@ -95,9 +95,13 @@ class ScanRun : private ScanDisplay {
     std::optional<RegistryProblem> row(size_t i) const;
     void setRowChecked(size_t i, bool checked);  // a click on a row's check box
     void removeRow(size_t i);                    // the fix removes what it fixed
-    // The end of "Fix Errors": the rows the fix took away leave the list, the
-    // rest is filtered again, and the bar reads "Fix errors finished!".
+    // The end of "Fix Errors": the rows the fix took away leave the list,
+    // what its deletions left behind joins it unchecked, the whole is
+    // filtered again, and the bar reads "Fix errors finished!".
     void fixFinished(const FixReport& report);
+    // The line under the list after a fix that left entries behind; empty
+    // otherwise, and again once a new scan starts.
+    const std::string& fixNote() const { return fixNote_; }
     // The last scan's sections scanned again on this thread, checked and
     // filtered like a finished scan; the list is left as it is. What Fix
     // Errors uses to find what its own deletions left behind.
@@ -139,11 +143,14 @@ class ScanRun : private ScanDisplay {
     bool timerRunning_ = false;
     int progressPosition_ = 0;
     int progressStep_ = 10;
-    size_t sectionCount_ = 0;  // of the running scan
+    size_t sectionCount_ = 0;  // of the running scan, those with a scanner
     size_t sectionsDone_ = 0;
+    std::vector<bool> sectionScans_;  // per code given: whether it has a scanner
+    size_t sectionMessages_ = 0;      // WM_REGSCAN_SECTION received
     std::string progressCaption_;
     std::optional<size_t> selected_;
     std::vector<ScanFailure> failures_;
+    std::string fixNote_;
 
     mutable std::mutex mutex_;  // guards what the worker writes
     std::string title_{kScanIdleTitle};

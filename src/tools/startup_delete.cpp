@@ -55,32 +55,36 @@ bool StartupBackup::ensureFolder(const std::string& folder) {
 // A name no file has yet: a second run in the same second gets "_2".
 std::string StartupBackup::newRegFileName() const {
     for (int n = 1; n < 100; ++n) {
-        std::string name = folder_ + "\\" + stamp_ + "_startup" +
+        std::string name = folder_ + "\\" + stamp_ + std::string(kStartupBackupMark) +
                            (n == 1 ? std::string() : "_" + std::to_string(n)) + ".reg";
         if (!machine_.files().fileExists(name)) return name;
     }
     return {};
 }
 
-bool StartupBackup::backupValue(std::string_view rootName, std::string_view keyPath,
-                                std::string_view valueName) {
+std::optional<RegBackupBlock> StartupBackup::valueBlock(std::string_view rootName,
+                                                        std::string_view keyPath,
+                                                        std::string_view valueName) {
     error_.clear();
     auto root = parseRoot(rootName);
     auto block = root ? renderValueBlock(machine_.registry(), RegistryView::Native, *root, keyPath,
                                          valueName)
                       : std::nullopt;
-    if (!block) {
-        error_ = "The value could not be read for its backup.";
-        return false;
-    }
+    if (!block) error_ = "The value could not be read for its backup.";
+    return block;
+}
+
+bool StartupBackup::backupValue(std::string_view rootName, std::string_view keyPath,
+                                std::string_view valueName) {
+    auto block = valueBlock(rootName, keyPath, valueName);
+    return block && appendBlock(*block);
+}
+
+bool StartupBackup::appendBlock(const RegBackupBlock& block) {
     if (folder_.empty()) {
         error_ = "No registry backup folder is set (Options, \"Common\").";
         return false;
     }
-    return appendBlock(*block);
-}
-
-bool StartupBackup::appendBlock(const RegBackupBlock& block) {
     if (!ensureFolder(folder_)) return false;
     if (!file_) {
         std::string name = newRegFileName();
@@ -151,6 +155,12 @@ StartupDeleteResult DeleteStartupEntry(Machine& machine, const StartupEntry& ent
             r.outcome = StartupDeleteOutcome::AlreadyGone;
             return r;
         }
+        // A shortcut held open would refuse its deletion: no backup for it then.
+        if (machine.files().fileUse(path) != FileUse::Free) {
+            r.outcome = StartupDeleteOutcome::DeleteFailed;
+            r.message = "The shortcut " + path + " is in use.";
+            return r;
+        }
         auto copy = backup.backupShortcut(entry.location, path);
         if (!copy) {
             r.outcome = StartupDeleteOutcome::BackupFailed;
@@ -185,18 +195,34 @@ StartupDeleteResult DeleteStartupEntry(Machine& machine, const StartupEntry& ent
         r.message = "The key " + entry.location + " cannot be changed.";
         return r;
     }
-    if (!backup.backupValue(rootText, keyPath, entry.name)) {
+    const auto old = key->value(entry.name);
+    auto block = backup.valueBlock(rootText, keyPath, entry.name);
+    auto backupFailed = [&] {
         r.outcome = StartupDeleteOutcome::BackupFailed;
         r.message = backup.error();
         return r;
+    };
+    auto refused = [&] {
+        r.outcome = StartupDeleteOutcome::DeleteFailed;
+        auto why = machine.registry().refusedEdits();
+        r.message = why.empty() ? "The value could not be deleted." : why.back();
+        return r;
+    };
+    if (!block) return backupFailed();
+    if (machine.registry().changesWaitForCommit()) {
+        // The deletion lands only at the commit, so it is tried first: one the
+        // registry refuses (a read-only hive) leaves no backup behind. Without
+        // its backup on the disk the value is put back before anything lands.
+        if (!key->deleteValue(entry.name)) return refused();
+        if (!backup.backupBlock(*block)) {
+            key->setValue(entry.name, old->type, old->data);
+            return backupFailed();
+        }
+    } else {
+        if (!backup.backupBlock(*block)) return backupFailed();
+        if (!key->deleteValue(entry.name)) return refused();
     }
     r.backup = backup.regFile();
-    if (!key->deleteValue(entry.name)) {
-        r.outcome = StartupDeleteOutcome::DeleteFailed;
-        auto refused = machine.registry().refusedEdits();
-        r.message = refused.empty() ? "The value could not be deleted." : refused.back();
-        return r;
-    }
     r.outcome = StartupDeleteOutcome::Deleted;
     return r;
 }

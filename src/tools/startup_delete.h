@@ -9,13 +9,15 @@
 #include <string_view>
 #include <vector>
 
+#include "registry/reg_backup.h"
 #include "tools/startup_list.h"
 
 namespace brisko {
 
 class Machine;
-class RegBackupFile;
-struct RegBackupBlock;
+
+// What the name of a startup run's backup holds, beside its time.
+inline constexpr std::string_view kStartupBackupMark = "_startup";
 
 // The backups of one deletion run. The .reg file and the shortcut folder are
 // named by the local time the run began: "2026_12_07_150102_startup.reg" and
@@ -31,6 +33,11 @@ class StartupBackup {
     // a repair's); true once it is on disk.
     bool backupValue(std::string_view rootName, std::string_view keyPath,
                      std::string_view valueName);
+    // The two halves of backupValue: the value's block as it is now (nullopt,
+    // with error(), when it cannot be read), and writing a block.
+    std::optional<RegBackupBlock> valueBlock(std::string_view rootName, std::string_view keyPath,
+                                             std::string_view valueName);
+    bool backupBlock(const RegBackupBlock& block) { return appendBlock(block); }
     // Copies the shortcut; the copy's Windows path, or nullopt when it failed.
     std::optional<std::string> backupShortcut(std::string_view location,
                                               std::string_view shortcutPath);

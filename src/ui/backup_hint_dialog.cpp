@@ -14,7 +14,8 @@
 namespace brisko {
 
 TfrmBackupHint::TfrmBackupHint(RegeditProcess& process, const QString& hint, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint),
+    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
+                          Qt::WindowTitleHint),
       process_(process) {
     setObjectName(QStringLiteral("frmBackupHint"));
     setWindowTitle(qs(kProgramTitle));

@@ -116,11 +116,6 @@ bool DefragPane::bAnalyzeRegistryClick() {
         bDefragRegistry_->setEnabled(false);
         return false;
     }
-    if (result.softwareCheckFailed) {
-        prompter_.ask(kFailedToAnalyze, MB_OK);
-        bDefragRegistry_->setEnabled(false);
-        return false;
-    }
     last_ = result;
     bDefragRegistry_->setEnabled(true);
     showSizes(result.sizes);

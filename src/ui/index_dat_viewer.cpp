@@ -138,7 +138,8 @@ TfrmIndexDatViewer::TfrmIndexDatViewer(Machine& machine, const TOptionsSetting& 
     connect(lvIndexDat_, &QTableView::doubleClicked, this, &TfrmIndexDatViewer::lvIndexDatDblClick);
     connect(miShow, &QAction::triggered, this, &TfrmIndexDatViewer::miShowClick);
 
-    resize(700, 460);
+    setFixedSize(700, 460);
+    setWindowFlag(Qt::WindowMaximizeButtonHint, false);
     // The browser writes what it holds before the folder is looked up.
     if (auto* cache = machine_.urlCache()) cache->endBrowserSession();
     std::string cache = machine_.specialFolder(32);
@@ -227,7 +228,9 @@ void TfrmIndexDatViewer::miShowClick() {
 }
 
 void TfrmIndexDatViewer::bShowDetailClick() {
-    machine_.shellExecute("Open", kIndexDatPage, "");
+    // An offline machine has no browser to show the page in: its own
+    // index.dat files are what there is to see more of.
+    if (!machine_.shellExecute("Open", kIndexDatPage, "")) bBrowseFolderClick();
 }
 
 void TfrmIndexDatViewer::lvIndexDatDblClick(const QModelIndex& index) {

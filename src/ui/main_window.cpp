@@ -8,6 +8,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLayout>
+#include <QListView>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -63,7 +64,9 @@ TfrmMain::TfrmMain(Machine& machine, StartArgs start, QWidget* parent, TimerServ
     model_.start = std::move(start);
     model_.cleanTree = buildCleanTree();
     model_.sectionTree = buildSectionTree();
-    StartSwitch sw = model_.start.startSwitch();
+    // On a 9x machine the registry switches are ignored: the start is interactive.
+    StartSwitch sw =
+        effectiveStartSwitch(model_.start.startSwitch(), WindowsVersionCode(machine.version()));
     // These runs end on their own; nobody is there to answer a question.
     prompter_.setUnattended(sw == StartSwitch::Clear || sw == StartSwitch::Regdefrag ||
                             sw == StartSwitch::Regscan);
@@ -226,6 +229,13 @@ void TfrmMain::removeTrayIcon() {
 void TfrmMain::trayNotify(intptr_t mouseMessage) {
     if (mouseMessage == kTrayLeftButtonDown) {
         ShowFromTray();
+        // Back from the tray, the log's first line is where the eye starts.
+        QListView* log = cleanerPane_ ? cleanerPane_->lMain() : nullptr;
+        if (log && log->isVisible() && log->model() && log->model()->rowCount() > 0) {
+            const QModelIndex first = log->model()->index(0, 0);
+            log->setCurrentIndex(first);
+            log->selectionModel()->select(first, QItemSelectionModel::ClearAndSelect);
+        }
     } else if (mouseMessage == kTrayRightButtonDown) {
         activateWindow();
         pmTray_->popup(QCursor::pos());
@@ -559,7 +569,8 @@ void TfrmMain::registryScanEnded() {
     // Every problem is checked now: "/Clear" fixes them, each backed up first.
     if (registryPane_->run().rowCount()) {
         registryPane_->bFixErrorsClick();
-        if (size_t left = registryPane_->run().rowCount()) {
+        // What the fix left behind joins the list unchecked and stays there.
+        if (size_t left = checkedCount(registryPane_->run().rows())) {
             std::cerr << kProgramTitle << ": registry problems left unfixed: " << left << std::endl;
             exitCode_ = 1;
         }

@@ -311,6 +311,11 @@ void TfrmOptions::addIgnoreRow(QTreeWidget* list, const std::string& text) {
 void TfrmOptions::fillControls() {
     const TOptionsSetting& s = work_;
     cbAutoStart->setChecked(AutoStartEnabled(machine_));
+    // Where no program of ours is installed, Windows would have nothing to start.
+    if (const std::string why = AutoStartUnavailableReason(machine_); !why.empty()) {
+        cbAutoStart->setEnabled(false);
+        cbAutoStart->setToolTip(qs(why));
+    }
     cbAskClear->setChecked(s.IsAskBeforeClear);
     cbWipeFile->setChecked(s.IsWipeFile);
     cbWipeNumber->setCurrentIndex(std::clamp(s.WipeNumber, 1, 10) - 1);
@@ -446,8 +451,11 @@ void TfrmOptions::bOKClick() {
     settings_ = work_;
     if (hotkeyChanged && host_.reregisterHotkey) host_.reregisterHotkey();
     if (host_.armSchedule) host_.armSchedule();
-    if (cbStartWash->isChecked()) cbAutoStart->setChecked(true);
-    bool autoStartWritten = SetAutoStart(machine_, cbAutoStart->isChecked());
+    bool autoStartWritten = true;
+    if (cbAutoStart->isEnabled()) {
+        if (cbStartWash->isChecked()) cbAutoStart->setChecked(true);
+        autoStartWritten = SetAutoStart(machine_, cbAutoStart->isChecked());
+    }
     bool saved = host_.saveSettings ? host_.saveSettings()
                                     : SaveSettings(machine_, settings_, nullptr, nullptr, nullptr);
     std::vector<std::string> keep;

@@ -28,6 +28,7 @@ class QtPrompter : public Prompter {
 
     // Unattended runs must not wait for a person.
     void setUnattended(bool on) { unattended_ = on; }
+    bool unattended() const { return unattended_; }
     bool headless() const;
     // Shows the box even on a platform without a visible display (tests that
     // press its buttons themselves).

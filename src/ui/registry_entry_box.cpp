@@ -8,7 +8,10 @@
 #include <QVBoxLayout>
 
 #include "core/machine/machine.h"
+#include "core/machine/registry_view.h"
 #include "registry/problem_list.h"
+#include "registry/problem_report.h"
+#include "ui/registry_viewer.h"
 
 namespace brisko {
 
@@ -69,7 +72,22 @@ bool RegistryEntryBox::keyNamesRoot() const {
 }
 
 void RegistryEntryBox::launchRegedit() {
-    machine_.shellExecute("Open", "Regedit.exe", "");
+    if (machine_.shellExecute("Open", "Regedit.exe", "")) return;
+    // No registry editor to start (an offline machine): our own viewer, at
+    // the key typed so far or as near to it as the registry goes.
+    auto* viewer = new TfrmRegistryViewer(machine_, window());
+    viewer->setAttribute(Qt::WA_DeleteOnClose);
+    std::string path = key().substr(0, key().find(','));
+    while (!path.empty()) {
+        if (auto t =
+                findRegeditTarget(machine_.registry(), programView(machine_.isWow64()), path)) {
+            viewer->navigate(t->key, t->value);
+            break;
+        }
+        const size_t cut = path.rfind('\\');
+        path.resize(cut == std::string::npos ? 0 : cut);
+    }
+    viewer->show();
 }
 
 }  // namespace brisko

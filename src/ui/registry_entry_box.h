@@ -37,8 +37,8 @@ class RegistryEntryBox final : public QGroupBox {
     std::string key() const;
     // Whether the text names a root: "HKEY_" anywhere, in any case.
     bool keyNamesRoot() const;
-    // Opens the registry editor without waiting; on an image there is no
-    // editor to open, and the machine answers that quietly.
+    // Opens the registry editor without waiting; where none can be started
+    // (an image), the program's registry viewer at the key in the field.
     void launchRegedit();
 
   private:

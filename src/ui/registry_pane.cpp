@@ -360,6 +360,7 @@ void RegistryPane::refresh() {
         QStringList notes;
         if (!scanning)
             for (const ScanFailure& f : r.failures()) notes << qs(f.message);
+        if (!r.fixNote().empty()) notes << qs(r.fixNote());
         lScanFailures_->setText(notes.join(QLatin1Char('\n')));
         lScanFailures_->setVisible(!notes.isEmpty());
         syncSelection();
@@ -454,7 +455,7 @@ bool RegistryPane::bFixErrorsClick() {
     steps.restorePoint = [this] { return TfrmSystemPoint::Execute(machine_, prompter_, window()); };
     // Deletions reach the hives at the commit below; the backup is flushed before it.
     steps.flushEachBlock = false;
-    // What the deletions leave behind (a key left empty) goes in the same run.
+    // What the deletions leave behind (a key left empty) joins the list, unchecked.
     steps.rescan = [&r] { return r.scanAgain(); };
     std::string error;
     auto report = fixErrors(machine_, r.rows(), mainModel_.Settings, mainModel_.windowsVersionCode,
@@ -472,18 +473,13 @@ bool RegistryPane::bFixErrorsClick() {
         for (size_t i = 0; i < report->outcomes.size(); ++i)
             if (r.rows()[i].kind != pkFile && report->outcomes[i] == FixOutcome::Fixed)
                 report->outcomes[i] = FixOutcome::Refused;
-        for (size_t i = 0; i < report->leftovers.size(); ++i)
-            if (report->leftoverOutcomes[i] == FixOutcome::Fixed)
-                report->leftoverOutcomes[i] = FixOutcome::Refused;
-        report->leftoversFixed = 0;
+        report->leftovers.clear();  // found in what was just forgotten
     }
     resetList_ = true;
     r.fixFinished(*report);
-    std::string text = leftoverNote(*report);
+    std::string text;
     for (const auto& m : report->messages) text += m + "\n";
-    if (!text.empty())
-        prompter_.ask(text,
-                      MB_OK | (report->messages.empty() ? MB_ICONINFORMATION : MB_ICONWARNING));
+    if (!text.empty()) prompter_.ask(text, MB_OK | MB_ICONWARNING);
     return true;
 }
 

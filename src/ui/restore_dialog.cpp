@@ -17,6 +17,7 @@
 #include "core/machine/image/image_machine.h"
 #include "core/messages.h"
 #include "core/settings.h"
+#include "core/text.h"
 #include "registry/backup_store.h"
 #include "registry/registry_fix.h"
 #include "ui/backup_hint_dialog.h"
@@ -113,6 +114,7 @@ void TfrmRestore::fillList() {
     ListView1_->clear();
     const QLocale locale = QLocale::system();
     for (const auto& r : *rows) {
+        if (!nameFilter_.empty() && findNoCase(r.name, nameFilter_) == std::string::npos) continue;
         QDateTime when = QDateTime::fromSecsSinceEpoch(fileTimeToUnix(r.writeTime));
         auto* item = new BackupItem(ListView1_);
         item->setText(0, qs(r.name));
@@ -151,12 +153,20 @@ void TfrmRestore::bBrowseClick() {
 
 void TfrmRestore::bOpenDirectoryClick() {
     std::string folder = str(eFolder_->text());
+    bool opened = false;
     if (auto* image = dynamic_cast<ImageMachine*>(&machine_)) {
         if (auto host = image->imageFiles().resolve(folder))
-            QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(host->string())));
-        return;
+            opened = QDesktopServices::openUrl(
+                QUrl::fromLocalFile(QString::fromStdString(host->string())));
+    } else {
+        opened = machine_.shellExecute("Open", folder, "");
     }
-    machine_.shellExecute("Open", folder, "");
+    if (!opened)
+        prompter_.ask("The folder " + folder + " cannot be opened: " +
+                          (machine_.files().directoryExists(folder)
+                               ? std::string("this desktop has no program to show folders.")
+                               : std::string(kNoBackupFolderText)),
+                      MB_OK | MB_ICONINFORMATION);
 }
 
 std::string TfrmRestore::selectedPath() const {

@@ -35,6 +35,9 @@ class TfrmRestore : public QDialog {
     void bDeleteClick();
     // Sets the folder field and fills the list anew (what "..." does once a folder is picked).
     void setFolder(const QString& folder);
+    // Lists only the backups whose name holds the text (any case), as the
+    // Startup manager shows its own.
+    void setNameFilter(std::string_view text) { nameFilter_ = text; }
 
     QLineEdit* eFolder() const { return eFolder_; }
     QTreeWidget* listView() const { return ListView1_; }
@@ -56,6 +59,7 @@ class TfrmRestore : public QDialog {
     QPushButton* bRestore_ = nullptr;
     QPushButton* bDelete_ = nullptr;
     bool shown_ = false;
+    std::string nameFilter_;
 };
 
 }  // namespace brisko

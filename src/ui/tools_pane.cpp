@@ -13,8 +13,10 @@
 #include "core/settings.h"
 #include "core/text.h"
 #include "tools/startup_delete.h"
+#include "ui/elided_label.h"
 #include "ui/qt_prompter.h"
 #include "ui/qt_text.h"
+#include "ui/restore_dialog.h"
 
 namespace brisko {
 
@@ -81,7 +83,7 @@ ToolsPane::ToolsPane(Machine& machine, TOptionsSetting& settings, Prompter& prom
     right->addWidget(lvStartup_, 1);
 
     auto* buttons = new QHBoxLayout;
-    lStatus_ = new QLabel(this);
+    lStatus_ = new ElidedLabel(this);
     lStatus_->setObjectName(QStringLiteral("lStartupStatus"));
     buttons->addWidget(lStatus_, 1);
     bSelectAll_ = new QPushButton(QStringLiteral("Select &All"), this);
@@ -98,7 +100,13 @@ ToolsPane::ToolsPane(Machine& machine, TOptionsSetting& settings, Prompter& prom
     connect(bDeleteEntry_, &QPushButton::clicked, this, &ToolsPane::bDeleteEntryClick);
     buttons->addWidget(bSelectAll_);
     buttons->addWidget(bSelectNone_);
+    bRestoreStartup_ = new QPushButton(QStringLiteral("&Restore..."), this);
+    bRestoreStartup_->setObjectName(QStringLiteral("bRestoreStartup"));
+    bRestoreStartup_->setToolTip(
+        QStringLiteral("Put back entries deleted here from their backups"));
+    connect(bRestoreStartup_, &QPushButton::clicked, this, &ToolsPane::bRestoreStartupClick);
     buttons->addSpacing(20);
+    buttons->addWidget(bRestoreStartup_);
     buttons->addWidget(bDeleteEntry_);
     right->addLayout(buttons);
     root->addLayout(right, 1);
@@ -107,7 +115,8 @@ ToolsPane::ToolsPane(Machine& machine, TOptionsSetting& settings, Prompter& prom
     setTabOrder(bWindowsBackup_, lvStartup_);
     setTabOrder(lvStartup_, bSelectAll_);
     setTabOrder(bSelectAll_, bSelectNone_);
-    setTabOrder(bSelectNone_, bDeleteEntry_);
+    setTabOrder(bSelectNone_, bRestoreStartup_);
+    setTabOrder(bRestoreStartup_, bDeleteEntry_);
     updateButtons();
 }
 
@@ -146,6 +155,14 @@ void ToolsPane::bWindowsBackupClick() {
     }
 }
 
+void ToolsPane::bRestoreStartupClick() {
+    TfrmRestore dialog(machine_, settings_, prompter_, window());
+    dialog.setNameFilter(kStartupBackupMark);
+    dialog.exec();
+    // A restore brings entries back; the list shows what the machine holds.
+    bStartupClick();
+}
+
 void ToolsPane::addRow(const StartupEntry& e) {
     auto* item = new QTreeWidgetItem;
     item->setText(kColName, qs(e.name));
@@ -169,8 +186,8 @@ void ToolsPane::bStartupClick() {
         for (int c = 0; c < 3; ++c) lvStartup_->resizeColumnToContents(c);
     }
     lvStartup_->setUpdatesEnabled(true);
-    lStatus_->setText(rows_.size() == 1 ? QStringLiteral("1 entry")
-                                        : QStringLiteral("%1 entries").arg(rows_.size()));
+    lStatus_->setFullText(rows_.size() == 1 ? QStringLiteral("1 entry")
+                                            : QStringLiteral("%1 entries").arg(rows_.size()));
     updateButtons();
 }
 
@@ -228,9 +245,10 @@ void ToolsPane::bDeleteEntryClick() {
     }
     bool written = !commitRegistry || commitRegistry();
     updateButtons();
-    lStatus_->setText(QStringLiteral("%1 deleted; backup in %2")
-                          .arg(deleted)
-                          .arg(qs(backup.regFile().empty() ? backup.folder() : backup.regFile())));
+    lStatus_->setFullText(
+        backup.regFile().empty()
+            ? QStringLiteral("%1 deleted").arg(deleted)
+            : QStringLiteral("%1 deleted; backup in %2").arg(deleted).arg(qs(backup.regFile())));
     if (!failures.empty()) {
         std::string text = "These entries were not deleted:\n";
         for (const auto& f : failures) text += "\n" + f;

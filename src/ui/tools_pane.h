@@ -12,10 +12,10 @@
 class QPushButton;
 class QTreeWidget;
 class QVBoxLayout;
-class QLabel;
 
 namespace brisko {
 
+class ElidedLabel;
 class Machine;
 class Prompter;
 struct TOptionsSetting;
@@ -34,6 +34,10 @@ class ToolsPane final : public QWidget {
 
     QTreeWidget* lvStartup() const { return lvStartup_; }
     QPushButton* bWindowsBackup() const { return bWindowsBackup_; }
+    QPushButton* bRestoreStartup() const { return bRestoreStartup_; }
+    // The line under the list: the count, or what the last deletion did and
+    // where its backup went (the whole path in its tool tip).
+    ElidedLabel* statusLine() const { return lStatus_; }
     const std::vector<StartupEntry>& rows() const { return rows_; }
     // Called after registry changes, so they reach the hive files; the main
     // window sets it. False: the changes were not written.
@@ -44,6 +48,9 @@ class ToolsPane final : public QWidget {
     void bSelectAllClick();
     void bSelectNoneClick();
     void bWindowsBackupClick();
+    // "Restore...": the startup backups in the Restore dialog; the list is
+    // read again afterwards.
+    void bRestoreStartupClick();
     // Hides "Windows Backup..." (the 9x family has none).
     void hideWindowsBackup();
 
@@ -66,7 +73,8 @@ class ToolsPane final : public QWidget {
     QPushButton* bDeleteEntry_ = nullptr;
     QPushButton* bSelectAll_ = nullptr;
     QPushButton* bSelectNone_ = nullptr;
-    QLabel* lStatus_ = nullptr;
+    QPushButton* bRestoreStartup_ = nullptr;
+    ElidedLabel* lStatus_ = nullptr;
 };
 
 }  // namespace brisko

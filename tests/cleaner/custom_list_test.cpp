@@ -69,6 +69,8 @@ TEST(CustomList, MissingFileIsAnEmptyList) {
     EXPECT_TRUE(loadCustomList(m).empty());
 }
 
+// Only what is not a path or key, or lies outside the machine, is refused:
+// a drive root and the documents are asked about when the list runs.
 TEST(CustomList, RefusedEntries) {
     auto b = listMachine();
     CleanTestMachine m(b);
@@ -77,41 +79,22 @@ TEST(CustomList, RefusedEntries) {
           "%windir%\\,*.log", "%windir%\\,WindowsUpdate.log", "{Local AppData}\\App\\cache,*.*",
           "{C: Drive}\\Temp", "C:/Temp//Logs/", "HKEY_CURRENT_USER\\Software\\Example",
           "HKEY_CURRENT_USER\\Software\\Example,", "hkey_local_machine\\SOFTWARE\\Vendor\\App,MRU",
-          "HKEY_CURRENT_USER\\Software,LastFile"})
+          "HKEY_CURRENT_USER\\Software,LastFile",
+          // drive roots, documents, whole system and profile folders, top keys
+          "C:\\", "{C: Drive}", "C:\\,*.tmp", "C:\\Users\\User\\Documents\\My Web Sites,*.htm",
+          "C:\\USERS\\USER\\DOCUMENTS\\Letters", "C:\\Users\\User,*.*", "%windir%",
+          "%windir%\\,*.exe", "C:\\Windows\\System32,*.dll", "%ProgramFiles%",
+          "HKEY_CURRENT_USER\\Software", "HKEY_LOCAL_MACHINE\\SOFTWARE,"})
         EXPECT_FALSE(refuseListEntry(m, ok)) << ok << ": " << refuseListEntry(m, ok).value_or("");
-    for (const char* refused : {"C:\\",
-                                "C:",
-                                "{C: Drive}",
-                                "C:\\,*.tmp",
-                                "C:\\.",  // drive roots
-                                "D:\\Temp",
-                                "\\\\server\\share\\x",
-                                "Temp\\Logs",  // not on this machine
-                                "C:\\Temp\\..\\..\\etc",
-                                "C:\\Windows\\..",
-                                "C:\\Temp\\.\\x",  // dot steps
-                                "C:\\Users\\User\\Documents",
-                                "C:\\Users\\User\\Documents\\Letters,*.doc",
-                                "C:\\USERS\\USER\\DOCUMENTS\\Letters",
-                                "C:\\Users\\User\\Pictures,*.jpg",
-                                "C:\\Users",
-                                "C:\\Users\\User,*.*",  // documents
-                                "%windir%",
-                                "%windir%\\,*.*",
-                                "%windir%\\,*.exe",
-                                "%windir%\\,explorer.exe",
-                                "C:\\Windows\\System32,*.dll",
-                                "%ProgramFiles%",
-                                "C:\\Program Files,*.*",
-                                "%WINDIR%\\Temp\\..\\..",  // Windows
-                                "HKCU\\Software\\Example",
-                                "HKEY_CURRENT_USER",
-                                "HKEY_CURRENT_USER\\",
-                                "HKEY_CURRENT_USER\\Software",
-                                "HKEY_LOCAL_MACHINE\\SOFTWARE,",  // whole roots, top keys
-                                "HKEY_CURRENT_USER\\Software\\\\X",
-                                "xHKEY_CURRENT_USER\\Software\\X",
-                                ""})
+    for (const char* refused :
+         {"C:", "C:\\.", "D:\\Temp", "\\\\server\\share\\x",
+          "Temp\\Logs",  // not on this machine
+          "C:\\Temp\\..\\..\\etc", "C:\\Windows\\..", "C:\\Temp\\.\\x",
+          "%WINDIR%\\Temp\\..\\..",  // dot steps
+          "C:\\Temp,sub\\x.log",
+          "C:\\Temp,",  // not a mask
+          "HKCU\\Software\\Example", "HKEY_CURRENT_USER", "HKEY_CURRENT_USER\\",
+          "HKEY_CURRENT_USER\\Software\\\\X", "xHKEY_CURRENT_USER\\Software\\X", ""})
         EXPECT_TRUE(refuseListEntry(m, refused)) << refused;
 }
 

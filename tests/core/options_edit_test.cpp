@@ -44,15 +44,33 @@ struct OptionsMachine {
     }
 };
 
-TEST(OptionsEdit, AutoStartValueIsWrittenReadAndRemoved) {
+// The machine the program runs on, installed where Windows would find it.
+struct InstalledMachine : ImageMachine {
+    using ImageMachine::ImageMachine;
+    std::string programFile() override { return "C:\\Program Files\\Brisko\\brisko-cleaner.exe"; }
+};
+
+TEST(OptionsEdit, AutoStartIsRefusedWhereNoProgramIsInstalled) {
     OptionsMachine om;
     Machine& m = *om.machine;
+    EXPECT_FALSE(AutoStartUnavailableReason(m).empty());
+    EXPECT_FALSE(SetAutoStart(m, true));
+    RegistryKey key(m.registry(), RootKey::CurrentUser);
+    EXPECT_FALSE(key.openKeyReadOnly(kAutoStartKey));
+    EXPECT_TRUE(SetAutoStart(m, false));  // turning it off is always possible
+}
+
+TEST(OptionsEdit, AutoStartValueIsWrittenReadAndRemoved) {
+    OptionsMachine om;
+    om.machine.reset();
+    InstalledMachine m(om.dir.path());
+    EXPECT_TRUE(AutoStartUnavailableReason(m).empty());
     EXPECT_FALSE(AutoStartEnabled(m));
     ASSERT_TRUE(SetAutoStart(m, true));
     RegistryKey key(m.registry(), RootKey::CurrentUser);
     ASSERT_TRUE(key.openKeyReadOnly(kAutoStartKey));
     EXPECT_EQ(key.readString(kAutoStartValue),
-              "C:\\Program Files\\Brisko Cleaner\\Brisko Cleaner.exe /Auto");
+              "\"C:\\Program Files\\Brisko\\brisko-cleaner.exe\" /Auto");
     EXPECT_TRUE(AutoStartEnabled(m));
     // A value without the switch does not count as the program's auto start.
     key.closeKey();

@@ -150,6 +150,29 @@ TEST(DefragAnalysis, CopiesEqualTheirHivesAndAreSmaller) {
     EXPECT_FALSE(m.files().fileExists(HiveCopyFile(kSoftware)));
 }
 
+TEST(DefragAnalysis, ASoftwareHiveMostlyHolesIsCompactedNotRefused) {
+    // Every cell followed by a large free one: the copy is a fraction of the
+    // file, and the key-by-key comparison is what says it may be used.
+    test::TempDir dir;
+    MachineBuilder b("Sam", kSid);
+    for (int i = 0; i < 200; ++i)
+        b.hive("SOFTWARE")
+            .find("Bulk\\K" + std::to_string(i), true)
+            ->setValue("v", REG_DWORD, {1, 0, 0, 0});
+    b.fragmentHive("SOFTWARE", 1, 4096);
+    b.write(dir.path());
+    ImageMachine m(dir.path());
+    auto hives = BuildHiveList(m, false);
+    auto result = RunDefragAnalysis(m, hives, false);
+    ASSERT_TRUE(result.usable());
+    const HiveEntry* sw = entryFor(hives, kSoftware);
+    ASSERT_TRUE(sw);
+    const size_t i = size_t(sw - hives.data());
+    ASSERT_TRUE(result.outcomes[i].made);
+    auto& files = m.files();
+    EXPECT_LT(HiveFileSize(files, HiveCopyFile(sw->file)) * 4, HiveFileSize(files, sw->file));
+}
+
 TEST(DefragAnalysis, TheComparisonFindsEachKindOfDifference) {
     test::TempDir dir;
     auto write = [&](const char* name, auto change) {

@@ -49,13 +49,6 @@ TEST(DefragSizes, TotalsAndTheAdviceBoundary) {
     EXPECT_EQ(skipped.totalNew, 4096 + 8192);
 }
 
-TEST(DefragSizes, SoftwareCopyMustBeAQuarterOfTheHive) {
-    const char* sw = "C:\\Windows\\System32\\config\\SOFTWARE";
-    EXPECT_FALSE(SoftwareCopyTooSmall(sw, 4003, 1000));  // 4003 div 4 = 1000
-    EXPECT_TRUE(SoftwareCopyTooSmall(sw, 4003, 999));
-    EXPECT_FALSE(SoftwareCopyTooSmall("C:\\Windows\\System32\\config\\SYSTEM", 4003, 0));
-}
-
 TEST(DefragReplaceTarget, DefaultAndSamGoUnderTheirRoots) {
     auto d = ParseReplaceTarget("\\REGISTRY\\USER\\.DEFAULT");
     EXPECT_EQ(d.root, RootKey::Users);

@@ -216,7 +216,7 @@ TEST(RegistryFix, AncestorFirstSubkeyRowFindsItGoneAndUncheckedRowsStay) {
     EXPECT_EQ(rows[1].keyPath, "NoBackslash");
 }
 
-TEST(RegistryFix, LeftoversAtOrAboveWhatTheRunChangedGoIntoTheSameBackup) {
+TEST(RegistryFix, LeftoversAtOrAboveWhatTheRunChangedAreListedNotDeleted) {
     ScanMachine sm;
     sm.sz("HKEY_CURRENT_USER\\Software\\P\\shell\\open\\command", "", "gone.exe")
         .sz("HKEY_CURRENT_USER\\Software\\Kept", "k", "1");
@@ -242,27 +242,27 @@ TEST(RegistryFix, LeftoversAtOrAboveWhatTheRunChangedGoIntoTheSameBackup) {
     };
     auto report = fixProblems(m, rows, kBackup, true, rescan);
     EXPECT_EQ(report.fixed, 1u);
+    EXPECT_EQ(scans, 1);
     ASSERT_EQ(report.leftovers.size(), 1u);
     EXPECT_EQ(report.leftovers[0].data, "command");
-    EXPECT_EQ(report.leftoverOutcomes[0], FixOutcome::Fixed);
-    EXPECT_EQ(report.leftoversFixed, 1u);
-    EXPECT_EQ(scans, 2);  // the second scan found nothing new
-    EXPECT_NE(leftoverNote(report).find("\\Software\\P\\shell\\open\\command"), std::string::npos);
+    EXPECT_FALSE(report.leftovers[0].checked);
 
+    // The command key stays, without its value; the backup holds that value only.
     RegistryKey k(m.registry(), RootKey::CurrentUser);
-    EXPECT_FALSE(k.openKeyReadOnly("Software\\P\\shell\\open\\command"));
-    EXPECT_TRUE(k.openKeyReadOnly("Software\\P\\shell\\open"));
+    ASSERT_TRUE(k.openKeyReadOnly("Software\\P\\shell\\open\\command"));
+    EXPECT_FALSE(k.readString(""));
     RegistryKey kept(m.registry(), RootKey::CurrentUser);
     ASSERT_TRUE(kept.openKeyReadOnly("Software\\Kept"));
     EXPECT_EQ(kept.readString("k").value_or(""), "1");
-    // Both deletions are in the one backup, in the order they were made.
-    std::string file = readMachineFile(m, kBackup);
-    EXPECT_EQ(file,
+    EXPECT_EQ(readMachineFile(m, kBackup),
               "REGEDIT4\r\n"
               "\r\n[HKEY_CURRENT_USER\\Software\\P\\shell\\open\\command]\r\n"
-              "@=\"gone.exe\"\r\n"
-              "\r\n[" +
-                  user + "\\Software\\P\\shell\\open\\command]\r\n");
+              "@=\"gone.exe\"\r\n");
+
+    // A run that deleted nothing does not scan again.
+    rows[0].checked = false;
+    EXPECT_TRUE(fixProblems(m, rows, kBackup, true, rescan).leftovers.empty());
+    EXPECT_EQ(scans, 1);
 }
 
 TEST(RegistryFix, ClassesRootKeyComesBackToEachClassesItLivedIn) {

@@ -267,6 +267,40 @@ TEST(StartupDelete, NoBackupMeansNoDeletion) {
               StartupDeleteOutcome::BadLocation);
 }
 
+TEST(StartupDelete, ARefusedDeletionLeavesNoBackup) {
+    StartupMachine sm;
+    // Another program is writing to the machine and holds its registry.
+    ImageMachine other(sm.dir.path());
+    ASSERT_TRUE(other.registry()
+                    .openKey(RootKey::CurrentUser, kCV + "Run", KeyAccess::ReadWrite)
+                    ->setValue("Other", REG_SZ, utf8ToUtf16le("C:\\x.exe")));
+    Machine& m = *sm.machine;
+    auto rows = ListStartupEntries(m, sm.code());
+    StartupBackup backup(m, "C:\\Backups", "2026_12_07_101010");
+    StartupDeleteResult r = DeleteStartupEntry(m, find(rows, "Tray"), backup);
+    EXPECT_EQ(r.outcome, StartupDeleteOutcome::DeleteFailed);
+    EXPECT_FALSE(r.message.empty());
+    EXPECT_TRUE(backup.regFile().empty());
+    EXPECT_FALSE(m.files().fileExists("C:\\Backups\\2026_12_07_101010_startup.reg"));
+    other.registry().discard();
+}
+
+TEST(StartupDelete, DeletingTheBackupTakesItsShortcutCopies) {
+    StartupMachine sm;
+    Machine& m = *sm.machine;
+    auto rows = ListStartupEntries(m, sm.code());
+    StartupBackup backup(m, "C:\\Backups", "2026_12_07_101010");
+    for (const char* name : {"Agent", "Notes.lnk", "Shared.lnk"})
+        ASSERT_TRUE(DeleteStartupEntry(m, find(rows, name), backup).rowGone()) << name;
+    ASSERT_TRUE(m.files().directoryExists("C:\\Backups\\Startup shortcuts\\2026_12_07_101010"));
+    m.files().createFile("C:\\Backups\\Startup shortcuts\\keep.txt");
+    EXPECT_TRUE(deleteBackup(m.files(), backup.regFile()));
+    EXPECT_FALSE(m.files().fileExists(backup.regFile()));
+    EXPECT_FALSE(m.files().directoryExists("C:\\Backups\\Startup shortcuts\\2026_12_07_101010"));
+    // A folder still holding something else stays.
+    EXPECT_TRUE(m.files().fileExists("C:\\Backups\\Startup shortcuts\\keep.txt"));
+}
+
 TEST(StartupDelete, SecondRunInTheSameSecondGetsItsOwnFile) {
     StartupMachine sm;
     Machine& m = *sm.machine;

@@ -27,6 +27,7 @@
 #include "ui/custom_list_dialog.h"
 #include "ui/custom_list_folder_dialog.h"
 #include "ui/custom_list_registry_dialog.h"
+#include "ui/registry_viewer.h"
 #include "ui/qt_prompter.h"
 
 using namespace brisko;
@@ -214,6 +215,14 @@ class CustomListDialogTest : public QObject {
         QTRY_VERIFY(s.done());
         QVERIFY(refusal.contains("registry root written in full"));
         QCOMPARE(d.result(), int(QDialog::Rejected));
+        // No registry editor on an image: the button opens the viewer at the
+        // key typed, or as near to it as the registry goes.
+        d.eKey()->setText("HKEY_CURRENT_USER\\Software\\Microsoft\\NoSuchKey");
+        d.findChild<QPushButton*>("bRegedit")->click();
+        auto* viewer = d.findChild<TfrmRegistryViewer*>();
+        QVERIFY(viewer && viewer->isVisible());
+        QCOMPARE(viewer->currentKey(), std::string("HKEY_CURRENT_USER\\Software\\Microsoft"));
+        viewer->close();
         d.setEntry("HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor");
         QVERIFY(d.rbDeleteKey()->isChecked());
         d.bOKClick();
@@ -238,14 +247,17 @@ class CustomListDialogTest : public QObject {
         QCOMPARE(d.entry(), std::string("{Current AppData}\\Zoom\\logs"));
         d.eFolder()->setText("C:\\No such folder");
         QVERIFY(!d.okButton()->isEnabled());
-        d.eFolder()->setText("C:\\Users\\Alex\\Documents");  // exists, but refused on OK
-        QVERIFY(d.okButton()->isEnabled());
+        d.eFolder()->setText("Q:\\Temp");  // not a drive of this machine: refused on OK
         QString refusal;
         Script s({messageBox(&refusal)});
         d.bOKClick();
         QTRY_VERIFY(s.done());
-        QVERIFY(refusal.contains("documents"));
+        QVERIFY(refusal.contains("not a drive of this machine"));
         QCOMPARE(d.result(), int(QDialog::Rejected));
+        // The documents are asked about when the list runs, not refused here.
+        d.eFolder()->setText("C:\\Users\\Alex\\Documents");
+        d.bOKClick();
+        QCOMPARE(d.result(), int(QDialog::Accepted));
     }
 
     // A press on the label of "<New List>" opens the editor once the press is over.

@@ -703,6 +703,33 @@ class MainWindowTest : public QObject {
         }
     }
 
+    void registrySwitchesOnA9xMachineStartTheWindow() {
+        // Windows 98 has no registry analysis: "/Regscan" is an ordinary start.
+        test::writeFile(dir_->path() / "machine.ini", "[Machine]\nVersion=4.10\nPlatform=9x\n");
+        auto m = openMachine();
+        TfrmMain w(*m, args({"/Regscan", "C:\\report.ini"}));
+        QSignalSpy ended(&w, &TfrmMain::terminated);
+        showAndActivate(w);
+        QTest::qWait(300);
+        QVERIFY(w.isVisible());
+        QCOMPARE(ended.count(), 0);
+        QVERIFY(!w.model().flags.UnattendedRun);
+        QVERIFY(!w.prompter().unattended());
+        QVERIFY(!m->files().fileExists("C:\\report.ini"));
+    }
+
+    void trayClickSelectsTheLogsFirstLine() {
+        auto m = openMachine();
+        TfrmMain w(*m, args());
+        showAndActivate(w);
+        auto* log = w.cleanerPane()->lMain();
+        w.cleanerPane()->logModel().appendLines({"first line", "second line"});
+        QTRY_COMPARE(log->model()->rowCount(), 2);
+        log->clearSelection();
+        w.messageTarget().post(WM_TRAY_NOTIFY, 0, 513);  // left button down on the icon
+        QTRY_VERIFY(log->selectionModel()->isRowSelected(0, QModelIndex()));
+    }
+
     void trayStartAndSchedule() {
         auto m = openMachine();
         IniFile ini;

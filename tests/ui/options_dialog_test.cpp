@@ -52,6 +52,13 @@ class HotkeyMachine : public ImageMachine {
     FakeHotkeys service;
 };
 
+// The program installed on the machine it runs on, as on Windows.
+class InstalledMachine : public ImageMachine {
+  public:
+    using ImageMachine::ImageMachine;
+    std::string programFile() override { return "C:\\Program Files\\Brisko\\brisko-cleaner.exe"; }
+};
+
 // Records every box and answers its default button.
 class RecordingPrompter : public Prompter {
   public:
@@ -101,7 +108,7 @@ class OptionsDialogTest : public QObject {
     void everyControlRoundTripsThroughOk() {
         test::TempDir dir;
         buildMachine(dir);
-        ImageMachine m(dir.path());
+        InstalledMachine m(dir.path());
         TOptionsSetting s = baseSettings();
         s.WipeNumber = 10;
         s.CleanInterval = 3;
@@ -162,6 +169,7 @@ class OptionsDialogTest : public QObject {
 
         // Off again: the value leaves the Run key, in the hive file too.
         TfrmOptions d2(m, s, prompter, host);
+        QVERIFY(d2.cbAutoStart->isEnabled());
         QVERIFY(d2.cbAutoStart->isChecked());
         d2.cbStartWash->setChecked(false);
         d2.cbAutoStart->setChecked(false);
@@ -196,6 +204,23 @@ class OptionsDialogTest : public QObject {
         QCOMPARE(d.pages()->currentIndex(), 0);
         QVERIFY(d.result() != int(QDialog::Accepted));
         QVERIFY(s == before);
+    }
+
+    void autoStartIsOffWhereNoProgramIsInstalled() {
+        test::TempDir dir;
+        buildMachine(dir);
+        ImageMachine m(dir.path());
+        TOptionsSetting s = baseSettings();
+        RecordingPrompter prompter;
+        TfrmOptions d(m, s, prompter, {});
+        QVERIFY(!d.cbAutoStart->isEnabled());
+        QVERIFY(d.cbAutoStart->toolTip().contains(QStringLiteral("not installed")));
+        d.cbStartWash->setChecked(true);
+        d.bOK->click();
+        QCOMPARE(d.result(), int(QDialog::Accepted));
+        QVERIFY(s.StartClean);
+        QVERIFY(!AutoStartEnabled(m));
+        QVERIFY(prompter.asked.empty());
     }
 
     void hotkeyCaptureNamesKeys() {

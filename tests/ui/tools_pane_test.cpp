@@ -1,7 +1,9 @@
 // The Tools pane on small image machines: the Startup manager's list, its
 // check boxes and deletion with backup, and the tool buttons.
+#include <QApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -12,6 +14,8 @@
 #include "core/messages.h"
 #include "core/settings.h"
 #include "support/test_machine.h"
+#include "ui/elided_label.h"
+#include "ui/restore_dialog.h"
 #include "ui/tools_pane.h"
 
 using namespace brisko;
@@ -124,8 +128,32 @@ class ToolsPaneTest : public QObject {
         RegistryKey run(m->registry(), RootKey::CurrentUser);
         QVERIFY(run.openKeyReadOnly("Software\\Microsoft\\Windows\\CurrentVersion\\Run"));
         QVERIFY(!run.valueExists("Agent"));
+        // The status line names the whole backup: cut in the middle when the
+        // pane is narrow, in full in its tool tip.
+        const QString full = QStringLiteral("3 deleted; backup in C:\\Backups\\Startup\\") +
+                             QString::fromStdString((*regs)[0].name);
+        QCOMPARE(pane.statusLine()->toolTip(), full);
+        pane.resize(420, 300);
+        pane.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&pane));
+        QVERIFY(pane.statusLine()->text() != full);
+        QVERIFY(pane.statusLine()->text().startsWith(QLatin1String("3 deleted")));
+        QVERIFY(pane.statusLine()->text().endsWith(QLatin1String("_startup.reg")));
         // Pressing "Startup" again shows the real state.
         pane.bStartupClick();
+        QCOMPARE(list->topLevelItemCount(), 2);
+
+        // "Restore..." lists the startup backups only.
+        m->files().createFile("C:\\Backups\\Startup\\2013_07_04_093005.reg");
+        QStringList listed;
+        QTimer::singleShot(0, [&] {
+            auto* d = qobject_cast<TfrmRestore*>(QApplication::activeModalWidget());
+            if (!d) return;
+            listed = column(d->listView(), 0);
+            d->reject();
+        });
+        pane.bRestoreStartup()->click();
+        QCOMPARE(listed, QStringList({QString::fromStdString((*regs)[0].name)}));
         QCOMPARE(list->topLevelItemCount(), 2);
     }
 

@@ -117,13 +117,13 @@ int runFix(CliContext& ctx, const FixOptions& opt) {
                             {"keyPath", scan.rows[i].keyPath},
                             {"kind", int(scan.rows[i].kind)},
                             {"outcome", outcomeName(report->outcomes[i])}});
+        // Found after the fix and not deleted: a later `brisko fix` lists them.
         nlohmann::json leftovers = nlohmann::json::array();
-        for (size_t i = 0; i < report->leftovers.size(); ++i)
-            leftovers.push_back({{"problem", report->leftovers[i].problem},
-                                 {"data", report->leftovers[i].data},
-                                 {"keyPath", report->leftovers[i].keyPath},
-                                 {"kind", int(report->leftovers[i].kind)},
-                                 {"outcome", outcomeName(report->leftoverOutcomes[i])}});
+        for (const auto& row : report->leftovers)
+            leftovers.push_back({{"problem", row.problem},
+                                 {"data", row.data},
+                                 {"keyPath", row.keyPath},
+                                 {"kind", int(row.kind)}});
         ctx.printJson({{"backup", report->backupFile},
                        {"problems", scan.rows.size()},
                        {"fixed", report->fixed},
@@ -132,7 +132,6 @@ int runFix(CliContext& ctx, const FixOptions& opt) {
                        {"refused", report->refused},
                        {"messages", report->messages},
                        {"rows", rows},
-                       {"leftoversFixed", report->leftoversFixed},
                        {"leftovers", leftovers}});
     } else {
         for (size_t i = 0; i < scan.rows.size(); ++i)
@@ -144,11 +143,12 @@ int runFix(CliContext& ctx, const FixOptions& opt) {
         if (report->alreadyGone) std::cout << " (" << report->alreadyGone << " already gone)";
         std::cout << ".\n";
         if (!report->leftovers.empty()) {
-            std::cout << "Left behind by these deletions, and fixed with them:\n";
-            for (size_t i = 0; i < report->leftovers.size(); ++i)
-                std::cout << "  " << outcomeName(report->leftoverOutcomes[i]) << ": "
-                          << report->leftovers[i].problem << "  ^^^  "
-                          << report->leftovers[i].keyPath << "\n";
+            std::cout << "Left behind by these deletions:\n";
+            for (const auto& row : report->leftovers)
+                std::cout << "  " << row.problem << "  ^^^  " << row.data << "  ^^^  "
+                          << row.keyPath << "\n";
+            std::cout
+                << "They were not deleted: `brisko regscan` shows them, `brisko fix` fixes them.\n";
         }
         std::cout << "Backup: " << report->backupFile << "\n";
         std::cout << kFixFinishedCaption << "\n";

@@ -326,6 +326,8 @@ int runOutsideSet(CliContext& ctx, const std::string& name, const std::string& v
     Machine& m = ctx.machineForWriting();
     if (isAutoStart(name)) {
         bool on = parseBool(value, "AutoStart");
+        if (const std::string why = AutoStartUnavailableReason(m); on && !why.empty())
+            throw CliError{kExitFailure, why};
         if (!SetAutoStart(m, on))
             throw CliError{kExitFailure, "The Run key of the user cannot be changed."};
     } else {

@@ -70,7 +70,36 @@ int main(int argc, char** argv) {
                   << std::endl;
         return kExitUsage;
     }
-    bool unattended = unattendedSwitch(start.startSwitch());
+
+    // The machine decides which switches act (the registry ones need an NT
+    // registry), and that decides the platform, which must be chosen before
+    // the application object exists. A machine that cannot be opened is
+    // reported once there is one.
+    std::string openError;
+#ifdef _WIN32
+    std::unique_ptr<brisko::win32::Win32Machine> machine;
+    // The Windows build works on the running system.
+    if (!start.machineDir.empty())
+        openError = "This build works on the running Windows only; open the machine folder \"" +
+                    start.machineDir + "\" with the Linux build.";
+    else
+        machine = std::make_unique<brisko::win32::Win32Machine>();
+#else
+    std::unique_ptr<brisko::ImageMachine> machine;
+    try {
+        std::filesystem::path folder = brisko::chooseMachineFolder(start.machineDir);
+        machine = std::make_unique<brisko::ImageMachine>(folder);
+    } catch (const brisko::MachineOpenError& e) {
+        openError = e.message;
+    } catch (const std::exception& e) {
+        openError = e.what();
+    }
+#endif
+    const brisko::StartSwitch acting =
+        machine ? brisko::effectiveStartSwitch(start.startSwitch(),
+                                               brisko::WindowsVersionCode(machine->version()))
+                : start.startSwitch();
+    const bool unattended = unattendedSwitch(acting);
 #ifdef _WIN32
     bool noDisplay = false;  // Windows always has its desktop
 #else
@@ -78,7 +107,18 @@ int main(int argc, char** argv) {
 #endif
     // Unattended runs never show a window, so they need no display at all; a
     // user who chose a platform explicitly keeps it for interactive starts.
-    if (unattended || (noDisplay && !envSet("QT_QPA_PLATFORM"))) {
+    if (noDisplay && !unattended && !envSet("QT_QPA_PLATFORM")) {
+        // An interactive start would wait unseen for a user who cannot come.
+        std::cerr << "brisko-cleaner: there is no display to show the window on (DISPLAY is not "
+                     "set); without one only /Clear, /Regdefrag and /Regscan FILE run, or use "
+                     "the brisko command."
+                  << std::endl;
+        return kExitUsage;
+    }
+    if (unattended) {
+        if (noDisplay)
+            std::cerr << "brisko-cleaner: no display; running offscreen until " << start.first()
+                      << " is done" << std::endl;
         qputenv("QT_QPA_PLATFORM", "offscreen");
         previousHandler = qInstallMessageHandler(quietOffscreenWarnings);
     }
@@ -103,30 +143,12 @@ int main(int argc, char** argv) {
             return kExitUsage;
         }
     }
-
-#ifdef _WIN32
-    // The Windows build works on the running system.
-    if (!start.machineDir.empty()) {
-        reportError("This build works on the running Windows only; open the machine folder \"" +
-                        start.machineDir + "\" with the Linux build.",
-                    canShowBoxes);
+    if (!machine) {
+        reportError(openError, canShowBoxes);
         return kExitNoMachine;
     }
-    auto machine = std::make_unique<brisko::win32::Win32Machine>();
-#else
-    std::unique_ptr<brisko::ImageMachine> machine;
-    try {
-        std::filesystem::path folder = brisko::chooseMachineFolder(start.machineDir);
-        machine = std::make_unique<brisko::ImageMachine>(folder);
-    } catch (const brisko::MachineOpenError& e) {
-        reportError(e.message, canShowBoxes);
-        return kExitNoMachine;
-    } catch (const std::exception& e) {
-        reportError(e.what(), canShowBoxes);
-        return kExitNoMachine;
-    }
+#ifndef _WIN32
     for (const std::string& w : machine->warnings()) std::cerr << "brisko-cleaner: " << w << "\n";
-
 #endif
 
     int exitCode = 0;

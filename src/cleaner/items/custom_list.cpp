@@ -20,11 +20,6 @@ namespace {
 constexpr std::string_view kRoots[] = {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER",
                                        "HKEY_LOCAL_MACHINE", "HKEY_USERS", "HKEY_CURRENT_CONFIG"};
 
-// What Windows itself leaves in its folder as logs and leftovers: the only
-// files a list may name there.
-constexpr std::string_view kTraceExtensions[] = {".log", ".txt", ".tmp", ".bak", ".old",
-                                                 ".dmp", ".etl", ".lo_", ".chk"};
-
 std::string quoted(std::string_view s) {
     return "\"" + std::string(s) + "\"";
 }
@@ -56,50 +51,6 @@ std::optional<std::string> normalFolder(std::string folder, std::string& why) {
     }
     if (out.size() == 2) out += "\\";
     return out;
-}
-
-class Places {
-  public:
-    explicit Places(Machine& machine) : machine_(machine) {}
-
-    bool same(const std::string& a, const std::string& b) {
-        if (a.empty() || b.empty()) return false;
-        if (equalsNoCase(excludeTrailingBackslash(a), excludeTrailingBackslash(b))) return true;
-        auto& files = machine_.files();
-        auto ia = files.placeId(a);
-        if (!ia) return false;
-        auto ib = files.placeId(b);
-        return ib && *ia == *ib;
-    }
-    // folder is base or lies below it.
-    bool within(const std::string& folder, const std::string& base) {
-        if (base.empty()) return false;
-        for (const auto& p : folderWithParents(folder))
-            if (same(p, base)) return true;
-        return false;
-    }
-
-  private:
-    Machine& machine_;
-};
-
-std::string normalOrEmpty(const std::string& folder) {
-    if (folder.empty()) return {};
-    std::string why;
-    return normalFolder(folder, why).value_or("");
-}
-
-std::vector<std::string> documentFolders(Machine& machine) {
-    std::vector<std::string> out = documentFolderNames(machine);
-    for (auto& f : out) f = normalOrEmpty(f);
-    return out;
-}
-
-bool isTraceMask(std::string_view mask) {
-    const std::string ext = lowerCase(extractFileExt(mask));
-    if (ext.empty() || ext.find('*') != std::string::npos) return false;
-    return std::find(std::begin(kTraceExtensions), std::end(kTraceExtensions), ext) !=
-           std::end(kTraceExtensions);
 }
 
 }  // namespace
@@ -159,12 +110,8 @@ std::optional<std::string> refuseRegistryEntry(std::string_view entry) {
     const std::string rest = slash == std::string::npos ? "" : text.substr(slash + 1);
     const size_t comma = rest.find(',');
     const std::string path = rest.substr(0, comma);
-    const bool oneValue = comma != std::string::npos && !trim(rest.substr(comma + 1)).empty();
     if (path.empty() || path.find("\\\\") != std::string::npos || path.back() == '\\')
         return quoted(text) + " does not name a key: write the key path after the root.";
-    if (!oneValue && path.find('\\') == std::string::npos)
-        return quoted(text) + " is a top-level key of " + root +
-               "; a list may remove keys and values below it, not the whole key.";
     return std::nullopt;
 }
 
@@ -183,50 +130,16 @@ std::optional<std::string> refuseFileEntry(Machine& machine, std::string_view en
     if (target->mask && target->mask->find_first_of("\\/:") != std::string::npos)
         return quoted(text) + ": the text after the comma is a file name or a mask, not a path.";
 
-    const std::string drive = folder->substr(0, 3);
-    auto& files = machine.files();
-    const auto drives = files.drives();
+    // A drive the machine does not have would be one of the host's, or none.
+    const char drive = folder->front();
+    const auto drives = machine.files().drives();
     const bool known = std::any_of(drives.begin(), drives.end(), [&](const DriveInfo& d) {
-        return std::toupper(static_cast<unsigned char>(d.letter)) == drive[0];
+        return std::toupper(static_cast<unsigned char>(d.letter)) == drive;
     });
     if (!known)
-        return quoted(text) + " is on " + drive.substr(0, 2) + ", not a drive of this machine.";
-
-    Places places(machine);
-    if (places.same(*folder, drive))
-        return quoted(text) + " names the root of drive " + drive.substr(0, 2) +
-               "; a list may not remove files from a drive root.";
-
-    const bool whole = !target->mask || *target->mask == "*.*";
-    for (const auto& docs : documentFolders(machine)) {
-        if (docs.empty()) continue;
-        if (places.within(*folder, docs))
-            return quoted(text) + " lies in the user's documents (" + docs +
-                   "); a list never removes documents.";
-        if (whole && places.within(docs, *folder))
-            return quoted(text) + " would remove the user's documents (" + docs +
-                   "), which lie below that folder.";
-    }
-
-    const std::string windows = normalOrEmpty(machine.windowsDirectory());
-    const std::string system = normalOrEmpty(machine.systemDirectory());
-    const std::string programFiles = normalOrEmpty(ProgramFilesFolder(machine));
-    const std::string profile = normalOrEmpty(machine.specialFolder(CSIDL_PROFILE));
-    if (whole) {
-        for (const auto& [place, what] :
-             {std::pair{windows, "the Windows folder"}, std::pair{system, "the system folder"},
-              std::pair{programFiles, "the Program Files folder"},
-              std::pair{profile, "the user's profile folder"}})
-            if (places.within(place, *folder))
-                return quoted(text) + " would remove everything in " + what + " (" + place +
-                       "); name the files by a mask instead.";
-    }
-    if (places.same(*folder, windows) || places.same(*folder, system)) {
-        if (whole || !isTraceMask(*target->mask))
-            return quoted(text) +
-                   " reaches the Windows folder: only log and temporary files (*.log, *.tmp, "
-                   "*.txt, *.bak, *.old, *.dmp, *.etl) may be named there.";
-    }
+        return quoted(text) + " is on " + folder->substr(0, 2) + ", not a drive of this machine.";
+    // Anything else on the machine may be listed: the drive roots and the
+    // documents are guarded by the questions the run asks before it removes.
     return std::nullopt;
 }
 

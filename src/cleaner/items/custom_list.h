@@ -34,16 +34,14 @@ std::vector<std::pair<std::string, std::string>> numberCustomRows(
 // stay as they are). False when the file could not be written.
 bool saveCustomList(Machine& machine, const std::vector<std::string>& rows);
 
-// Why an entry may not go into a custom list, or nullopt when it may. A
-// registry entry must begin with one of the five roots written in full and name
-// a key below its first level. A file entry must name a folder on one of the
+// Why an entry may not go into a custom list, or nullopt when it may. Only
+// what is no key or path at all, or what reaches outside the machine, is
+// refused: a registry entry must begin with one of the five roots written in
+// full and name a key; a file entry must name a folder on one of the
 // machine's drives (a BASE token counts as its folder) without "." or ".."
-// steps, and must not reach a drive root, the user's documents or pictures, or
-// the Windows folder: no drive root at all; nothing in or below the documents;
-// no whole-folder entry for the Windows, system, Program Files or profile
-// folder or a folder holding one of them; and in the Windows and system
-// folders themselves only log and temporary files by name or mask. The
-// cleaner's own checks still apply when the list runs.
+// steps, and a file name or mask, not a path, after its comma. The user
+// decides the rest: when the list runs, a drive root and the documents and
+// pictures folders are asked about first, and the cleaner's own checks apply.
 std::optional<std::string> refuseRegistryEntry(std::string_view entry);
 std::optional<std::string> refuseFileEntry(Machine& machine, std::string_view entry);
 // The one that fits the row (isRegistryRow).

@@ -168,6 +168,10 @@ public:
     virtual std::string specialFolder(int csidl) = 0;
     // The folder the program's executable lives in, with trailing backslash.
     virtual std::string programFolder() = 0;
+    // The running program's own executable, where it is installed on this
+    // machine; empty where none is (an offline installation served from
+    // another system), so nothing may name it to Windows.
+    virtual std::string programFile() { return {}; }
 
     // Processes, shell and windows.
     virtual bool shellExecute(std::string_view verb, std::string_view file,

@@ -81,6 +81,53 @@ constexpr std::string_view kEmptyKeysSkips[] = {
     "Keyboard Layout",
 };
 
+// Keys Windows keeps even when they hold nothing: programs register
+// themselves there at any time and expect to find them. Matched at the end
+// of a path, so the 32-bit view's copies under Wow6432Node count too.
+constexpr std::string_view kKeptEvenEmpty[] = {
+    "Microsoft\\Windows\\CurrentVersion\\Run",
+    "Microsoft\\Windows\\CurrentVersion\\RunOnce",
+    "Microsoft\\Windows\\CurrentVersion\\RunOnceEx",
+    "Microsoft\\Windows\\CurrentVersion\\RunServices",
+    "Microsoft\\Windows\\CurrentVersion\\RunServicesOnce",
+    "Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer\\Run",
+    "Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved\\Run",
+    "Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
+    "Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
+    "Microsoft\\Windows\\CurrentVersion\\Uninstall",
+    "Microsoft\\Windows\\CurrentVersion\\App Paths",
+    "Microsoft\\Windows\\CurrentVersion\\SharedDLLs",
+    "Microsoft\\Windows NT\\CurrentVersion\\Winlogon",
+    "Microsoft\\Windows NT\\CurrentVersion\\Windows",
+};
+
+bool keptEvenEmpty(std::string_view path) {
+    for (auto t : kKeptEvenEmpty)
+        if (endsWithNoCase(path, t) &&
+            (path.size() == t.size() || path[path.size() - t.size() - 1] == '\\'))
+            return true;
+    return false;
+}
+
+// An empty key is a chain of single subkeys ending in a key without values;
+// it is reported only when no key of that chain is one Windows keeps.
+bool reportableEmpty(KeyHandle& key, std::string path, std::stop_token stop) {
+    if (!isEmptyKey(key, stop)) return false;
+    std::unique_ptr<KeyHandle> owned;
+    KeyHandle* k = &key;
+    while (k && !stop.stop_requested()) {
+        if (keptEvenEmpty(path)) return false;
+        auto names = k->subkeyNames();
+        if (names.size() != 1) return true;
+        path += '\\';
+        path += names[0];
+        auto next = k->openSubkey(names[0], KeyAccess::Read);
+        owned = std::move(next);
+        k = owned.get();
+    }
+    return true;
+}
+
 bool containsAny(std::string_view path, std::span<const std::string_view> list) {
     for (auto t : list)
         if (path.find(t) != std::string_view::npos) return true;
@@ -95,7 +142,8 @@ void emptySubkeys(ScanContext& ctx, KeyHandle& key, std::string& full, bool desc
         if (!sub) continue;
         const size_t mark = full.size();
         ctx.showKey(full + "\\" + name);
-        if (isEmptyKey(*sub, ctx.stopToken())) ctx.AddProblem(problem, name, full, pkDataSubkey);
+        if (reportableEmpty(*sub, full + "\\" + name, ctx.stopToken()))
+            ctx.AddProblem(problem, name, full, pkDataSubkey);
         if (descend) {
             full += '\\';
             full += name;
@@ -119,8 +167,8 @@ void emptyUserKeys(ScanContext& ctx, KeyHandle& key, std::string& full) {
         if (!inEmptyKeysSkipList(path)) {
             ctx.showKey(full);
             if (auto sub = openChild(key, name)) {
-                if (isEmptyKey(*sub, ctx.stopToken()) &&
-                    IsReportableEmptyKey(path, ctx.isWin7or8, ctx.isWin8))
+                if (IsReportableEmptyKey(path, ctx.isWin7or8, ctx.isWin8) &&
+                    reportableEmpty(*sub, std::string(path), ctx.stopToken()))
                     ctx.AddProblem(problem, name, std::string_view(full).substr(0, mark),
                                    pkDataSubkey);
                 emptyUserKeys(ctx, *sub, full);

@@ -239,19 +239,24 @@ std::string Win32Machine::specialFolder(int csidl) {
     return withBackslash(narrow(buf));
 }
 
-std::string Win32Machine::programFolder() {
+std::string Win32Machine::programFile() {
     std::wstring buf(MAX_PATH + 1, L'\0');
     for (;;) {
         DWORD n = GetModuleFileNameW(nullptr, buf.data(), DWORD(buf.size()));
         if (n == 0) return {};
         if (n < buf.size()) {
             buf.resize(n);
-            break;
+            return narrow(buf);
         }
         buf.resize(buf.size() * 2);
     }
-    size_t cut = buf.find_last_of(L"\\/");
-    return withBackslash(narrow(buf.substr(0, cut == std::wstring::npos ? 0 : cut)));
+}
+
+std::string Win32Machine::programFolder() {
+    std::string file = programFile();
+    if (file.empty()) return {};
+    size_t cut = file.find_last_of("\\/");
+    return withBackslash(file.substr(0, cut == std::string::npos ? 0 : cut));
 }
 
 bool Win32Machine::shellExecute(std::string_view verb, std::string_view file,

@@ -31,6 +31,7 @@ class Win32Machine : public Machine {
     std::string tempPath() override;
     std::string specialFolder(int csidl) override;
     std::string programFolder() override;
+    std::string programFile() override;
     bool shellExecute(std::string_view verb, std::string_view file,
                       std::string_view params) override;
     ProcessResult runProcess(std::string_view commandLine, bool wait,

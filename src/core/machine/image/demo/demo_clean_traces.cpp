@@ -362,6 +362,28 @@ void addWindowsLogs(MachineBuilder& b) {
     b.addFile(w + "System32\\catroot2\\dberr.txt", logText("CatalogDB", 5));
 }
 
+// The user has run the program once and kept its common items checked, so a
+// Test or Clean without naming items has something to do.
+void addSavedSelection(MachineBuilder& b, const std::string& profile) {
+    constexpr const char* kItems[] = {
+        "Internet Explorer - Temporary Internet Files",
+        "Internet Explorer - Visited URL History",
+        "Internet Explorer - Recently Typed URLs",
+        "Mozilla Firefox - Temporary Internet Files",
+        "Google Chrome - Temporary Internet Files",
+        "Windows - Recent Documents",
+        "Windows - Empty Recycle Bin",
+        "Windows - Temporary Files",
+        "Windows - Memory Dumps",
+        "Windows - Chkdsk File Fragments",
+    };
+    std::string ini = "[NodeSelected]\r\n";
+    int n = 0;
+    for (const char* item : kItems) ini += std::to_string(++n) + "=" + item + "\r\n";
+    ini += "SelectedCount=" + std::to_string(n) + "\r\n";
+    b.addFile(profile + "AppData\\Roaming\\Brisko\\Brisko Cleaner\\options.ini", ini);
+}
+
 }  // namespace
 
 void addDemoCleanTraces(MachineBuilder& b) {
@@ -372,6 +394,7 @@ void addDemoCleanTraces(MachineBuilder& b) {
     addDumpsAndFragments(b);
     addRecycleBin(b, profile);
     addWindowsLogs(b);
+    addSavedSelection(b, profile);
     b.addFile("C:\\Program Files\\Brisko Cleaner\\apls.dat", std::string(demoAplsDat()));
 }
 
