@@ -188,13 +188,16 @@ TEST_F(HiveCli, AnImportThatFailsChangesNoHive) {
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("Nothing was imported"), std::string::npos) << r.err;
     // The same file restored as a backup: refused whole, with the reason, and kept.
-    fs::copy_file(reg, machine() / "partial.reg");
-    r = run({"backups", "restore", "C:\\partial.reg"});
+    const fs::path backups = machine() / "Users" / "Ann" / "AppData" / "Roaming" / "Brisko" /
+                             "Brisko Cleaner" / "Backup";
+    fs::create_directories(backups);
+    fs::copy_file(reg, backups / "partial.reg");
+    r = run({"backups", "restore", "partial.reg"});
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("2 of 6 operations could not be carried out. Nothing was restored."),
               std::string::npos)
         << r.err;
-    EXPECT_TRUE(fs::exists(machine() / "partial.reg"));
+    EXPECT_TRUE(fs::exists(backups / "partial.reg"));
     EXPECT_EQ(test::readFile(hive("SOFTWARE")), software);
     EXPECT_EQ(test::readFile(hive("NTUSER.DAT")), user);
     EXPECT_FALSE(keyExists(RootKey::LocalMachine, "SOFTWARE\\Partial"));
