@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "cleaner/clean_context.h"
+#include "cleaner/items/custom_list.h"
 #include "cleaner/removal.h"
 #include "core/ini_file.h"
 #include "core/machine/file_read.h"
@@ -110,18 +111,17 @@ struct ListRun {
     CleanContext& ctx;
     const BaseTokens& tokens;
     bool adminRefused = false;  // the administrator message was due once already
+    bool userList = false;      // Custom.dat: file entries pass the list editor's checks
     int64_t bytes = 0;
 
-    // ROOT\path, ROOT\path, (values and subkeys) or ROOT\path,name.
+    // ROOT\path, ROOT\path, (values and subkeys) or ROOT\path,name, in the
+    // normal form the list editor checked, and passing the same check.
     void registryEntry(const std::string& entry) {
-        const size_t slash = entry.find('\\');
-        const std::string root = upperCase(entry.substr(0, slash));
-        const std::string rest = slash == std::string::npos ? "" : entry.substr(slash + 1);
-        const size_t comma = rest.find(',');
-        const std::string path = rest.substr(0, comma);
-        // An entry naming a root itself would empty a whole hive.
-        if (path.find_first_not_of('\\') == std::string::npos) return;
-        if (comma == std::string::npos) {
+        if (refuseRegistryEntry(entry)) return;
+        const RegistryListEntry e = normalRegistryEntry(entry);
+        const std::string& root = e.root;
+        const std::string& path = e.path;
+        if (!e.value) {
             ctx.ItemCount += DeleteKeyByName(ctx, root, path);
             return;
         }
@@ -131,7 +131,7 @@ struct ListRun {
             adminRefused = true;
             return;
         }
-        ctx.ItemCount += DeleteValuesByName(ctx, root, path, rest.substr(comma + 1));
+        ctx.ItemCount += DeleteValuesByName(ctx, root, path, *e.value);
     }
 
     bool mayChangeMachineValues() const {
@@ -140,6 +140,7 @@ struct ListRun {
 
     // BASE\folder, BASE\folder,*.*, BASE\folder,mask or BASE\folder,file.
     void fileEntry(const std::string& entry) {
+        if (userList && refuseFileEntry(ctx.machine, entry)) return;
         const auto target = resolveWith(tokens, entry);
         if (!target) return;
         if (!target->mask) {
@@ -224,6 +225,9 @@ std::optional<FileEntryTarget> resolveFileEntry(Machine& machine, std::string_vi
 void RunDataFileItem(CleanContext& ctx, std::string_view fileName, std::string_view logCaption) {
     const BaseTokens tokens(ctx.machine);
     ListRun run{ctx, tokens};
+    // The user's own list meets the checks its editor applies, however the
+    // file was written.
+    run.userList = equalsNoCase(fileName, kCustomDataFile);
     for (const auto& line :
          readDataFileSection(ctx.machine, fileName, dataFileSection(logCaption))) {
         if (ctx.stopRequested()) break;
