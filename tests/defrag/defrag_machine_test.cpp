@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "core/hive_test_util.h"
 #include "core/machine/image/hive.h"
 #include "core/machine/image/hive_copy.h"
 #include "core/machine/image/image_files.h"
@@ -15,7 +16,6 @@
 #include "core/text.h"
 #include "defrag/defrag_run.h"
 #include "support/hive_log_writer.h"
-#include "core/hive_test_util.h"
 #include "support/test_machine.h"
 
 using namespace brisko;
@@ -130,7 +130,7 @@ TEST(DefragAnalysis, CopiesEqualTheirHivesAndAreSmaller) {
         EXPECT_LE(fs::file_size(host(m, HiveCopyFile(file))), fs::file_size(host(m, file)));
     }
     EXPECT_LT(fs::file_size(host(m, HiveCopyFile(kSoftware))), fs::file_size(host(m, kSoftware)));
-    DeleteHiveCopies(m.files(), hives);
+    DeleteHiveCopies(m, hives);
     EXPECT_FALSE(m.files().fileExists(HiveCopyFile(kSoftware)));
 }
 
@@ -181,8 +181,9 @@ TEST(DefragAnalysis, TheComparisonFindsEachKindOfDifference) {
     // Another security descriptor on one key, compared from the cells and,
     // for a hive holding a change in memory, through its keys.
     auto sd = write("sd", [](RegTreeKey& r) {
-        r.find("A\\B")->securityDescriptor = {1, 0, 0, 0x80, 20, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                                              0, 0, 0, 0, 1, 1, 0, 0, 0, 0, 0, 5, 0x12, 0, 0, 0};
+        r.find("A\\B")->securityDescriptor = {1, 0, 0, 0x80, 20, 0, 0,    0, 0, 0, 0,
+                                              0, 0, 0, 0,    0,  0, 0,    0, 0, 1, 1,
+                                              0, 0, 0, 0,    0,  5, 0x12, 0, 0, 0};
     });
     EXPECT_FALSE(sameHiveContent(*base, *sd, &why));
     EXPECT_EQ(why, "key \"A\\B\": security descriptors differ");
@@ -192,8 +193,9 @@ TEST(DefragAnalysis, TheComparisonFindsEachKindOfDifference) {
     int64_t touched = edited->lastWrite(edited->root());
     auto sdTouched = write("sdTouched", [&](RegTreeKey& r) {
         r.lastWrite = touched;
-        r.find("A\\B")->securityDescriptor = {1, 0, 0, 0x80, 20, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                                              0, 0, 0, 0, 1, 1, 0, 0, 0, 0, 0, 5, 0x12, 0, 0, 0};
+        r.find("A\\B")->securityDescriptor = {1, 0, 0, 0x80, 20, 0, 0,    0, 0, 0, 0,
+                                              0, 0, 0, 0,    0,  0, 0,    0, 0, 1, 1,
+                                              0, 0, 0, 0,    0,  5, 0x12, 0, 0, 0};
     });
     EXPECT_FALSE(sameHiveContent(*edited, *sdTouched, &why));
     EXPECT_EQ(why, "key \"A\\B\": security descriptors differ");

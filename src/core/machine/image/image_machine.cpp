@@ -123,9 +123,18 @@ ImageMachine::ImageMachine(const fs::path& folder, MachineAccess access,
     if (locked) recovery = finishInterruptedCommit(folder_);
     if (locked) finishInterruptedReplacements();
     openRegistry();
+    if (recovery.renamed)
+        warnings_.push_back(
+            "An interrupted commit was finished: " + std::to_string(recovery.renamed) +
+            " hive file(s) now hold the changes it carried.");
     for (auto& p : recovery.problems) warnings_.push_back(std::move(p));
-    if (locked)
-        for (const auto& h : registry_->hiveStatus()) removeStrayHiveCopies(h.mount.hostFile);
+    if (locked) {
+        // Copies the journal still names wait for the next open to be put in place.
+        const auto waiting = journalNewFiles(folder_);
+        for (const auto& h : registry_->hiveStatus())
+            removeStrayHiveCopies(h.mount.hostFile, waiting);
+        removeStrayMachineTemps(folder_);
+    }
     if (access == MachineAccess::Write) registry_->adoptWriteLock(std::move(lock));
 }
 
@@ -462,8 +471,7 @@ bool ImageMachine::restart() {
                     // keeps its identity across a restart cut short.
                     auto persist = [&] {
                         auto list = left;
-                        list.insert(list.end(), replacements.begin() + long(i),
-                                    replacements.end());
+                        list.insert(list.end(), replacements.begin() + long(i), replacements.end());
                         writePendingList(listFile, list);
                     };
                     done = carryOutReplacement(r, {*hive, *newFile, *oldFile}, persist,
@@ -527,8 +535,7 @@ UrlHistoryService* ImageMachine::urlHistory() {
     return state_->internet.history.get();
 }
 RestorePointService* ImageMachine::restorePoints() {
-    if (!state_->restorePoints)
-        state_->restorePoints = std::make_unique<ImageRestorePoints>(*this);
+    if (!state_->restorePoints) state_->restorePoints = std::make_unique<ImageRestorePoints>(*this);
     return state_->restorePoints.get();
 }
 HotkeyService* ImageMachine::hotkeys() {
