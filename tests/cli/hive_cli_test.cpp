@@ -349,5 +349,21 @@ TEST_F(HiveCli, AnImportKilledAtAnyMomentLeavesEveryHiveOldOrNew) {
     EXPECT_GE(killed, runs / 5);
 }
 
+// A hive file swapped for a link, or gone, is said: at every open, and by
+// `hive check`, which then fails.
+TEST_F(HiveCli, AHiveThatIsALinkOrMissingIsSaidAndFailsTheCheck) {
+    fs::rename(hive("SAM"), dir.path() / "SAM.outside");
+    fs::create_symlink(dir.path() / "SAM.outside", hive("SAM"));
+    fs::remove(hive("SECURITY"));
+    auto r = run({"hive", "check"});
+    EXPECT_EQ(r.code, 1) << r.out;
+    EXPECT_NE(r.out.find("config\\SAM is a link or not a regular file; it is not mounted."),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("config\\SECURITY is missing; it is not mounted."), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.err.find("warning: The hive file"), std::string::npos) << r.err;
+}
+
 }  // namespace
 }  // namespace brisko

@@ -155,15 +155,26 @@ void ImageMachine::openRegistry() {
     auto& st = *state_;
     auto config = st.windowsDir + "\\System32\\config\\";
     auto device = files_->queryDosDevice("C:");
-    auto hiveSpec = [&](std::string mount, const std::string& winFile) -> std::optional<HiveSpec> {
+    std::vector<std::string> unmounted;
+    // A hive the machine must have (mustExist), or anything at a hive's name
+    // that cannot be mounted, is said rather than passed over.
+    auto hiveSpec = [&](std::string mount, const std::string& winFile,
+                        bool mustExist = false) -> std::optional<HiveSpec> {
         auto host = files_->resolve(winFile);
-        if (!host) return std::nullopt;
+        if (!host) {
+            if (files_->fileInfo(winFile))
+                unmounted.push_back("The hive file " + winFile +
+                                    " is a link or not a regular file; it is not mounted.");
+            else if (mustExist)
+                unmounted.push_back("The hive file " + winFile + " is missing; it is not mounted.");
+            return std::nullopt;
+        }
         auto resolvedWin = files_->toWindowsPath(*host).value_or(winFile);
         return HiveSpec{std::move(mount), *host, resolvedWin, device + resolvedWin.substr(2)};
     };
     std::vector<HiveSpec> hives;
     for (const char* name : {"SYSTEM", "SOFTWARE", "SAM", "SECURITY"})
-        if (auto s = hiveSpec(std::string("\\REGISTRY\\MACHINE\\") + name, config + name))
+        if (auto s = hiveSpec(std::string("\\REGISTRY\\MACHINE\\") + name, config + name, true))
             hives.push_back(*s);
     if (hives.empty() || !files_->fileExists(config + "SOFTWARE") ||
         !files_->fileExists(config + "SYSTEM"))
@@ -171,7 +182,8 @@ void ImageMachine::openRegistry() {
                                " holds no Windows installation: the SYSTEM and SOFTWARE hives "
                                "are missing from " +
                                config};
-    if (auto s = hiveSpec("\\REGISTRY\\USER\\.DEFAULT", config + "DEFAULT")) hives.push_back(*s);
+    if (auto s = hiveSpec("\\REGISTRY\\USER\\.DEFAULT", config + "DEFAULT", true))
+        hives.push_back(*s);
 
     auto resolver = [this](std::string_view p) { return files_->resolve(p, false); };
     auto pending = folder_ / kPendingHivesFile;
@@ -198,6 +210,8 @@ void ImageMachine::openRegistry() {
     registry_ = std::make_unique<ImageRegistry>(hives, st.user.sid, resolver, pending);
     warnings_.clear();
     for (const auto& e : registry_->errors()) warnings_.push_back(e);
+    for (const auto& u : unmounted) warnings_.push_back(u);
+    unmounted_ = std::move(unmounted);
     files_->setRegistry(registry_.get());
     // Files waiting to replace a hive are held open until the restart, as Windows holds them.
     registry_->setScheduledHook([this](const std::string& f) { files_->lockFile(f); });
