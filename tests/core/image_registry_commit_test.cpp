@@ -6,10 +6,10 @@
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 
-#include <functional>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <functional>
 
 #include <chrono>
 #include <cstdlib>
@@ -23,8 +23,8 @@
 #include "core/machine/image/machine_builder.h"
 #include "core/machine/image/machine_lock.h"
 #include "core/machine/registry_key.h"
-#include "core/unique_fd.h"
 #include "core/small_file.h"
+#include "core/unique_fd.h"
 #include "support/test_machine.h"
 
 namespace brisko {

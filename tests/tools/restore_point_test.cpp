@@ -218,8 +218,9 @@ TEST(ImageRestorePoint, LinksLeadNoCopyOutAndNoOutsideHiveIn) {
     EXPECT_NE(why.find("SOFTWARE"), std::string::npos) << why;
     // All or nothing: not one hive waits for the restart, no copy is left.
     EXPECT_TRUE(m.imageRegistry().pendingReplacements().empty());
-    for (const char* f : {"C:\\Windows\\System32\\config\\SYSTEM.rp",
-                          "C:\\Windows\\System32\\config\\SOFTWARE.rp", "C:\\Users\\Sam\\NTUSER.DAT.rp"})
+    for (const char* f :
+         {"C:\\Windows\\System32\\config\\SYSTEM.rp", "C:\\Windows\\System32\\config\\SOFTWARE.rp",
+          "C:\\Users\\Sam\\NTUSER.DAT.rp"})
         EXPECT_FALSE(m.files().fileExists(f)) << f;
     // The folder of the points as a link: no point is found through it.
     fs::rename(rp->folder(), outside.path() / "_restore");

@@ -79,9 +79,8 @@ int runCheck(CliContext& ctx, const std::string& file) {
     bool usable = unmounted.empty();
     for (const auto& h : hives) usable = usable && hiveUsable(h);
     if (ctx.json) {
-        nlohmann::json j{{"hives", nlohmann::json::array()},
-                         {"usable", usable},
-                         {"notMounted", unmounted}};
+        nlohmann::json j{
+            {"hives", nlohmann::json::array()}, {"usable", usable}, {"notMounted", unmounted}};
         for (const auto& h : hives) j["hives"].push_back(hiveStateJson(h));
         ctx.printJson(j);
     } else {
