@@ -152,6 +152,9 @@ FileProbe::Folder& FileProbe::folder(const std::string& up) {
             std::string longName;
             if (parent.listed && ascii) {
                 exists = inFolder(parent, name, &longName) == kFolder;
+                // A folder no listing shows: the 64-bit system folder as a
+                // 32-bit program sees it, where the machine has one.
+                if (!exists && name == "SYSNATIVE") exists = files_.directoryExists(up);
                 if (exists && longName != name) {
                     // An alias: the folder is the one of its long name.
                     Folder& real = folder(parent.key + longName + "\\");
