@@ -204,7 +204,8 @@ TEST(DeleteOneFile, ALockedFileIsNotOverwrittenAndGoesAtRestart) {
     auto r = runRoutine(m, s, kRunCleanPass, [&](CleanContext& ctx) {
         ctx.ItemCount += DeleteOneFile(ctx, file, true);
     });
-    EXPECT_EQ(r.log, std::vector<std::string>{"Clean: deleting " + file});
+    // The file stays: its line does not say "deleting".
+    EXPECT_EQ(r.log, std::vector<std::string>{"Clean: cannot delete " + file});
     EXPECT_EQ(r.count, 1);
     EXPECT_EQ(test::readFile(m.host(file)), std::string(1500, 'a'));
     RegistryKey k(m.registry(), RootKey::LocalMachine);
@@ -363,7 +364,8 @@ TEST(DeleteOneFile, AFileThatCannotGoForGoodIsNotCountedOrScheduled) {
         ctx.ItemCount += DeleteOneFile(ctx, file, true);
     });
     EXPECT_EQ(r.count, 0);
-    EXPECT_EQ(r.log, std::vector<std::string>{"Clean: deleting " + file});
+    // The file stays: its line does not say "deleting".
+    EXPECT_EQ(r.log, std::vector<std::string>{"Clean: cannot delete " + file});
     RegistryKey k(m.registry(), RootKey::LocalMachine);
     if (k.openKeyReadOnly("SYSTEM\\CurrentControlSet\\Control\\Session Manager")) {
         EXPECT_FALSE(k.readMultiString("PendingFileRenameOperations"));
