@@ -1,5 +1,8 @@
 #include "core/machine/image/image_machine.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <functional>
 #include <map>
@@ -134,6 +137,7 @@ ImageMachine::ImageMachine(const fs::path& folder, MachineAccess access,
         for (const auto& h : registry_->hiveStatus())
             removeStrayHiveCopies(h.mount.hostFile, waiting);
         removeStrayMachineTemps(folder_);
+        removeStrayRestoreCopies();
     }
     if (access == MachineAccess::Write) registry_->adoptWriteLock(std::move(lock));
 }
@@ -141,6 +145,22 @@ ImageMachine::ImageMachine(const fs::path& folder, MachineAccess access,
 ImageMachine::~ImageMachine() {
     // Only what a job committed is kept; the rest is forgotten.
     if (registry_) registry_->close();
+}
+
+// A restore point's copy of a hive that no pending replacement names is what
+// a restore cut short left (restores hold the lock, as this does).
+void ImageMachine::removeStrayRestoreCopies() {
+    std::vector<fs::path> waiting;
+    for (const auto& r : registry_->pendingReplacements())
+        if (auto host = files_->resolve(r.newFile, false)) waiting.push_back(*host);
+    for (const auto& h : registry_->hiveStatus()) {
+        fs::path copy = h.mount.hostFile;
+        copy += ".rp";
+        struct stat st {};
+        if (::lstat(copy.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        if (std::find(waiting.begin(), waiting.end(), copy) == waiting.end())
+            ::unlink(copy.c_str());
+    }
 }
 
 void ImageMachine::reloadRegistry() {

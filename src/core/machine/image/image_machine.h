@@ -81,6 +81,7 @@ class ImageMachine : public Machine {
     HotkeyService* hotkeys() override;
 
   private:
+    void removeStrayRestoreCopies();
     void openRegistry();
     void readVersionAndProfiles(RegistryApi& reg);
     void buildEnvironment();

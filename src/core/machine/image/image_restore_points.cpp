@@ -224,8 +224,13 @@ bool ImageRestorePoints::restoreRestorePoint(int number, std::string* why) {
         if (why) *why = std::move(text);
         return false;
     };
+    std::lock_guard guard(mutex_);
     const std::string name = "RP" + std::to_string(number);
     std::string error;
+    auto& reg = machine_.imageRegistry();
+    // The copies it writes are never taken for a killed restore's leftovers.
+    MachineLock own(machine_.folder());
+    if (!reg.holdsWriteLock() && !own.acquire(kMachineLockWait, &error)) return fail(error);
     UniqueFd held = openFolder(false, &error);
     if (held.get() < 0) return fail("There is no restore point " + std::to_string(number) + ".");
     UniqueFd rpFd(image::openBeneath(held.get(), name, O_DIRECTORY | O_RDONLY | O_CLOEXEC));
@@ -233,7 +238,6 @@ bool ImageRestorePoints::restoreRestorePoint(int number, std::string* why) {
     auto snap = readSnapshot(heldPath(rpFd), number);
     if (!snap || snap->hives.empty())
         return fail("The restore point " + std::to_string(number) + " cannot be read.");
-    auto& reg = machine_.imageRegistry();
     auto& files = machine_.imageFiles();
     auto mounted = reg.hiveList();
 
@@ -308,6 +312,7 @@ bool ImageRestorePoints::restoreRestorePoint(int number, std::string* why) {
     std::vector<ImageRegistry::Replacement> all;
     for (const auto& r : ready) all.push_back({r.mountPath, r.newFile, r.windowsFile + ".bak"});
     std::string bad;
+    own.release();  // the list write takes it again (two locks exclude each other)
     if (!reg.scheduleReplacements(all, ReplaceKind::Restore, &bad)) {
         dropReady();
         return fail("The restore point's hives cannot be scheduled for the restart: " + bad +
