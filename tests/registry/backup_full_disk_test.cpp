@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <set>
 
+#include "core/machine/image/image_machine.h"
 #include "core/machine/image/machine_builder.h"
 #include "core/machine/reg_file.h"
 #include "core/machine/registry_key.h"
@@ -110,7 +111,8 @@ void buildMachine(const std::filesystem::path& dir, int count) {
                        std::string(kRunKey) + "]\r\n";
     for (int i = 0; i < count; ++i)
         text += "\"Tool" + std::to_string(i) + "\"=\"C:\\\\Program Files\\\\Gone" +
-                std::to_string(i) + "\\\\tool.exe /background /quiet\"\r\n";
+                std::to_string(i) + "\\\\tool.exe /background /quiet " + std::string(240, 'x') +
+                "\"\r\n";
     b.addRegText(text);
     b.addFolder("C:\\Backup");
     b.write(dir);
@@ -175,7 +177,7 @@ Outcome check(Machine& m, const FixReport& report, int count) {
 }
 
 TEST(BackupFullDisk, NoValueGoesWithoutItsBlockWhereverTheDiskFillsUp) {
-    constexpr int kValues = 600;
+    constexpr int kValues = 900;
     test::TempDir dir;
     buildMachine(dir.path(), kValues);
     const auto rows = runRows(kValues);
@@ -223,7 +225,7 @@ TEST(BackupFullDisk, NoValueGoesWithoutItsBlockWhereverTheDiskFillsUp) {
 
 // The backup folder on a real small file system.
 TEST(BackupFullDisk, BackupFolderOnASmallTmpfs) {
-    constexpr int kValues = 1500;
+    constexpr int kValues = 400;
     test::TempDir dir;
     buildMachine(dir.path(), kValues);
     const auto folder = dir.path() / "Backup";
@@ -236,7 +238,7 @@ TEST(BackupFullDisk, BackupFolderOnASmallTmpfs) {
     ImageMachine m(dir.path());
     auto report = fixProblems(m, runRows(kValues), kBackup, false);
     Outcome o = check(m, report, kValues);
-    EXPECT_TRUE(report.stopped);
+    EXPECT_GT(report.notBackedUp, 0u);
     EXPECT_EQ(report.fixed, 0u);
     EXPECT_FALSE(o.anyDeleted);
     EXPECT_FALSE(o.cutBackup);
