@@ -46,15 +46,20 @@ std::string oneLine(std::string_view s) {
     return out;
 }
 
+bool copySynced(int in, const fs::path& to);
+
 // Copies a regular file (never through a link) and flushes the copy.
 bool copySynced(const fs::path& from, const fs::path& to) {
     UniqueFd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-    if (in.get() < 0) return false;
+    return in.get() >= 0 && copySynced(in.get(), to);
+}
+
+bool copySynced(int in, const fs::path& to) {
     UniqueFd out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
     if (out.get() < 0) return false;
     std::vector<char> buf(1 << 20);
     for (;;) {
-        ssize_t n = ::read(in.get(), buf.data(), buf.size());
+        ssize_t n = ::read(in, buf.data(), buf.size());
         if (n < 0) return false;
         if (n == 0) break;
         for (ssize_t done = 0; done < n;) {
@@ -108,7 +113,8 @@ bool copyHeld(int dir, const std::string& name, const fs::path& to) {
     UniqueFd in(image::openBeneath(dir, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat st {};
     if (in.get() < 0 || ::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    return copySynced(heldPath(in), to);
+    ::fcntl(in.get(), F_SETFL, ::fcntl(in.get(), F_GETFL) & ~O_NONBLOCK);
+    return copySynced(in.get(), to);
 }
 
 std::optional<int> numberOf(const std::string& name) {
