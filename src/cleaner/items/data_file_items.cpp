@@ -111,7 +111,6 @@ struct ListRun {
     CleanContext& ctx;
     const BaseTokens& tokens;
     bool adminRefused = false;  // the administrator message was due once already
-    bool userList = false;      // Custom.dat: file entries pass the list editor's checks
     int64_t bytes = 0;
 
     // ROOT\path, ROOT\path, (values and subkeys) or ROOT\path,name, in the
@@ -140,7 +139,6 @@ struct ListRun {
 
     // BASE\folder, BASE\folder,*.*, BASE\folder,mask or BASE\folder,file.
     void fileEntry(const std::string& entry) {
-        if (userList && refuseFileEntry(ctx.machine, entry)) return;
         const auto target = resolveWith(tokens, entry);
         if (!target) return;
         if (!target->mask) {
@@ -225,9 +223,6 @@ std::optional<FileEntryTarget> resolveFileEntry(Machine& machine, std::string_vi
 void RunDataFileItem(CleanContext& ctx, std::string_view fileName, std::string_view logCaption) {
     const BaseTokens tokens(ctx.machine);
     ListRun run{ctx, tokens};
-    // The user's own list meets the checks its editor applies, however the
-    // file was written.
-    run.userList = equalsNoCase(fileName, kCustomDataFile);
     for (const auto& line :
          readDataFileSection(ctx.machine, fileName, dataFileSection(logCaption))) {
         if (ctx.stopRequested()) break;

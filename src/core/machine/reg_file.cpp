@@ -275,6 +275,9 @@ class Parser {
 
     static std::vector<uint8_t> parseBytes(std::string_view s, int lineNo) {
         std::vector<uint8_t> out;
+        // A list that ends in a comma was cut ("hex:" alone is empty data).
+        if (std::string_view t = trim(s); !t.empty() && t.back() == ',')
+            throw errorAt(lineNo, "the value is cut short: a ',' with no byte after it");
         out.reserve(s.size() / 3 + 1);
         size_t pos = 0;
         while (pos < s.size()) {
@@ -282,10 +285,7 @@ class Parser {
             bool last = comma == std::string_view::npos;
             std::string_view tok = trim(s.substr(pos, last ? std::string_view::npos : comma - pos));
             if (tok.empty()) {
-                // "hex:" alone is empty data; a list that ends in a comma was cut.
-                if (last && pos == 0) break;
-                if (last || trim(s.substr(comma + 1)).empty())
-                    throw errorAt(lineNo, "the value is cut short: a ',' with no byte after it");
+                if (last && pos == 0) break;  // "hex:" and blanks
                 throw errorAt(lineNo, "empty hex byte");
             }
             if (tok.size() > 2 || hexDigit(tok[0]) < 0 || (tok.size() == 2 && hexDigit(tok[1]) < 0))

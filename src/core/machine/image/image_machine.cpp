@@ -126,10 +126,6 @@ ImageMachine::ImageMachine(const fs::path& folder, MachineAccess access,
     if (locked) recovery = finishInterruptedCommit(folder_);
     if (locked) finishInterruptedReplacements();
     openRegistry();
-    if (recovery.renamed)
-        warnings_.push_back(
-            "An interrupted commit was finished: " + std::to_string(recovery.renamed) +
-            " hive file(s) now hold the changes it carried.");
     for (auto& p : recovery.problems) warnings_.push_back(std::move(p));
     if (locked) {
         // Copies the journal still names wait for the next open to be put in place.
