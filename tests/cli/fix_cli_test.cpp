@@ -142,8 +142,6 @@ TEST(FixCli, FullExportImportsBackIntoTheSameRegistry) {
     EXPECT_EQ(brisko(m, {"reg", "export", "--all"}).code, 2);
 }
 
-}  // namespace
-
 // `backups delete` and `restore` take only backups in the backup folder, never
 // a document named by its path, nor what a link beside a backup names; a
 // backup cut short is listed as such and not restored; an empty one is no backup.
@@ -193,3 +191,5 @@ TEST(FixCli, BackupsCommandsStayInTheBackupFolder) {
     EXPECT_NE(cut.code, 0);
     EXPECT_NE(cut.out.find("cut short"), std::string::npos) << cut.out;
 }
+
+}  // namespace
