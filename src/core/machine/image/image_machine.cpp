@@ -178,7 +178,13 @@ void ImageMachine::openRegistry() {
                         bool mustExist = false) -> std::optional<HiveSpec> {
         auto host = files_->resolve(winFile);
         if (!host) {
-            if (files_->fileInfo(winFile))
+            // Something at the name (a link, a folder) that resolving refused.
+            struct stat st {};
+            const size_t slash = winFile.rfind('\\');
+            auto parent = files_->resolve(winFile.substr(0, slash));
+            if (files_->fileInfo(winFile) ||
+                (parent && slash != std::string::npos &&
+                 ::lstat((*parent / winFile.substr(slash + 1)).c_str(), &st) == 0))
                 unmounted.push_back("The hive file " + winFile +
                                     " is a link or not a regular file; it is not mounted.");
             else if (mustExist)
