@@ -155,7 +155,11 @@ int runFix(CliContext& ctx, const FixOptions& opt) {
                           << report->leftovers[i].problem << "  ^^^  "
                           << report->leftovers[i].keyPath << "\n";
         }
-        std::cout << "Backup: " << report->backupFile << "\n";
+        // A run that deleted nothing after a failed backup leaves none.
+        if (machine.files().fileExists(report->backupFile))
+            std::cout << "Backup: " << report->backupFile << "\n";
+        else
+            std::cout << "No backup was kept: nothing was deleted.\n";
         std::cout << kFixFinishedCaption << "\n";
     }
     for (const auto& m : report->messages) std::cerr << "brisko: " << m << "\n";
