@@ -166,16 +166,20 @@ bool DeleteOneFile(CleanContext& ctx, std::string_view path, bool log) {
         ctx.logLine(ctx.RunPrefix + "skipping " + std::string(path) + ": a registry hive in use");
         return false;
     }
-    if (log) ctx.logFileLine(path);
-    if (ctx.isTestRun()) return true;
+    if (ctx.isTestRun()) {
+        if (log) ctx.logFileLine(path);
+        return true;
+    }
     if (ctx.settings.IsWipeFile && !IsFileInUse(files, path))
         WipeFile(files, path, ctx.settings.WipeNumber);
-    if (files.shellDelete(path)) return true;
-    // A file another program holds open goes at the next restart rather than
-    // staying behind after its "deleting" line. One that cannot be deleted for
-    // any other reason would fail then too: it is not removed.
-    if (files.fileUse(path) == FileUse::Locked) return ScheduleDeleteAtRestart(ctx.machine, path);
-    return false;
+    // A file another program holds open goes at the next restart. One that
+    // cannot be deleted for any other reason would fail then too: it stays,
+    // and its line says so rather than "deleting".
+    bool gone = files.shellDelete(path) || (files.fileUse(path) == FileUse::Locked &&
+                                            ScheduleDeleteAtRestart(ctx.machine, path));
+    if (gone && log) ctx.logFileLine(path);
+    if (!gone && log) ctx.logLine(ctx.RunPrefix + "cannot delete " + std::string(path));
+    return gone;
 }
 
 void WipeFile(FileApi& files, std::string_view path, int passes) {

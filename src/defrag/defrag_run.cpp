@@ -110,10 +110,14 @@ AnalysisResult RunDefragAnalysis(
     return FinishAnalysis(machine, hives, status->get(), worker.outcomes());
 }
 
-void DeleteHiveCopies(FileApi& files, const std::vector<HiveEntry>& hives) {
+void DeleteHiveCopies(Machine& machine, const std::vector<HiveEntry>& hives) {
+    auto& files = machine.files();
     for (const auto& h : hives) {
         std::string copy = HiveCopyFile(h.file);
-        if (files.fileExists(copy) && files.fileUse(copy) == FileUse::Free) files.deleteFile(copy);
+        // Copies scheduled for the restart, by this run or another program's, stay.
+        if (files.fileExists(copy) && files.fileUse(copy) == FileUse::Free &&
+            !machine.registry().waitsForRestart(copy))
+            files.deleteFile(copy);
     }
 }
 
@@ -163,7 +167,7 @@ DefragOutcome ScheduleHiveReplacements(Machine& machine, const std::vector<HiveE
             why = outcomes[i].problem;
         } else if (!reg.verifyHiveCopy(ParseReplaceTarget(h.name).keyPath(), copy, &why)) {
             // The hive changed since the analysis, or the copy did: never used.
-            machine.files().deleteFile(copy);
+            if (!reg.waitsForRestart(copy)) machine.files().deleteFile(copy);
         } else {
             ok = ReplaceHive(machine, h.name, copy, HiveBackupFile(h.file));
         }

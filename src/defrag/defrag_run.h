@@ -53,7 +53,7 @@ AnalysisResult RunDefragAnalysis(
     std::stop_token stop = {});
 
 // Deletes the copies that exist and are not held for a replacement.
-void DeleteHiveCopies(FileApi& files, const std::vector<HiveEntry>& hives);
+void DeleteHiveCopies(Machine& machine, const std::vector<HiveEntry>& hives);
 
 // The root and subkey RegReplaceKey is given for a hive name:
 // \REGISTRY\USER\.DEFAULT -> HKEY_USERS, ".DEFAULT".

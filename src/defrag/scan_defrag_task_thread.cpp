@@ -27,6 +27,12 @@ HiveCopyOutcome SaveHiveCopy(Machine& machine, std::string_view hiveName, std::s
         return out;
     }
     auto& files = machine.files();
+    // A copy another run scheduled for the restart is not ours to replace.
+    if (machine.registry().waitsForRestart(target)) {
+        out.problem = "the copy " + std::string(target) +
+                      " waits for the restart to replace the hive; it was left alone";
+        return out;
+    }
     // The hive save does not overwrite.
     if (files.fileExists(target) && !files.deleteFile(target)) {
         out.problem = "the old copy " + std::string(target) + " cannot be deleted";

@@ -41,8 +41,9 @@ std::optional<std::vector<BackupListRow>> listBackups(FileApi& files, std::strin
     std::vector<BackupListRow> rows;
     if (entries)
         for (const auto& e : *entries)
-            if (!e.isDirectory() && upperCase(extractFileExt(e.name)) == ".REG")
-                rows.push_back({e.name, e.writeTime, e.size});
+            if (!e.isDirectory() && e.size > 0 && upperCase(extractFileExt(e.name)) == ".REG")
+                rows.push_back({e.name, e.writeTime, e.size,
+                                backupEndsWhole(files, backupPath(folder, e.name))});
     std::stable_sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) {
         return upperCase(a.name) > upperCase(b.name);
     });
@@ -51,6 +52,48 @@ std::optional<std::vector<BackupListRow>> listBackups(FileApi& files, std::strin
 
 std::string backupPath(std::string_view folder, std::string_view name) {
     return includeTrailingBackslash(folder) + std::string(name);
+}
+
+bool backupEndsWhole(FileApi& files, std::string_view backupFile) {
+    // The end of the file is enough, with the byte-order mark of a Unicode one.
+    constexpr int64_t kTail = 4096;
+    auto h = files.openFile(backupFile, FileMode::Read);
+    if (!h) return false;
+    const int64_t size = h->size();
+    char bom[2] = {};
+    if (size < 2 || !h->seek(0) || h->read(bom, 2) != 2) return false;
+    const bool utf16 =
+        (bom[0] == '\xFF' && bom[1] == '\xFE') || (bom[0] == '\xFE' && bom[1] == '\xFF');
+    if (utf16 && size % 2) return false;
+    int64_t from = std::max<int64_t>(utf16 ? 2 : 0, size - kTail);
+    if (utf16 && from % 2) ++from;
+    std::string tail(size_t(size - from), '\0');
+    if (!h->seek(from) || h->read(tail.data(), int64_t(tail.size())) != int64_t(tail.size()))
+        return false;
+    if (utf16 && from > 2) tail.insert(0, bom, 2);
+    return regFileEndsWhole(tail);
+}
+
+std::optional<std::string> backupInFolder(FileApi& files, std::string_view folder,
+                                          std::string_view nameOrPath, std::string* why) {
+    auto refuse = [&](std::string text) -> std::optional<std::string> {
+        if (why) *why = std::move(text);
+        return std::nullopt;
+    };
+    const bool isPath = nameOrPath.find('\\') != std::string_view::npos ||
+                        nameOrPath.find('/') != std::string_view::npos ||
+                        nameOrPath.find(':') != std::string_view::npos;
+    std::string path = isPath ? std::string(nameOrPath) : backupPath(folder, nameOrPath);
+    const std::string notOne =
+        path + " is not a backup in the backup folder " + std::string(folder) + ".";
+    if (upperCase(extractFileExt(path)) != ".REG") return refuse(notOne);
+    auto info = files.fileInfo(path);
+    if (!info) return refuse("There is no backup " + path + ".");
+    if (info->isDirectory() || info->isLink()) return refuse(notOne);
+    auto home = files.placeId(excludeTrailingBackslash(folder));
+    auto parent = files.placeId(excludeTrailingBackslash(extractFilePath(path)));
+    if (!home || !parent || !(*home == *parent)) return refuse(notOne);
+    return path;
 }
 
 bool deleteBackup(FileApi& files, std::string_view backupFile) {
@@ -62,7 +105,9 @@ bool deleteBackup(FileApi& files, std::string_view backupFile) {
     bool ok = files.shellDelete(backupFile);
     if (!ok) return false;
     std::string copies = fileCopyFolder(backupFile);
-    if (files.directoryExists(copies)) files.shellDelete(copies);
+    // Only the backup's own folder of copies, never what a link beside it names.
+    auto info = files.fileInfo(copies);
+    if (info && info->isDirectory() && !info->isLink()) files.shellDelete(copies);
     const std::string folder = excludeTrailingBackslash(extractFilePath(backupFile));
     for (const auto& n : notes) {
         std::string copy = folder + "\\" + n.copy;

@@ -16,6 +16,7 @@ struct BackupListRow {
     std::string name;       // file name, "2013_07_04_093005.reg"
     int64_t writeTime = 0;  // FILETIME of the last write
     uint64_t size = 0;      // bytes
+    bool whole = true;      // false: cut short (a full disk, a kill), not to be restored
 };
 
 // "2 KB" for 1536 bytes: kilobytes rounded up, digits grouped by ",".
@@ -24,12 +25,23 @@ std::string backupSizeText(uint64_t bytes);
 int64_t fileTimeToUnix(int64_t fileTime);
 
 // Every file (not folder) of the folder whose extension is ".reg" in any
-// case, newest name first (names compared without case). Nullopt when the
-// folder does not exist.
+// case, newest name first (names compared without case). Empty files are no
+// backups and are left out. Nullopt when the folder does not exist.
 std::optional<std::vector<BackupListRow>> listBackups(FileApi& files, std::string_view folder);
 
 // The backup's full path: the folder, a "\" when it has none, the name.
 std::string backupPath(std::string_view folder, std::string_view name);
+
+// Whether the backup ends with a whole block (regFileEndsWhole), read from
+// its end; false when it cannot be read.
+bool backupEndsWhole(FileApi& files, std::string_view backupFile);
+
+// The backup a user names for restoring or deleting: a name in the backup
+// folder, or a Windows path of a file in it. Only a ".reg" file directly in
+// that folder (compared as places, not spellings), and not a link, is one;
+// nullopt otherwise, with the reason in *why.
+std::optional<std::string> backupInFolder(FileApi& files, std::string_view folder,
+                                          std::string_view nameOrPath, std::string* why);
 
 // Deletes the backup file and the folder of file copies beside it.
 bool deleteBackup(FileApi& files, std::string_view backupFile);

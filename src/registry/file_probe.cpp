@@ -114,6 +114,16 @@ uint8_t FileProbe::inFolder(Folder& f, std::string_view upperName, std::string* 
         if (longName) *longName = it->first;
         return it->second;
     }
+    // A folder no listing shows: the 64-bit system folder as a 32-bit program
+    // sees it, where the machine has one. Asked once, then kept with the rest.
+    if (f.listed && upperName == "SYSNATIVE") {
+        const uint8_t kind = files_.directoryExists(f.key + "SYSNATIVE") ? kFolder : kMissing;
+        if (kind == kFolder) {
+            f.names.emplace("SYSNATIVE", kFolder);
+            if (longName) *longName = "SYSNATIVE";
+        }
+        return kind;
+    }
     if (!f.listed || !maybeAlias(upperName)) return kMissing;
     if (!f.aliased) {
         // The aliases the file layer matches, worked out from the same

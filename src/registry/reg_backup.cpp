@@ -318,8 +318,24 @@ RegBackupFile::~RegBackupFile() {
 }
 
 void RegBackupFile::close() {
-    if (handle_) drain();
+    if (handle_ && !failed_) drain();
     handle_.reset();
+    // A file of this run without a single block is no backup of anything.
+    if (failed_ && created_ && whole_ <= headSize_) {
+        files_.deleteFile(path_);
+        created_ = false;
+    }
+}
+
+void RegBackupFile::abandon() {
+    pending_.clear();
+    handle_.reset();
+    if (created_) {
+        files_.deleteFile(path_);
+        created_ = false;
+    } else if (startSize_ >= 0 && !converted_) {
+        if (auto h = files_.openFile(path_, FileMode::ReadWrite)) h->truncate(startSize_);
+    }
 }
 
 bool RegBackupFile::drain() {
@@ -334,9 +350,21 @@ bool RegBackupFile::fail(std::string why) {
     return false;
 }
 
+// What was gathered is lost; what went out before stays, and the file is cut
+// back to it so that it ends with a whole block.
+bool RegBackupFile::writeFailed(std::string why) {
+    failed_ = true;
+    pending_.clear();
+    if (handle_ && handle_->size() != whole_ && !handle_->truncate(whole_))
+        why += " The file " + path_ + " ends in a cut block.";
+    return fail(std::move(why));
+}
+
 bool RegBackupFile::writeAll(std::string_view bytes) {
+    if (failed_) return false;
     if (handle_->write(bytes.data(), int64_t(bytes.size())) != int64_t(bytes.size()))
-        return fail("Cannot write the backup file " + path_ + " (is the disk full?).");
+        return writeFailed("Cannot write the backup file " + path_ + " (is the disk full?).");
+    whole_ += int64_t(bytes.size());
     return true;
 }
 
@@ -352,23 +380,23 @@ bool RegBackupFile::open(bool unicode) {
             format_ = RegFileFormat::Version5;
         else
             format_ = RegFileFormat::Regedit4;
-        if (!handle_->seek(size)) {
+        if (size < 0 || !handle_->seek(size)) {
             handle_.reset();
             return fail("Cannot append to the backup file " + path_ + ".");
         }
+        whole_ = startSize_ = size;
         return true;
     }
     if (files_.fileExists(path_)) return fail("Cannot open the backup file " + path_ + ".");
     handle_ = files_.createNewFile(path_);
     if (!handle_) return fail("Cannot create the backup file " + path_ + ".");
+    created_ = true;
     format_ = unicode ? RegFileFormat::Version5 : RegFileFormat::Regedit4;
     std::string head(unicode ? kVersion5 : kRegedit4);
     head += "\r\n";
-    if (!writeAll(encodeRegFileBytes(head, format_))) {
-        handle_.reset();
-        return false;
-    }
-    return true;
+    const std::string bytes = encodeRegFileBytes(head, format_);
+    headSize_ = int64_t(bytes.size());
+    return writeAll(bytes);
 }
 
 // The file so far, read back and written anew as a Version 5 file beside it,
@@ -410,15 +438,23 @@ bool RegBackupFile::convertToUnicode() {
     handle_.reset();
     if (!ok || !files_.deleteFile(path_) || !files_.moveFile(tmp, path_)) {
         files_.deleteFile(tmp);
+        failed_ = true;
         return fail(why);
     }
     handle_ = files_.openFile(path_, FileMode::ReadWrite);
-    if (!handle_ || !handle_->seek(handle_->size())) return fail(why);
+    if (!handle_ || !handle_->seek(handle_->size())) {
+        failed_ = true;
+        return fail(why);
+    }
+    whole_ = handle_->size();
     format_ = RegFileFormat::Version5;
+    converted_ = true;
+    headSize_ = int64_t(encodeRegFileBytes(std::string(kVersion5) + "\r\n", format_).size());
     return true;
 }
 
 bool RegBackupFile::append(const RegBackupBlock& block, bool flushNow) {
+    if (failed_) return false;
     error_.clear();
     if (!handle_ && !open(block.unicode)) return false;
     if (block.unicode && format_ == RegFileFormat::Regedit4 && !convertToUnicode()) return false;
@@ -437,9 +473,14 @@ bool RegBackupFile::append(const RegBackupBlock& block, bool flushNow) {
 }
 
 bool RegBackupFile::flush() {
+    if (failed_) return false;
     if (!handle_) return true;
     if (!drain()) return false;
-    if (!handle_->flush()) return fail("Cannot write the backup file " + path_ + " to the disk.");
+    // What the system failed to write out may be gone although it was taken.
+    if (!handle_->flush()) {
+        failed_ = true;
+        return fail("Cannot write the backup file " + path_ + " to the disk.");
+    }
     return true;
 }
 

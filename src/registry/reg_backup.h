@@ -91,6 +91,11 @@ std::string renderValueLine(const RegValue& v, bool unicode, bool* needsUnicode 
 // a deletion that follows it is never ahead of its backup. Appends without
 // flush are gathered and written at the next flush (for a registry whose
 // deletions only land at a commit that follows the flush).
+//
+// The first write or flush that fails is final: every later append and flush
+// fails with the same error, since the blocks gathered before it may be lost.
+// The file is cut back to its last whole block, so that it never ends in a
+// cut line, and a file this run created that holds no block is removed.
 class RegBackupFile {
   public:
     RegBackupFile(FileApi& files, std::string path) : files_(files), path_(std::move(path)) {}
@@ -104,8 +109,14 @@ class RegBackupFile {
     // Flushes what was appended without flushing.
     bool flush();
     void close();
+    // Takes back what this run wrote, when none of it is needed (the
+    // deletions it was for were all forgotten): a file the run created is
+    // removed, an existing one cut back to its length before the run.
+    void abandon();
     // Why the last append or flush failed, for a person.
     const std::string& error() const { return error_; }
+    // A write or flush failed: nothing more goes into the file.
+    bool failed() const { return failed_; }
     // The format of the file as it now is.
     RegFileFormat format() const { return format_; }
 
@@ -115,6 +126,7 @@ class RegBackupFile {
     bool writeAll(std::string_view bytes);
     bool drain();
     bool fail(std::string why);
+    bool writeFailed(std::string why);
 
     FileApi& files_;
     std::string path_;
@@ -122,6 +134,12 @@ class RegBackupFile {
     RegFileFormat format_ = RegFileFormat::Regedit4;
     std::string pending_;  // appended, not yet written
     std::string error_;
+    bool failed_ = false;
+    bool created_ = false;    // by this run
+    bool converted_ = false;  // turned into a Unicode file by this run
+    int64_t startSize_ = -1;  // an existing file's length before the run
+    int64_t whole_ = 0;       // the file's length up to the end of its last whole block
+    int64_t headSize_ = 0;    // the length of its first line, when created by this run
 };
 
 // AppendRegBackup: writes the whole key or the one value to the backup file.

@@ -398,9 +398,15 @@ FixReport fixProblems(Machine& machine, const std::vector<RegistryProblem>& rows
         // The registry's deletions wait for the commit: forget them, since
         // their backup may not be on the disk.
         machine.registry().discard();
-        for (size_t i = 0; i < rows.size(); ++i)
-            if (rows[i].kind != pkFile && report.outcomes[i] == FixOutcome::Fixed)
+        bool filesGone = false;
+        for (size_t i = 0; i < rows.size(); ++i) {
+            if (rows[i].kind == pkFile && report.outcomes[i] == FixOutcome::Fixed)
+                filesGone = true;
+            else if (report.outcomes[i] == FixOutcome::Fixed)
                 report.outcomes[i] = FixOutcome::NotBackedUp;
+        }
+        // Without deleted files to bring back, the backup holds nothing that went.
+        if (!filesGone) fixer.abandonBackup();
         report.leftovers.clear();  // found in what was just forgotten
         report.messages.push_back(fixer.error() + " No registry entry was deleted.");
     }
@@ -435,6 +441,34 @@ std::optional<FixReport> fixErrors(Machine& machine, const std::vector<RegistryP
         return std::nullopt;
     std::string file = includeTrailingBackslash(folder) + backupFileNameNow();
     return fixProblems(machine, rows, file, steps.flushEachBlock, steps.rescan);
+}
+
+std::string commitFailed(FixReport& report, const std::vector<RegistryProblem>& rows,
+                         const std::string& why) {
+    size_t files = 0;
+    for (size_t i = 0; i < report.outcomes.size() && i < rows.size(); ++i) {
+        if (report.outcomes[i] != FixOutcome::Fixed) continue;
+        if (rows[i].kind == pkFile) {
+            ++files;
+        } else {
+            report.outcomes[i] = FixOutcome::Refused;
+            --report.fixed;
+            ++report.refused;
+        }
+    }
+    std::string text = why;
+    // The hive layer's "nothing was changed" speaks of the hives only.
+    if (constexpr std::string_view kHives = "nothing was changed."; files && text.ends_with(kHives))
+        text.replace(text.size() - kHives.size(), kHives.size(), "the hives were not changed.");
+    if (!text.empty() && text.back() != ' ') text += ' ';
+    if (files)
+        text += "No registry entry was deleted, but " + std::to_string(files) + " shortcut file" +
+                (files == 1 ? " was" : "s were") + " deleted; copies are in " +
+                fileCopyFolder(report.backupFile) + " and come back when the backup " +
+                report.backupFile + " is restored.";
+    else
+        text += "Nothing was deleted.";
+    return text;
 }
 
 void removeFixedRows(std::vector<RegistryProblem>& rows, const FixReport& report) {

@@ -103,6 +103,9 @@ class RegistryFixer {
 
     // Flushes the backup; false (with error()) when it could not be.
     bool finish();
+    // After finish(), when none of the run's deletions stayed: the backup
+    // is taken back (see RegBackupFile::abandon).
+    void abandonBackup() { file_.abandon(); }
     const std::string& error() const { return error_; }
     const std::string& backupFile() const { return file_.path(); }
     // The keys this fixer changed: the key of each deleted value, the parent
@@ -159,6 +162,13 @@ std::optional<FixReport> fixErrors(Machine& machine, const std::vector<RegistryP
                                    const TOptionsSetting& settings, int windowsVersionCode,
                                    Prompter& prompter, const FixErrorsSteps& steps,
                                    std::string* error = nullptr);
+
+// After the commit that was to carry a fix's registry deletions failed (and
+// they were discarded): those rows become Refused, while shortcut rows, whose
+// files went at once, stay Fixed. The text says so for the user, starting
+// with `why`.
+std::string commitFailed(FixReport& report, const std::vector<RegistryProblem>& rows,
+                         const std::string& why);
 
 // Removes the rows a fix took away, keeping the others in order.
 void removeFixedRows(std::vector<RegistryProblem>& rows, const FixReport& report);

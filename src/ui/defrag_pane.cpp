@@ -93,7 +93,7 @@ void DefragPane::buildHiveList() {
 }
 
 void DefragPane::deleteHiveCopies() {
-    DeleteHiveCopies(machine_.files(), hives_);
+    DeleteHiveCopies(machine_, hives_);
 }
 
 bool DefragPane::bAnalyzeRegistryClick() {

@@ -466,13 +466,10 @@ bool RegistryPane::bFixErrorsClick() {
     }
     if (!machine_.registry().commit()) {
         machine_.registry().discard();
-        prompter_.ask(
-            "The registry changes could not be saved to the hive files of this "
-            "machine; nothing was deleted from the registry.",
-            MB_OK | MB_ICONERROR);
-        for (size_t i = 0; i < report->outcomes.size(); ++i)
-            if (r.rows()[i].kind != pkFile && report->outcomes[i] == FixOutcome::Fixed)
-                report->outcomes[i] = FixOutcome::Refused;
+        prompter_.ask(commitFailed(*report, r.rows(),
+                                   "The registry changes could not be saved to the hive files of "
+                                   "this machine."),
+                      MB_OK | MB_ICONERROR);
         report->leftovers.clear();  // found in what was just forgotten
     }
     resetList_ = true;

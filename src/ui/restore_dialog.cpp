@@ -120,7 +120,7 @@ void TfrmRestore::fillList() {
         item->setText(0, qs(r.name));
         item->setText(1, locale.toString(when.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
                              locale.toString(when.time(), QLocale::LongFormat));
-        item->setText(2, qs(backupSizeText(r.size)));
+        item->setText(2, qs(backupSizeText(r.size) + (r.whole ? "" : " (cut short)")));
         item->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
     }
     ListView1_->setSortingEnabled(true);
@@ -178,6 +178,11 @@ std::string TfrmRestore::selectedPath() const {
 void TfrmRestore::bRestoreClick() {
     std::string file = selectedPath();
     if (file.empty()) return;
+    // A backup cut short (a full disk, a kill) would put cut values in place.
+    if (!backupEndsWhole(machine_.files(), file)) {
+        prompter_.ask(file + " is cut short and cannot be restored.", MB_OK | MB_ICONERROR);
+        return;
+    }
     bool ok = RunRegedit(machine_, prompter_, "Regedit /s \"" + file + "\"", kRestoreHint, this);
     if (ok && settings_.DeleteBackupFile) bDeleteClick();
 }

@@ -98,6 +98,48 @@ TEST(CustomList, RefusedEntries) {
         EXPECT_TRUE(refuseListEntry(m, refused)) << refused;
 }
 
+// Every spelling of a root or top-level key is refused, by the editor and by
+// the run of a list written by hand, which leaves the hives as they were.
+TEST(CustomList, NoSpellingOfATopLevelKeyGetsThrough) {
+    auto b = listMachine();
+    b.addRegText(
+        "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001\\Control]\r\n\"x\"=\"1\"\r\n"
+        "[HKEY_LOCAL_MACHINE\\SYSTEM\\Select]\r\n\"Current\"=dword:00000001\r\n"
+        "[HKEY_CURRENT_USER\\Software\\Keep]\r\n\"y\"=\"2\"\r\n");
+    CleanTestMachine m(b);
+    const std::vector<std::string> spellings = {
+        "HKEY_LOCAL_MACHINE\\\\SYSTEM,",
+        "hkey_local_machine\\\\system,",
+        "HKEY_LOCAL_MACHINE\\SYSTEM\\,",
+        "HKEY_LOCAL_MACHINE\\.\\SYSTEM,",
+        "HKEY_LOCAL_MACHINE\\SYSTEM\\Select\\..,",
+        "HKEY_LOCAL_MACHINE\\SYSTEM\\.\\..\\SYSTEM",
+        "HKEY_LOCAL_MACHINE\\SOFTWARE\\..\\..\\SYSTEM\\Select",
+        "HKEY_CURRENT_USER\\\\Software",
+        " HKEY_CURRENT_USER\\Software\\\\, ",
+        "HKEY_CURRENT_USER\\Software\\Keep\\..\\",
+    };
+    for (const auto& e : spellings) EXPECT_TRUE(refuseListEntry(m, e)) << e;
+    // Each names the same key however it is written.
+    EXPECT_EQ(normalRegistryEntry("hkey_local_machine\\\\SYSTEM\\.\\x\\..\\Select,").text(),
+              "HKEY_LOCAL_MACHINE\\SYSTEM\\Select,");
+    EXPECT_TRUE(normalRegistryEntry("HKEY_USERS\\..\\x").aboveRoot);
+
+    std::string list = "[<New List>]\r\n";
+    for (size_t i = 0; i < spellings.size(); ++i)
+        list += "DelRegValue" + std::to_string(i + 1) + "=" + spellings[i] + "\r\n";
+    test::writeFile(m.host(kCustomDat), list);
+    auto before = m.snapshot();
+    for (int mode : {kRunTest, kRunCleanPass}) {
+        auto run = test::runRoutine(m, test::cleanSettings(), mode, [](CleanContext& ctx) {
+            RunDataFileItem(ctx, "Custom.dat", "Custom Lists - <New List>");
+        });
+        EXPECT_EQ(run.count, 0) << mode;
+        ASSERT_TRUE(m.registry().commit());
+        EXPECT_EQ(m.snapshot(), before);
+    }
+}
+
 // The dialogs only offer what exists: a folder that is there, a file of it,
 // a mask longer than "*.".
 TEST(CustomList, NewEntriesFollowTheDialogRules) {

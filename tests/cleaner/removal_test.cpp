@@ -363,7 +363,8 @@ TEST(DeleteOneFile, AFileThatCannotGoForGoodIsNotCountedOrScheduled) {
         ctx.ItemCount += DeleteOneFile(ctx, file, true);
     });
     EXPECT_EQ(r.count, 0);
-    EXPECT_EQ(r.log, std::vector<std::string>{"Clean: deleting " + file});
+    // The file stays: its line does not say "deleting".
+    EXPECT_EQ(r.log, std::vector<std::string>{"Clean: cannot delete " + file});
     RegistryKey k(m.registry(), RootKey::LocalMachine);
     if (k.openKeyReadOnly("SYSTEM\\CurrentControlSet\\Control\\Session Manager")) {
         EXPECT_FALSE(k.readMultiString("PendingFileRenameOperations"));

@@ -87,5 +87,38 @@ TEST(SQLiteWrapper, OpeningNeverCreatesAFileNorFollowsALink) {
     EXPECT_THROW(TSQLiteDatabase((dir.path() / "link.sqlite").string()), ESQLiteException);
 }
 
+// A hostile profile's triggers never run while its rows are deleted: no
+// bookmark goes with the history, and no history is copied aside.
+TEST(SQLiteWrapper, TriggersOfTheDatabaseNeverRun) {
+    test::TempDir dir;
+    const fs::path file = dir.path() / "places.sqlite";
+    makeDatabase(file,
+                 "CREATE TABLE history (url);"
+                 "CREATE TABLE bookmarks (url);"
+                 "CREATE TABLE aside (url);"
+                 "INSERT INTO history VALUES ('a'), ('b');"
+                 "INSERT INTO bookmarks VALUES ('keep');"
+                 "CREATE TRIGGER wipe AFTER DELETE ON history BEGIN DELETE FROM bookmarks; END;"
+                 "CREATE TRIGGER copy BEFORE DELETE ON history BEGIN "
+                 "INSERT INTO aside VALUES (old.url); END;");
+    {
+        TSQLiteDatabase db(file.string(), TSQLiteDatabase::Access::ReadWrite);
+        db.execSql("DELETE FROM history");
+    }
+    sqlite3* raw = nullptr;
+    ASSERT_EQ(sqlite3_open(file.c_str(), &raw), SQLITE_OK);
+    auto count = [&](const char* sql) {
+        sqlite3_stmt* st = nullptr;
+        EXPECT_EQ(sqlite3_prepare_v2(raw, sql, -1, &st, nullptr), SQLITE_OK);
+        int n = sqlite3_step(st) == SQLITE_ROW ? sqlite3_column_int(st, 0) : -1;
+        sqlite3_finalize(st);
+        return n;
+    };
+    EXPECT_EQ(count("SELECT COUNT(*) FROM history"), 0);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM bookmarks"), 1);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM aside"), 0);
+    sqlite3_close(raw);
+}
+
 }  // namespace
 }  // namespace brisko

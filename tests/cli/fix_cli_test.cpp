@@ -149,4 +149,58 @@ TEST(FixCli, FullExportImportsBackIntoTheSameRegistry) {
     EXPECT_EQ(brisko(m, {"reg", "export", "--all"}).code, 2);
 }
 
+// `backups delete` and `restore` take only backups in the backup folder, never
+// a document named by its path, nor what a link beside a backup names; a
+// backup cut short is listed as such and not restored; an empty one is no backup.
+TEST(FixCli, BackupsCommandsStayInTheBackupFolder) {
+    brisko::test::TempDir dir;
+    const fs::path m = dir.path() / "demo";
+    ASSERT_EQ(brisko({}, {"demo-machine", m.string()}).code, 0);
+    // A fresh machine has no backup folder yet: the list names where it would be.
+    auto list = brisko(m, {"backups", "list"});
+    const std::string missing = " can not find the backup folder.";
+    const size_t end = list.out.find(missing), start = list.out.find("C:\\");
+    ASSERT_TRUE(end != std::string::npos && start < end) << list.out;
+    std::string folderWin = list.out.substr(start, end - start);
+    ASSERT_TRUE(folderWin.starts_with("C:\\")) << folderWin;
+    std::string rel = folderWin.substr(3);
+    std::replace(rel.begin(), rel.end(), '\\', '/');
+    const fs::path backups = m / rel;
+    fs::create_directories(backups);
+    const fs::path docs = m / "Users" / "Alex" / "Documents";
+    fs::create_directories(docs / "Website_files");
+    brisko::test::writeFile(docs / "CV 2026.docx", "cv");
+    brisko::test::writeFile(docs / "Website.reg", "REGEDIT4\r\n");
+    brisko::test::writeFile(docs / "Website_files" / "index.html", "<html>");
+
+    for (const char* doc :
+         {"C:\\Users\\Alex\\Documents\\CV 2026.docx", "C:\\Users\\Alex\\Documents\\Website.reg"}) {
+        EXPECT_NE(brisko(m, {"backups", "delete", doc}).code, 0) << doc;
+        EXPECT_NE(brisko(m, {"backups", "restore", doc}).code, 0) << doc;
+    }
+    EXPECT_TRUE(fs::exists(docs / "CV 2026.docx"));
+    EXPECT_TRUE(fs::exists(docs / "Website.reg"));
+    EXPECT_TRUE(fs::exists(docs / "Website_files" / "index.html"));
+
+    // A backup whose folder of copies is a link to the documents.
+    brisko::test::writeFile(backups / "2013_07_04_093005.reg", "REGEDIT4\r\n");
+    fs::create_directory_symlink(docs, backups / "2013_07_04_093005_files");
+    auto del = brisko(m, {"backups", "delete", "2013_07_04_093005.reg"});
+    EXPECT_EQ(del.code, 0) << del.out;
+    EXPECT_FALSE(fs::exists(backups / "2013_07_04_093005.reg"));
+    EXPECT_TRUE(fs::exists(docs / "Website_files" / "index.html"));
+
+    brisko::test::writeFile(backups / "2014_01_01_000000.reg",
+                            "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Cut]\r\n"
+                            "\"ImagePath\"=\"C:\\\\Program Fi");
+    brisko::test::writeFile(backups / "2015_01_01_000000.reg", "");
+    auto rows = jsonOf(brisko(m, {"--json", "backups", "list"}))["backups"];
+    ASSERT_EQ(rows.size(), 1u) << rows.dump();
+    EXPECT_EQ(rows[0]["file"], "2014_01_01_000000.reg");
+    EXPECT_FALSE(rows[0]["whole"].get<bool>());
+    auto cut = brisko(m, {"backups", "restore", "2014_01_01_000000.reg"});
+    EXPECT_NE(cut.code, 0);
+    EXPECT_NE(cut.out.find("cut short"), std::string::npos) << cut.out;
+}
+
 }  // namespace

@@ -254,13 +254,16 @@ TEST_F(HiveCli, AnImportThatFailsChangesNoHive) {
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("Nothing was imported"), std::string::npos) << r.err;
     // The same file restored as a backup: refused whole, with the reason, and kept.
-    fs::copy_file(reg, machine() / "partial.reg");
-    r = run({"backups", "restore", "C:\\partial.reg"});
+    const fs::path backups = machine() / "Users" / "Ann" / "AppData" / "Roaming" / "Brisko" /
+                             "Brisko Cleaner" / "Backup";
+    fs::create_directories(backups);
+    fs::copy_file(reg, backups / "partial.reg");
+    r = run({"backups", "restore", "partial.reg"});
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("2 of 6 operations could not be carried out. Nothing was restored."),
               std::string::npos)
         << r.err;
-    EXPECT_TRUE(fs::exists(machine() / "partial.reg"));
+    EXPECT_TRUE(fs::exists(backups / "partial.reg"));
     EXPECT_EQ(test::readFile(hive("SOFTWARE")), software);
     EXPECT_EQ(test::readFile(hive("NTUSER.DAT")), user);
     EXPECT_FALSE(keyExists(RootKey::LocalMachine, "SOFTWARE\\Partial"));
@@ -410,6 +413,22 @@ TEST_F(HiveCli, AnImportKilledAtAnyMomentLeavesEveryHiveOldOrNew) {
     // Most kills land mid-import; on a loaded machine fewer do, but a run that
     // killed hardly any import tested nothing.
     EXPECT_GE(killed, runs / 5);
+}
+
+// A hive file swapped for a link, or gone, is said: at every open, and by
+// `hive check`, which then fails.
+TEST_F(HiveCli, AHiveThatIsALinkOrMissingIsSaidAndFailsTheCheck) {
+    fs::rename(hive("SAM"), dir.path() / "SAM.outside");
+    fs::create_symlink(dir.path() / "SAM.outside", hive("SAM"));
+    fs::remove(hive("SECURITY"));
+    auto r = run({"hive", "check"});
+    EXPECT_EQ(r.code, 1) << r.out;
+    EXPECT_NE(r.out.find("config\\SAM is a link or not a regular file; it is not mounted."),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("config\\SECURITY is missing; it is not mounted."), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.err.find("warning: The hive file"), std::string::npos) << r.err;
 }
 
 }  // namespace

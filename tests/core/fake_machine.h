@@ -16,7 +16,8 @@ namespace fs = std::filesystem;
 class FakeFileHandle : public FileHandle {
   public:
     FakeFileHandle(const fs::path& p, bool create)
-        : f_(p, create ? std::ios::in | std::ios::out | std::ios::binary | std::ios::trunc
+        : path_(p),
+          f_(p, create ? std::ios::in | std::ios::out | std::ios::binary | std::ios::trunc
                        : std::ios::in | std::ios::binary) {}
     bool ok() const { return f_.is_open(); }
     int64_t size() override {
@@ -39,9 +40,16 @@ class FakeFileHandle : public FileHandle {
         return f_ ? n : 0;
     }
     bool flush() override { return bool(f_.flush()); }
+    bool truncate(int64_t size) override {
+        std::error_code ec;
+        f_.flush();
+        fs::resize_file(path_, uint64_t(size), ec);
+        return !ec && seek(size);
+    }
     bool failWrites = false;
 
   private:
+    fs::path path_;
     std::fstream f_;
 };
 

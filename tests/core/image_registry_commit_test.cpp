@@ -1,10 +1,15 @@
 // Commits that span several hives, what an interrupted one leaves, and the
 // write lock: on small machines of three changed hives (SYSTEM, SOFTWARE and
 // the user's NTUSER.DAT).
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <functional>
 
 #include <chrono>
 #include <cstdlib>
@@ -19,6 +24,7 @@
 #include "core/machine/image/machine_lock.h"
 #include "core/machine/registry_key.h"
 #include "core/small_file.h"
+#include "core/unique_fd.h"
 #include "support/test_machine.h"
 
 namespace brisko {
@@ -243,6 +249,13 @@ TEST_F(CommitTest, WhatEarlierVersionsAndDeadWritersLeftIsRemovedOnOpen) {
                                     beside(software, ".tmp")};
     std::vector<fs::path> kept = {beside(ntuser, ".keep"), beside(ntuser, ".brisko-notes.new"),
                                   beside(software, ".LOG1")};
+    // What killed writers of the journal and the pending list left.
+    for (const char* temp : {"..brisko-commit.tmp4242-0", "..brisko-pending-hives.tmp17-3"}) {
+        test::writeFile(folder() / temp, "cut");
+        strays.push_back(folder() / temp);
+    }
+    test::writeFile(folder() / "..brisko-commit.tmp-notes", "mine");
+    kept.push_back(folder() / "..brisko-commit.tmp-notes");
     {
         // Another writer at work: its new copies may be among them.
         MachineLock other(folder());
@@ -253,6 +266,49 @@ TEST_F(CommitTest, WhatEarlierVersionsAndDeadWritersLeftIsRemovedOnOpen) {
     ImageMachine m(folder());
     for (const auto& p : strays) EXPECT_FALSE(fs::exists(p)) << p;
     for (const auto& p : kept) EXPECT_TRUE(fs::exists(p)) << p;
+}
+
+// A hive file that cannot be replaced (immutable) stops a commit after its
+// journal: the new copy waits, each open tries again and says so, and once
+// the hive can be replaced the commit lands whole.
+TEST_F(CommitTest, ACopyWhoseRenameFailedWaitsForTheNextOpen) {
+    const fs::path ntuser = hiveFiles()[2];
+    auto immutable = [&](bool on) {
+        UniqueFd fd(::open(ntuser.c_str(), O_RDONLY | O_CLOEXEC));
+        int flags = 0;
+        if (fd.get() < 0 || ::ioctl(fd.get(), FS_IOC_GETFLAGS, &flags) != 0) return false;
+        flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+        return ::ioctl(fd.get(), FS_IOC_SETFLAGS, &flags) == 0;
+    };
+    if (!immutable(true)) GTEST_SKIP() << "no immutable files here";
+    struct Release {
+        std::function<bool(bool)> f;
+        ~Release() { f(false); }
+    } release{immutable};
+    {
+        ImageMachine m(folder());
+        ASSERT_TRUE(mark(m, 7));
+        EXPECT_FALSE(m.registry().commit());
+        m.registry().discard();
+    }
+    for (int open = 0; open < 2; ++open) {
+        ImageMachine m(folder());
+        bool said = false;
+        for (const auto& w : m.warnings())
+            said = said || w.find("Cannot finish the interrupted commit") != std::string::npos;
+        EXPECT_TRUE(said) << open;
+        EXPECT_TRUE(fs::exists(commitJournalFile(folder())));
+        // The user's new copy is still there, named by the journal.
+        bool waiting = false;
+        for (const auto& f : journalNewFiles(folder()))
+            waiting = waiting || (f.parent_path() == ntuser.parent_path() && fs::exists(f));
+        EXPECT_TRUE(waiting) << open;
+    }
+    ASSERT_TRUE(immutable(false));
+    ImageMachine m(folder());
+    EXPECT_TRUE(m.warnings().empty());
+    EXPECT_EQ(marks(m), (std::vector<int32_t>{7, 7, 7}));
+    EXPECT_TRUE(leftovers().empty());
 }
 
 TEST(CommitJournal, ACompleteJournalIsFinishedAndAnIncompleteOneUndone) {

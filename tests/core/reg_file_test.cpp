@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <random>
 
 #include "core/machine/code_page.h"
@@ -143,6 +144,79 @@ TEST(RegFileParse, ErrorsNameTheLine) {
     EXPECT_EQ(parseError(key + "garbage\n"), "line 3: not a key, value or comment line");
     EXPECT_EQ(parseError(key + "[HKEY_CURRENT_USER\\B\n"), "line 3: key name without closing ']'");
     EXPECT_EQ(parseError(key + "[-]\n"), "line 3: empty key name");
+}
+
+// A value line that stops before its end is an error, not a shorter value.
+TEST(RegFileParse, ACutValueIsAnError) {
+    const std::string key = "Windows Registry Editor Version 5.00\r\n[HKEY_CURRENT_USER\\A]\r\n";
+    for (const char* cut :
+         {"\"a\"=hex:01,02,\r\n", "\"a\"=hex(2):41,00,\\\r\n", "\"a\"=hex(2):41,00,\\\r\n\r\n",
+          "\"a\"=hex(7):41,00,\\", "\"a\"=hex(2):41,00,42", "\"a\"=hex(1):41", "\"a\"=dword:0000",
+          "\"a\"=\"C:\\\\Program Fi", "\"a"})
+        EXPECT_NE(parseError(key + cut), "(no error)") << cut;
+    EXPECT_EQ(parseError(key + "\"a\"=hex:01,\n"),
+              "line 3: the value is cut short: a ',' with no byte after it");
+    // What ends where the format says it does is read as before: empty data,
+    // a short dword written out with its line end, an odd count of bytes a
+    // value was stored with.
+    auto p =
+        parseRegText(key + "\"a\"=hex:\r\n\"b\"=dword:1a\r\n\"c\"=hex(2):41,00,42\r\n\"d\"=hex:01");
+    ASSERT_EQ(p.ops.size(), 5u);
+    EXPECT_TRUE(p.ops[1].data.empty());
+    EXPECT_EQ(p.ops[3].data, (std::vector<uint8_t>{0x41, 0, 0x42}));
+    EXPECT_EQ(p.ops[4].data, (std::vector<uint8_t>{1}));
+    EXPECT_TRUE(regFileEndsWhole(key + "\"a\"=dword:00000001\r\n"));
+    EXPECT_TRUE(regFileEndsWhole(utf16File(key + "\"a\"=dword:00000001\r\n")));
+    EXPECT_FALSE(regFileEndsWhole(key + "\"a\"=dword:00000001"));
+    EXPECT_FALSE(regFileEndsWhole(key + "\"a\"=hex:01,\\\r\n"));
+    EXPECT_FALSE(regFileEndsWhole(utf16File(key + "\"a\"=\"b\"\r\n").substr(0, 99)));
+    EXPECT_FALSE(regFileEndsWhole(""));
+}
+
+// A backup cut at every byte: what a restore takes (the file ends whole and
+// reads) never holds a value other than the one the whole file holds.
+TEST(RegFileParse, EveryCutOfABackupIsRefusedOrHoldsOnlyWholeValues) {
+    std::string text =
+        "Windows Registry Editor Version 5.00\r\n\r\n"
+        "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Svc]\r\n"
+        "\"ImagePath\"=hex(2):22,00,43,00,3a,00,5c,00,50,00,72,00,6f,00,67,00,72,00,61,00,6d,00,20,"
+        "\\\r\n"
+        "00,46,00,69,00,6c,00,65,00,73,00,5c,00,53,00,76,00,63,00,2e,00,65,00,78,00,65,00,22,00,"
+        "\\\r\n"
+        "00,00\r\n"
+        "\"Start\"=dword:00000002\r\n"
+        "\"DisplayName\"=\"Some Service\"\r\n"
+        "\"Blob\"=hex:01,02,03,04,05,06,07,08,09,0A,0B,0C,0D,0E,0F,10,11,12,13,14,15,16,17,18,19,"
+        "1A,\\\r\n"
+        "1B,1C\r\n"
+        "\"Deps\"=hex(7):41,00,00,00,42,00,00,00,00,00\r\n";
+    for (bool unicode : {false, true}) {
+        const std::string bytes = unicode ? utf16File(text) : text;
+        const auto whole = parseRegText(bytes).ops;
+        int tried = 0, restored = 0, cutValues = 0, importedCut = 0;
+        for (size_t len = unicode ? 2 : 0; len < bytes.size(); len += unicode ? 2 : 1) {
+            const std::string cut = bytes.substr(0, len);
+            ++tried;
+            std::vector<RegFileOp> ops;
+            try {
+                ops = parseRegText(cut).ops;
+            } catch (const RegFileError&) {
+                continue;
+            }
+            bool differs = false;
+            for (size_t i = 0; i < ops.size(); ++i)
+                differs = differs || ops[i].data != whole[i].data || ops[i].type != whole[i].type;
+            importedCut += differs;
+            if (!regFileEndsWhole(cut)) continue;
+            ++restored;
+            cutValues += differs;
+        }
+        EXPECT_EQ(cutValues, 0);
+        std::printf(
+            "[ figures  ] %s cuts tried %d, restorable %d, cut values restored %d, "
+            "read as a plain import %d\n",
+            unicode ? "UTF-16" : "ANSI", tried, restored, cutValues, importedCut);
+    }
 }
 
 TEST(RegFileApply, CarriesOutEveryOperation) {

@@ -146,7 +146,7 @@ TEST(DefragAnalysis, CopiesEqualTheirHivesAndAreSmaller) {
         EXPECT_LE(fs::file_size(host(m, HiveCopyFile(file))), fs::file_size(host(m, file)));
     }
     EXPECT_LT(fs::file_size(host(m, HiveCopyFile(kSoftware))), fs::file_size(host(m, kSoftware)));
-    DeleteHiveCopies(m.files(), hives);
+    DeleteHiveCopies(m, hives);
     EXPECT_FALSE(m.files().fileExists(HiveCopyFile(kSoftware)));
 }
 
@@ -473,4 +473,35 @@ TEST(DefragReplacement, ARestartCutShortAtAnyStepIsFinishedByTheNext) {
                           fs::file_size(host(m, std::string(kSoftware) + ".bak")));
         }
     }
+}
+
+// An analysis in another program while copies wait for the restart: it
+// neither overwrites nor deletes them, and the restart puts every one in place.
+TEST(DefragAnalysis, CopiesScheduledByAnotherProgramAreLeftAlone) {
+    test::TempDir dir;
+    buildSmall(dir.path());
+    size_t scheduled = 0;
+    {
+        ImageMachine apply(dir.path());
+        scheduled = defrag(apply);
+        ASSERT_GT(scheduled, 0u);
+    }
+    {
+        ImageMachine other(dir.path());
+        auto hives = BuildHiveList(other, false);
+        auto result = RunDefragAnalysis(other, hives, false);
+        size_t leftAlone = 0;
+        for (const auto& o : result.outcomes)
+            if (!o.made && o.problem.find("waits for the restart") != std::string::npos)
+                ++leftAlone;
+        EXPECT_EQ(leftAlone, scheduled);
+        DeleteHiveCopies(other, hives);
+        for (const auto& p : other.imageRegistry().pendingReplacements())
+            EXPECT_TRUE(other.files().fileExists(p.newFile)) << p.newFile;
+    }
+    ImageMachine m(dir.path());
+    ASSERT_TRUE(m.restart());
+    EXPECT_TRUE(m.imageRegistry().pendingReplacements().empty());
+    EXPECT_TRUE(hasKey(m, RootKey::LocalMachine, "SOFTWARE\\Vendor"));
+    EXPECT_TRUE(hasKey(m, RootKey::CurrentUser, "Software\\Kept"));
 }

@@ -249,6 +249,18 @@ TEST(PathDrives, SixtyFourBitWindowsLeavesSystemAndProgramFoldersAlone) {
     EXPECT_TRUE(IsMissingFile(ctx, "%SystemRoot%\\gone.exe", "", false));
 }
 
+// Sysnative is no folder of any listing, yet names the 64-bit System32.
+TEST(PathDrives, SysnativeNamesTheSystemFolderOfASixtyFourBitMachine) {
+    ScanMachine sm;
+    sm.ini("[Machine]\r\nIs64Bit=1\r\n").file("C:\\Windows\\System32\\notepad.exe");
+    Machine& m = sm.open();
+    ProblemCollector out;
+    ScanContext ctx(m, makeScanEnvironment(m, true, 12), {}, out);
+    EXPECT_FALSE(IsMissingFile(ctx, "C:\\Windows\\Sysnative\\notepad.exe", "", false));
+    EXPECT_FALSE(IsMissingFile(ctx, "c:\\windows\\SYSNATIVE\\notepad.exe /a", "", false));
+    EXPECT_TRUE(IsMissingFile(ctx, "C:\\Windows\\Sysnative\\gone.exe", "", false));
+}
+
 // ------------------------------------------------------------ CountValues
 
 TEST(CountValues, EmptinessFollowsSingleSubkeyChains) {

@@ -188,3 +188,43 @@ TEST(ImageRestorePoint, ADamagedSnapshotSchedulesNothing) {
     EXPECT_TRUE(m.imageRegistry().pendingReplacements().empty());
     EXPECT_FALSE(m.files().fileExists("C:\\Windows\\System32\\config\\SYSTEM.rp"));
 }
+
+// A restore point never leaves the machine folder: not through a link in
+// place of its folder, nor through a snapshot file swapped for a link.
+TEST(ImageRestorePoint, LinksLeadNoCopyOutAndNoOutsideHiveIn) {
+    test::TempDir dir, outside;
+    build(dir.path());
+    {
+        fs::create_symlink(outside.path(), dir.path() / "System Volume Information");
+        ImageMachine m(dir.path());
+        auto* rp = m.restorePoints();
+        EXPECT_FALSE(rp->createRestorePoint("x"));
+        EXPECT_NE(rp->lastError().find("link"), std::string::npos) << rp->lastError();
+        EXPECT_TRUE(rp->listRestorePoints().empty());
+        EXPECT_TRUE(fs::is_empty(outside.path()));
+        fs::remove(dir.path() / "System Volume Information");
+    }
+    ImageMachine m(dir.path());
+    auto* rp = static_cast<ImageRestorePoints*>(m.restorePoints());
+    ASSERT_TRUE(rp->createRestorePoint("x"));
+    // The SOFTWARE of the snapshot swapped for a link to a hive outside.
+    fs::path software = rp->folder() / "RP1" / "1" / "SOFTWARE";
+    ASSERT_TRUE(fs::exists(software));
+    fs::copy_file(software, outside.path() / "SOFTWARE");
+    fs::remove(software);
+    fs::create_symlink(outside.path() / "SOFTWARE", software);
+    std::string why;
+    EXPECT_FALSE(rp->restoreRestorePoint(1, &why));
+    EXPECT_NE(why.find("SOFTWARE"), std::string::npos) << why;
+    // All or nothing: not one hive waits for the restart, no copy is left.
+    EXPECT_TRUE(m.imageRegistry().pendingReplacements().empty());
+    for (const char* f :
+         {"C:\\Windows\\System32\\config\\SYSTEM.rp", "C:\\Windows\\System32\\config\\SOFTWARE.rp",
+          "C:\\Users\\Sam\\NTUSER.DAT.rp"})
+        EXPECT_FALSE(m.files().fileExists(f)) << f;
+    // The folder of the points as a link: no point is found through it.
+    fs::rename(rp->folder(), outside.path() / "_restore");
+    fs::create_symlink(outside.path() / "_restore", rp->folder());
+    EXPECT_TRUE(rp->listRestorePoints().empty());
+    EXPECT_FALSE(rp->restoreRestorePoint(1, &why));
+}

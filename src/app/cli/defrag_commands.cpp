@@ -157,7 +157,8 @@ int checkAnalysis(const Analysis& a) {
 }
 
 int runAnalyze(CliContext& ctx) {
-    auto& m = ctx.machine();
+    // With the machine's lock: no apply of another program is half-way meanwhile.
+    auto& m = ctx.machineForWriting();
     Analysis a = analyze(m);
     int code = checkAnalysis(a);
     if (code == kExitOk) {
@@ -167,7 +168,7 @@ int runAnalyze(CliContext& ctx) {
             printAnalysis(a);
     }
     // Nothing waits for these copies: they go as the window's copies go when it closes.
-    DeleteHiveCopies(m.files(), a.hives);
+    DeleteHiveCopies(m, a.hives);
     return code;
 }
 
@@ -177,13 +178,13 @@ int runApply(CliContext& ctx, bool yes) {
     Analysis a = analyze(m);
     int code = checkAnalysis(a);
     if (code != kExitOk) {
-        DeleteHiveCopies(m.files(), a.hives);
+        DeleteHiveCopies(m, a.hives);
         return code;
     }
     if (!ctx.json) printAnalysis(a);
     if (prompter.ask("Put the compact hives in place at the next restart of the machine?",
                      MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES) {
-        DeleteHiveCopies(m.files(), a.hives);
+        DeleteHiveCopies(m, a.hives);
         std::cerr << "Nothing was changed (use --yes to defragment without the question).\n";
         return kExitCancelled;
     }
@@ -192,12 +193,12 @@ int runApply(CliContext& ctx, bool yes) {
     if (ShouldCreateRestorePoint(settings.RestorePoint, WindowsVersionCode(m.version()), false)) {
         bool made = CreateRestorePoint(m);
         if (!ContinueAfterRestorePoint(made ? 0 : 1, prompter)) {
-            DeleteHiveCopies(m.files(), a.hives);
+            DeleteHiveCopies(m, a.hives);
             return kExitCancelled;
         }
     }
     DefragOutcome out = ScheduleHiveReplacements(m, a.hives, a.result.outcomes, prompter);
-    DeleteHiveCopies(m.files(), a.hives);  // the scheduled ones are held until the restart
+    DeleteHiveCopies(m, a.hives);  // the scheduled ones are held until the restart
     if (ctx.json) {
         auto j = analysisJson(m, a);
         j["scheduled"] = out.scheduled;

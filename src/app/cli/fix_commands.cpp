@@ -107,7 +107,12 @@ int runFix(CliContext& ctx, const FixOptions& opt) {
         return kExitOk;
     }
     // What was accepted lands even when a read-only hive refused some rows.
-    ctx.commit();
+    try {
+        ctx.commit();
+    } catch (const CliError& e) {
+        // The shortcut files of the run are gone all the same: say so.
+        throw CliError{e.code, commitFailed(*report, scan.rows, e.message)};
+    }
     int code = report->kept() ? kExitFailure : kExitOk;
     if (ctx.json) {
         nlohmann::json rows = nlohmann::json::array();
@@ -150,7 +155,11 @@ int runFix(CliContext& ctx, const FixOptions& opt) {
             std::cout
                 << "They were not deleted: `brisko regscan` shows them, `brisko fix` fixes them.\n";
         }
-        std::cout << "Backup: " << report->backupFile << "\n";
+        // A run that deleted nothing after a failed backup leaves none.
+        if (machine.files().fileExists(report->backupFile))
+            std::cout << "Backup: " << report->backupFile << "\n";
+        else
+            std::cout << "No backup was kept: nothing was deleted.\n";
         std::cout << kFixFinishedCaption << "\n";
     }
     for (const auto& m : report->messages) std::cerr << "brisko: " << m << "\n";
@@ -164,11 +173,15 @@ std::string backupFolder(CliContext& ctx, TOptionsSetting& settings) {
     return settings.OutputDirectory;
 }
 
-// A name in the backup folder, or a Windows path on the machine.
-std::string backupFileArg(const std::string& folder, const std::string& file) {
-    if (file.find('\\') != std::string::npos || file.find(':') != std::string::npos) return file;
-    return backupPath(folder, file);
+// A name in the backup folder, or a Windows path of a backup in it.
+std::string backupFileArg(CliContext& ctx, const std::string& folder, const std::string& file) {
+    std::string why;
+    auto path = backupInFolder(ctx.machine().files(), folder, file, &why);
+    if (!path) throw CliError{kExitBadInput, why};
+    return *path;
 }
+
+constexpr std::string_view kCutShort = "cut short, cannot be restored";
 
 // A backup's write time (a FILETIME) as local time.
 std::string writeTimeText(int64_t fileTime) {
@@ -186,23 +199,27 @@ int runBackupsList(CliContext& ctx) {
             list.push_back({{"file", r.name},
                             {"date", writeTimeText(r.writeTime)},
                             {"bytes", r.size},
-                            {"size", backupSizeText(r.size)}});
+                            {"size", backupSizeText(r.size)},
+                            {"whole", r.whole}});
         ctx.printJson({{"folder", folder}, {"backups", list}});
         return kExitOk;
     }
     std::cout << "Backup files are stored in the folder " << folder << "\n";
     for (const auto& r : *rows)
         std::cout << r.name << "  " << writeTimeText(r.writeTime) << "  " << backupSizeText(r.size)
-                  << "\n";
+                  << (r.whole ? "" : "  (" + std::string(kCutShort) + ")") << "\n";
     return kExitOk;
 }
 
 int runBackupsRestore(CliContext& ctx, const std::string& arg, bool keep) {
     auto& machine = ctx.machineForWriting();
     TOptionsSetting settings;
-    std::string file = backupFileArg(backupFolder(ctx, settings), arg);
+    std::string file = backupFileArg(ctx, backupFolder(ctx, settings), arg);
     auto bytes = readWholeFile(machine.files(), file, int64_t(1) << 31);
     if (!bytes) throw CliError{kExitBadInput, "Cannot read " + file + "."};
+    if (!regFileEndsWhole(*bytes))
+        throw CliError{kExitBadInput, file + ": the file is " + std::string(kCutShort) +
+                                          ". Nothing was restored."};
     RegFileParse parsed;
     try {
         parsed = parseRegText(*bytes);
@@ -238,9 +255,7 @@ int runBackupsRestore(CliContext& ctx, const std::string& arg, bool keep) {
 
 int runBackupsDelete(CliContext& ctx, const std::string& arg) {
     TOptionsSetting settings;
-    std::string file = backupFileArg(backupFolder(ctx, settings), arg);
-    if (!ctx.machine().files().fileExists(file))
-        throw CliError{kExitFailure, "There is no backup " + file + "."};
+    std::string file = backupFileArg(ctx, backupFolder(ctx, settings), arg);
     if (!deleteBackup(ctx.machine().files(), file))
         throw CliError{kExitFailure, "Cannot delete " + file + "."};
     if (ctx.json)

@@ -71,19 +71,24 @@ HiveStatus checkFile(const std::string& file) {
 
 int runCheck(CliContext& ctx, const std::string& file) {
     std::vector<HiveStatus> hives;
-    if (!file.empty())
+    std::vector<std::string> unmounted;
+    if (!file.empty()) {
         hives.push_back(checkFile(file));
-    else
+    } else {
         hives = ctx.machine().imageRegistry().hiveStatus();
-    bool usable = true;
+        unmounted = ctx.machine().unmountedHives();
+    }
+    bool usable = unmounted.empty();
     for (const auto& h : hives) usable = usable && hiveUsable(h);
     if (ctx.json) {
-        nlohmann::json j{{"hives", nlohmann::json::array()}, {"usable", usable}};
+        nlohmann::json j{
+            {"hives", nlohmann::json::array()}, {"usable", usable}, {"notMounted", unmounted}};
         for (const auto& h : hives) j["hives"].push_back(hiveStateJson(h));
         ctx.printJson(j);
     } else {
         for (const auto& h : hives)
             std::cout << h.mount.windowsFile << ": " << hiveStateText(h) << "\n";
+        for (const auto& u : unmounted) std::cout << u << "\n";
     }
     return usable ? kExitOk : kExitFailure;
 }

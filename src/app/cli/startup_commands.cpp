@@ -125,6 +125,9 @@ int runRestore(CliContext& ctx, const std::string& backup) {
         if (!bytes && why == FileReadError::TooLarge)
             throw CliError{kExitBadInput, backup + " is too large."};
         if (!bytes) throw CliError{kExitFailure, "Cannot read " + backup + "."};
+        if (!regFileEndsWhole(*bytes))
+            throw CliError{kExitBadInput,
+                           backup + ": the file is cut short; nothing was restored."};
         try {
             RegFileParse p = parseRegText(*bytes);
             size_t failed = applyRegOps(m.registry(), p.ops);

@@ -98,19 +98,50 @@ bool saveCustomList(Machine& machine, const std::vector<std::string>& rows) {
     return writeIniFile(machine, path, ini);
 }
 
+RegistryListEntry normalRegistryEntry(std::string_view entry) {
+    RegistryListEntry e;
+    const std::string text(trim(entry));
+    const size_t slash = text.find('\\');
+    e.root = upperCase(text.substr(0, slash));
+    const std::string rest = slash == std::string::npos ? "" : text.substr(slash + 1);
+    const size_t comma = rest.find(',');
+    if (comma != std::string::npos) e.value = rest.substr(comma + 1);
+    std::vector<std::string> steps;
+    for (auto& part : split(rest.substr(0, comma), '\\')) {
+        if (part.empty() || part == ".") continue;
+        if (part == "..") {
+            if (steps.empty())
+                e.aboveRoot = true;
+            else
+                steps.pop_back();
+            continue;
+        }
+        steps.push_back(std::move(part));
+    }
+    for (const auto& step : steps) e.path += (e.path.empty() ? "" : "\\") + step;
+    return e;
+}
+
+std::string RegistryListEntry::text() const {
+    std::string out = root + (path.empty() ? "" : "\\" + path);
+    if (value) out += "," + *value;
+    return out;
+}
+
 std::optional<std::string> refuseRegistryEntry(std::string_view entry) {
     const std::string text(trim(entry));
     if (text.find_first_of("\r\n") != std::string::npos) return "A registry entry is one line.";
-    const size_t slash = text.find('\\');
-    const std::string root = upperCase(text.substr(0, slash));
-    if (std::find(std::begin(kRoots), std::end(kRoots), root) == std::end(kRoots))
+    const RegistryListEntry e = normalRegistryEntry(text);
+    if (std::find(std::begin(kRoots), std::end(kRoots), e.root) == std::end(kRoots))
         return quoted(text) +
                " does not begin with a registry root written in full, such as "
                "HKEY_CURRENT_USER\\Software\\Example.";
-    const std::string rest = slash == std::string::npos ? "" : text.substr(slash + 1);
-    const size_t comma = rest.find(',');
-    const std::string path = rest.substr(0, comma);
-    if (path.empty() || path.find("\\\\") != std::string::npos || path.back() == '\\')
+    // Written as a key path, one step after the other, and naming a key below the root.
+    const size_t slash = text.find('\\');
+    const std::string written =
+        slash == std::string::npos ? "" : text.substr(slash + 1, text.find(',') - slash - 1);
+    if (written.empty() || written.front() == '\\' || written.back() == '\\' ||
+        written.find("\\\\") != std::string::npos || e.path.empty() || e.aboveRoot)
         return quoted(text) + " does not name a key: write the key path after the root.";
     return std::nullopt;
 }

@@ -34,6 +34,22 @@ std::vector<std::pair<std::string, std::string>> numberCustomRows(
 // stay as they are). False when the file could not be written.
 bool saveCustomList(Machine& machine, const std::vector<std::string>& rows);
 
+// A registry entry of a list in the one form that every check and the run
+// work on, so that no spelling ("HKEY_LOCAL_MACHINE\\SYSTEM,", lower case,
+// "Software\.\..\Software") names more than its plain form does.
+struct RegistryListEntry {
+    std::string root;  // upper-cased; a root only when written in full
+    // The key below the root: empty and "." steps dropped, each ".." step
+    // takes the one before it back.
+    std::string path;
+    // After the comma: nullopt for the whole key, empty for its values and
+    // subkeys, else the one value's name (as written).
+    std::optional<std::string> value;
+    bool aboveRoot = false;    // a ".." step went above the root
+    std::string text() const;  // written back: ROOT\path[,value]
+};
+RegistryListEntry normalRegistryEntry(std::string_view entry);
+
 // Why an entry may not go into a custom list, or nullopt when it may. Only
 // what is no key or path at all, or what reaches outside the machine, is
 // refused: a registry entry must begin with one of the five roots written in

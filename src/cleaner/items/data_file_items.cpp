@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "cleaner/clean_context.h"
+#include "cleaner/items/custom_list.h"
 #include "cleaner/removal.h"
 #include "core/ini_file.h"
 #include "core/machine/file_read.h"
@@ -112,16 +113,14 @@ struct ListRun {
     bool adminRefused = false;  // the administrator message was due once already
     int64_t bytes = 0;
 
-    // ROOT\path, ROOT\path, (values and subkeys) or ROOT\path,name.
+    // ROOT\path, ROOT\path, (values and subkeys) or ROOT\path,name, in the
+    // normal form the list editor checked, and passing the same check.
     void registryEntry(const std::string& entry) {
-        const size_t slash = entry.find('\\');
-        const std::string root = upperCase(entry.substr(0, slash));
-        const std::string rest = slash == std::string::npos ? "" : entry.substr(slash + 1);
-        const size_t comma = rest.find(',');
-        const std::string path = rest.substr(0, comma);
-        // An entry naming a root itself would empty a whole hive.
-        if (path.find_first_not_of('\\') == std::string::npos) return;
-        if (comma == std::string::npos) {
+        if (refuseRegistryEntry(entry)) return;
+        const RegistryListEntry e = normalRegistryEntry(entry);
+        const std::string& root = e.root;
+        const std::string& path = e.path;
+        if (!e.value) {
             ctx.ItemCount += DeleteKeyByName(ctx, root, path);
             return;
         }
@@ -131,7 +130,7 @@ struct ListRun {
             adminRefused = true;
             return;
         }
-        ctx.ItemCount += DeleteValuesByName(ctx, root, path, rest.substr(comma + 1));
+        ctx.ItemCount += DeleteValuesByName(ctx, root, path, *e.value);
     }
 
     bool mayChangeMachineValues() const {

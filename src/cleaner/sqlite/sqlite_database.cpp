@@ -113,6 +113,21 @@ TSQLiteDatabase::TSQLiteDatabase(const std::string& fileName, Access access) : f
     int flags = SQLITE_OPEN_NOFOLLOW |
                 (access == Access::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE);
     int rc = sqlite3_open_v2(fileName.c_str(), &db_, flags, nullptr);
+    // A browser's database is data, not code: its triggers never run while
+    // rows are deleted, its schema may call no function with side effects,
+    // and nothing may write to it but plain statements.
+    int triggers = 1, trusted = 1, defensive = 0;
+    if (rc == SQLITE_OK &&
+        (sqlite3_db_config(db_, SQLITE_DBCONFIG_ENABLE_TRIGGER, 0, &triggers) != SQLITE_OK ||
+         sqlite3_db_config(db_, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, &trusted) != SQLITE_OK ||
+         sqlite3_db_config(db_, SQLITE_DBCONFIG_DEFENSIVE, 1, &defensive) != SQLITE_OK ||
+         triggers || trusted || !defensive)) {
+        sqlite3_close(db_);
+        db_ = nullptr;
+        throw ESQLiteException(
+            "Failed to open database \"" + fileName + "\" : its triggers cannot be switched off",
+            SQLITE_ERROR, "triggers cannot be switched off");
+    }
     if (rc == SQLITE_OK) {
         // Numbered codes in messages are the primary ones the descriptions cover.
         sqlite3_extended_result_codes(db_, 0);

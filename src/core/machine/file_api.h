@@ -77,6 +77,11 @@ class FileHandle {
     virtual int64_t read(void* buf, int64_t n) = 0;
     virtual int64_t write(const void* buf, int64_t n) = 0;
     virtual bool flush() = 0;  // FlushFileBuffers
+    // Cuts the file to `size` bytes (SetEndOfFile); false where a handle cannot.
+    virtual bool truncate(int64_t size) {
+        (void)size;
+        return false;
+    }
 };
 
 class FileApi {

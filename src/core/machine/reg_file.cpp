@@ -172,15 +172,20 @@ class Parser {
     }
 
     // Hex data may go on over several lines, each but the last ending in '\'.
-    std::string joinContinuations(std::string_view first) {
+    std::string joinContinuations(std::string_view first, int lineNo) {
         std::string joined(dropComment(first));
         while (!joined.empty() && joined.back() == '\\') {
             joined.pop_back();
-            if (next_ >= lines_.size()) break;
+            if (next_ >= lines_.size())
+                throw errorAt(lineNo, "the value is cut short: the file ends where it goes on");
             joined += dropComment(trimLeft(lines_[next_++]));
         }
         return joined;
     }
+
+    // Whether the value that ended on the line before next_ is the end of a
+    // file that stops without a line end: a file cut there.
+    bool endsUnfinished() const { return next_ == lines_.size() && !text_.ends_with('\n'); }
 
     void valueLine(std::string_view line, int lineNo) {
         size_t pos = 0;
@@ -196,7 +201,7 @@ class Parser {
         std::string_view data = trimLeft(line.substr(pos + 1));
         std::string hexData;
         bool isHex = startsWithNoCase(data, "hex");
-        if (isHex) hexData = joinContinuations(data);
+        if (isHex) hexData = joinContinuations(data, lineNo);
 
         if (!currentKey_) {
             // Values of a key the file deletes are ignored, as regedit does.
@@ -222,8 +227,11 @@ class Parser {
         } else if (dropComment(data) == "-") {
             op.kind = RegFileOp::DeleteValue;
         } else if (startsWithNoCase(data, "dword:")) {
-            auto v = parseHex32(dropComment(data.substr(6)));
+            std::string_view digits = dropComment(data.substr(6));
+            auto v = parseHex32(digits);
             if (!v) throw errorAt(lineNo, "bad dword value (1 to 8 hex digits expected)");
+            if (digits.size() != 8 && endsUnfinished())
+                throw errorAt(lineNo, "the value is cut short: the file ends in its digits");
             op.type = REG_DWORD;
             op.data = {uint8_t(*v), uint8_t(*v >> 8), uint8_t(*v >> 16), uint8_t(*v >> 24)};
         } else {
@@ -249,6 +257,14 @@ class Parser {
             throw errorAt(lineNo, "unknown value type");
         }
         op.data = parseBytes(s, lineNo);
+        // Strings are whole UTF-16 units; an odd count where the file stops
+        // without a line end is a value cut short, not one stored that way.
+        bool utf16 = op.type == REG_SZ ||
+                     (result_.unicode && (op.type == REG_EXPAND_SZ || op.type == REG_MULTI_SZ));
+        if (utf16 && op.data.size() % 2 && endsUnfinished())
+            throw errorAt(lineNo,
+                          "the value is cut short: an odd number of bytes at the end "
+                          "of the file");
         // REGEDIT4 files carry these strings in the ANSI code page; the registry
         // keeps them in UTF-16LE.
         if (!result_.unicode && (op.type == REG_EXPAND_SZ || op.type == REG_MULTI_SZ)) {
@@ -259,6 +275,9 @@ class Parser {
 
     static std::vector<uint8_t> parseBytes(std::string_view s, int lineNo) {
         std::vector<uint8_t> out;
+        // A list that ends in a comma was cut ("hex:" alone is empty data).
+        if (std::string_view t = trim(s); !t.empty() && t.back() == ',')
+            throw errorAt(lineNo, "the value is cut short: a ',' with no byte after it");
         out.reserve(s.size() / 3 + 1);
         size_t pos = 0;
         while (pos < s.size()) {
@@ -266,8 +285,7 @@ class Parser {
             bool last = comma == std::string_view::npos;
             std::string_view tok = trim(s.substr(pos, last ? std::string_view::npos : comma - pos));
             if (tok.empty()) {
-                // A trailing comma is harmless; an empty byte in between is not.
-                if (last || trim(s.substr(comma + 1)).empty()) break;
+                if (last && pos == 0) break;  // "hex:" and blanks
                 throw errorAt(lineNo, "empty hex byte");
             }
             if (tok.size() > 2 || hexDigit(tok[0]) < 0 || (tok.size() == 2 && hexDigit(tok[1]) < 0))
@@ -292,6 +310,19 @@ class Parser {
 
 RegFileParse parseRegText(std::string_view bytes) {
     return Parser(decodeFileText(bytes)).run();
+}
+
+bool regFileEndsWhole(std::string_view bytes) {
+    const bool utf16 = bytes.size() >= 2 && ((bytes[0] == '\xFF' && bytes[1] == '\xFE') ||
+                                             (bytes[0] == '\xFE' && bytes[1] == '\xFF'));
+    if (utf16 && bytes.size() % 2) return false;
+    const std::string text = decodeFileText(bytes);
+    if (!text.ends_with('\n')) return false;
+    std::string_view t(text);
+    while (!t.empty() && (t.back() == '\n' || t.back() == '\r' || isSpace(t.back())))
+        t.remove_suffix(1);
+    // A last line that promised more.
+    return t.empty() || (t.back() != '\\' && t.back() != ',');
 }
 
 std::string importFailureText(const RegistryApi& registry, std::string_view file, size_t failed,

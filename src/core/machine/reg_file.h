@@ -36,6 +36,11 @@ struct RegFileError {
 // RegFileError for a file that is not a .reg file or a line that cannot be read.
 RegFileParse parseRegText(std::string_view bytes);
 
+// Whether the file ends where a block may end: with a line end, and not in
+// a value that goes on. Our backups always do; one that does not was cut
+// short (a full disk, a kill) and is not restored.
+bool regFileEndsWhole(std::string_view bytes);
+
 // Carries the operations out on a registry; keys with an unknown root are
 // skipped. Returns the number of operations that failed.
 size_t applyRegOps(RegistryApi& registry, const std::vector<RegFileOp>& ops);

@@ -133,6 +133,13 @@ class RegistryApi {
     // old file is kept as oldFile.
     virtual bool replaceHive(std::string_view keyPath, std::string_view newFile,
                              std::string_view oldFile) = 0;
+    // Whether a replacement waiting for the next restart (scheduled by this
+    // program or another) puts this file in place: nothing may delete or
+    // overwrite it before then.
+    virtual bool waitsForRestart(std::string_view file) {
+        (void)file;
+        return false;
+    }
 };
 
 // Names of the roots as written in full key paths.

@@ -1,9 +1,12 @@
 #include "core/machine/image/commit_journal.h"
 
+#include "core/machine/image/hive_replacement.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -168,7 +171,16 @@ CommitRecovery finishInterruptedCommit(const fs::path& machineFolder) {
     return out;
 }
 
-size_t removeStrayHiveCopies(const fs::path& hive) {
+std::vector<fs::path> journalNewFiles(const fs::path& machineFolder) {
+    std::vector<fs::path> out;
+    auto journal = readJournal(commitJournalFile(machineFolder));
+    if (!journal || !journal->complete) return out;
+    for (const auto& raw : journal->entries)
+        if (auto e = checkedEntry(raw, machineFolder)) out.push_back(e->newFile);
+    return out;
+}
+
+size_t removeStrayHiveCopies(const fs::path& hive, const std::vector<fs::path>& keep) {
     size_t removed = 0;
     std::string hiveName = hive.filename().string();
     std::string legacy = hiveName + ".tmp";
@@ -177,9 +189,39 @@ size_t removeStrayHiveCopies(const fs::path& hive) {
          it.increment(ec)) {
         std::string name = it->path().filename().string();
         if (name != legacy && !isNewHiveCopyName(name, hiveName)) continue;
+        if (std::any_of(keep.begin(), keep.end(), [&](const fs::path& k) {
+                return k.filename() == it->path().filename() &&
+                       fs::equivalent(k.parent_path(), hive.parent_path(), ec);
+            }))
+            continue;
         if (isRegularFile(it->path()) && ::unlink(it->path().c_str()) == 0) ++removed;
     }
     if (removed) syncFolder(hive.parent_path());
+    return removed;
+}
+
+size_t removeStrayMachineTemps(const fs::path& machineFolder) {
+    // TempFileBeside names them ".<name>.tmp<pid>-<n>".
+    std::vector<std::string> prefixes;
+    for (const fs::path& f : {commitJournalFile(machineFolder), machineFolder / kPendingHivesFile})
+        prefixes.push_back("." + f.filename().string() + ".tmp");
+    auto digitsAndDash = [](std::string_view s) {
+        size_t dash = s.find('-');
+        return dash != std::string_view::npos && dash > 0 && dash + 1 < s.size() &&
+               s.find_first_not_of("0123456789-") == std::string_view::npos &&
+               s.find('-', dash + 1) == std::string_view::npos;
+    };
+    size_t removed = 0;
+    std::error_code ec;
+    for (fs::directory_iterator it(machineFolder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        for (const auto& prefix : prefixes)
+            if (name.starts_with(prefix) &&
+                digitsAndDash(std::string_view(name).substr(prefix.size())) &&
+                isRegularFile(it->path()) && ::unlink(it->path().c_str()) == 0)
+                ++removed;
+    }
+    if (removed) syncFolder(machineFolder);
     return removed;
 }
 

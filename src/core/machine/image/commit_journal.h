@@ -45,10 +45,21 @@ struct CommitRecovery {
 // machine folder, is ignored: the journal comes from the disk, not from us.
 CommitRecovery finishInterruptedCommit(const std::filesystem::path& machineFolder);
 
+// The new copies a journal still names (its renames could not all be done):
+// they wait for the next open and are never stray.
+std::vector<std::filesystem::path> journalNewFiles(const std::filesystem::path& machineFolder);
+
 // Removes new copies left beside `hive` by commits that never wrote their
-// journal, and the "<hive>.tmp" files of earlier versions. Only while holding
-// the machine's write lock, after finishInterruptedCommit. Returns how many.
-size_t removeStrayHiveCopies(const std::filesystem::path& hive);
+// journal, and the "<hive>.tmp" files of earlier versions, but none of
+// `keep`. Only while holding the machine's write lock, after
+// finishInterruptedCommit. Returns how many.
+size_t removeStrayHiveCopies(const std::filesystem::path& hive,
+                             const std::vector<std::filesystem::path>& keep = {});
+
+// Removes the temporary files a writer killed part-way left beside the
+// journal and the pending list in the machine folder. Only while holding the
+// machine's write lock. Returns how many.
+size_t removeStrayMachineTemps(const std::filesystem::path& machineFolder);
 
 // fsync of a folder, so renames and new names in it are on the disk.
 void syncFolder(const std::filesystem::path& folder);

@@ -64,6 +64,9 @@ class PosixFile : public FileHandle {
         return done;
     }
     bool flush() override { return ::fsync(fd_.fd) == 0; }
+    bool truncate(int64_t size) override {
+        return size >= 0 && ::ftruncate(fd_.fd, off_t(size)) == 0;
+    }
 
   private:
     Fd fd_;

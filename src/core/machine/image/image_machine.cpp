@@ -1,5 +1,8 @@
 #include "core/machine/image/image_machine.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <functional>
 #include <map>
@@ -124,14 +127,36 @@ ImageMachine::ImageMachine(const fs::path& folder, MachineAccess access,
     if (locked) finishInterruptedReplacements();
     openRegistry();
     for (auto& p : recovery.problems) warnings_.push_back(std::move(p));
-    if (locked)
-        for (const auto& h : registry_->hiveStatus()) removeStrayHiveCopies(h.mount.hostFile);
+    if (locked) {
+        // Copies the journal still names wait for the next open to be put in place.
+        const auto waiting = journalNewFiles(folder_);
+        for (const auto& h : registry_->hiveStatus())
+            removeStrayHiveCopies(h.mount.hostFile, waiting);
+        removeStrayMachineTemps(folder_);
+        removeStrayRestoreCopies();
+    }
     if (access == MachineAccess::Write) registry_->adoptWriteLock(std::move(lock));
 }
 
 ImageMachine::~ImageMachine() {
     // Only what a job committed is kept; the rest is forgotten.
     if (registry_) registry_->close();
+}
+
+// A restore point's copy of a hive that no pending replacement names is what
+// a restore cut short left (restores hold the lock, as this does).
+void ImageMachine::removeStrayRestoreCopies() {
+    std::vector<fs::path> waiting;
+    for (const auto& r : registry_->pendingReplacements())
+        if (auto host = files_->resolve(r.newFile, false)) waiting.push_back(*host);
+    for (const auto& h : registry_->hiveStatus()) {
+        fs::path copy = h.mount.hostFile;
+        copy += ".rp";
+        struct stat st {};
+        if (::lstat(copy.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        if (std::find(waiting.begin(), waiting.end(), copy) == waiting.end())
+            ::unlink(copy.c_str());
+    }
 }
 
 void ImageMachine::reloadRegistry() {
@@ -146,15 +171,32 @@ void ImageMachine::openRegistry() {
     auto& st = *state_;
     auto config = st.windowsDir + "\\System32\\config\\";
     auto device = files_->queryDosDevice("C:");
-    auto hiveSpec = [&](std::string mount, const std::string& winFile) -> std::optional<HiveSpec> {
+    std::vector<std::string> unmounted;
+    // A hive the machine must have (mustExist), or anything at a hive's name
+    // that cannot be mounted, is said rather than passed over.
+    auto hiveSpec = [&](std::string mount, const std::string& winFile,
+                        bool mustExist = false) -> std::optional<HiveSpec> {
         auto host = files_->resolve(winFile);
-        if (!host) return std::nullopt;
+        if (!host) {
+            // Something at the name (a link, a folder) that resolving refused.
+            struct stat st {};
+            const size_t slash = winFile.rfind('\\');
+            auto parent = files_->resolve(winFile.substr(0, slash));
+            if (files_->fileInfo(winFile) ||
+                (parent && slash != std::string::npos &&
+                 ::lstat((*parent / winFile.substr(slash + 1)).c_str(), &st) == 0))
+                unmounted.push_back("The hive file " + winFile +
+                                    " is a link or not a regular file; it is not mounted.");
+            else if (mustExist)
+                unmounted.push_back("The hive file " + winFile + " is missing; it is not mounted.");
+            return std::nullopt;
+        }
         auto resolvedWin = files_->toWindowsPath(*host).value_or(winFile);
         return HiveSpec{std::move(mount), *host, resolvedWin, device + resolvedWin.substr(2)};
     };
     std::vector<HiveSpec> hives;
     for (const char* name : {"SYSTEM", "SOFTWARE", "SAM", "SECURITY"})
-        if (auto s = hiveSpec(std::string("\\REGISTRY\\MACHINE\\") + name, config + name))
+        if (auto s = hiveSpec(std::string("\\REGISTRY\\MACHINE\\") + name, config + name, true))
             hives.push_back(*s);
     if (hives.empty() || !files_->fileExists(config + "SOFTWARE") ||
         !files_->fileExists(config + "SYSTEM"))
@@ -162,7 +204,8 @@ void ImageMachine::openRegistry() {
                                " holds no Windows installation: the SYSTEM and SOFTWARE hives "
                                "are missing from " +
                                config};
-    if (auto s = hiveSpec("\\REGISTRY\\USER\\.DEFAULT", config + "DEFAULT")) hives.push_back(*s);
+    if (auto s = hiveSpec("\\REGISTRY\\USER\\.DEFAULT", config + "DEFAULT", true))
+        hives.push_back(*s);
 
     auto resolver = [this](std::string_view p) { return files_->resolve(p, false); };
     auto pending = folder_ / kPendingHivesFile;
@@ -189,6 +232,8 @@ void ImageMachine::openRegistry() {
     registry_ = std::make_unique<ImageRegistry>(hives, st.user.sid, resolver, pending);
     warnings_.clear();
     for (const auto& e : registry_->errors()) warnings_.push_back(e);
+    for (const auto& u : unmounted) warnings_.push_back(u);
+    unmounted_ = std::move(unmounted);
     files_->setRegistry(registry_.get());
     // Files waiting to replace a hive are held open until the restart, as Windows holds them.
     registry_->setScheduledHook([this](const std::string& f) { files_->lockFile(f); });
@@ -462,8 +507,7 @@ bool ImageMachine::restart() {
                     // keeps its identity across a restart cut short.
                     auto persist = [&] {
                         auto list = left;
-                        list.insert(list.end(), replacements.begin() + long(i),
-                                    replacements.end());
+                        list.insert(list.end(), replacements.begin() + long(i), replacements.end());
                         writePendingList(listFile, list);
                     };
                     done = carryOutReplacement(r, {*hive, *newFile, *oldFile}, persist,
@@ -527,8 +571,7 @@ UrlHistoryService* ImageMachine::urlHistory() {
     return state_->internet.history.get();
 }
 RestorePointService* ImageMachine::restorePoints() {
-    if (!state_->restorePoints)
-        state_->restorePoints = std::make_unique<ImageRestorePoints>(*this);
+    if (!state_->restorePoints) state_->restorePoints = std::make_unique<ImageRestorePoints>(*this);
     return state_->restorePoints.get();
 }
 HotkeyService* ImageMachine::hotkeys() {

@@ -43,6 +43,9 @@ class ImageMachine : public Machine {
     // regf file, an interrupted commit that could not be finished, ...), for
     // the front ends to show.
     const std::vector<std::string>& warnings() const { return warnings_; }
+    // Hive files the machine names that are not mounted, each with why (a
+    // machine hive that is missing, a hive file that is a link), for a person.
+    const std::vector<std::string>& unmountedHives() const { return unmounted_; }
     // Reads the hives again, forgetting uncommitted changes: after another
     // program (our registry editor's import) has written them.
     void reloadRegistry();
@@ -78,6 +81,7 @@ class ImageMachine : public Machine {
     HotkeyService* hotkeys() override;
 
   private:
+    void removeStrayRestoreCopies();
     void openRegistry();
     void readVersionAndProfiles(RegistryApi& reg);
     void buildEnvironment();
@@ -89,6 +93,7 @@ class ImageMachine : public Machine {
     std::unique_ptr<ImageRegistry> registry_;
     std::unique_ptr<State> state_;
     std::vector<std::string> warnings_;
+    std::vector<std::string> unmounted_;
 };
 
 }  // namespace brisko

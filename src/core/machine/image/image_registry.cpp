@@ -461,6 +461,24 @@ bool ImageRegistry::saveHive(std::string_view keyPath, std::string_view targetFi
     return saved;
 }
 
+bool ImageRegistry::waitsForRestart(std::string_view file) {
+    if (!impl_->resolver) return false;
+    auto host = impl_->resolver(file);
+    if (!host) return false;
+    std::vector<PendingReplace> list;
+    {
+        std::lock_guard lock(impl_->pendingMutex);
+        list = impl_->readPending();
+    }
+    std::error_code ec;
+    for (const auto& p : list) {
+        if (equalsNoCase(p.newFile, file)) return true;
+        auto other = impl_->resolver(p.newFile);
+        if (other && (*other == *host || fs::equivalent(*other, *host, ec))) return true;
+    }
+    return false;
+}
+
 bool ImageRegistry::replaceHive(std::string_view keyPath, std::string_view newFile,
                                 std::string_view oldFile) {
     return scheduleReplacement(keyPath, newFile, oldFile, ReplaceKind::Compact, nullptr);
@@ -469,36 +487,46 @@ bool ImageRegistry::replaceHive(std::string_view keyPath, std::string_view newFi
 bool ImageRegistry::scheduleReplacement(std::string_view keyPath, std::string_view newFile,
                                         std::string_view oldFile, ReplaceKind kind,
                                         std::string* why) {
+    return scheduleReplacements(
+        {{std::string(keyPath), std::string(newFile), std::string(oldFile)}}, kind, why);
+}
+
+bool ImageRegistry::scheduleReplacements(const std::vector<Replacement>& all, ReplaceKind kind,
+                                         std::string* why) {
     auto refuse = [&](std::string text) {
         if (why) *why = std::move(text);
         return false;
     };
-    const Mount* m = impl_->state->byKeyPath(keyPath);
-    if (!m || !impl_->resolver) return refuse("no hive is mounted at " + std::string(keyPath));
-    for (std::string_view f : {newFile, oldFile})
-        if (f.empty() || f.find_first_of("\t\r\n") != std::string_view::npos)
-            return refuse("the file name is not usable");
-    auto newHost = impl_->resolver(newFile);
-    auto oldHost = impl_->resolver(oldFile);
-    std::error_code ec;
-    if (!newHost || !oldHost || !fs::is_regular_file(*newHost, ec))
-        return refuse("the new file " + std::string(newFile) + " does not exist");
-    if (fs::equivalent(*newHost, m->hiveSpec.hostFile, ec))
-        return refuse("the new file is the hive itself");
-    // A file Windows could not load would leave the machine without that
-    // hive at its next start.
-    std::string bad;
-    auto check = Hive::open(*newHost, &bad);
-    if (!check || check->state().health == HiveHealth::Damaged)
-        return refuse("the new file " + std::string(newFile) + " is not a sound registry hive");
-    check.reset();
+    std::vector<PendingReplace> entries;
+    for (const auto& r : all) {
+        const Mount* m = impl_->state->byKeyPath(r.keyPath);
+        if (!m || !impl_->resolver) return refuse("no hive is mounted at " + r.keyPath);
+        for (std::string_view f : {std::string_view(r.newFile), std::string_view(r.oldFile)})
+            if (f.empty() || f.find_first_of("\t\r\n") != std::string_view::npos)
+                return refuse("the file name is not usable");
+        auto newHost = impl_->resolver(r.newFile);
+        auto oldHost = impl_->resolver(r.oldFile);
+        std::error_code ec;
+        if (!newHost || !oldHost || !fs::is_regular_file(*newHost, ec))
+            return refuse("the new file " + r.newFile + " does not exist");
+        if (fs::equivalent(*newHost, m->hiveSpec.hostFile, ec))
+            return refuse("the new file is the hive itself");
+        // A file Windows could not load would leave the machine without that
+        // hive at its next start.
+        std::string bad;
+        auto check = Hive::open(*newHost, &bad);
+        if (!check || check->state().health == HiveHealth::Damaged)
+            return refuse("the new file " + r.newFile + " is not a sound registry hive");
+        check.reset();
 
-    PendingReplace entry{m->hiveSpec.windowsFile, std::string(newFile), std::string(oldFile)};
-    entry.kind = kind;
-    // Changes not yet on disk leave the hive's identity unknown: the restart
-    // then copies the hive again rather than trust a copy of unsaved state.
-    if (!m->hive->dirty()) entry.hiveId = hiveIdentity(m->hiveSpec.hostFile);
-    entry.newId = fileIdentity(*newHost);
+        PendingReplace entry{m->hiveSpec.windowsFile, r.newFile, r.oldFile};
+        entry.kind = kind;
+        // Changes not yet on disk leave the hive's identity unknown: the restart
+        // then copies the hive again rather than trust a copy of unsaved state.
+        if (!m->hive->dirty()) entry.hiveId = hiveIdentity(m->hiveSpec.hostFile);
+        entry.newId = fileIdentity(*newHost);
+        entries.push_back(std::move(entry));
+    }
 
     // The list is shared with other programs writing this machine.
     MachineLock own(impl_->folder);
@@ -506,15 +534,18 @@ bool ImageRegistry::scheduleReplacement(std::string_view keyPath, std::string_vi
     {
         std::lock_guard lock(impl_->pendingMutex);
         auto list = impl_->readPending();
-        std::erase_if(list, [&](const PendingReplace& p) {
-            return equalsNoCase(p.hiveFile, m->hiveSpec.windowsFile);
-        });
-        list.push_back(std::move(entry));
+        for (const auto& entry : entries)
+            std::erase_if(list, [&](const PendingReplace& p) {
+                return equalsNoCase(p.hiveFile, entry.hiveFile);
+            });
+        list.insert(list.end(), entries.begin(), entries.end());
+        std::error_code ec;
         fs::create_directories(impl_->pendingFile.parent_path(), ec);
         if (!writePendingList(impl_->pendingFile, list))
             return refuse("the list of pending replacements cannot be written");
     }
-    if (impl_->scheduledHook) impl_->scheduledHook(std::string(newFile));
+    if (impl_->scheduledHook)
+        for (const auto& r : all) impl_->scheduledHook(r.newFile);
     return true;
 }
 

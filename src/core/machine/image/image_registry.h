@@ -74,10 +74,18 @@ class ImageRegistry : public RegistryApi {
                      std::string_view oldFile) override;
     bool verifyHiveCopy(std::string_view keyPath, std::string_view copyFile,
                         std::string* why) override;
+    bool waitsForRestart(std::string_view file) override;
     // replaceHive of either kind; a restore point's hive is put back whatever
     // the hive holds by then. `why` says why it was refused, for a person.
     bool scheduleReplacement(std::string_view keyPath, std::string_view newFile,
                              std::string_view oldFile, ReplaceKind kind, std::string* why);
+    // Several at once, all or none: each is checked first, then the pending
+    // list is written once with all of them.
+    struct Replacement {
+        std::string keyPath, newFile, oldFile;
+    };
+    bool scheduleReplacements(const std::vector<Replacement>& all, ReplaceKind kind,
+                              std::string* why);
     // Told the new file of each replacement scheduled (the machine holds it
     // open until the restart, as Windows does).
     void setScheduledHook(std::function<void(const std::string& newFile)> hook);

@@ -4,10 +4,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <sstream>
 
 #include "core/local_time.h"
 #include "core/machine/atomic_file.h"
+#include "core/machine/image/beneath_open.h"
 #include "core/machine/image/commit_journal.h"
 #include "core/machine/image/hive_copy.h"
 #include "core/machine/image/hive_log.h"
@@ -42,15 +46,20 @@ std::string oneLine(std::string_view s) {
     return out;
 }
 
+bool copySynced(int in, const fs::path& to);
+
 // Copies a regular file (never through a link) and flushes the copy.
 bool copySynced(const fs::path& from, const fs::path& to) {
     UniqueFd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-    if (in.get() < 0) return false;
+    return in.get() >= 0 && copySynced(in.get(), to);
+}
+
+bool copySynced(int in, const fs::path& to) {
     UniqueFd out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
     if (out.get() < 0) return false;
     std::vector<char> buf(1 << 20);
     for (;;) {
-        ssize_t n = ::read(in.get(), buf.data(), buf.size());
+        ssize_t n = ::read(in, buf.data(), buf.size());
         if (n < 0) return false;
         if (n == 0) break;
         for (ssize_t done = 0; done < n;) {
@@ -83,6 +92,31 @@ std::optional<Snapshot> readSnapshot(const fs::path& rp, int number) {
     return s;
 }
 
+// A folder below `dir`, reached without following any link; made (owner
+// only) when missing and `make` is set.
+UniqueFd openFolderBeneath(int dir, const std::string& name, bool make) {
+    constexpr int kFlags = O_DIRECTORY | O_RDONLY | O_CLOEXEC;
+    int fd = image::openBeneath(dir, name, kFlags);
+    if (fd < 0 && errno == ENOENT && make && ::mkdirat(dir, name.c_str(), 0700) == 0)
+        fd = image::openBeneath(dir, name, kFlags);
+    return UniqueFd(fd);
+}
+
+// The path of an open folder: whatever becomes of the names that led to it,
+// paths below this one start from the folder itself.
+fs::path heldPath(const UniqueFd& fd) {
+    return fs::path("/proc/self/fd") / std::to_string(fd.get());
+}
+
+// Copies a regular file of the folder `dir` (never through a link) into `to`.
+bool copyHeld(int dir, const std::string& name, const fs::path& to) {
+    UniqueFd in(image::openBeneath(dir, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    struct stat st {};
+    if (in.get() < 0 || ::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    ::fcntl(in.get(), F_SETFL, ::fcntl(in.get(), F_GETFL) & ~O_NONBLOCK);
+    return copySynced(in.get(), to);
+}
+
 std::optional<int> numberOf(const std::string& name) {
     if (name.size() < 3 || !name.starts_with("RP")) return std::nullopt;
     int n = 0;
@@ -98,6 +132,23 @@ ImageRestorePoints::ImageRestorePoints(ImageMachine& machine) : machine_(machine
 
 fs::path ImageRestorePoints::folder() const {
     return machine_.folder() / "System Volume Information" / "_restore";
+}
+
+// The folder of the restore points, held open: it and the folder above it
+// are real folders of the machine, never links that lead elsewhere.
+UniqueFd ImageRestorePoints::openFolder(bool make, std::string* why) const {
+    UniqueFd root(::open(machine_.folder().c_str(), O_DIRECTORY | O_RDONLY | O_CLOEXEC));
+    UniqueFd svi = root.get() < 0
+                       ? UniqueFd(-1)
+                       : openFolderBeneath(root.get(), "System Volume Information", make);
+    UniqueFd rp = svi.get() < 0 ? UniqueFd(-1) : openFolderBeneath(svi.get(), "_restore", make);
+    if (rp.get() < 0 && why)
+        *why =
+            errno == ELOOP || errno == ENOTDIR || errno == EXDEV
+                ? "The restore point folder " + folder().string() +
+                      " is a link or not a folder; nothing is kept there."
+                : "The restore point folder cannot be opened: " + std::string(std::strerror(errno));
+    return rp;
 }
 
 std::string ImageRestorePoints::lastError() const {
@@ -121,14 +172,14 @@ bool ImageRestorePoints::createRestorePoint(std::string_view description) {
     if (!reg.holdsWriteLock() && !own.acquire(kMachineLockWait, &why)) return fail(why);
 
     std::error_code ec;
-    fs::create_directories(folder(), ec);
-    if (ec) return fail("The restore point folder cannot be created: " + ec.message());
+    UniqueFd held = openFolder(true, &why);
+    if (held.get() < 0) return fail(why);
+    const fs::path base = heldPath(held);
     int next = 1;
-    for (const auto& p : listRestorePoints()) next = std::max(next, p.number + 1);
-    for (fs::directory_iterator it(folder(), ec), end; !ec && it != end; it.increment(ec))
+    for (fs::directory_iterator it(base, ec), end; !ec && it != end; it.increment(ec))
         if (auto n = numberOf(it->path().filename().string())) next = std::max(next, *n + 1);
-    fs::path rp = folder() / ("RP" + std::to_string(next));
-    fs::path temp = folder() / ("RP" + std::to_string(next) + ".tmp");
+    fs::path rp = base / ("RP" + std::to_string(next));
+    fs::path temp = base / ("RP" + std::to_string(next) + ".tmp");
     fs::remove_all(temp, ec);
     fs::create_directories(temp, ec);
     if (ec) return fail("The restore point folder cannot be created: " + ec.message());
@@ -156,14 +207,16 @@ bool ImageRestorePoints::createRestorePoint(std::string_view description) {
     if (!writeFileAtomically(temp / kInfoFile, info, &why)) return fail(why, temp);
     fs::rename(temp, rp, ec);
     if (ec) return fail("The restore point cannot be stored: " + ec.message(), temp);
-    syncFolder(folder());
+    ::fsync(held.get());
     return true;
 }
 
 std::vector<RestorePointInfo> ImageRestorePoints::listRestorePoints() {
     std::vector<RestorePointInfo> out;
     std::error_code ec;
-    for (fs::directory_iterator it(folder(), ec), end; !ec && it != end; it.increment(ec)) {
+    UniqueFd held = openFolder(false, nullptr);
+    if (held.get() < 0) return out;
+    for (fs::directory_iterator it(heldPath(held), ec), end; !ec && it != end; it.increment(ec)) {
         auto n = numberOf(it->path().filename().string());
         if (!n || !it->is_directory(ec) || it->is_symlink(ec)) continue;
         if (auto s = readSnapshot(it->path(), *n)) out.push_back(std::move(s->info));
@@ -177,16 +230,37 @@ bool ImageRestorePoints::restoreRestorePoint(int number, std::string* why) {
         if (why) *why = std::move(text);
         return false;
     };
-    fs::path rp = folder() / ("RP" + std::to_string(number));
-    std::error_code ec;
-    if (fs::symlink_status(rp, ec).type() != fs::file_type::directory)
-        return fail("There is no restore point " + std::to_string(number) + ".");
-    auto snap = readSnapshot(rp, number);
+    std::lock_guard guard(mutex_);
+    const std::string name = "RP" + std::to_string(number);
+    std::string error;
+    auto& reg = machine_.imageRegistry();
+    // The copies it writes are never taken for a killed restore's leftovers.
+    MachineLock own(machine_.folder());
+    if (!reg.holdsWriteLock() && !own.acquire(kMachineLockWait, &error)) return fail(error);
+    UniqueFd held = openFolder(false, &error);
+    if (held.get() < 0) return fail("There is no restore point " + std::to_string(number) + ".");
+    UniqueFd rpFd(image::openBeneath(held.get(), name, O_DIRECTORY | O_RDONLY | O_CLOEXEC));
+    if (rpFd.get() < 0) return fail("There is no restore point " + std::to_string(number) + ".");
+    auto snap = readSnapshot(heldPath(rpFd), number);
     if (!snap || snap->hives.empty())
         return fail("The restore point " + std::to_string(number) + " cannot be read.");
-    auto& reg = machine_.imageRegistry();
     auto& files = machine_.imageFiles();
     auto mounted = reg.hiveList();
+
+    // The snapshot's files are read into a private folder first, each opened
+    // without following a link, so that nothing outside the restore point
+    // can be made to stand in for one of its hives.
+    std::error_code ec;
+    std::string privateTemplate = (fs::temp_directory_path(ec) / "brisko-rp-XXXXXX").string();
+    if (!::mkdtemp(privateTemplate.data())) return fail("No private folder for the restore.");
+    const fs::path privateDir = privateTemplate;
+    struct RemoveAll {
+        fs::path p;
+        ~RemoveAll() {
+            std::error_code e;
+            fs::remove_all(p, e);
+        }
+    } removePrivate{privateDir};
 
     // Every hive is made ready before any is scheduled: all of them come back, or none.
     struct Ready {
@@ -197,11 +271,28 @@ bool ImageRestorePoints::restoreRestorePoint(int number, std::string* why) {
     auto dropReady = [&] {
         for (const auto& r : ready) fs::remove(r.host, ec);
     };
+    size_t i = 0;
     for (const auto& h : snap->hives) {
         bool isMounted = std::any_of(mounted.begin(), mounted.end(), [&](const HiveMount& m) {
             return equalsNoCase(m.keyPath, h.mountPath) && equalsNoCase(m.filePath, h.windowsFile);
         });
         if (!isMounted) continue;  // a profile since removed: nothing to put back
+        const fs::path stored(h.stored);
+        UniqueFd sub(image::openBeneath(rpFd.get(), stored.parent_path().string(),
+                                        O_DIRECTORY | O_RDONLY | O_CLOEXEC));
+        const fs::path mine = privateDir / std::to_string(i++);
+        fs::create_directories(mine, ec);
+        const std::string file = stored.filename().string();
+        bool copied = sub.get() >= 0 && !ec && copyHeld(sub.get(), file, mine / file);
+        if (copied)
+            for (const auto& log : findHiveLogs(heldPath(sub) / file))
+                copied =
+                    copied && copyHeld(sub.get(), log.filename().string(), mine / log.filename());
+        if (!copied) {
+            dropReady();
+            return fail("The hive " + h.windowsFile +
+                        " of the restore point cannot be read (a link, or missing).");
+        }
         std::string newFile = h.windowsFile + ".rp";
         auto host = files.resolve(newFile, false);
         if (!host) {
@@ -215,7 +306,7 @@ bool ImageRestorePoints::restoreRestorePoint(int number, std::string* why) {
         }
         fs::remove(*host, ec);
         std::string bad;
-        if (!writeVerifiedHiveCopy(rp / h.stored, *host, &bad)) {
+        if (!writeVerifiedHiveCopy(mine / file, *host, &bad)) {
             dropReady();
             return fail("The hive " + h.windowsFile +
                         " of the restore point cannot be used: " + bad);
@@ -223,13 +314,15 @@ bool ImageRestorePoints::restoreRestorePoint(int number, std::string* why) {
         ready.push_back({h.mountPath, h.windowsFile, newFile, *host});
     }
     if (ready.empty()) return fail("None of the restore point's hives is mounted now.");
-    for (size_t i = 0; i < ready.size(); ++i) {
-        std::string bad;
-        if (!reg.scheduleReplacement(ready[i].mountPath, ready[i].newFile,
-                                     ready[i].windowsFile + ".bak", ReplaceKind::Restore, &bad))
-            return fail("The hive " + ready[i].windowsFile +
-                        " cannot be scheduled for the restart: " + bad +
-                        (i ? " (the hives before it are scheduled)" : ""));
+    // One write of the pending list for all of them.
+    std::vector<ImageRegistry::Replacement> all;
+    for (const auto& r : ready) all.push_back({r.mountPath, r.newFile, r.windowsFile + ".bak"});
+    std::string bad;
+    own.release();  // the list write takes it again (two locks exclude each other)
+    if (!reg.scheduleReplacements(all, ReplaceKind::Restore, &bad)) {
+        dropReady();
+        return fail("The restore point's hives cannot be scheduled for the restart: " + bad +
+                    " Nothing was scheduled.");
     }
     return true;
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/machine/machine.h"
+#include "core/unique_fd.h"
 
 namespace brisko {
 
@@ -28,6 +29,8 @@ class ImageRestorePoints : public RestorePointService {
     std::filesystem::path folder() const;
 
   private:
+    UniqueFd openFolder(bool make, std::string* why) const;
+
     ImageMachine& machine_;
     mutable std::mutex mutex_;
     std::string lastError_;

@@ -69,6 +69,7 @@ class Win32File : public FileHandle {
         return total;
     }
     bool flush() override { return FlushFileBuffers(h_) != 0; }
+    bool truncate(int64_t size) override { return seek(size) && SetEndOfFile(h_); }
 
   private:
     HANDLE h_;
