@@ -428,7 +428,10 @@ bool ImageMachine::showWindow(uint64_t, bool) {
 std::string ImageMachine::shortcutTarget(std::string_view lnkPath) {
     auto host = files_->resolve(lnkPath);
     if (!host || !fs::is_regular_file(*host)) return {};
-    return readShortcutTarget(*host);
+    bool fromEnvironment = false;
+    std::string target = readShortcutTarget(*host, &fromEnvironment);
+    // As IShellLink::GetPath gives it: "%windir%\system32\..." expanded.
+    return fromEnvironment ? expandEnvironmentStrings(target) : target;
 }
 
 bool ImageMachine::restart() {
@@ -462,8 +465,7 @@ bool ImageMachine::restart() {
                     // keeps its identity across a restart cut short.
                     auto persist = [&] {
                         auto list = left;
-                        list.insert(list.end(), replacements.begin() + long(i),
-                                    replacements.end());
+                        list.insert(list.end(), replacements.begin() + long(i), replacements.end());
                         writePendingList(listFile, list);
                     };
                     done = carryOutReplacement(r, {*hive, *newFile, *oldFile}, persist,
@@ -527,8 +529,7 @@ UrlHistoryService* ImageMachine::urlHistory() {
     return state_->internet.history.get();
 }
 RestorePointService* ImageMachine::restorePoints() {
-    if (!state_->restorePoints)
-        state_->restorePoints = std::make_unique<ImageRestorePoints>(*this);
+    if (!state_->restorePoints) state_->restorePoints = std::make_unique<ImageRestorePoints>(*this);
     return state_->restorePoints.get();
 }
 HotkeyService* ImageMachine::hotkeys() {
