@@ -166,6 +166,8 @@ bool DeleteOneFile(CleanContext& ctx, std::string_view path, bool log) {
         ctx.logLine(ctx.RunPrefix + "skipping " + std::string(path) + ": a registry hive in use");
         return false;
     }
+    // Counted once in a Test run, as a Clean removes it once.
+    if (!ctx.firstFile(path)) return false;
     if (log) ctx.logFileLine(path);
     if (ctx.isTestRun()) return true;
     if (ctx.settings.IsWipeFile && !IsFileInUse(files, path))
