@@ -83,6 +83,9 @@ class CleanContext {
     // Entries and bytes of the finished items.
     int64_t TotalCount = 0;
     int64_t TotalBytes = 0;
+    // Files held open by another program, left for the next restart: not
+    // among the removed ones.
+    int64_t ScheduledAtRestart = 0;
 
     bool isTestRun() const { return RunMode == kRunTest; }
     bool isUnattended() const { return RunMode == kRunUnattended; }

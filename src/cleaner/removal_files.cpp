@@ -174,9 +174,14 @@ bool DeleteOneFile(CleanContext& ctx, std::string_view path, bool log) {
         WipeFile(files, path, ctx.settings.WipeNumber);
     if (files.shellDelete(path)) return true;
     // A file another program holds open goes at the next restart rather than
-    // staying behind after its "deleting" line. One that cannot be deleted for
-    // any other reason would fail then too: it is not removed.
-    if (files.fileUse(path) == FileUse::Locked) return ScheduleDeleteAtRestart(ctx.machine, path);
+    // staying behind after its "deleting" line. It is still there, so it is not
+    // counted as removed: it is counted apart and said. One that cannot be
+    // deleted for any other reason would fail then too.
+    if (files.fileUse(path) == FileUse::Locked && ScheduleDeleteAtRestart(ctx.machine, path)) {
+        ++ctx.ScheduledAtRestart;
+        ctx.logLine(ctx.RunPrefix + "in use, to be deleted at the next restart: " +
+                    std::string(path));
+    }
     return false;
 }
 
