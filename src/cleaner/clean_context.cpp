@@ -3,7 +3,9 @@
 #include "cleaner/clean_log.h"
 #include "cleaner/folder_guards.h"
 #include "cleaner/removal.h"
+#include "core/machine/machine.h"
 #include "core/messages.h"
+#include "core/text.h"
 
 namespace brisko {
 
@@ -109,6 +111,46 @@ const std::string& CleanContext::documentsFolder() {
 const FolderGuards& CleanContext::guards() {
     if (!guards_) guards_ = std::make_unique<FolderGuards>(machine);
     return *guards_;
+}
+
+bool CleanContext::firstFile(std::string_view path) {
+    if (!isTestRun()) return true;
+    auto place = machine.files().placeId(path);
+    return !place || countedFiles_.emplace(place->volume, place->file).second;
+}
+
+bool CleanContext::firstTable(std::string_view dbPath, std::string_view table, bool allRows) {
+    if (!isTestRun()) return true;
+    auto place = machine.files().placeId(dbPath);
+    if (!place) return true;
+    if (countedFiles_.count({place->volume, place->file})) return false;
+    const std::string id =
+        std::to_string(place->volume) + ":" + std::to_string(place->file) + ":" + upperCase(table);
+    if (countedTables_.count(id)) return false;
+    if (allRows) countedTables_.insert(id);
+    return true;
+}
+
+bool CleanContext::keyCounted(const std::string& upperKey) const {
+    if (countedKeys_.empty()) return false;
+    for (size_t at = upperKey.find('\\'); at != std::string::npos; at = upperKey.find('\\', at + 1))
+        if (countedKeys_.count(upperKey.substr(0, at))) return true;
+    return countedKeys_.count(upperKey) != 0;
+}
+
+bool CleanContext::firstKey(std::string_view keyPath) {
+    if (!isTestRun()) return true;
+    std::string key = upperCase(keyPath);
+    if (keyCounted(key)) return false;
+    countedKeys_.insert(std::move(key));
+    return true;
+}
+
+bool CleanContext::firstValue(std::string_view keyPath, std::string_view valueName) {
+    if (!isTestRun()) return true;
+    std::string key = upperCase(keyPath);
+    if (keyCounted(key)) return false;
+    return countedValues_.insert(key + '\0' + upperCase(valueName)).second;
 }
 
 // --- Item table -------------------------------------------------------------

@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <stop_token>
 #include <string>
 #include <string_view>
@@ -82,6 +83,9 @@ class CleanContext {
     // Entries and bytes of the finished items.
     int64_t TotalCount = 0;
     int64_t TotalBytes = 0;
+    // Files held open by another program, left for the next restart: not
+    // among the removed ones.
+    int64_t ScheduledAtRestart = 0;
 
     bool isTestRun() const { return RunMode == kRunTest; }
     bool isUnattended() const { return RunMode == kRunUnattended; }
@@ -122,10 +126,29 @@ class CleanContext {
     // looked up once per run.
     const FolderGuards& guards();
 
+    // What a Test run has counted so far, so that a later item of the same
+    // run does not count it again: the Clean would find it gone ("Visited URL
+    // History" takes Chrome's History file whole, and "Download History" then
+    // finds nothing). Every First* call answers true once for its entry and
+    // records it; a removing run answers true always.
+    // A file, by place (a path that names nothing is always new).
+    bool firstFile(std::string_view path);
+    // The rows of a database table, by the place of its file: none is new
+    // once the file or the whole table was counted; allRows records the table.
+    bool firstTable(std::string_view dbPath, std::string_view table, bool allRows);
+    // A registry key with its subtree (keyPath: root name, "\", sub-path),
+    // or one value of a key. Nothing below a counted key is new.
+    bool firstKey(std::string_view keyPath);
+    bool firstValue(std::string_view keyPath, std::string_view valueName);
+
   private:
+    bool keyCounted(const std::string& upperKey) const;
+
     const std::atomic<bool>* liveFastScan_ = nullptr;
     std::optional<std::string> documents_;
     std::unique_ptr<FolderGuards> guards_;
+    std::set<std::pair<uint64_t, uint64_t>> countedFiles_;
+    std::set<std::string> countedTables_, countedKeys_, countedValues_;
 };
 
 // The routine of one clean item. It reads the machine through ctx, counts (Test

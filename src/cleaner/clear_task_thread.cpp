@@ -155,6 +155,10 @@ void TClearTaskThread::Execute(std::stop_token stop) {
 
     ctx.logLine(separatorLine());
     ctx.logLine(totalsLine(ctx.isTestRun(), ctx.TotalCount, ctx.TotalBytes));
+    if (ctx.ScheduledAtRestart > 0)
+        ctx.logLine(std::to_string(ctx.ScheduledAtRestart) +
+                    (ctx.ScheduledAtRestart == 1 ? " file is" : " files are") +
+                    " in use and will be deleted at the next restart.");
     ctx.logLine(separatorLine());
     completed_.store(true);
     post(WM_CLEAN_DONE, ctx.TotalCount);

@@ -166,20 +166,30 @@ bool DeleteOneFile(CleanContext& ctx, std::string_view path, bool log) {
         ctx.logLine(ctx.RunPrefix + "skipping " + std::string(path) + ": a registry hive in use");
         return false;
     }
+    // Counted once in a Test run, as a Clean removes it once.
+    if (!ctx.firstFile(path)) return false;
     if (ctx.isTestRun()) {
         if (log) ctx.logFileLine(path);
         return true;
     }
     if (ctx.settings.IsWipeFile && !IsFileInUse(files, path))
         WipeFile(files, path, ctx.settings.WipeNumber);
-    // A file another program holds open goes at the next restart. One that
-    // cannot be deleted for any other reason would fail then too: it stays,
-    // and its line says so rather than "deleting".
-    bool gone = files.shellDelete(path) || (files.fileUse(path) == FileUse::Locked &&
-                                            ScheduleDeleteAtRestart(ctx.machine, path));
-    if (gone && log) ctx.logFileLine(path);
-    if (!gone && log) ctx.logLine(ctx.RunPrefix + "cannot delete " + std::string(path));
-    return gone;
+    if (files.shellDelete(path)) {
+        if (log) ctx.logFileLine(path);
+        return true;
+    }
+    // A file another program holds open goes at the next restart. It is still
+    // there, so it is not counted as removed: it is counted apart and said.
+    if (files.fileUse(path) == FileUse::Locked && ScheduleDeleteAtRestart(ctx.machine, path)) {
+        ++ctx.ScheduledAtRestart;
+        ctx.logLine(ctx.RunPrefix + "in use, to be deleted at the next restart: " +
+                    std::string(path));
+        return false;
+    }
+    // One that cannot be deleted for any other reason would fail at the restart
+    // too: it stays, and its line says so rather than "deleting".
+    if (log) ctx.logLine(ctx.RunPrefix + "cannot delete " + std::string(path));
+    return false;
 }
 
 void WipeFile(FileApi& files, std::string_view path, int passes) {

@@ -44,6 +44,9 @@ int deleteKey(CleanContext& ctx, RootKey root, std::string_view subPath) {
     auto& reg = ctx.machine.registry();
     auto key = reg.openKey(root, subPath, KeyAccess::Read);
     if (!key) return 0;
+    // An earlier item of a Test run that counted this key or one above it
+    // leaves nothing for this one, as its Clean would.
+    if (!ctx.firstKey(std::string(rootName(root)) + "\\" + std::string(subPath))) return 0;
     int count = countValues(*key, 0);
     key.reset();
     ctx.logKeyLine(rootName(root), subPath);
@@ -62,7 +65,9 @@ int deleteValues(CleanContext& ctx, RootKey root, std::string_view subPath,
         root, subPath, ctx.isTestRun() ? KeyAccess::Read : KeyAccess::ReadWrite);
     if (!key) return 0;
     const std::string_view rootText = rootName(root);
+    const std::string keyPath = std::string(rootText) + "\\" + std::string(subPath);
     auto removeValue = [&](std::string_view name) {
+        if (!ctx.firstValue(keyPath, name)) return false;
         ctx.logValueLine(rootText, subPath, name);
         return ctx.isTestRun() || key->deleteValue(name);
     };

@@ -202,7 +202,9 @@ bool readRecord(PagedReader& r, int64_t offset, Record& out) {
     if (std::memcmp(sig, "URL ", 4) == 0 || std::memcmp(sig, "LEAK", 4) == 0) {
         out.type = sig[0] == 'U' ? RecordType::Url : RecordType::Leak;
         unsigned char at = 0;
-        if (!r.u64(offset + 16, out.fileTime) || !r.read(offset + 52, &at, 1)) return false;
+        if (!r.u64(offset + 8, out.accessedTime) || !r.u64(offset + 16, out.fileTime) ||
+            !r.read(offset + 52, &at, 1))
+            return false;
         if (at == 0) return false;
         out.url = r.cString(offset + at);
     } else if (std::memcmp(sig, "REDR", 4) == 0) {
@@ -262,8 +264,9 @@ std::vector<Record> listRecords(ByteSource& file, const Progress& progress) {
     return out;
 }
 
-void blankFile(ByteSource& file, int passes, const std::function<uint8_t()>& randomByte) {
+bool blankFile(ByteSource& file, int passes, const std::function<uint8_t()>& randomByte) {
     passes = std::clamp(passes, 1, 3);
+    bool written = true;
     constexpr int64_t kFill = 4096;
     std::string fill(kFill, '\0');
     for (int pass = 1; pass <= passes; ++pass) {
@@ -277,12 +280,15 @@ void blankFile(ByteSource& file, int passes, const std::function<uint8_t()>& ran
             int64_t start = t.offset + kHashHeaderSize;
             int64_t end = t.next != 0 ? std::min<int64_t>(t.next, bound) : bound;
             // A write failure is passed over: the rest of the span still gets its fill.
-            for (int64_t at = start; at < end; at += kFill)
-                file.writeAt(at, fill.data(), std::min(kFill, end - at));
+            for (int64_t at = start; at < end; at += kFill) {
+                const int64_t n = std::min(kFill, end - at);
+                written = file.writeAt(at, fill.data(), n) == n && written;
+            }
             // The next table's header is read from the file as it is now.
             r.forget();
         }
     }
+    return written && listRecords(file).empty();
 }
 
 LocalFile localFileOf(ByteSource& file, uint32_t recordOffset) {

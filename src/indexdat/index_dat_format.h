@@ -13,7 +13,8 @@
 //   hash table  0 "HASH", 4: length in 128-byte blocks, 8: next table (0 = last),
 //               12: sequence number, 16: 8-byte slots (hash word, record offset);
 //               a slot whose hash word has the low byte 1 or 3 is empty
-//   "URL "/"LEAK" record  4: blocks, 8: modified, 16: last access (FILETIME),
+//   "URL "/"LEAK" record  4: blocks, 8: last access, 16: last modification
+//               (FILETIME; in a cache index the server's time, whole seconds),
 //               52: address offset from the record (low byte used),
 //               56: cache folder index, 60: local file name offset
 //   "REDR" record 8: time field, 16: the address
@@ -63,10 +64,11 @@ inline constexpr size_t kMaxAddressLength = 65536;
 // One listed record.
 struct Record {
     RecordType type = RecordType::Url;
-    std::string url;          // bytes as stored (the browser's code page)
-    uint64_t fileTime = 0;    // the record's time field (FILETIME, UTC)
-    uint32_t offset = 0;      // the record's offset in the file
-    uint32_t slotOffset = 0;  // the offset of the slot that points to it
+    std::string url;            // bytes as stored (the browser's code page)
+    uint64_t fileTime = 0;      // the listed time: a URL's last modification (FILETIME, UTC)
+    uint64_t accessedTime = 0;  // a URL's last access; 0 for a redirect
+    uint32_t offset = 0;        // the record's offset in the file
+    uint32_t slotOffset = 0;    // the offset of the slot that points to it
 };
 
 // Told the percentage of slots done (0..100, never decreasing). Returning false
@@ -84,8 +86,10 @@ std::vector<Record> listRecords(ByteSource& file, const Progress& progress = {})
 // each pass but the last, zeros on the last. The header, the allocation bitmap
 // and each table's 16-byte header stay; the file keeps its length. randomByte
 // gives the fill of an early pass (0..254). Nothing is written past the end of
-// the file or the recorded size.
-void blankFile(ByteSource& file, int passes, const std::function<uint8_t()>& randomByte);
+// the file or the recorded size. False when a write failed or the file still
+// lists an address afterwards (a chain that loops or leads past the end keeps
+// tables the walk never reached).
+bool blankFile(ByteSource& file, int passes, const std::function<uint8_t()>& randomByte);
 
 // A "URL "/"LEAK" record's local file: the cache folder name (from the header's
 // folder table) and the file name. Empty names when the record has none.

@@ -14,9 +14,10 @@ namespace brisko::indexdat {
 struct NewRecord {
     RecordType type = RecordType::Url;
     std::string url;
-    uint64_t lastAccess = 0;  // the listed time (FILETIME, UTC); REDR records have none
-    uint64_t modified = 0;
-    std::string fileName;  // cached file, in cache folder folderIndex; may be empty
+    // FILETIME, UTC; REDR records have neither.
+    uint64_t lastAccess = 0;  // at 8
+    uint64_t modified = 0;    // at 16: the listed time
+    std::string fileName;     // cached file, in cache folder folderIndex; may be empty
     uint8_t folderIndex = 0;
     uint32_t fileSize = 0;
 };

@@ -125,24 +125,23 @@ uint8_t FileProbe::inFolder(Folder& f, std::string_view upperName, std::string* 
         return kind;
     }
     if (!f.listed || !maybeAlias(upperName)) return kMissing;
-    if (!f.aliased) {
-        // The aliases the file layer matches, worked out from the same
-        // listing; taken again here so that folders without a short name
-        // in any reference keep no second copy of their names.
-        f.aliased = true;
-        std::vector<std::string> names;
-        if (auto entries = files_.findFiles(listPathOf(f.key), "*"))
-            for (auto& e : *entries)
-                if (e.name != "." && e.name != "..") names.push_back(std::move(e.name));
-        for (auto& [alias, name] : shortNameAliases(std::move(names)))
-            f.aliases.emplace(alias, upperCase(name));
-    }
+    fillAliases(f);
     auto alias = f.aliases.find(upperName);
     if (alias == f.aliases.end()) return kMissing;
     auto it = f.names.find(alias->second);
     if (it == f.names.end()) return kMissing;
     if (longName) *longName = it->first;
     return it->second;
+}
+
+void FileProbe::fillAliases(Folder& f) {
+    if (f.aliased) return;
+    // The aliases the file layer matches; taken only for folders that a
+    // reference names by a short name.
+    f.aliased = true;
+    ShortNames table = files_.shortNames(listPathOf(f.key));
+    f.aliasesStored = table.stored;
+    for (auto& [alias, name] : table.byAlias) f.aliases.emplace(alias, upperCase(name));
 }
 
 FileProbe::Folder& FileProbe::folder(const std::string& up) {
@@ -284,6 +283,26 @@ std::string FileProbe::longPath(std::string_view p) {
         start = end + 1;
     }
     return out;
+}
+
+bool FileProbe::throughGuessedAlias(std::string_view p) {
+    if (p.find('~') == std::string_view::npos || !absoluteOnDrive(p)) return false;
+    std::string key(p.substr(0, 3));
+    key[0] = upperAscii(key[0]);
+    Folder* f = &folder(key);
+    std::string longName;
+    for (size_t start = 3; start < p.size() && f->exists && f->listed;) {
+        size_t end = std::min(p.find('\\', start), p.size());
+        std::string part = upperCase(p.substr(start, end - start));
+        if (!f->names.count(part) && maybeAlias(part)) {
+            fillAliases(*f);
+            if (!f->aliasesStored) return true;
+        }
+        if (end == p.size() || inFolder(*f, part, &longName) != kFolder) return false;
+        f = &folder(f->key + longName + "\\");
+        start = end + 1;
+    }
+    return false;
 }
 
 bool FileProbe::fileExists(std::string_view path) {

@@ -42,6 +42,10 @@ class FileProbe {
     // p with each 8.3 alias of an existing file or folder replaced by its long
     // name (upper-cased); p itself when it holds none.
     std::string longPath(std::string_view p);
+    // Whether p ("X:\...") passes, within folders that exist, through an 8.3
+    // alias the file system does not store: what such an alias names is only
+    // a guess, so whether p exists is not known.
+    bool throughGuessedAlias(std::string_view p);
 
   private:
     static constexpr uint8_t kMissing = 0, kFile = 1, kFolder = 2;
@@ -55,10 +59,11 @@ class FileProbe {
     struct Folder {
         std::string key;  // the long spelling, upper-cased, with trailing backslash
         bool exists = false;
-        bool listed = false;       // names below hold every entry
-        Map<uint8_t> names;        // upper-cased name -> kFile/kFolder
-        bool aliased = false;      // aliases below are filled in
-        Map<std::string> aliases;  // upper-cased 8.3 alias -> its key in names
+        bool listed = false;         // names below hold every entry
+        Map<uint8_t> names;          // upper-cased name -> kFile/kFolder
+        bool aliased = false;        // aliases below are filled in
+        bool aliasesStored = false;  // the file system keeps them; else guessed
+        Map<std::string> aliases;    // upper-cased 8.3 alias -> its key in names
     };
     // The folder "X:\a\b\" (upper-cased, with trailing backslash), looked up
     // through its parent's listing.
@@ -67,6 +72,7 @@ class FileProbe {
     // The entry upperName of a listed folder, by its own name or as an 8.3
     // alias; longName, when given, is set to the name the listing holds.
     uint8_t inFolder(Folder& f, std::string_view upperName, std::string* longName = nullptr);
+    void fillAliases(Folder& f);
     uint8_t kindDirect(std::string_view path);
 
     FileApi& files_;

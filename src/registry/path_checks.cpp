@@ -119,6 +119,7 @@ bool PathChecks::missing(std::string_view ref, std::string_view hint, bool accep
         if (!replacement.empty() && replacement.front() == '%') return false;
         p = replacement + p.substr(close + 1);
     }
+    tested_ = p;
     if (wow64 && (containsNoCase(p, "system32") || containsNoCase(p, "Program Files")))
         return false;
     // "C:\PROGRA~2\..." is Program Files all the same.
@@ -162,7 +163,10 @@ bool PathChecks::skippedOn64Bit(std::string_view target) {
 
 bool PathChecks::IsMissingFile(std::string_view ref, std::string_view hint, bool acceptFolders) {
     try {
-        return missing(ref, hint, acceptFolders);
+        tested_.clear();
+        // Through an alias that is only a guessed one, the reference may name
+        // a file Windows finds: not known to be missing, so not a problem.
+        return missing(ref, hint, acceptFolders) && !probe_.throughGuessedAlias(tested_);
     } catch (const std::exception&) {
         return false;  // a reference that cannot be judged is not reported
     }

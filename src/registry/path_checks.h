@@ -48,6 +48,7 @@ class PathChecks {
     bool existsWithProgramExt(const std::string& c);
 
     FileProbe probe_;
+    std::string tested_;  // the path the last reference came down to
     std::unordered_map<std::string, std::string> expanded_;
 };
 

@@ -11,6 +11,7 @@
 #include "cleaner/clean_test_machine.h"
 #include "cleaner/items/custom_list.h"
 #include "cleaner/items/data_file_items.h"
+#include "cleaner/program_lists.h"
 #include "core/ini_file.h"
 #include "core/machine/image/demo_machine.h"
 #include "core/machine/registry_key.h"
@@ -101,13 +102,41 @@ TEST(ApplicationsNode, BuiltFromMachineAndUserUninstallEntries) {
     EXPECT_EQ(BuildApplicationsNode(m, noGroup), 0);
 }
 
-TEST(ApplicationsNode, NoListFileLeavesTheGroupEmpty) {
+// An offline disk has no Brisko installed in it: the list comes from the
+// program's installation, else from the copy built into it; a list in the
+// machine's own program folder still wins.
+TEST(ApplicationsNode, WithoutAListOnTheMachineTheProgramsOwnIsUsed) {
     MachineBuilder b;
     setString(b, "SOFTWARE", kUninstall + "VLC", "DisplayName", "VLC media player");
     CleanTestMachine m(b);
     CheckTree tree = buildCleanTree();
-    EXPECT_EQ(BuildApplicationsNode(m, tree), 0);
-    EXPECT_TRUE(applicationsGroup(tree)->children.empty());
+    EXPECT_EQ(BuildApplicationsNode(m, tree), 1);
+    EXPECT_EQ(applicationsGroup(tree)->children[0]->caption, "VLC media player");
+
+    test::TempDir host;
+    const fs::path installed = host.path() / "share" / "brisko", beside = host.path() / "bin";
+    test::writeFile(installed / "apls.dat", "\xEF\xBB\xBF[Installed]\n");
+    test::writeFile(beside / "apls.dat", "[Beside]\n");
+    std::vector<ListFolder> folders{{installed.string(), ListOrigin::Installed},
+                                    {beside.string(), ListOrigin::BesideProgram}};
+    auto list = loadProgramList(m, kAppsDataFile, folders);
+    EXPECT_EQ(list.origin, ListOrigin::Installed);
+    EXPECT_EQ(list.text, "[Installed]\n");
+    EXPECT_EQ(list.where, (installed / "apls.dat").string());
+    fs::remove(installed / "apls.dat");
+    EXPECT_EQ(loadProgramList(m, kAppsDataFile, folders).origin, ListOrigin::BesideProgram);
+    list = loadProgramList(m, kAppsDataFile, {});
+    EXPECT_EQ(list.origin, ListOrigin::BuiltIn);
+    EXPECT_NE(list.text.find("[VLC media player]"), std::string::npos);
+    // The user's own lists are never taken from anywhere but the machine.
+    EXPECT_EQ(loadProgramList(m, kCustomDataFile, folders).origin, ListOrigin::Missing);
+
+    test::writeFile(m.host("C:\\Program Files\\Brisko Cleaner\\apls.dat"), "[Machine]\n");
+    list = loadProgramList(m, kAppsDataFile, folders);
+    EXPECT_EQ(list.origin, ListOrigin::Machine);
+    EXPECT_EQ(list.where, "C:\\Program Files\\Brisko Cleaner\\apls.dat");
+    CheckTree own = buildCleanTree();
+    EXPECT_EQ(BuildApplicationsNode(m, own), 0);
 }
 
 // The list shipped with the program, read as the demo machine has it: every

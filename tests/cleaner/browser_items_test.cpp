@@ -511,6 +511,39 @@ TEST(ChromeItems, TestCountsWhatCleanRemovesItemByItem) {
     EXPECT_EQ(shell(m.host(kChrome + "Shortcuts"), "SELECT count(*) FROM omni_box_shortcuts"), "0");
 }
 
+// Chrome 26 and later keep a download's addresses in downloads_url_chains:
+// the item empties them with the downloads, and no address stays in the file.
+TEST(ChromeItems, DownloadHistoryTakesTheUrlChainsAndSlicesAlong) {
+    auto b = chromeMachine();
+    CleanTestMachine m(b);
+    const fs::path history = m.host(kChrome + "History");
+    exec(history,
+         "CREATE TABLE downloads (id INTEGER PRIMARY KEY, target_path LONGVARCHAR);"
+         "INSERT INTO downloads VALUES (1, 'C:\\a.pdf'), (2, 'C:\\b.zip');"
+         "CREATE TABLE downloads_url_chains (id INTEGER NOT NULL, chain_index INTEGER NOT NULL,"
+         " url LONGVARCHAR NOT NULL, PRIMARY KEY (id, chain_index));"
+         "INSERT INTO downloads_url_chains VALUES (1, 0, 'http://dl.example/a.pdf'),"
+         " (1, 1, 'http://cdn.dl.example/a.pdf'), (2, 0, 'http://dl.example/b.zip');"
+         "CREATE TABLE downloads_slices (download_id INTEGER NOT NULL, offset INTEGER NOT NULL,"
+         " received_bytes INTEGER NOT NULL, PRIMARY KEY (download_id, offset));"
+         "INSERT INTO downloads_slices VALUES (2, 0, 1024);");
+    auto t = runItem(m, "Google Chrome - Download History", kRunTest);
+    EXPECT_EQ(t.count, 2 + 3 + 1);
+    EXPECT_EQ(runItem(m, "Google Chrome - Download History", kRunCleanPass).count, t.count);
+    EXPECT_EQ(shell(history, "SELECT count(*) FROM downloads_url_chains"), "0");
+    EXPECT_FALSE(contains(history, "dl.example"));
+
+    // A History file Chrome wrote itself, of a schema before the chains.
+    const fs::path real =
+        fs::path(BRISKO_FIXTURES) / ".." / ".." / ".." / "shared/realdata/browsers/chrome_History";
+    if (!fs::exists(real)) GTEST_SKIP() << "no real data at " << real;
+    fs::copy_file(real, history, fs::copy_options::overwrite_existing);
+    EXPECT_EQ(runItem(m, "Google Chrome - Download History", kRunTest).count, 2);
+    EXPECT_EQ(runItem(m, "Google Chrome - Download History", kRunCleanPass).count, 2);
+    EXPECT_EQ(shell(history, "SELECT count(*) FROM downloads"), "0");
+    EXPECT_EQ(shell(history, "PRAGMA integrity_check"), "ok");
+}
+
 TEST(BrowserItems, EveryItemOfTheFourGroupsHasItsRoutineAndMissingProfilesFindNothing) {
     MachineBuilder b = baseMachine();
     CleanTestMachine m(b);

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -16,6 +17,7 @@
 #include "indexdat/index_dat_format.h"
 #include "indexdat/index_dat_writer.h"
 #include "support/shell_command.h"
+#include "support/test_machine.h"
 
 namespace brisko {
 namespace {
@@ -26,8 +28,8 @@ using namespace indexdat;
 NewRecord url(std::string u, int64_t unixTime = 1700000000, std::string file = "") {
     NewRecord r;
     r.url = std::move(u);
-    r.lastAccess = fileTimeFromUnix(unixTime);
-    r.modified = fileTimeFromUnix(unixTime - 60);
+    r.modified = fileTimeFromUnix(unixTime);
+    r.lastAccess = fileTimeFromUnix(unixTime + 60);
     r.fileName = std::move(file);
     return r;
 }
@@ -141,7 +143,7 @@ TEST(IndexDat, RoundTripsThroughChainsOfEverySlotSize) {
             EXPECT_EQ(listed[i].url, records[i].url);
             EXPECT_EQ(listed[i].type, records[i].type);
             if (records[i].type != RecordType::Redirect)
-                EXPECT_EQ(listed[i].fileTime, records[i].lastAccess);
+                EXPECT_EQ(listed[i].fileTime, records[i].modified);
         }
         EXPECT_EQ(listed.back().offset, listed[1].offset);
         expectOracleAgrees(oracle, bytes);
@@ -167,7 +169,7 @@ TEST(IndexDat, LongAddressesSpanManyBlocksAndTheFirstSlotsCount) {
 TEST(IndexDat, EntriesCarryTypeTimeTextAndTag) {
     std::vector<NewRecord> records = {url("http://a/"), ofType(RecordType::Redirect, "http://b/"),
                                       url("")};
-    records[0].lastAccess = 0;
+    records[0].modified = 0;
     auto bytes = writeIndexDat(records);
     MemorySource src(bytes);
     auto listed = listRecords(src);
@@ -254,6 +256,34 @@ TEST(IndexDat, ATableNearTheEndKeepsItsHeaderAndNoTableMeansNoChange) {
     EXPECT_TRUE(listRecords(noTable).empty());
     blankFile(noTable, 3, [] { return uint8_t(7); });
     EXPECT_EQ(noTable.bytes(), none);
+}
+
+// Files Internet Explorer wrote. In a cache index the time at 16 is the
+// server's last modification (whole seconds, long before the visit) and the
+// one at 8 the last access: msiecfexport's secondary and primary times.
+TEST(IndexDat, RealFilesListEveryRecordWithBothTimes) {
+    const fs::path real =
+        fs::path(BRISKO_FIXTURES) / ".." / ".." / ".." / "shared/realdata/browsers";
+    if (!fs::exists(real / "ie_Content.IE5_index.dat")) GTEST_SKIP() << "no real data";
+    MemorySource content(test::readFile(real / "ie_Content.IE5_index.dat"));
+    auto listed = listRecords(content);
+    ASSERT_EQ(listed.size(), 35u);
+    EXPECT_EQ(std::count_if(listed.begin(), listed.end(),
+                            [](const Record& r) { return r.type == RecordType::Redirect; }),
+              14);
+    EXPECT_EQ(IndexDatIsoTime(listed[0].fileTime), "2015-03-06T09:24:44Z");
+    EXPECT_EQ(IndexDatIsoTime(listed[0].accessedTime), "2015-08-25T11:05:20Z");
+    MemorySource history(test::readFile(real / "ie_History.IE5_index.dat"));
+    EXPECT_EQ(listRecords(history).size(), 15u);
+
+    // A chain that loops back on its first table cannot be blanked, and says so.
+    std::string bytes = content.bytes();
+    const uint32_t first = getU32(reinterpret_cast<const unsigned char*>(bytes.data()) + 32);
+    putU32(reinterpret_cast<unsigned char*>(bytes.data()) + first + 8, first);
+    MemorySource looped(bytes);
+    EXPECT_FALSE(blankFile(looped, 1, {}));
+    EXPECT_TRUE(blankFile(content, 1, {}));
+    EXPECT_TRUE(listRecords(content).empty());
 }
 
 // A source that refuses to grow, as the file on disk must not.

@@ -194,7 +194,7 @@ TEST(DeleteOneFile, OverwritesEveryByteBeforeTheDelete) {
     EXPECT_FALSE(std::filesystem::exists(m.host(file)));
 }
 
-TEST(DeleteOneFile, ALockedFileIsNotOverwrittenAndGoesAtRestart) {
+TEST(DeleteOneFile, ALockedFileIsNotOverwrittenNorCountedAndGoesAtRestart) {
     auto b = tempTree();
     CleanTestMachine m(b);
     const std::string file = std::string(kTemp) + "\\a.tmp";
@@ -204,8 +204,10 @@ TEST(DeleteOneFile, ALockedFileIsNotOverwrittenAndGoesAtRestart) {
     auto r = runRoutine(m, s, kRunCleanPass, [&](CleanContext& ctx) {
         ctx.ItemCount += DeleteOneFile(ctx, file, true);
     });
-    EXPECT_EQ(r.log, std::vector<std::string>{"Clean: deleting " + file});
-    EXPECT_EQ(r.count, 1);
+    EXPECT_EQ(r.log, (std::vector<std::string>{
+                         "Clean: deleting " + file,
+                         "Clean: in use, to be deleted at the next restart: " + file}));
+    EXPECT_EQ(r.count, 0);
     EXPECT_EQ(test::readFile(m.host(file)), std::string(1500, 'a'));
     RegistryKey k(m.registry(), RootKey::LocalMachine);
     ASSERT_TRUE(k.openKeyReadOnly("SYSTEM\\CurrentControlSet\\Control\\Session Manager"));

@@ -49,7 +49,10 @@ TEST_F(IndexDatCli, ListsEntriesInFileOrderWithTypesAndUtcTimes) {
     ASSERT_EQ(j["total"], 7);
     ASSERT_EQ(j["entries"].size(), 7u);
     EXPECT_EQ(j["entries"][0]["url"], "http://www.example-news.com/");
+    // Each time under the name of what it holds: the record's last access
+    // (at 8) and its last modification (at 16).
     EXPECT_EQ(j["entries"][0]["lastModified"], "2026-03-02T09:14:00Z");
+    EXPECT_EQ(j["entries"][0]["lastAccessed"], "2026-03-02T10:14:00Z");
     EXPECT_EQ(j["entries"][0]["type"], "URL");
 
     auto h = json::parse(run({"--json", "indexdat", "list", kHistory}).out);
@@ -58,6 +61,22 @@ TEST_F(IndexDatCli, ListsEntriesInFileOrderWithTypesAndUtcTimes) {
 
     auto text = run({"indexdat", "list", kCache});
     EXPECT_NE(text.out.find("Total Record: 7\n"), std::string::npos);
+    // In the machine's date and time format and time zone (the demo's are
+    // Windows' defaults and UTC), then as a British user has it, an hour
+    // east of UTC.
+    EXPECT_NE(text.out.find("URL\t3/2/2026 9:14:00 AM\thttp://www.example-news.com/"),
+              std::string::npos)
+        << text.out;
+    brisko::test::writeFile(dir_->path() / "uk.reg",
+                            "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Control Panel\\International]\r\n"
+                            "\"sShortDate\"=\"dd/MM/yyyy\"\r\n\"sTimeFormat\"=\"HH:mm:ss\"\r\n\r\n"
+                            "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\"
+                            "TimeZoneInformation]\r\n\"ActiveTimeBias\"=dword:ffffffc4\r\n");
+    ASSERT_EQ(run({"reg", "import", (dir_->path() / "uk.reg").string()}).code, 0);
+    text = run({"indexdat", "list", kCache});
+    EXPECT_NE(text.out.find("URL\t02/03/2026 10:14:00\thttp://www.example-news.com/"),
+              std::string::npos)
+        << text.out;
 }
 
 TEST_F(IndexDatCli, WipeAsksBlanksInPlaceAndKeepsTheSize) {
@@ -78,6 +97,28 @@ TEST_F(IndexDatCli, HostFilesAndBadInput) {
     EXPECT_EQ(run({"indexdat", "wipe", "--host", copy.string(), "--yes"}, false).code, 0);
     EXPECT_EQ(json::parse(
                   run({"--json", "indexdat", "list", "--host", copy.string()}, false).out)["total"],
+              0);
+
+    // A table chain that loops back on its first table: nothing can be
+    // blanked, and the wipe says so.
+    fs::path loop = dir_->path() / "loop.dat";
+    fs::copy_file(hostOf(kHistory), loop);
+    {
+        std::string bytes = brisko::test::readFile(loop);
+        // Header offset 32: the first hash table; table offset 8: the next one.
+        const auto u32 = [&](size_t at) {
+            return uint32_t(uint8_t(bytes[at])) | uint32_t(uint8_t(bytes[at + 1])) << 8 |
+                   uint32_t(uint8_t(bytes[at + 2])) << 16 | uint32_t(uint8_t(bytes[at + 3])) << 24;
+        };
+        const uint32_t first = u32(32);
+        bytes.replace(first + 8, 4, bytes.substr(32, 4));
+        brisko::test::writeFile(loop, bytes);
+    }
+    auto looped = run({"indexdat", "wipe", "--host", loop.string(), "--yes"}, false);
+    EXPECT_EQ(looped.code, 1);
+    EXPECT_GT(json::parse(
+                  run({"--json", "indexdat", "list", "--host", loop.string()}, false).out)["total"]
+                  .get<int>(),
               0);
 
     brisko::test::writeFile(dir_->path() / "notes.dat", "just some text, not an index");

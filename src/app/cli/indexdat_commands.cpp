@@ -9,6 +9,7 @@
 #include "app/cli/commands.h"
 #include "cleaner/indexdat/host_file_handle.h"
 #include "cleaner/indexdat/index_dat.h"
+#include "core/machine_time_format.h"
 #include "core/settings.h"
 
 namespace brisko::cli {
@@ -57,21 +58,30 @@ int runList(CliContext& ctx, const IndexDatOptions& o) {
     auto entries = ReadIndexDat(*f, 0);
     if (ctx.json) {
         nlohmann::json list = nlohmann::json::array();
+        auto iso = [](uint64_t fileTime) {
+            std::string t = IndexDatIsoTime(fileTime);
+            return t.empty() ? nlohmann::json() : nlohmann::json(t);
+        };
         for (const auto& e : entries) {
-            std::string iso = IndexDatIsoTime(e.FileTime);
+            const bool url = e.Type != "REDR";
             list.push_back({{"url", e.Url},
-                            {"lastModified", iso.empty() ? nlohmann::json() : nlohmann::json(iso)},
+                            {"lastModified", url ? iso(e.FileTime) : nlohmann::json()},
+                            {"lastAccessed", url ? iso(e.AccessedTime) : nlohmann::json()},
                             {"type", e.Type}});
         }
         // Addresses are bytes in the browser's code page; JSON wants UTF-8.
         nlohmann::json j{{"entries", std::move(list)}, {"total", entries.size()}};
         std::cout << j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
     } else {
+        // The machine's own date and time format; a host file has no machine.
+        const MachineTimeFormat format =
+            o.host ? MachineTimeFormat{} : machineTimeFormat(ctx.machine());
         std::string out;
         for (const auto& e : entries) {
+            std::string when = e.Type == "REDR" ? "" : formatMachineTime(e.FileTime, format);
             out += e.Type;
             out += '\t';
-            out += e.TimeText;
+            out += when.empty() ? std::string(kTimeNotAvailable) : when;
             out += '\t';
             out += e.Url;
             out += '\n';
@@ -99,8 +109,12 @@ int runWipe(CliContext& ctx, const IndexDatOptions& o) {
     TOptionsSetting settings;
     if (!o.host) LoadSettings(ctx.machine(), settings, nullptr, WindowMetrics{}, false);
     const int64_t before = f->size();
-    WipeIndexDat(*f, settings);
+    const bool blanked = WipeIndexDat(*f, settings);
     if (f->size() != before) throw CliError{kExitFailure, "the file changed its size"};
+    if (!blanked)
+        throw CliError{kExitFailure, "could not blank " + o.file +
+                                         ": its tables are damaged or a write failed, and it "
+                                         "still holds addresses"};
     if (ctx.json)
         ctx.printJson(
             {{"file", o.file}, {"passes", IndexDatWipePasses(settings)}, {"wiped", true}});

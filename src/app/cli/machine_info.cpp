@@ -3,6 +3,8 @@
 #include <iostream>
 #include <string>
 
+#include "cleaner/clean_context.h"
+#include "cleaner/program_lists.h"
 #include "core/startup.h"
 
 namespace brisko::cli {
@@ -25,6 +27,12 @@ const char* kindName(DriveKind k) {
         default:
             return "unknown";
     }
+}
+
+// "C:\Program Files\Brisko Cleaner\apls.dat (the machine's program folder)"
+std::string listText(const nlohmann::json& list) {
+    const std::string path = list["path"], origin = list["origin"];
+    return path.empty() ? origin : path + " (" + origin + ")";
 }
 }  // namespace
 
@@ -57,6 +65,8 @@ nlohmann::json machineInfoJson(Machine& m, bool withHostPaths) {
     j["windowsDirectory"] = m.windowsDirectory();
     j["systemDirectory"] = m.systemDirectory();
     j["programFolder"] = m.programFolder();
+    const ProgramList apps = loadProgramList(m, kAppsDataFile);
+    j["applicationList"] = {{"origin", listOriginText(apps.origin)}, {"path", apps.where}};
     return j;
 }
 
@@ -75,7 +85,8 @@ void printMachineInfo(const nlohmann::json& j, std::string_view machineName) {
               << "Profile:        " << user["profile"].get<std::string>() << "\n"
               << "Windows folder: " << text("windowsDirectory") << "\n"
               << "Temp folder:    " << text("tempPath") << "\n"
-              << "Program folder: " << text("programFolder") << "\n\nDrives:\n";
+              << "Program folder: " << text("programFolder") << "\n"
+              << "apls.dat:       " << listText(j["applicationList"]) << "\n\nDrives:\n";
     // An image names the host folder of each drive; the running Windows says
     // which drives have no medium.
     for (const auto& d : j["drives"]) {

@@ -73,6 +73,7 @@ std::vector<IndexDatEntry> ReadIndexDat(FileHandle& file, int tag,
         e.ImageIndex = tag;
         e.Type = indexdat::recordTypeName(r.type);
         e.FileTime = r.fileTime;
+        e.AccessedTime = r.accessedTime;
         out.push_back(std::move(e));
     }
     return out;
@@ -90,21 +91,21 @@ int IndexDatWipePasses(const TOptionsSetting& settings) {
     return std::clamp(passes, 1, 3);
 }
 
-void WipeIndexDat(FileHandle& file, const TOptionsSetting& settings) {
+bool WipeIndexDat(FileHandle& file, const TOptionsSetting& settings) {
     FileHandleSource source(file);
     std::random_device seed;
     std::mt19937 random(seed());
     std::uniform_int_distribution<int> byte(0, 254);
-    indexdat::blankFile(source, IndexDatWipePasses(settings),
-                        [&] { return static_cast<uint8_t>(byte(random)); });
-    file.flush();
+    const bool blanked = indexdat::blankFile(source, IndexDatWipePasses(settings),
+                                             [&] { return static_cast<uint8_t>(byte(random)); });
+    return file.flush() && blanked;
 }
 
-void WipeIndexDat(FileApi& files, std::string_view path, const TOptionsSetting& settings) {
-    if (!files.fileExists(path)) return;
+bool WipeIndexDat(FileApi& files, std::string_view path, const TOptionsSetting& settings) {
+    if (!files.fileExists(path)) return false;
     auto file = files.openFile(path, FileMode::ReadWrite);
-    if (!file) return;
-    WipeIndexDat(*file, settings);
+    if (!file) return false;
+    return WipeIndexDat(*file, settings);
 }
 
 }  // namespace brisko

@@ -18,11 +18,12 @@ struct TOptionsSetting;
 
 // One listed record of an index.dat file.
 struct IndexDatEntry {
-    std::string Url;        // as stored (8-bit characters)
-    std::string TimeText;   // local time, or "Not Available"
-    int ImageIndex = 0;     // the caller's tag
-    std::string Type;       // "URL", "REDR" or "LEAK"
-    uint64_t FileTime = 0;  // the record's time field (FILETIME, UTC)
+    std::string Url;            // as stored (8-bit characters)
+    std::string TimeText;       // local time, or "Not Available"
+    int ImageIndex = 0;         // the caller's tag
+    std::string Type;           // "URL", "REDR" or "LEAK"
+    uint64_t FileTime = 0;      // the listed time: a URL's last modification (FILETIME, UTC)
+    uint64_t AccessedTime = 0;  // a URL's last access; 0 for a redirect
 };
 
 inline constexpr std::string_view kTimeNotAvailable = "Not Available";
@@ -42,9 +43,11 @@ std::vector<IndexDatEntry> ReadIndexDat(FileApi& files, std::string_view path, i
 int IndexDatWipePasses(const TOptionsSetting& settings);
 
 // Blanks the hash tables and records in place; the file keeps its size. A file
-// that is missing or cannot be opened for writing is left alone.
-void WipeIndexDat(FileHandle& file, const TOptionsSetting& settings);
-void WipeIndexDat(FileApi& files, std::string_view path, const TOptionsSetting& settings);
+// that is missing or cannot be opened for writing is left alone. False when
+// the file could not be blanked: it was not there or not writable, a write
+// failed, or it still lists an address (a damaged table chain).
+bool WipeIndexDat(FileHandle& file, const TOptionsSetting& settings);
+bool WipeIndexDat(FileApi& files, std::string_view path, const TOptionsSetting& settings);
 
 // The time text of a record: local time as "M/D/YYYY h:mm:ss AM", or "Not
 // Available" for a zero or unusable time.

@@ -84,6 +84,7 @@ int64_t runStep(CleanContext& ctx, TSQLiteDatabase& db, std::string_view dbPath,
     for (const auto& d : deletions) {
         if (ctx.stopRequested()) throw LeftAlone{"the run was stopped"};
         if (!db.tableExists(d.table)) continue;
+        if (!ctx.firstTable(dbPath, d.table, d.where.empty())) continue;
         int64_t n = countRows(db, d);
         if (removing && n > 0) db.execSql(deleteStatement(d));
         total += n;

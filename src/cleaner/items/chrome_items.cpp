@@ -134,8 +134,11 @@ void formData(CleanContext& ctx) {
 void downloads(CleanContext& ctx) {
     const std::string profile = existingProfile(ctx);
     if (profile.empty()) return;
-    ctx.ItemCount +=
-        static_cast<int>(cleanDatabaseRows(ctx, profile + "History", {{"downloads", ""}}));
+    // Chrome 26 and later keep each download's addresses (its redirect chain)
+    // and its pieces in tables of their own.
+    static const std::vector<RowDeletion> tables = {
+        {"downloads", ""}, {"downloads_url_chains", ""}, {"downloads_slices", ""}};
+    ctx.ItemCount += static_cast<int>(cleanDatabaseRows(ctx, profile + "History", tables));
 }
 
 }  // namespace

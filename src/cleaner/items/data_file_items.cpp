@@ -5,9 +5,9 @@
 
 #include "cleaner/clean_context.h"
 #include "cleaner/items/custom_list.h"
+#include "cleaner/program_lists.h"
 #include "cleaner/removal.h"
 #include "core/ini_file.h"
-#include "core/machine/file_read.h"
 #include "core/machine/machine.h"
 #include "core/messages.h"
 #include "core/text.h"
@@ -15,9 +15,6 @@
 namespace brisko {
 
 namespace {
-
-// A list file is a small INI file; anything larger is not one of ours.
-constexpr int64_t kMaxListFileSize = 16 * 1024 * 1024;
 
 constexpr std::string_view kAdminMessage = "You must have administrators user.";
 constexpr std::string_view kShellFolders =
@@ -40,14 +37,7 @@ std::optional<std::string_view> headerName(std::string_view line) {
 }
 
 std::string readListFile(Machine& machine, std::string_view fileName) {
-    auto& files = machine.files();
-    const std::string path =
-        includeTrailingBackslash(machine.programFolder()) + std::string(fileName);
-    auto read = readWholeFile(files, path, kMaxListFileSize);
-    if (!read) return {};
-    std::string text = std::move(*read);
-    if (text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
-    return text;
+    return loadProgramList(machine, fileName).text;
 }
 
 // The folders the BASE tokens of file entries stand for, looked up once per run

@@ -1,6 +1,7 @@
 // The "Windows" group of the cleaner.
 #include "cleaner/items/windows_items.h"
 
+#include <algorithm>
 #include <array>
 
 #include "cleaner/clean_context.h"
@@ -208,7 +209,16 @@ std::vector<std::string> recycleBinFolders(Machine& machine) {
 
 void emptyRecycleBins(CleanContext& ctx) {
     auto& files = ctx.machine.files();
-    for (const auto& folder : recycleBinFolders(ctx.machine)) {
+    // Windows' own emptying takes a 9x bin whole, whether or not it still has
+    // its desktop.ini; only the count above asks for both files.
+    std::vector<std::string> bins = recycleBinFolders(ctx.machine);
+    for (const auto& root : fixedDriveRoots(ctx.machine)) {
+        const std::string recycled = root + "Recycled";
+        if (files.fileExists(recycled + "\\INFO2") &&
+            std::find(bins.begin(), bins.end(), recycled) == bins.end())
+            bins.push_back(recycled);
+    }
+    for (const auto& folder : bins) {
         if (ctx.stopRequested()) return;
         auto entries = files.findFiles(folder, "*");
         if (!entries) continue;

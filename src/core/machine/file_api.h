@@ -2,6 +2,7 @@
 // Files, folders and drives as the machine offers them. Every path is a
 // Windows path ("C:\Users\x\file.txt"); the backend decides where it lives.
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -69,6 +70,16 @@ struct DriveInfo {
 
 enum class FileMode { Read, ReadWrite };
 
+// The 8.3 aliases of the entries of one folder.
+struct ShortNames {
+    // True where the file system keeps them (NTFS): an alias that is not in
+    // the table names nothing. False where they are worked out from the names
+    // as Windows would most likely have handed them out; Windows numbers them
+    // in the order the names were made, so such an alias is only a guess.
+    bool stored = false;
+    std::map<std::string, std::string> byAlias;  // upper-cased alias -> name as listed
+};
+
 class FileHandle {
   public:
     virtual ~FileHandle() = default;
@@ -118,6 +129,8 @@ class FileApi {
     virtual FileUse fileUse(std::string_view path) = 0;
     // GetShortPathName; the long path itself where there is no short name.
     virtual std::string shortPathName(std::string_view path) = 0;
+    // The aliases of a folder's entries; by default guessed from its listing.
+    virtual ShortNames shortNames(std::string_view folder);
     // The path under which a library that opens files by name itself (SQLite)
     // may open this file in place: a regular file with no further hard links,
     // reached without passing any link, not in use, and with nothing but

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <set>
 
+#include "core/machine/file_api.h"
 #include "core/text.h"
 
 #ifdef _WIN32
@@ -135,6 +136,14 @@ std::map<std::string, std::string> shortNameAliases(std::vector<std::string> nam
         aliases.emplace(alias, n);
     }
     return aliases;
+}
+
+ShortNames FileApi::shortNames(std::string_view folder) {
+    std::vector<std::string> names;
+    if (auto entries = findFiles(folder, "*"))
+        for (auto& e : *entries)
+            if (e.name != "." && e.name != "..") names.push_back(std::move(e.name));
+    return ShortNames{false, shortNameAliases(std::move(names))};
 }
 
 }  // namespace brisko

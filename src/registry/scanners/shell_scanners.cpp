@@ -196,7 +196,8 @@ void scanMruLists(ScanContext& ctx) {
                     break;
                 }
             }
-            if (!found) addValueRow(ctx, problem, keyPath, name, *file);
+            if (!found && !checks.probe().throughGuessedAlias(*file))
+                addValueRow(ctx, problem, keyPath, name, *file);
         }
         for (const auto& type : types) {
             if (ctx.terminated()) return;

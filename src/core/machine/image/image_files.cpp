@@ -201,7 +201,8 @@ const ImageFileApi::Drive* ImageFileApi::driveOf(std::string_view rootPath) cons
     return nullptr;
 }
 
-std::optional<Resolved> ImageFileApi::find(std::string_view winPath, bool mustExist, bool parents) {
+std::optional<std::pair<const ImageFileApi::Drive*, image::WinPath>> ImageFileApi::locate(
+    std::string_view winPath) const {
     auto wp = image::parseWindowsPath(winPath);
     if (!wp) return std::nullopt;
     if (sysnative_ && wp->drive == sysnative_->drive &&
@@ -215,7 +216,22 @@ std::optional<Resolved> ImageFileApi::find(std::string_view winPath, bool mustEx
     }
     const Drive* d = usableDrive(wp->drive);
     if (!d) return std::nullopt;
-    return resolver_.walk(d->host, *wp, mustExist, parents);
+    return std::pair{d, std::move(*wp)};
+}
+
+std::optional<Resolved> ImageFileApi::find(std::string_view winPath, bool mustExist, bool parents) {
+    auto at = locate(winPath);
+    if (!at) return std::nullopt;
+    return resolver_.walk(at->first->host, at->second, mustExist, parents);
+}
+
+std::optional<Resolved> ImageFileApi::findHeld(std::string_view winPath, bool mustExist,
+                                               bool parents) {
+    auto at = locate(winPath);
+    if (!at) return std::nullopt;
+    Fd drive(openHost(at->first->host, O_PATH | O_DIRECTORY));
+    if (drive.fd < 0) return std::nullopt;
+    return resolver_.walkHeld(std::move(drive), at->first->host, at->second, mustExist, parents);
 }
 
 std::optional<fs::path> ImageFileApi::resolve(std::string_view winPath, bool mustExist,
@@ -312,16 +328,16 @@ int ImageFileApi::openHost(const std::string& host, int flags, mode_t mode) cons
     return image::openBeneath(rootFd(), rel, flags | O_CLOEXEC, mode);
 }
 
-std::optional<image::HeldEntry> ImageFileApi::holdEntry(const std::string& host) const {
-    if (host == root_.native()) return std::nullopt;
-    Fd dir(openHost(parentOf(host), O_RDONLY | O_DIRECTORY));
+std::optional<image::HeldEntry> ImageFileApi::holdEntry(const Resolved& r) const {
+    if (!r.parent || r.parent->fd < 0 || r.isRoot) return std::nullopt;
+    Fd dir(::fcntl(r.parent->fd, F_DUPFD_CLOEXEC, 0));
     if (dir.fd < 0) return std::nullopt;
-    return image::HeldEntry{std::move(dir), nameOf(host)};
+    return image::HeldEntry{std::move(dir), nameOf(r.host)};
 }
 
-bool ImageFileApi::unlinkChecked(const std::string& host, const struct stat& st, int flags) {
-    auto e = holdEntry(host);
-    return e && image::sameEntry(e->dir.fd, e->name, st) &&
+bool ImageFileApi::unlinkChecked(const Resolved& r, int flags) {
+    auto e = holdEntry(r);
+    return e && image::sameEntry(e->dir.fd, e->name, r.lst) &&
            ::unlinkat(e->dir.fd, e->name.c_str(), flags) == 0;
 }
 
@@ -478,27 +494,26 @@ bool ImageFileApi::directoryExists(std::string_view path) {
 }
 
 bool ImageFileApi::deleteFile(std::string_view path) {
-    auto r = find(path);
+    auto r = findHeld(path);
     if (!r || r->isRoot || S_ISDIR(r->lst.st_mode)) return false;
     if (r->isLink) {
         if (r->targetOk && S_ISDIR(r->tst.st_mode)) return false;
     } else if (!writable(r->lst) || isLocked(r->host) || isHive(r->host)) {
         return false;  // read-only or held open by another program
     }
-    if (!unlinkChecked(r->host, r->lst, 0)) return false;
+    if (!unlinkChecked(*r, 0)) return false;
     if (!r->isLink) forgetAttributes(r->host);
     changed(r->host);
     return true;
 }
 
 bool ImageFileApi::removeDirectory(std::string_view path) {
-    auto r = find(path);
+    auto r = findHeld(path);
     if (!r || r->isRoot) return false;
     if (r->isLink) {
         // Removes a link to a folder, never the folder it leads to.
-        if (!r->targetOk || !S_ISDIR(r->tst.st_mode) || !unlinkChecked(r->host, r->lst, 0))
-            return false;
-    } else if (!S_ISDIR(r->lst.st_mode) || !unlinkChecked(r->host, r->lst, AT_REMOVEDIR)) {
+        if (!r->targetOk || !S_ISDIR(r->tst.st_mode) || !unlinkChecked(*r, 0)) return false;
+    } else if (!S_ISDIR(r->lst.st_mode) || !unlinkChecked(*r, AT_REMOVEDIR)) {
         return false;
     } else {
         forgetAttributes(r->host);
@@ -508,7 +523,7 @@ bool ImageFileApi::removeDirectory(std::string_view path) {
 }
 
 bool ImageFileApi::forceDirectories(std::string_view path) {
-    auto r = find(path, false, true);
+    auto r = findHeld(path, false, true);
     if (!r) return false;
     if (r->exists) return r->targetOk && S_ISDIR(r->tst.st_mode);
     // The existing part was checked and is reached again without following
@@ -535,7 +550,7 @@ bool ImageFileApi::forceDirectories(std::string_view path) {
 bool ImageFileApi::copyFile(std::string_view from, std::string_view to, bool failIfExists) {
     auto s = find(from);
     if (!s || !s->targetOk || !S_ISREG(s->tst.st_mode) || isLocked(s->target)) return false;
-    auto d = find(to, false);
+    auto d = findHeld(to, false);
     if (!d || d->isRoot) return false;
     if (d->exists) {
         if (failIfExists || !d->targetOk || !S_ISREG(d->tst.st_mode)) return false;
@@ -545,7 +560,7 @@ bool ImageFileApi::copyFile(std::string_view from, std::string_view to, bool fai
     Fd in(regularOnly(openHost(s->target, O_RDONLY | kOpenFlags)));
     struct stat st {};
     if (in.fd < 0 || ::fstat(in.fd, &st) != 0 || !sameFile(st, s->tst)) return false;
-    auto dest = holdEntry(d->host);
+    auto dest = holdEntry(*d);
     if (!dest || !copyInto(in.fd, dest->dir.fd, dest->name, !d->exists)) return false;
     changed(d->host);
     std::lock_guard lock(mutex_);
@@ -555,10 +570,10 @@ bool ImageFileApi::copyFile(std::string_view from, std::string_view to, bool fai
 }
 
 bool ImageFileApi::moveFile(std::string_view from, std::string_view to) {
-    auto s = find(from);
+    auto s = findHeld(from);
     if (!s || s->isRoot) return false;
     auto wt = image::parseWindowsPath(to);
-    auto d = find(to, false);
+    auto d = findHeld(to, false);
     if (!wt || !d || d->isRoot) return false;
     std::string dest = d->host;
     bool caseOnly = false;
@@ -571,9 +586,10 @@ bool ImageFileApi::moveFile(std::string_view from, std::string_view to) {
     }
     bool isDir = S_ISDIR(s->lst.st_mode);
     if (isDir ? lockedWithin(s->host) : isLocked(s->host)) return false;
-    auto src = holdEntry(s->host);
-    auto dst = holdEntry(dest);
+    auto src = holdEntry(*s);
+    auto dst = holdEntry(*d);
     if (!src || !dst || !image::sameEntry(src->dir.fd, src->name, s->lst)) return false;
+    dst->name = nameOf(dest);
     int flags = caseOnly ? 0 : RENAME_NOREPLACE;
     int rc = ::renameat2(src->dir.fd, src->name.c_str(), dst->dir.fd, dst->name.c_str(), flags);
     if (rc != 0 && errno == EINVAL && flags) {
@@ -597,7 +613,7 @@ bool ImageFileApi::moveFile(std::string_view from, std::string_view to) {
 }
 
 bool ImageFileApi::setAttributes(std::string_view path, uint32_t attributes) {
-    auto r = find(path);
+    auto r = findHeld(path);
     if (!r || !r->targetOk) return false;
     uint32_t stored = kStoredAttributes;
     if (S_ISREG(r->tst.st_mode)) {
@@ -605,7 +621,10 @@ bool ImageFileApi::setAttributes(std::string_view path, uint32_t attributes) {
         mode_t want =
             attributes & faReadOnly ? mode & ~mode_t(S_IWUSR | S_IWGRP | S_IWOTH) : mode | S_IWUSR;
         if (want != mode) {
-            Fd fd(regularOnly(openHost(r->target, O_RDONLY | kOpenFlags)));
+            // The mode of a link's target is not changed through the link.
+            auto e = r->isLink ? std::nullopt : holdEntry(*r);
+            if (!e) return false;
+            Fd fd(regularOnly(::openat(e->dir.fd, e->name.c_str(), O_RDONLY | kOpenFlags)));
             struct stat st {};
             if (fd.fd < 0 || ::fstat(fd.fd, &st) != 0 || !sameFile(st, r->tst) ||
                 ::fchmod(fd.fd, want) != 0)
@@ -622,14 +641,20 @@ bool ImageFileApi::setAttributes(std::string_view path, uint32_t attributes) {
 }
 
 std::unique_ptr<FileHandle> ImageFileApi::openFile(std::string_view path, FileMode mode) {
-    auto r = find(path);
-    if (!r || !r->targetOk || !S_ISREG(r->tst.st_mode) || isLocked(r->target)) return nullptr;
     const bool write = mode == FileMode::ReadWrite;
+    auto r = write ? findHeld(path) : find(path);
+    if (!r || !r->targetOk || !S_ISREG(r->tst.st_mode) || isLocked(r->target)) return nullptr;
     // A write never goes through a link or into a file that has another name
     // as well, which may lie anywhere on the host.
     if (write && (r->isLink || !writable(r->tst) || r->tst.st_nlink > 1 || isHive(r->target)))
         return nullptr;
-    Fd fd(regularOnly(openHost(r->target, (write ? O_RDWR : O_RDONLY) | kOpenFlags)));
+    Fd fd;
+    if (write) {
+        if (auto e = holdEntry(*r))
+            fd = Fd(regularOnly(::openat(e->dir.fd, e->name.c_str(), O_RDWR | kOpenFlags)));
+    } else {
+        fd = Fd(regularOnly(openHost(r->target, O_RDONLY | kOpenFlags)));
+    }
     struct stat st {};
     if (fd.fd < 0 || ::fstat(fd.fd, &st) != 0 || !sameFile(st, r->tst)) return nullptr;
     if (write && st.st_nlink > 1) return nullptr;
@@ -642,7 +667,7 @@ std::unique_ptr<FileHandle> ImageFileApi::createAt(const Resolved& r, bool mustB
         if (mustBeNew || !r.targetOk || !S_ISREG(r.tst.st_mode)) return nullptr;
         if (!writable(r.tst) || isLocked(r.target) || isHive(r.host)) return nullptr;
     }
-    auto e = holdEntry(r.host);
+    auto e = holdEntry(r);
     if (!e) return nullptr;
     Fd fd;
     if (!r.exists) {
@@ -671,12 +696,12 @@ std::unique_ptr<FileHandle> ImageFileApi::createAt(const Resolved& r, bool mustB
 }
 
 std::unique_ptr<FileHandle> ImageFileApi::createFile(std::string_view path) {
-    auto r = find(path, false);
+    auto r = findHeld(path, false);
     return r ? createAt(*r, false) : nullptr;
 }
 
 std::unique_ptr<FileHandle> ImageFileApi::createNewFile(std::string_view path) {
-    auto r = find(path, false);
+    auto r = findHeld(path, false);
     return r ? createAt(*r, true) : nullptr;
 }
 
@@ -719,15 +744,14 @@ bool ImageFileApi::removeContents(int dirFd, const std::string& dir, int depth) 
 }
 
 bool ImageFileApi::shellDelete(std::string_view path) {
-    auto r = find(path);
+    auto r = findHeld(path);
     if (!r || r->isRoot) return false;
     bool ok;
     if (r->isLink || !S_ISDIR(r->lst.st_mode)) {
         // The shell deletes read-only files too; a link goes, its target stays.
-        ok = (r->isLink || (!isLocked(r->host) && !isHive(r->host))) &&
-             unlinkChecked(r->host, r->lst, 0);
+        ok = (r->isLink || (!isLocked(r->host) && !isHive(r->host))) && unlinkChecked(*r, 0);
     } else {
-        auto e = holdEntry(r->host);
+        auto e = holdEntry(*r);
         ok = e && image::sameEntry(e->dir.fd, e->name, r->lst);
         if (ok) {
             int fd = ::openat(e->dir.fd, e->name.c_str(),
@@ -796,22 +820,22 @@ bool ImageFileApi::deleteAtRestart(std::string_view path) {
 }
 
 bool ImageFileApi::carryOutOne(const std::string& source, const std::string& target) {
-    auto s = find(source, false);
+    auto s = findHeld(source, false);
     if (!s || s->isRoot) return false;
     if (target.empty()) {
         if (!s->exists) return true;  // already gone
         bool dir = S_ISDIR(s->lst.st_mode);
-        if (!unlinkChecked(s->host, s->lst, dir ? AT_REMOVEDIR : 0)) return false;
+        if (!unlinkChecked(*s, dir ? AT_REMOVEDIR : 0)) return false;
         if (!s->isLink) forgetAttributes(s->host);
         changed(s->host, dir);
         return true;
     }
     bool replace = target.starts_with('!');
-    auto d = find(std::string_view(target).substr(replace ? 1 : 0), false);
+    auto d = findHeld(std::string_view(target).substr(replace ? 1 : 0), false);
     if (!s->exists || !d || d->isRoot) return false;
     if (d->exists && (!replace || S_ISDIR(d->lst.st_mode))) return false;
-    auto src = holdEntry(s->host);
-    auto dst = holdEntry(d->host);
+    auto src = holdEntry(*s);
+    auto dst = holdEntry(*d);
     if (!src || !dst || !image::sameEntry(src->dir.fd, src->name, s->lst) ||
         ::renameat(src->dir.fd, src->name.c_str(), dst->dir.fd, dst->name.c_str()) != 0)
         return false;
@@ -858,6 +882,7 @@ std::optional<std::string> ImageFileApi::libraryOpenPath(std::string_view path, 
     auto r = find(path);
     if (!r || !r->exists) return refuse("the file is not there");
     if (r->isLink) return refuse("the file is a link");
+    if (r->guessed) return refuse("the path holds a guessed 8.3 alias");
     if (!S_ISREG(r->lst.st_mode)) return refuse("it is not a regular file");
     if (r->lst.st_nlink != 1) return refuse("the file has further hard links");
     // The walk follows links inside the machine and hands back where they led,
@@ -903,7 +928,7 @@ std::string ImageFileApi::shortPathName(std::string_view path) {
             if (!name || ::lstat(host.c_str(), &st) != 0) {
                 existing = false;
             } else {
-                piece = image::makeShortName(*name, resolver_.listNames(cur));
+                piece = resolver_.shortNameOf(cur, *name);
                 if (S_ISLNK(st.st_mode)) {
                     auto t = resolver_.followLink(host);
                     if (!t) return std::string(path);
@@ -918,6 +943,12 @@ std::string ImageFileApi::shortPathName(std::string_view path) {
     }
     if (!wp->parts.empty() && (path.ends_with('\\') || path.ends_with('/'))) out.push_back('\\');
     return out;
+}
+
+ShortNames ImageFileApi::shortNames(std::string_view folder) {
+    auto r = find(folder);
+    if (!r || !r->targetOk || !S_ISDIR(r->tst.st_mode)) return {};
+    return resolver_.shortNames(r->target);
 }
 
 std::vector<DriveInfo> ImageFileApi::drives() {

@@ -80,6 +80,7 @@ class ImageFileApi : public FileApi {
     std::optional<PlaceId> placeId(std::string_view path) override;
     FileUse fileUse(std::string_view path) override;
     std::string shortPathName(std::string_view path) override;
+    ShortNames shortNames(std::string_view folder) override;
     std::optional<std::string> libraryOpenPath(std::string_view path, std::string* why) override;
     std::vector<DriveInfo> drives() override;
     DriveKind driveType(std::string_view rootPath) override;
@@ -105,17 +106,24 @@ class ImageFileApi : public FileApi {
     };
     const Drive* usableDrive(char letter) const;
     const Drive* driveOf(std::string_view rootPath) const;
+    // A path to look at: links inside the machine are followed.
     std::optional<image::Resolved> find(std::string_view winPath, bool mustExist = true,
                                         bool parents = false);
+    // A path to act on: resolved through folder descriptors, following no
+    // link (image::PathResolver::walkHeld).
+    std::optional<image::Resolved> findHeld(std::string_view winPath, bool mustExist = true,
+                                            bool parents = false);
+    std::optional<std::pair<const Drive*, image::WinPath>> locate(std::string_view winPath) const;
     bool isLocked(const std::string& host);
     bool isHive(const std::string& host);
     bool hiveNamed(std::string_view path);
     // Descriptors below the machine folder (beneath_open.h).
     int rootFd() const;
     int openHost(const std::string& host, int flags, mode_t mode = 0) const;
-    std::optional<image::HeldEntry> holdEntry(const std::string& host) const;
-    // Unlinks host if it is still the entry st describes.
-    bool unlinkChecked(const std::string& host, const struct stat& st, int flags);
+    // The last component of a held walk in the folder the walk opened.
+    std::optional<image::HeldEntry> holdEntry(const image::Resolved& r) const;
+    // Unlinks the entry a held walk ended at if it is still the one it saw.
+    bool unlinkChecked(const image::Resolved& r, int flags);
     std::unique_ptr<FileHandle> createAt(const image::Resolved& r, bool mustBeNew);
     bool lockedWithin(const std::string& dir);
     FileEntry entryFor(const std::string& name, const std::string& host, const struct stat& st);

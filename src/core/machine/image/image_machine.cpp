@@ -473,7 +473,10 @@ bool ImageMachine::showWindow(uint64_t, bool) {
 std::string ImageMachine::shortcutTarget(std::string_view lnkPath) {
     auto host = files_->resolve(lnkPath);
     if (!host || !fs::is_regular_file(*host)) return {};
-    return readShortcutTarget(*host);
+    bool fromEnvironment = false;
+    std::string target = readShortcutTarget(*host, &fromEnvironment);
+    // As IShellLink::GetPath gives it: "%windir%\system32\..." expanded.
+    return fromEnvironment ? expandEnvironmentStrings(target) : target;
 }
 
 bool ImageMachine::restart() {

@@ -1,9 +1,12 @@
 #include "core/machine/image/path_resolver.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/xattr.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <filesystem>
 #include <memory>
 #include <set>
@@ -22,6 +25,13 @@ constexpr size_t kMaxCachedFolders = 4096;
 // A listing taken this soon after its folder changed may miss a change made in
 // the same timestamp tick, so a miss in it is checked again on disk.
 constexpr int64_t kSettleNs = 100'000'000;
+
+// Where ntfs-3g shows the 8.3 name NTFS stores for an entry.
+constexpr const char* kDosNameAttribute = "system.ntfs_dos_name";
+
+bool sameInode(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
 
 bool reservedChar(unsigned char c) {
     return c < 0x20 || c == '<' || c == '>' || c == ':' || c == '"' || c == '/' || c == '\\' ||
@@ -132,7 +142,7 @@ std::optional<Resolved> PathResolver::walk(const std::string& driveHost, const W
         const std::string& part = wp.parts[i];
         bool last = i + 1 == wp.parts.size();
         std::optional<std::string> name;
-        if (!missing) name = lookup(cur, part);
+        if (!missing) name = lookup(cur, part, &r.guessed);
         std::string p = cur + "/" + (name ? *name : part);
         if (name && ::lstat(p.c_str(), &st) != 0) name.reset();
         if (!name) {
@@ -172,6 +182,73 @@ std::optional<Resolved> PathResolver::walk(const std::string& driveHost, const W
     return r;
 }
 
+std::optional<Resolved> PathResolver::walkHeld(UniqueFd dir, const std::string& driveHost,
+                                               const WinPath& wp, bool mustExist, bool parents) {
+    Resolved r;
+    struct stat st {};
+    if (dir.fd < 0 || ::fstat(dir.fd, &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
+    if (wp.parts.empty()) {
+        r.host = r.target = driveHost;
+        r.exists = r.targetOk = r.isRoot = true;
+        r.lst = r.tst = st;
+        return r;
+    }
+    std::string cur = driveHost;
+    bool missing = false;
+    for (size_t i = 0; i < wp.parts.size(); ++i) {
+        const std::string& part = wp.parts[i];
+        const bool last = i + 1 == wp.parts.size();
+        std::optional<std::string> name;
+        if (!missing) {
+            bool guessed = false;
+            name = lookup(cur, part, &guessed);
+            // Windows may have given that alias to another name: acting on
+            // the guess could hit the wrong file.
+            if (guessed) return std::nullopt;
+        }
+        if (name && ::fstatat(dir.fd, name->c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) name.reset();
+        if (!name) {
+            if (mustExist || !(last || parents)) return std::nullopt;
+            if (last && !missing) r.parent = std::make_shared<UniqueFd>(std::move(dir));
+            missing = true;
+            cur += "/" + part;
+            r.names.push_back(part);
+            continue;
+        }
+        r.names.push_back(*name);
+        std::string p = cur + "/" + *name;
+        if (last) {
+            r.host = p;
+            r.exists = true;
+            r.lst = st;
+            r.parent = std::make_shared<UniqueFd>(std::move(dir));
+            if (S_ISLNK(st.st_mode)) {
+                // What the link leads to is told, never entered.
+                auto t = followLink(p);
+                if (!t) return std::nullopt;
+                r.isLink = true;
+                r.target = std::move(*t);
+                r.targetOk = ::stat(r.target.c_str(), &r.tst) == 0;
+            } else {
+                r.target = std::move(p);
+                r.targetOk = true;
+                r.tst = st;
+            }
+            return r;
+        }
+        if (!S_ISDIR(st.st_mode)) return std::nullopt;  // a link or a file on the way
+        UniqueFd next(
+            ::openat(dir.fd, name->c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        struct stat opened {};
+        if (next.fd < 0 || ::fstat(next.fd, &opened) != 0 || !sameInode(opened, st))
+            return std::nullopt;
+        dir = std::move(next);
+        cur = std::move(p);
+    }
+    r.host = r.target = cur;  // reached only when a component was missing
+    return r;
+}
+
 bool PathResolver::fresh(const Listing& l, const struct stat& st) const {
     return l.ino == st.st_ino && l.mtime.tv_sec == st.st_mtim.tv_sec &&
            l.mtime.tv_nsec == st.st_mtim.tv_nsec;
@@ -203,15 +280,71 @@ PathResolver::Listing PathResolver::readListing(const std::string& dir,
     return l;
 }
 
-std::optional<std::string> PathResolver::lookup(const std::string& dir, const std::string& name) {
+std::optional<std::string> PathResolver::lookup(const std::string& dir, const std::string& name,
+                                                bool* guessed) {
     if (auto found = lookupName(dir, name)) return found;
-    // A mounted disk shows no 8.3 aliases, yet the registry is full of them
-    // ("C:\PROGRA~1\..."): match them against the aliases Windows would give.
+    // The registry is full of 8.3 aliases ("C:\PROGRA~1\..."), which a
+    // listing does not show.
     if (name.find('~') == std::string::npos || !isShortName(name)) return std::nullopt;
-    auto aliases = shortNameAliases(listNames(dir));
-    auto it = aliases.find(upperCase(name));
-    if (it == aliases.end()) return std::nullopt;
+    auto table = aliasTable(dir);
+    auto it = table->byAlias.find(upperCase(name));
+    if (it == table->byAlias.end()) return std::nullopt;
+    if (guessed && !table->stored) *guessed = true;
     return it->second;
+}
+
+ShortNames PathResolver::shortNames(const std::string& dir) {
+    return *aliasTable(dir);
+}
+
+std::shared_ptr<const ShortNames> PathResolver::aliasTable(const std::string& dir) {
+    struct stat st {};
+    if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return std::make_shared<const ShortNames>();
+    {
+        std::lock_guard lock(mutex_);
+        auto it = aliasCache_.find(dir);
+        if (it != aliasCache_.end() && it->second.ino == st.st_ino &&
+            it->second.mtime.tv_sec == st.st_mtim.tv_sec &&
+            it->second.mtime.tv_nsec == st.st_mtim.tv_nsec)
+            return it->second.names;
+    }
+    std::vector<std::string> names = listNames(dir);
+    auto made = std::make_shared<ShortNames>();
+    ShortNames& table = *made;
+    // An entry without a stored alias answers "no such attribute" on a file
+    // system that keeps them; any other file system does not know the name.
+    bool known = false;
+    for (const auto& n : names) {
+        char buf[64];
+        std::string host = dir + "/" + n;
+        ssize_t len = ::lgetxattr(host.c_str(), kDosNameAttribute, buf, sizeof buf);
+        if (len < 0) {
+            if (errno == ENODATA) known = true;
+            if (errno == ENOTSUP || errno == EOPNOTSUPP) break;
+            continue;
+        }
+        known = true;
+        std::string alias = upperCase(std::string_view(buf, size_t(len)));
+        if (!alias.empty() && !table.byAlias.count(alias)) table.byAlias.emplace(alias, n);
+    }
+    if (known) {
+        table.stored = true;
+    } else {
+        table.byAlias = shortNameAliases(std::move(names));
+    }
+    std::lock_guard lock(mutex_);
+    if (aliasCache_.size() >= kMaxCachedFolders) aliasCache_.clear();
+    aliasCache_.insert_or_assign(dir, AliasTable{st.st_mtim, st.st_ino, made});
+    return made;
+}
+
+std::string PathResolver::shortNameOf(const std::string& dir, const std::string& name) {
+    auto table = aliasTable(dir);
+    if (!table->stored) return makeShortName(name, listNames(dir));
+    for (const auto& [alias, longName] : table->byAlias)
+        if (longName == name) return alias;
+    return name;  // NTFS keeps no alias for a name that is already 8.3
 }
 
 std::optional<std::string> PathResolver::lookupName(const std::string& dir,
@@ -255,15 +388,20 @@ std::vector<std::string> PathResolver::listNames(const std::string& dir) {
 void PathResolver::invalidate(const std::string& dir) {
     std::lock_guard lock(mutex_);
     cache_.erase(dir);
+    aliasCache_.erase(dir);
 }
 
 void PathResolver::invalidateTree(const std::string& dir) {
     std::lock_guard lock(mutex_);
     cache_.erase(dir);
+    aliasCache_.erase(dir);
     std::string prefix = dir + "/";
     for (auto it = cache_.lower_bound(prefix);
          it != cache_.end() && it->first.compare(0, prefix.size(), prefix) == 0;)
         it = cache_.erase(it);
+    for (auto it = aliasCache_.lower_bound(prefix);
+         it != aliasCache_.end() && it->first.compare(0, prefix.size(), prefix) == 0;)
+        it = aliasCache_.erase(it);
 }
 
 }  // namespace brisko::image

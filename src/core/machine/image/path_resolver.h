@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -14,7 +15,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/machine/file_api.h"
 #include "core/machine/short_names.h"
+#include "core/unique_fd.h"
 
 namespace brisko::image {
 
@@ -53,6 +56,10 @@ struct Resolved {
     bool targetOk = false;           // target exists
     struct stat tst {};              // stat of target (when targetOk)
     std::vector<std::string> names;  // host name of each component, as found on disk
+    bool guessed = false;            // an 8.3 alias on the way was only a guess
+    // Held walks only: the folder that holds the last component, reached from
+    // the drive folder's descriptor one plain folder at a time.
+    std::shared_ptr<UniqueFd> parent;
 };
 
 class PathResolver {
@@ -69,12 +76,30 @@ class PathResolver {
 
     // driveHost: canonical host folder of the drive. With mustExist=false the
     // last component may be missing; with parents=true any component may be.
+    // Links inside the machine are followed: for looking, not for acting.
     std::optional<Resolved> walk(const std::string& driveHost, const WinPath& wp, bool mustExist,
                                  bool parents);
+    // The walk of a path about to be acted on. Starting from driveFd (the
+    // drive folder, opened below the machine folder), each folder is opened
+    // from the descriptor of the one above it and no link is followed: a link
+    // or a guessed alias before the last component ends the walk, and a link
+    // as the last component is the entry itself. The result holds the last
+    // folder open, so the act happens where the walk ended whatever is
+    // renamed meanwhile.
+    std::optional<Resolved> walkHeld(UniqueFd driveFd, const std::string& driveHost,
+                                     const WinPath& wp, bool mustExist, bool parents);
 
     // The host name of `name` in folder `dir` (a real folder, no links above
-    // it): exact match first, then case-insensitive. nullopt when absent.
-    std::optional<std::string> lookup(const std::string& dir, const std::string& name);
+    // it): exact match first, then case-insensitive, then as an 8.3 alias.
+    // nullopt when absent. guessed is set when only a guessed alias matched.
+    std::optional<std::string> lookup(const std::string& dir, const std::string& name,
+                                      bool* guessed = nullptr);
+    // The 8.3 aliases of a folder's entries: those the file system stores
+    // (ntfs-3g shows them as the "system.ntfs_dos_name" attribute), else
+    // the ones Windows would most likely have given.
+    ShortNames shortNames(const std::string& dir);
+    // The alias of one entry of dir, or the name itself where it has none.
+    std::string shortNameOf(const std::string& dir, const std::string& name);
     // Every name in a folder, for callers that need siblings (short names).
     std::vector<std::string> listNames(const std::string& dir);
 
@@ -93,10 +118,17 @@ class PathResolver {
     };
     bool fresh(const Listing& l, const struct stat& st) const;
     Listing readListing(const std::string& dir, const struct stat& st) const;
+    struct AliasTable {
+        struct timespec mtime {};
+        ino_t ino = 0;
+        std::shared_ptr<const ShortNames> names;
+    };
+    std::shared_ptr<const ShortNames> aliasTable(const std::string& dir);
 
     std::string root_;
     std::mutex mutex_;
     std::map<std::string, Listing> cache_;
+    std::map<std::string, AliasTable> aliasCache_;
 };
 
 }  // namespace brisko::image

@@ -26,7 +26,8 @@ std::string readString(liblnk_file_t* file, SizeFn sizeFn, GetFn getFn) {
 }
 }  // namespace
 
-std::string readShortcutTarget(const std::filesystem::path& hostFile) {
+std::string readShortcutTarget(const std::filesystem::path& hostFile, bool* fromEnvironment) {
+    if (fromEnvironment) *fromEnvironment = false;
     liblnk_file_t* file = nullptr;
     liblnk_error_t* error = nullptr;
     if (liblnk_file_initialize(&file, &error) != 1) {
@@ -35,11 +36,13 @@ std::string readShortcutTarget(const std::filesystem::path& hostFile) {
     }
     std::string target;
     if (liblnk_file_open(file, hostFile.c_str(), LIBLNK_OPEN_READ, &error) == 1) {
-        target = readString(file, liblnk_file_get_utf8_local_path_size,
-                            liblnk_file_get_utf8_local_path);
-        if (target.empty())
+        target =
+            readString(file, liblnk_file_get_utf8_local_path_size, liblnk_file_get_utf8_local_path);
+        if (target.empty()) {
             target = readString(file, liblnk_file_get_utf8_environment_variables_location_size,
                                 liblnk_file_get_utf8_environment_variables_location);
+            if (fromEnvironment) *fromEnvironment = !target.empty();
+        }
         if (target.empty())
             target = readString(file, liblnk_file_get_utf8_network_path_size,
                                 liblnk_file_get_utf8_network_path);

@@ -9,38 +9,16 @@
 #include <string_view>
 #include <vector>
 
+#include "core/builtin_lists.h"
 #include "core/machine/image/demo/demo_content.h"
 #include "core/machine/image/machine_builder.h"
 #include "core/text.h"
-
-// apls.dat from the source data folder, built into the program so that a demo
-// machine made by an installed copy carries the same lists.
-#if defined(_WIN32)
-#define BRISKO_RODATA_SECTION ".section .rdata,\"dr\"\n"
-#define BRISKO_PREVIOUS_SECTION ".text\n"
-#else
-#define BRISKO_RODATA_SECTION ".pushsection .rodata\n"
-#define BRISKO_PREVIOUS_SECTION ".popsection\n"
-#endif
-__asm__(BRISKO_RODATA_SECTION
-        ".balign 8\n"
-        "brisko_demo_apls_dat_begin:\n"
-        ".incbin \"" BRISKO_DATA_DIR
-        "/apls.dat\"\n"
-        "brisko_demo_apls_dat_end:\n"
-        ".byte 0\n" BRISKO_PREVIOUS_SECTION);
-extern const char kAplsDatBegin[] __asm__("brisko_demo_apls_dat_begin");
-extern const char kAplsDatEnd[] __asm__("brisko_demo_apls_dat_end");
 
 namespace brisko {
 
 namespace {
 
 using namespace std::string_view_literals;
-
-std::string_view demoAplsDat() {
-    return {kAplsDatBegin, static_cast<size_t>(kAplsDatEnd - kAplsDatBegin)};
-}
 
 constexpr std::string_view kExplorer = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer";
 constexpr std::string_view kWindows = "C:\\Windows\\";
@@ -395,7 +373,7 @@ void addDemoCleanTraces(MachineBuilder& b) {
     addRecycleBin(b, profile);
     addWindowsLogs(b);
     addSavedSelection(b, profile);
-    b.addFile("C:\\Program Files\\Brisko Cleaner\\apls.dat", std::string(demoAplsDat()));
+    b.addFile("C:\\Program Files\\Brisko Cleaner\\apls.dat", std::string(builtInAplsDat()));
 }
 
 }  // namespace brisko

@@ -1,0 +1,47 @@
+// A shortcut Windows 7 itself wrote, whose target is held only in its
+// environment-variable block: read with the machine's environment, as
+// IShellLink::GetPath gives it, by the Shortcuts scan and the Startup list.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "registry/scanners/scanners.h"
+#include "scan_test_machine.h"
+#include "tools/startup_list.h"
+
+namespace brisko {
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kRealData = fs::path(BRISKO_FIXTURES) / ".." / ".." / ".." / "shared" / "realdata";
+
+TEST(RealShortcut, EnvironmentBlockTargetIsExpandedWithTheMachinesEnvironment) {
+    const fs::path lnk = kRealData / "example.lnk";
+    if (!fs::exists(lnk)) GTEST_SKIP() << "no real data at " << kRealData;
+    const std::string bytes = test::readFile(lnk);
+    const std::string desktop = "C:\\Users\\Alex\\Desktop\\";
+    const std::string startup =
+        "C:\\Users\\Alex\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Startup\\";
+    const std::string target = "C:\\Windows\\system32\\migwiz\\migwiz.exe";
+
+    test::ScanMachine missing;
+    missing.file(desktop + "Transfer.lnk", bytes).file(startup + "Transfer.lnk", bytes);
+    Machine& m = missing.open();
+    EXPECT_EQ(m.shortcutTarget(desktop + "Transfer.lnk"), target);
+    auto rows = missing.scan(kSecShortcuts);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].data, target);
+    EXPECT_EQ(rows[0].keyPath, desktop + "Transfer.lnk");
+    bool listed = false;
+    for (const auto& e : ListStartupEntries(m, 12))
+        if (e.name == "Transfer.lnk") listed = e.file == target;
+    EXPECT_TRUE(listed);
+
+    test::ScanMachine present;
+    present.file(desktop + "Transfer.lnk", bytes).file(target);
+    EXPECT_TRUE(present.scan(kSecShortcuts).empty());
+}
+
+}  // namespace
+}  // namespace brisko
