@@ -351,6 +351,26 @@ size_t RemoveDuplicateProblems(std::vector<RegistryProblem>& rows, const KeyIden
     return before - rows.size();
 }
 
+struct ProblemFilter::State {
+    explicit State(FilterLists l) : lists(std::move(l)), dups(lists.identity, 0) {}
+    FilterLists lists;
+    Duplicates dups;
+};
+
+ProblemFilter::ProblemFilter(FilterLists lists)
+    : state_(std::make_unique<State>(std::move(lists))) {}
+
+ProblemFilter::~ProblemFilter() = default;
+
+bool ProblemFilter::keep(const RegistryProblem& row) {
+    UpperRow up(row);
+    if (fixedRules(row, up)) return false;
+    RowTarget t;
+    const bool keyed = rowTarget(row, up, t);
+    if (keyed && listRules(t, up, state_->lists)) return false;
+    return !state_->dups.seen(row, up, keyed ? &t : nullptr);
+}
+
 size_t FilterProblems(std::vector<RegistryProblem>& rows, const FilterLists& lists) {
     Duplicates dups(lists.identity, rows.size());
     const size_t before = rows.size();

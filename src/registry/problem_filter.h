@@ -2,6 +2,7 @@
 // The end-of-scan filter: drops rows that fixed rules, the built-in exclusion
 // lists or the user's ignore lists say must never be fixed.
 #include <array>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -59,6 +60,23 @@ size_t FilterProblems(std::vector<RegistryProblem>& rows,
                       const std::vector<std::string>& ignoreKeys,
                       const std::vector<std::string>& ignoreValues, int windowsVersionCode,
                       KeyIdentity identity = {});
+// FilterProblems one row at a time, as rows arrive: a scan filters while it
+// runs, so that its end (or its cancelling) only drops the rows marked.
+// keep() must see the rows in list order; it answers as FilterProblems would
+// for the list so far.
+class ProblemFilter {
+  public:
+    explicit ProblemFilter(FilterLists lists);
+    ~ProblemFilter();
+    ProblemFilter(const ProblemFilter&) = delete;
+    ProblemFilter& operator=(const ProblemFilter&) = delete;
+    bool keep(const RegistryProblem& row);
+
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
 // The duplicate test alone; returns the number of rows removed.
 size_t RemoveDuplicateProblems(std::vector<RegistryProblem>& rows, const KeyIdentity& identity);
 

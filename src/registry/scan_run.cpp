@@ -48,6 +48,7 @@ void ScanRun::showKey(std::string_view text) {
 void ScanRun::addProblem(RegistryProblem row) {
     {
         std::lock_guard lock(mutex_);
+        if (filter_) keep_.push_back(filter_->keep(row));
         rows_.push_back(std::move(row));
     }
     notify();
@@ -117,6 +118,17 @@ bool ScanRun::start(const std::vector<int>& sections) {
         notify();
     }
     auto env = makeScanEnvironment(machine_, ignoreRemovable, windowsVersionCode_);
+    {
+        // Rows name keys as the scan sees them: in the program's view.
+        std::lock_guard lock(mutex_);
+        keep_.clear();
+        filter_.reset();
+        filterView_ =
+            std::make_unique<ViewRegistry>(machine_.registry(), programView(machine_.isWow64()));
+        filter_ = std::make_unique<ProblemFilter>(
+            makeFilterLists(settings_.IgnoreKeyList, settings_.IgnoreValueList, windowsVersionCode_,
+                            KeyIdentity::of(machine_.currentUser().sid, *filterView_)));
+    }
     progressCaption_.clear();
     ScanDisplay& display = *this;
     worker_ = std::make_unique<TScanTaskThread>(machine_, std::move(env), sections, scanners_,
@@ -168,10 +180,22 @@ void ScanRun::finishScan(bool cancelled) {
         std::lock_guard lock(mutex_);
         title_ = kScanIdleTitle;
         setAllChecked(rows_, true);
-        if (!rows_.empty())
+        if (filter_ && keep_.size() == rows_.size()) {
+            size_t kept = 0;
+            for (size_t i = 0; i < rows_.size(); ++i)
+                if (keep_[i]) {
+                    if (kept != i) rows_[kept] = std::move(rows_[i]);
+                    ++kept;
+                }
+            rows_.resize(kept);
+        } else if (!rows_.empty()) {
             FilterProblems(rows_, settings_.IgnoreKeyList, settings_.IgnoreValueList,
                            windowsVersionCode_,
                            KeyIdentity::of(machine_.currentUser().sid, registry));
+        }
+        keep_.clear();
+        filter_.reset();
+        filterView_.reset();
     }
     if (selected_ && *selected_ >= rowCount()) selected_.reset();
     keyVisible_ = false;

@@ -14,7 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "core/machine/registry_view.h"
 #include "core/messages.h"
+#include "registry/problem_filter.h"
 #include "registry/problem_list.h"
 #include "registry/registry_fix.h"
 #include "registry/scan_task_thread.h"
@@ -156,6 +158,11 @@ class ScanRun : private ScanDisplay {
     std::string title_{kScanIdleTitle};
     std::string key_;
     std::vector<RegistryProblem> rows_;
+    // The end-of-scan filter, run as the rows arrive (a cancel of a long scan
+    // then only drops what is marked); keep_ follows rows_ while scanning.
+    std::unique_ptr<ViewRegistry> filterView_;
+    std::unique_ptr<ProblemFilter> filter_;
+    std::vector<bool> keep_;
 
     std::unique_ptr<TScanTaskThread> worker_;
 };

@@ -250,7 +250,6 @@ void RegistryPane::sizeColumnsForEmptyList() {
 
 void RegistryPane::fitColumnsToContents() {
     // The view measures the rows it shows and a sample beyond; enough for
-    // lists of any length.
     // lists of any length. A long path in "Data" would push the key column out
     // of sight, so that column is held to half the width (its tip shows it all).
     const int most = lvRegistryData_->viewport()->width() / 2;

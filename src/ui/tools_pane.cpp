@@ -46,6 +46,13 @@ ToolsPane::ToolsPane(Machine& machine, TOptionsSetting& settings, Prompter& prom
         QStringLiteral("Startup manager for Windows to optimize Windows startup configuration"));
     connect(bStartup_, &QPushButton::clicked, this, &ToolsPane::bStartupClick);
     toolColumn_->addWidget(bStartup_);
+    // Under "Startup": what the Startup manager deleted comes back from here.
+    bRestoreStartup_ = new QPushButton(QStringLiteral("&Restore..."), this);
+    bRestoreStartup_->setObjectName(QStringLiteral("bRestoreStartup"));
+    bRestoreStartup_->setToolTip(
+        QStringLiteral("Put back startup entries deleted here, from their backups"));
+    connect(bRestoreStartup_, &QPushButton::clicked, this, &ToolsPane::bRestoreStartupClick);
+    toolColumn_->addWidget(bRestoreStartup_);
 
     bWindowsBackup_ = new QPushButton(QStringLiteral("&Windows Backup..."), this);
     bWindowsBackup_->setObjectName(QStringLiteral("bWindowsBackup"));
@@ -100,23 +107,17 @@ ToolsPane::ToolsPane(Machine& machine, TOptionsSetting& settings, Prompter& prom
     connect(bDeleteEntry_, &QPushButton::clicked, this, &ToolsPane::bDeleteEntryClick);
     buttons->addWidget(bSelectAll_);
     buttons->addWidget(bSelectNone_);
-    bRestoreStartup_ = new QPushButton(QStringLiteral("&Restore..."), this);
-    bRestoreStartup_->setObjectName(QStringLiteral("bRestoreStartup"));
-    bRestoreStartup_->setToolTip(
-        QStringLiteral("Put back entries deleted here from their backups"));
-    connect(bRestoreStartup_, &QPushButton::clicked, this, &ToolsPane::bRestoreStartupClick);
     buttons->addSpacing(20);
-    buttons->addWidget(bRestoreStartup_);
     buttons->addWidget(bDeleteEntry_);
     right->addLayout(buttons);
     root->addLayout(right, 1);
 
-    setTabOrder(bStartup_, bWindowsBackup_);
+    setTabOrder(bStartup_, bRestoreStartup_);
+    setTabOrder(bRestoreStartup_, bWindowsBackup_);
     setTabOrder(bWindowsBackup_, lvStartup_);
     setTabOrder(lvStartup_, bSelectAll_);
     setTabOrder(bSelectAll_, bSelectNone_);
-    setTabOrder(bSelectNone_, bRestoreStartup_);
-    setTabOrder(bRestoreStartup_, bDeleteEntry_);
+    setTabOrder(bSelectNone_, bDeleteEntry_);
     updateButtons();
 }
 

@@ -81,13 +81,13 @@ TEST(CustomList, RefusedEntries) {
           "HKEY_CURRENT_USER\\Software\\Example,", "hkey_local_machine\\SOFTWARE\\Vendor\\App,MRU",
           "HKEY_CURRENT_USER\\Software,LastFile",
           // drive roots, documents, whole system and profile folders, top keys
-          "C:\\", "{C: Drive}", "C:\\,*.tmp", "C:\\Users\\User\\Documents\\My Web Sites,*.htm",
-          "C:\\USERS\\USER\\DOCUMENTS\\Letters", "C:\\Users\\User,*.*", "%windir%",
-          "%windir%\\,*.exe", "C:\\Windows\\System32,*.dll", "%ProgramFiles%",
-          "HKEY_CURRENT_USER\\Software", "HKEY_LOCAL_MACHINE\\SOFTWARE,"})
+          "C:\\", "C:", "{C: Drive}", "C:\\,*.tmp",
+          "C:\\Users\\User\\Documents\\My Web Sites,*.htm", "C:\\USERS\\USER\\DOCUMENTS\\Letters",
+          "C:\\Users\\User,*.*", "%windir%", "%windir%\\,*.exe", "C:\\Windows\\System32,*.dll",
+          "%ProgramFiles%", "HKEY_CURRENT_USER\\Software", "HKEY_LOCAL_MACHINE\\SOFTWARE,"})
         EXPECT_FALSE(refuseListEntry(m, ok)) << ok << ": " << refuseListEntry(m, ok).value_or("");
     for (const char* refused :
-         {"C:", "C:\\.", "D:\\Temp", "\\\\server\\share\\x",
+         {"C:\\.", "D:\\Temp", "\\\\server\\share\\x",
           "Temp\\Logs",  // not on this machine
           "C:\\Temp\\..\\..\\etc", "C:\\Windows\\..", "C:\\Temp\\.\\x",
           "%WINDIR%\\Temp\\..\\..",  // dot steps

@@ -87,9 +87,10 @@ TEST(FixCli, DemoMachineFixedThenRestoredToTheSameRegistry) {
     ASSERT_EQ(again.code, 0) << again.out;
     const json leftovers = report["leftovers"];
     EXPECT_GT(leftovers.size(), 0u);
-    EXPECT_EQ(jsonOf(again)["total"].get<size_t>(), leftovers.size()) << again.out;
+    const json second = jsonOf(again);
+    EXPECT_EQ(second["total"].get<size_t>(), leftovers.size()) << again.out;
     std::set<std::string> foundAgain;
-    for (const auto& r : jsonOf(again)["problems"])
+    for (const auto& r : second["problems"])
         foundAgain.insert(r["keyPath"].get<std::string>() + "|" + r["data"].get<std::string>());
     for (const auto& r : leftovers)
         EXPECT_TRUE(

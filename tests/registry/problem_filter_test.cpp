@@ -148,5 +148,49 @@ TEST(ProblemFilter, KeepsTheOrderOfTheRemainingRows) {
     EXPECT_EQ(rows[2].keyPath, "HKEY_CURRENT_USER\\Software\\Three");
 }
 
+// A key, its default value and one named value are three places: the
+// section that reports the default value keeps its row beside the key row.
+// The same place found twice (a default value as "@" and as "") is one.
+TEST(ProblemFilter, DuplicatesAreTheSamePlaceOfTheSameKind) {
+    const std::string key = "HKEY_CLASSES_ROOT\\Applications\\gone.exe\\shell\\open\\command";
+    std::vector<RegistryProblem> rows{
+        row(key, pkKey),
+        row(key + "\\", pkValue),  // the default value, found by a hive walk
+        row(key, pkDefaultValue),  // the same value, found by its own section
+        row(key + "\\Other", pkValue),
+        row(key, pkKey),
+    };
+    EXPECT_EQ(FilterProblems(rows, {}, {}, 12), 2u);
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0].kind, pkKey);
+    EXPECT_EQ(rows[1].kind, pkValue);
+    EXPECT_EQ(rows[2].keyPath, key + "\\Other");
+}
+
+// Row by row, as a scan filters while it runs, the answer is the list's.
+TEST(ProblemFilter, OneRowAtATimeAnswersAsTheWholeList) {
+    std::vector<RegistryProblem> rows{
+        row("HKEY_CURRENT_USER\\Software\\One", pkKey),
+        row("HKEY_CURRENT_USER\\Software\\Lexmark", pkKey),
+        row("HKEY_CURRENT_USER\\Software\\Ignored\\x", pkValue),
+        row("HKEY_CURRENT_USER\\Software\\One", pkKey),
+        row("HKEY_USERS\\S-1-5-21-1\\Software\\One", pkKey),
+        row("HKEY_CURRENT_USER\\Software\\Two", pkDefaultValue),
+    };
+    const std::vector<std::string> ignore{"HKEY_CURRENT_USER\\Software\\Ignored"};
+    KeyIdentity id("S-1-5-21-1");
+    std::vector<RegistryProblem> whole = rows;
+    FilterProblems(whole, makeFilterLists(ignore, {}, 12, id));
+    ProblemFilter filter(makeFilterLists(ignore, {}, 12, id));
+    std::vector<std::string> kept;
+    for (const auto& r : rows)
+        if (filter.keep(r)) kept.push_back(r.keyPath);
+    std::vector<std::string> expected;
+    for (const auto& r : whole) expected.push_back(r.keyPath);
+    EXPECT_EQ(kept, expected);
+    EXPECT_EQ(kept, (std::vector<std::string>{"HKEY_CURRENT_USER\\Software\\One",
+                                              "HKEY_CURRENT_USER\\Software\\Two"}));
+}
+
 }  // namespace
 }  // namespace brisko

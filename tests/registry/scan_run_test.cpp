@@ -152,6 +152,27 @@ TEST(ScanRun, ProgressFollowsTheSectionsDone) {
     EXPECT_EQ(run.progressCaption(), "Finished!");
 }
 
+// The group nodes come with the ticked sections but scan nothing: the bar
+// stays at the start until the one hive walk is done.
+TEST(ScanRun, ProgressCountsOnlySectionsThatScan) {
+    Pane p;
+    std::atomic<bool> go{false};
+    p.table.add(3, [&](ScanContext& ctx) {
+        while (!go && !ctx.terminated()) std::this_thread::yield();
+    });
+    auto& run = p.make();
+    run.start({1, 2, 3});
+    for (int i = 0; i < 2; ++i) {
+        uint32_t m = p.log.wait();
+        ASSERT_EQ(m, uint32_t(WM_REGSCAN_SECTION));
+        run.handleMessage(m);
+    }
+    EXPECT_EQ(run.progressPosition(), 0);
+    go = true;
+    p.pump();
+    EXPECT_EQ(run.progressPosition(), 1000);
+}
+
 // Cancel in the middle of a section: the worker stops, nothing more arrives,
 // and the rows found so far are checked and filtered like a finished scan.
 TEST(ScanRun, CancelInTheMiddle) {

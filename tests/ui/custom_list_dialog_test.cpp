@@ -27,8 +27,8 @@
 #include "ui/custom_list_dialog.h"
 #include "ui/custom_list_folder_dialog.h"
 #include "ui/custom_list_registry_dialog.h"
-#include "ui/registry_viewer.h"
 #include "ui/qt_prompter.h"
+#include "ui/registry_viewer.h"
 
 using namespace brisko;
 namespace fs = std::filesystem;
@@ -126,9 +126,9 @@ class CustomListDialogTest : public QObject {
         }
         {
             Script s({on<TfrmAddFolder>([](TfrmAddFolder* d) {
-                          d->eFolder()->setText("C:\\");
+                          d->eFolder()->setText("Q:\\Temp");
                           d->rbMultipleFiles()->setChecked(true);
-                          d->okButton()->click();  // refused: stays open
+                          d->bOKClick();  // refused: stays open
                       }),
                       messageBox(&refusal), on<TfrmAddFolder>([](TfrmAddFolder* d) {
                           QVERIFY(d->isVisible());
@@ -141,7 +141,7 @@ class CustomListDialogTest : public QObject {
             editor.bAddFolderClick();
             QTRY_VERIFY(s.done());
         }
-        QVERIFY(refusal.contains("root of drive"));
+        QVERIFY(refusal.contains("not a drive of this machine"));
         QCOMPARE(editor.rows(),
                  (std::vector<std::string>{"HKEY_CURRENT_USER\\Software\\WinRAR\\ArcHistory,0",
                                            "%windir%\\Temp,*.log"}));

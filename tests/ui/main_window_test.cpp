@@ -5,6 +5,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -30,6 +31,8 @@
 #include "core/settings.h"
 #include "support/test_machine.h"
 #include "ui/check_tree_view.h"
+#include "ui/clean_log_model.h"
+#include "ui/cleaner_pane.h"
 #include "ui/defrag_pane.h"
 #include "ui/main_window.h"
 #include "ui/options_dialog.h"
@@ -694,9 +697,9 @@ class MainWindowTest : public QObject {
             // schedules the compact hives.
             QCOMPARE(ended.at(0).at(0).toInt(), 0);
             if (std::string_view(sw) == "/clear") {
-            RegistryKey after(m->registry(), RootKey::CurrentUser);
-            QVERIFY(after.openKeyReadOnly("Software\\Microsoft\\Windows\\CurrentVersion\\Run"));
-            QVERIFY(!after.valueExists("Gone"));
+                RegistryKey after(m->registry(), RootKey::CurrentUser);
+                QVERIFY(after.openKeyReadOnly("Software\\Microsoft\\Windows\\CurrentVersion\\Run"));
+                QVERIFY(!after.valueExists("Gone"));
             }
             QVERIFY(!w.isVisible());
             QVERIFY(readOptions(*m).sectionExists("Options"));

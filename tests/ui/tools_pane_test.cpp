@@ -133,9 +133,10 @@ class ToolsPaneTest : public QObject {
         const QString full = QStringLiteral("3 deleted; backup in C:\\Backups\\Startup\\") +
                              QString::fromStdString((*regs)[0].name);
         QCOMPARE(pane.statusLine()->toolTip(), full);
-        pane.resize(420, 300);
+        pane.resize(720, 300);
         pane.show();
         QVERIFY(QTest::qWaitForWindowExposed(&pane));
+        QVERIFY(pane.statusLine()->width() > 0);
         QVERIFY(pane.statusLine()->text() != full);
         QVERIFY(pane.statusLine()->text().startsWith(QLatin1String("3 deleted")));
         QVERIFY(pane.statusLine()->text().endsWith(QLatin1String("_startup.reg")));
