@@ -262,8 +262,8 @@ TEST(IndexDat, ATableNearTheEndKeepsItsHeaderAndNoTableMeansNoChange) {
 // server's last modification (whole seconds, long before the visit) and the
 // one at 8 the last access: msiecfexport's secondary and primary times.
 TEST(IndexDat, RealFilesListEveryRecordWithBothTimes) {
-    const fs::path real =
-        fs::path(BRISKO_FIXTURES) / ".." / ".." / ".." / "shared/realdata/browsers";
+    const fs::path real = fs::path(BRISKO_FIXTURES).parent_path().parent_path().parent_path() /
+                          "shared/realdata/browsers";
     if (!fs::exists(real / "ie_Content.IE5_index.dat")) GTEST_SKIP() << "no real data";
     MemorySource content(test::readFile(real / "ie_Content.IE5_index.dat"));
     auto listed = listRecords(content);

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "registry/scanners/scanners.h"
+#include "registry/section_tree.h"
 #include "scan_test_machine.h"
 #include "tools/startup_list.h"
 
@@ -14,7 +15,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path kRealData = fs::path(BRISKO_FIXTURES) / ".." / ".." / ".." / "shared" / "realdata";
+const fs::path kRealData =
+    fs::path(BRISKO_FIXTURES).parent_path().parent_path().parent_path() / "shared" / "realdata";
 
 TEST(RealShortcut, EnvironmentBlockTargetIsExpandedWithTheMachinesEnvironment) {
     const fs::path lnk = kRealData / "example.lnk";
