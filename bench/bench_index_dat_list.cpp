@@ -29,8 +29,8 @@ int main(int argc, char** argv) {
             indexdat::NewRecord r;
             r.url = "http://www.site" + std::to_string(i % 5000) + ".example.com/path/page" +
                     std::to_string(i) + ".html?q=" + std::to_string(i * 7);
-            r.modified = indexdat::fileTimeFromUnix(1700000000 + i);
-            r.lastAccess = r.modified;
+            r.lastAccess = indexdat::fileTimeFromUnix(1700000000 + i);
+            r.modified = r.lastAccess;
             r.fileName = "page" + std::to_string(i % 100) + "[1].htm";
             r.folderIndex = uint8_t(i % 4);
             r.fileSize = 4096;

@@ -202,7 +202,7 @@ bool readRecord(PagedReader& r, int64_t offset, Record& out) {
     if (std::memcmp(sig, "URL ", 4) == 0 || std::memcmp(sig, "LEAK", 4) == 0) {
         out.type = sig[0] == 'U' ? RecordType::Url : RecordType::Leak;
         unsigned char at = 0;
-        if (!r.u64(offset + 8, out.accessedTime) || !r.u64(offset + 16, out.fileTime) ||
+        if (!r.u64(offset + 8, out.modifiedTime) || !r.u64(offset + 16, out.fileTime) ||
             !r.read(offset + 52, &at, 1))
             return false;
         if (at == 0) return false;

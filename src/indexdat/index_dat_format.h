@@ -13,8 +13,8 @@
 //   hash table  0 "HASH", 4: length in 128-byte blocks, 8: next table (0 = last),
 //               12: sequence number, 16: 8-byte slots (hash word, record offset);
 //               a slot whose hash word has the low byte 1 or 3 is empty
-//   "URL "/"LEAK" record  4: blocks, 8: last access, 16: last modification
-//               (FILETIME; in a cache index the server's time, whole seconds),
+//   "URL "/"LEAK" record  4: blocks, 8: last modification (FILETIME; in a
+//               cache index the server's time, whole seconds), 16: last access,
 //               52: address offset from the record (low byte used),
 //               56: cache folder index, 60: local file name offset
 //   "REDR" record 8: time field, 16: the address
@@ -65,8 +65,8 @@ inline constexpr size_t kMaxAddressLength = 65536;
 struct Record {
     RecordType type = RecordType::Url;
     std::string url;            // bytes as stored (the browser's code page)
-    uint64_t fileTime = 0;      // the listed time: a URL's last modification (FILETIME, UTC)
-    uint64_t accessedTime = 0;  // a URL's last access; 0 for a redirect
+    uint64_t fileTime = 0;      // the listed time: a URL's last access (FILETIME, UTC)
+    uint64_t modifiedTime = 0;  // a URL's last modification; 0 for a redirect
     uint32_t offset = 0;        // the record's offset in the file
     uint32_t slotOffset = 0;    // the offset of the slot that points to it
 };

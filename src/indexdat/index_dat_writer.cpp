@@ -26,10 +26,10 @@ std::string recordBytes(const NewRecord& r) {
         b.assign(kUrlHeaderSize, '\0');
         auto* p = reinterpret_cast<unsigned char*>(b.data());
         std::memcpy(p, r.type == RecordType::Url ? "URL " : "LEAK", 4);
-        putU32(p + 8, uint32_t(r.lastAccess));
-        putU32(p + 12, uint32_t(r.lastAccess >> 32));
-        putU32(p + 16, uint32_t(r.modified));
-        putU32(p + 20, uint32_t(r.modified >> 32));
+        putU32(p + 8, uint32_t(r.modified));
+        putU32(p + 12, uint32_t(r.modified >> 32));
+        putU32(p + 16, uint32_t(r.lastAccess));
+        putU32(p + 20, uint32_t(r.lastAccess >> 32));
         putU32(p + 32, r.fileSize);
         putU32(p + 52, kUrlHeaderSize);
         p[56] = r.folderIndex;

@@ -15,8 +15,8 @@ struct NewRecord {
     RecordType type = RecordType::Url;
     std::string url;
     // FILETIME, UTC; REDR records have neither.
-    uint64_t lastAccess = 0;  // at 8
-    uint64_t modified = 0;    // at 16: the listed time
+    uint64_t lastAccess = 0;  // at 16: the listed time
+    uint64_t modified = 0;    // at 8
     std::string fileName;     // cached file, in cache folder folderIndex; may be empty
     uint8_t folderIndex = 0;
     uint32_t fileSize = 0;

@@ -534,8 +534,8 @@ TEST(ChromeItems, DownloadHistoryTakesTheUrlChainsAndSlicesAlong) {
     EXPECT_FALSE(contains(history, "dl.example"));
 
     // A History file Chrome wrote itself, of a schema before the chains.
-    const fs::path real =
-        fs::path(BRISKO_FIXTURES) / ".." / ".." / ".." / "shared/realdata/browsers/chrome_History";
+    const fs::path real = fs::path(BRISKO_FIXTURES).parent_path().parent_path().parent_path() /
+                          "shared/realdata/browsers/chrome_History";
     if (!fs::exists(real)) GTEST_SKIP() << "no real data at " << real;
     fs::copy_file(real, history, fs::copy_options::overwrite_existing);
     EXPECT_EQ(runItem(m, "Google Chrome - Download History", kRunTest).count, 2);

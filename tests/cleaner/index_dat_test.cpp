@@ -28,8 +28,8 @@ using namespace indexdat;
 NewRecord url(std::string u, int64_t unixTime = 1700000000, std::string file = "") {
     NewRecord r;
     r.url = std::move(u);
-    r.modified = fileTimeFromUnix(unixTime);
-    r.lastAccess = fileTimeFromUnix(unixTime + 60);
+    r.lastAccess = fileTimeFromUnix(unixTime);
+    r.modified = fileTimeFromUnix(unixTime - 60);
     r.fileName = std::move(file);
     return r;
 }
@@ -143,7 +143,7 @@ TEST(IndexDat, RoundTripsThroughChainsOfEverySlotSize) {
             EXPECT_EQ(listed[i].url, records[i].url);
             EXPECT_EQ(listed[i].type, records[i].type);
             if (records[i].type != RecordType::Redirect)
-                EXPECT_EQ(listed[i].fileTime, records[i].modified);
+                EXPECT_EQ(listed[i].fileTime, records[i].lastAccess);
         }
         EXPECT_EQ(listed.back().offset, listed[1].offset);
         expectOracleAgrees(oracle, bytes);
@@ -169,7 +169,7 @@ TEST(IndexDat, LongAddressesSpanManyBlocksAndTheFirstSlotsCount) {
 TEST(IndexDat, EntriesCarryTypeTimeTextAndTag) {
     std::vector<NewRecord> records = {url("http://a/"), ofType(RecordType::Redirect, "http://b/"),
                                       url("")};
-    records[0].modified = 0;
+    records[0].lastAccess = 0;
     auto bytes = writeIndexDat(records);
     MemorySource src(bytes);
     auto listed = listRecords(src);
@@ -258,12 +258,12 @@ TEST(IndexDat, ATableNearTheEndKeepsItsHeaderAndNoTableMeansNoChange) {
     EXPECT_EQ(noTable.bytes(), none);
 }
 
-// Files Internet Explorer wrote. In a cache index the time at 16 is the
+// Files Internet Explorer wrote. In a cache index the time at 8 is the
 // server's last modification (whole seconds, long before the visit) and the
-// one at 8 the last access: msiecfexport's secondary and primary times.
+// one at 16 the last access, the visit: msiecfexport's secondary and primary.
 TEST(IndexDat, RealFilesListEveryRecordWithBothTimes) {
-    const fs::path real =
-        fs::path(BRISKO_FIXTURES) / ".." / ".." / ".." / "shared/realdata/browsers";
+    const fs::path real = fs::path(BRISKO_FIXTURES).parent_path().parent_path().parent_path() /
+                          "shared/realdata/browsers";
     if (!fs::exists(real / "ie_Content.IE5_index.dat")) GTEST_SKIP() << "no real data";
     MemorySource content(test::readFile(real / "ie_Content.IE5_index.dat"));
     auto listed = listRecords(content);
@@ -271,8 +271,8 @@ TEST(IndexDat, RealFilesListEveryRecordWithBothTimes) {
     EXPECT_EQ(std::count_if(listed.begin(), listed.end(),
                             [](const Record& r) { return r.type == RecordType::Redirect; }),
               14);
-    EXPECT_EQ(IndexDatIsoTime(listed[0].fileTime), "2015-03-06T09:24:44Z");
-    EXPECT_EQ(IndexDatIsoTime(listed[0].accessedTime), "2015-08-25T11:05:20Z");
+    EXPECT_EQ(IndexDatIsoTime(listed[0].fileTime), "2015-08-25T11:05:29Z");
+    EXPECT_EQ(IndexDatIsoTime(listed[0].modifiedTime), "2013-10-19T01:08:06Z");
     MemorySource history(test::readFile(real / "ie_History.IE5_index.dat"));
     EXPECT_EQ(listRecords(history).size(), 15u);
 

@@ -233,7 +233,7 @@ TEST_F(Cli, YesConfirmsTheRunOnlyYesToAllAlsoAnswersTheSafetyQuestions) {
     const fs::path letter = m / "Users" / "Alex" / "Documents" / "letter.doc";
     brisko::test::writeFile(letter, "dear");
     brisko::test::writeFile(m / "Program Files" / "Brisko Cleaner" / "Custom.dat",
-                            "[<New List>]\r\nDelFile1=C:\\Users\\Alex\\DOCUME~1\\.,*.*\r\n");
+                            "[<New List>]\r\nDelFile1=C:\\Users\\Alex\\Documents\\.,*.*\r\n");
     auto clean = [&](const char* answer) {
         return run({"--machine", m.string(), "clean", answer, "Custom Lists - <New List>"}, false);
     };
@@ -242,7 +242,7 @@ TEST_F(Cli, YesConfirmsTheRunOnlyYesToAllAlsoAnswersTheSafetyQuestions) {
     const std::string asked = lastStderr();
     EXPECT_NE(asked.find("Are you sure you want to start to clean"), std::string::npos) << asked;
     EXPECT_NE(asked.find("Do you want to delete all files and folders under "
-                         "C:\\Users\\Alex\\DOCUME~1\\.\\? -> No (default)"),
+                         "C:\\Users\\Alex\\Documents\\.\\? -> No (default)"),
               std::string::npos)
         << asked;
     EXPECT_TRUE(fs::exists(letter));

@@ -49,10 +49,10 @@ TEST_F(IndexDatCli, ListsEntriesInFileOrderWithTypesAndUtcTimes) {
     ASSERT_EQ(j["total"], 7);
     ASSERT_EQ(j["entries"].size(), 7u);
     EXPECT_EQ(j["entries"][0]["url"], "http://www.example-news.com/");
-    // Each time under the name of what it holds: the record's last access
-    // (at 8) and its last modification (at 16).
-    EXPECT_EQ(j["entries"][0]["lastModified"], "2026-03-02T09:14:00Z");
-    EXPECT_EQ(j["entries"][0]["lastAccessed"], "2026-03-02T10:14:00Z");
+    // Each time under the name of what it holds: the record's last
+    // modification (at 8) and its last access (at 16).
+    EXPECT_EQ(j["entries"][0]["lastModified"], "2026-03-02T08:14:00Z");
+    EXPECT_EQ(j["entries"][0]["lastAccessed"], "2026-03-02T09:14:00Z");
     EXPECT_EQ(j["entries"][0]["type"], "URL");
 
     auto h = json::parse(run({"--json", "indexdat", "list", kHistory}).out);

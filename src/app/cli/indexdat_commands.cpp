@@ -65,8 +65,8 @@ int runList(CliContext& ctx, const IndexDatOptions& o) {
         for (const auto& e : entries) {
             const bool url = e.Type != "REDR";
             list.push_back({{"url", e.Url},
-                            {"lastModified", url ? iso(e.FileTime) : nlohmann::json()},
-                            {"lastAccessed", url ? iso(e.AccessedTime) : nlohmann::json()},
+                            {"lastModified", url ? iso(e.ModifiedTime) : nlohmann::json()},
+                            {"lastAccessed", url ? iso(e.FileTime) : nlohmann::json()},
                             {"type", e.Type}});
         }
         // Addresses are bytes in the browser's code page; JSON wants UTF-8.

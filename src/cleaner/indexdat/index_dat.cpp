@@ -73,7 +73,7 @@ std::vector<IndexDatEntry> ReadIndexDat(FileHandle& file, int tag,
         e.ImageIndex = tag;
         e.Type = indexdat::recordTypeName(r.type);
         e.FileTime = r.fileTime;
-        e.AccessedTime = r.accessedTime;
+        e.ModifiedTime = r.modifiedTime;
         out.push_back(std::move(e));
     }
     return out;

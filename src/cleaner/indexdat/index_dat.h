@@ -22,8 +22,8 @@ struct IndexDatEntry {
     std::string TimeText;       // local time, or "Not Available"
     int ImageIndex = 0;         // the caller's tag
     std::string Type;           // "URL", "REDR" or "LEAK"
-    uint64_t FileTime = 0;      // the listed time: a URL's last modification (FILETIME, UTC)
-    uint64_t AccessedTime = 0;  // a URL's last access; 0 for a redirect
+    uint64_t FileTime = 0;      // the listed time: a URL's last access (FILETIME, UTC)
+    uint64_t ModifiedTime = 0;  // a URL's last modification; 0 for a redirect
 };
 
 inline constexpr std::string_view kTimeNotAvailable = "Not Available";

@@ -27,8 +27,8 @@ NewRecord record(std::string url, int64_t at, std::string file = "", uint8_t fol
                  uint32_t size = 0) {
     NewRecord r;
     r.url = std::move(url);
-    r.modified = fileTimeFromUnix(at);
-    r.lastAccess = fileTimeFromUnix(at + 3600);
+    r.lastAccess = fileTimeFromUnix(at);
+    r.modified = fileTimeFromUnix(at - 3600);
     r.fileName = std::move(file);
     r.folderIndex = folder;
     r.fileSize = size;
