@@ -73,7 +73,7 @@ int main(int argc, char** argv) {
             bytes += fs::file_size(h.mount.hostFile);
         }
         std::printf("large machine: %zu hives, %.1f MB\n", hives.size(), double(bytes) / 1e6);
-        auto removeCopies = [&] { DeleteHiveCopies(m.files(), hives); };
+        auto removeCopies = [&] { DeleteHiveCopies(m, hives); };
         double analysis =
             bestOf3(removeCopies, [&] { return RunDefragAnalysis(m, hives, false).usable(); });
         removeCopies();
@@ -108,7 +108,7 @@ int main(int argc, char** argv) {
         }
         std::printf("whole registry: %s -> %s (%s)\n", result.sizes.currentRegistrySize.c_str(),
                     result.sizes.newRegistrySize.c_str(), result.sizes.compactPercent.c_str());
-        DeleteHiveCopies(m.files(), hives);
+        DeleteHiveCopies(m, hives);
     }
     if (!keep) fs::remove_all(base);
     return rc;

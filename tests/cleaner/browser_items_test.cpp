@@ -10,6 +10,7 @@
 #include "cleaner/removal.h"
 #include "core/machine/image/demo_machine.h"
 #include "core/machine/image/image_machine.h"
+#include "support/real_data.h"
 #include "support/shell_command.h"
 
 namespace brisko {
@@ -534,9 +535,8 @@ TEST(ChromeItems, DownloadHistoryTakesTheUrlChainsAndSlicesAlong) {
     EXPECT_FALSE(contains(history, "dl.example"));
 
     // A History file Chrome wrote itself, of a schema before the chains.
-    const fs::path real = fs::path(BRISKO_FIXTURES).parent_path().parent_path().parent_path() /
-                          "shared/realdata/browsers/chrome_History";
-    if (!fs::exists(real)) GTEST_SKIP() << "no real data at " << real;
+    BRISKO_REQUIRE_REAL_DATA();
+    const fs::path real = *test::realDataFolder() / "browsers" / "chrome_History";
     fs::copy_file(real, history, fs::copy_options::overwrite_existing);
     EXPECT_EQ(runItem(m, "Google Chrome - Download History", kRunTest).count, 2);
     EXPECT_EQ(runItem(m, "Google Chrome - Download History", kRunCleanPass).count, 2);

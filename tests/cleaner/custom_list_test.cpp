@@ -98,8 +98,10 @@ TEST(CustomList, RefusedEntries) {
         EXPECT_TRUE(refuseListEntry(m, refused)) << refused;
 }
 
-// Every spelling of a root or top-level key is refused, by the editor and by
-// the run of a list written by hand, which leaves the hives as they were.
+// Every spelling of a root or top-level key is either refused or read as the
+// top-level key it names, which the run removes only when the user says Yes
+// at the time: a list written by hand, run with the default answer, leaves
+// the hives as they were.
 TEST(CustomList, NoSpellingOfATopLevelKeyGetsThrough) {
     auto b = listMachine();
     b.addRegText(
@@ -119,7 +121,10 @@ TEST(CustomList, NoSpellingOfATopLevelKeyGetsThrough) {
         " HKEY_CURRENT_USER\\Software\\\\, ",
         "HKEY_CURRENT_USER\\Software\\Keep\\..\\",
     };
-    for (const auto& e : spellings) EXPECT_TRUE(refuseListEntry(m, e)) << e;
+    for (const auto& e : spellings)
+        EXPECT_TRUE(refuseListEntry(m, e) ||
+                    normalRegistryEntry(e).path.find('\\') == std::string::npos)
+            << e;
     // Each names the same key however it is written.
     EXPECT_EQ(normalRegistryEntry("hkey_local_machine\\\\SYSTEM\\.\\x\\..\\Select,").text(),
               "HKEY_LOCAL_MACHINE\\SYSTEM\\Select,");
@@ -130,14 +135,26 @@ TEST(CustomList, NoSpellingOfATopLevelKeyGetsThrough) {
         list += "DelRegValue" + std::to_string(i + 1) + "=" + spellings[i] + "\r\n";
     test::writeFile(m.host(kCustomDat), list);
     auto before = m.snapshot();
-    for (int mode : {kRunTest, kRunCleanPass}) {
-        auto run = test::runRoutine(m, test::cleanSettings(), mode, [](CleanContext& ctx) {
-            RunDataFileItem(ctx, "Custom.dat", "Custom Lists - <New List>");
-        });
-        EXPECT_EQ(run.count, 0) << mode;
-        ASSERT_TRUE(m.registry().commit());
-        EXPECT_EQ(m.snapshot(), before);
-    }
+    auto run = test::runRoutine(m, test::cleanSettings(), kRunCleanPass, [](CleanContext& ctx) {
+        RunDataFileItem(ctx, "Custom.dat", "Custom Lists - <New List>");
+    });
+    EXPECT_EQ(run.count, 0);
+    ASSERT_TRUE(m.registry().commit());
+    EXPECT_EQ(m.snapshot(), before);
+
+    // With a Yes the user's own top-level entry runs.
+    test::writeFile(m.host(kCustomDat),
+                    "[<New List>]\r\nDelRegValue1=HKEY_CURRENT_USER\\Software,\r\n");
+    test::ScriptedPrompter yes;
+    yes.answers = {IDYES};
+    run = test::runRoutine(
+        m, test::cleanSettings(), kRunCleanPass,
+        [](CleanContext& ctx) { RunDataFileItem(ctx, "Custom.dat", "Custom Lists - <New List>"); },
+        &yes);
+    ASSERT_EQ(yes.asked.size(), 1u);
+    EXPECT_EQ(yes.asked[0],
+              "Do you want to delete all keys and values under HKEY_CURRENT_USER\\Software?");
+    EXPECT_GT(run.count, 0);
 }
 
 // The dialogs only offer what exists: a folder that is there, a file of it,

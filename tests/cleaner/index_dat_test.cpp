@@ -16,6 +16,7 @@
 #include "core/settings.h"
 #include "indexdat/index_dat_format.h"
 #include "indexdat/index_dat_writer.h"
+#include "support/real_data.h"
 #include "support/shell_command.h"
 #include "support/test_machine.h"
 
@@ -262,9 +263,8 @@ TEST(IndexDat, ATableNearTheEndKeepsItsHeaderAndNoTableMeansNoChange) {
 // server's last modification (whole seconds, long before the visit) and the
 // one at 16 the last access, the visit: msiecfexport's secondary and primary.
 TEST(IndexDat, RealFilesListEveryRecordWithBothTimes) {
-    const fs::path real = fs::path(BRISKO_FIXTURES).parent_path().parent_path().parent_path() /
-                          "shared/realdata/browsers";
-    if (!fs::exists(real / "ie_Content.IE5_index.dat")) GTEST_SKIP() << "no real data";
+    BRISKO_REQUIRE_REAL_DATA();
+    const fs::path real = *test::realDataFolder() / "browsers";
     MemorySource content(test::readFile(real / "ie_Content.IE5_index.dat"));
     auto listed = listRecords(content);
     ASSERT_EQ(listed.size(), 35u);

@@ -57,6 +57,19 @@ class RealHives : public ::testing::Test {
         return hive;
     }
 
+    // The hive opened, and what it holds as read (recovered where it was
+    // dirty) saved beside it as `asRead`; nullptr when either fails.
+    std::shared_ptr<Hive> openAsRead(const fs::path& file, fs::path& asRead) {
+        auto hive = open(file);
+        asRead = file.string() + ".asread";
+        std::string why;
+        if (hive && !hive->saveCompact(asRead, &why)) {
+            ADD_FAILURE() << why;
+            return nullptr;
+        }
+        return hive;
+    }
+
     test::TempDir dir_;
 };
 
@@ -272,12 +285,9 @@ const std::vector<std::pair<std::string, std::vector<std::string>>> kReadable = 
 TEST_F(RealHives, CompactCopiesKeepEveryFieldAndPackTightly) {
     for (const auto& [name, logs] : kReadable) {
         SCOPED_TRACE(name);
-        fs::path file = unpack(name, logs);
-        auto hive = open(file);
+        fs::path file = unpack(name, logs), asRead;
+        auto hive = openAsRead(file, asRead);
         ASSERT_TRUE(hive);
-        // What the hive holds as read (recovered where it was dirty).
-        fs::path asRead = dir_.path() / (name + ".asread");
-        ASSERT_TRUE(hive->saveCompact(asRead, nullptr));
         fs::path copy = dir_.path() / (name + ".fdc");
         TempFileBeside out;
         std::string why;
@@ -317,11 +327,9 @@ TEST_F(RealHives, CompactCopiesKeepEveryFieldAndPackTightly) {
 TEST_F(RealHives, CommitsKeepWhatTheyDidNotChange) {
     for (const auto& [name, logs] : kReadable) {
         SCOPED_TRACE(name);
-        fs::path file = unpack(name, logs);
-        auto hive = open(file);
+        fs::path file = unpack(name, logs), asRead;
+        auto hive = openAsRead(file, asRead);
         ASSERT_TRUE(hive);
-        fs::path asRead = dir_.path() / (name + ".asread");
-        ASSERT_TRUE(hive->saveCompact(asRead, nullptr));
         std::string before = test::readFile(asRead);
         ASSERT_TRUE(hive->setValue(hive->root(), "Brisko", REG_SZ, utf8ToUtf16le("x", true)));
         std::string why;

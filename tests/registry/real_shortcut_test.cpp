@@ -8,6 +8,7 @@
 #include "registry/scanners/scanners.h"
 #include "registry/section_tree.h"
 #include "scan_test_machine.h"
+#include "support/real_data.h"
 #include "tools/startup_list.h"
 
 namespace brisko {
@@ -15,12 +16,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path kRealData =
-    fs::path(BRISKO_FIXTURES).parent_path().parent_path().parent_path() / "shared" / "realdata";
-
 TEST(RealShortcut, EnvironmentBlockTargetIsExpandedWithTheMachinesEnvironment) {
-    const fs::path lnk = kRealData / "example.lnk";
-    if (!fs::exists(lnk)) GTEST_SKIP() << "no real data at " << kRealData;
+    BRISKO_REQUIRE_REAL_DATA();
+    const fs::path lnk = *test::realDataFolder() / "example.lnk";
     const std::string bytes = test::readFile(lnk);
     const std::string desktop = "C:\\Users\\Alex\\Desktop\\";
     const std::string startup =

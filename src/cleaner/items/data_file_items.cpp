@@ -110,6 +110,15 @@ struct ListRun {
         const RegistryListEntry e = normalRegistryEntry(entry);
         const std::string& root = e.root;
         const std::string& path = e.path;
+        // A key right below a root, or all it holds, goes only when the user
+        // says so at the time, as a drive root does: emptying
+        // HKEY_LOCAL_MACHINE\SYSTEM leaves a Windows that no longer starts.
+        const bool wholeTopKey =
+            path.find('\\') == std::string::npos && (!e.value || trim(*e.value).empty());
+        if (wholeTopKey && !ctx.isTestRun() &&
+            ctx.ask("Do you want to delete all keys and values under " + root + "\\" + path + "?",
+                    MB_YESNO | MB_ICONINFORMATION | MB_DEFBUTTON2) != IDYES)
+            return;
         if (!e.value) {
             ctx.ItemCount += DeleteKeyByName(ctx, root, path);
             return;
