@@ -18,6 +18,7 @@
 #include <filesystem>
 
 #include "core/machine/machine.h"
+#include "core/machine_time_format.h"
 #include "core/text.h"
 #include "ui/qt_text.h"
 #include "ui/web_pages.h"
@@ -210,6 +211,11 @@ void TfrmIndexDatViewer::readDone(unsigned generation,
     if (generation != generation_) return;
     if (reader_.joinable()) reader_.join();
     reading_ = false;
+    // Times as the machine's user has Windows show them, not in one fixed format.
+    const MachineTimeFormat format = machineTimeFormat(machine_);
+    for (auto& e : *entries)
+        if (std::string text = formatMachineTime(e.FileTime, format); !text.empty())
+            e.TimeText = std::move(text);
     model_->setEntries(std::move(*entries));
     Panel1_->setText(QString::number(model_->rowCount()));
     ProgressBar1_->setValue(100);
