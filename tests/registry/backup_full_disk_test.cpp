@@ -13,6 +13,7 @@
 #include "core/text.h"
 #include "registry/backup_store.h"
 #include "registry/registry_fix.h"
+#include "support/forwarding_file_api.h"
 #include "support/test_machine.h"
 
 namespace brisko {
@@ -24,9 +25,9 @@ constexpr const char* kBackup = "C:\\Backup\\2013_07_04_093005.reg";
 
 // A disk that takes `budget` bytes of the backup and then fills up: the write
 // that crosses the limit is cut there, as a full disk cuts it.
-class SmallDisk : public FileApi {
+class SmallDisk : public test::ForwardingFileApi {
   public:
-    SmallDisk(FileApi& inner, int64_t budget) : in_(inner), left_(budget) {}
+    SmallDisk(FileApi& inner, int64_t budget) : ForwardingFileApi(inner), left_(budget) {}
 
     std::unique_ptr<FileHandle> openFile(std::string_view p, FileMode m) override {
         return wrap(in_.openFile(p, m));
@@ -37,30 +38,6 @@ class SmallDisk : public FileApi {
     std::unique_ptr<FileHandle> createNewFile(std::string_view p) override {
         return wrap(in_.createNewFile(p));
     }
-    std::optional<std::vector<FileEntry>> findFiles(std::string_view f,
-                                                    std::string_view m) override {
-        return in_.findFiles(f, m);
-    }
-    std::optional<FileEntry> fileInfo(std::string_view p) override { return in_.fileInfo(p); }
-    bool fileExists(std::string_view p) override { return in_.fileExists(p); }
-    bool directoryExists(std::string_view p) override { return in_.directoryExists(p); }
-    bool deleteFile(std::string_view p) override { return in_.deleteFile(p); }
-    bool removeDirectory(std::string_view p) override { return in_.removeDirectory(p); }
-    bool forceDirectories(std::string_view p) override { return in_.forceDirectories(p); }
-    bool copyFile(std::string_view a, std::string_view b, bool f) override {
-        return in_.copyFile(a, b, f);
-    }
-    bool moveFile(std::string_view a, std::string_view b) override { return in_.moveFile(a, b); }
-    bool setAttributes(std::string_view p, uint32_t a) override { return in_.setAttributes(p, a); }
-    bool shellDelete(std::string_view p) override { return in_.shellDelete(p); }
-    bool deleteAtRestart(std::string_view p) override { return in_.deleteAtRestart(p); }
-    std::optional<PlaceId> placeId(std::string_view p) override { return in_.placeId(p); }
-    FileUse fileUse(std::string_view p) override { return in_.fileUse(p); }
-    std::string shortPathName(std::string_view p) override { return in_.shortPathName(p); }
-    std::vector<DriveInfo> drives() override { return in_.drives(); }
-    DriveKind driveType(std::string_view r) override { return in_.driveType(r); }
-    std::string queryDosDevice(std::string_view d) override { return in_.queryDosDevice(d); }
-    bool volumePresent(std::string_view r) override { return in_.volumePresent(r); }
 
   private:
     class Handle : public FileHandle {
@@ -90,7 +67,6 @@ class SmallDisk : public FileApi {
     std::unique_ptr<FileHandle> wrap(std::unique_ptr<FileHandle> h) {
         return h ? std::make_unique<Handle>(std::move(h), left_) : nullptr;
     }
-    FileApi& in_;
     int64_t left_;
 };
 
