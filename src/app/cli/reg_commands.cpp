@@ -1,6 +1,5 @@
 // brisko reg query|export|import: the machine's registry by full key path.
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -27,8 +26,7 @@ namespace {
 // are those mounted at, above or below that path. HKEY_CLASSES_ROOT draws on
 // hives of both roots: empty, every hive.
 std::string mountPathOf(const std::string& key) {
-    std::string upper = key;
-    for (char& c : upper) c = char(std::toupper(static_cast<unsigned char>(c)));
+    const std::string upper = upperCase(key);
     size_t slash = upper.find('\\');
     std::string root = upper.substr(0, slash),
                 rest = slash == std::string::npos ? "" : upper.substr(slash);
@@ -39,11 +37,9 @@ std::string mountPathOf(const std::string& key) {
     return {};
 }
 
-bool samePlace(std::string a, std::string b) {
-    for (char& c : a) c = char(std::toupper(static_cast<unsigned char>(c)));
-    for (char& c : b) c = char(std::toupper(static_cast<unsigned char>(c)));
+bool samePlace(std::string_view a, std::string_view b) {
     if (a.size() > b.size()) std::swap(a, b);
-    return b.compare(0, a.size(), a) == 0 && (b.size() == a.size() || b[a.size()] == '\\');
+    return startsWithNoCase(b, a) && (b.size() == a.size() || b[a.size()] == '\\');
 }
 
 // An export holds what could be read: say so for a damaged hive it reads from

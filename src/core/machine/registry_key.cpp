@@ -1,5 +1,6 @@
 #include "core/machine/registry_key.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -135,20 +136,6 @@ std::optional<std::vector<uint8_t>> RegistryKey::readBinary(std::string_view nam
     return std::move(v->data);
 }
 
-std::vector<std::string> decodeMultiString(const std::vector<uint8_t>& data) {
-    std::vector<std::string> items;
-    std::string all = utf16leToUtf8(data, false);
-    size_t start = 0;
-    while (start < all.size()) {
-        size_t end = all.find('\0', start);
-        if (end == std::string::npos) end = all.size();
-        if (end == start) break;  // the empty string ends the list
-        items.push_back(all.substr(start, end - start));
-        start = end + 1;
-    }
-    return items;
-}
-
 std::vector<std::string> splitMultiString(const std::vector<uint8_t>& data) {
     std::vector<std::string> items;
     std::string all = utf16leToUtf8(data, false);
@@ -161,6 +148,13 @@ std::vector<std::string> splitMultiString(const std::vector<uint8_t>& data) {
     // "a\0b\0\0" splits into a, b, "", "": the last string's end and the list's.
     if (!items.empty() && items.back().empty()) items.pop_back();
     if (!items.empty() && items.back().empty()) items.pop_back();
+    return items;
+}
+
+std::vector<std::string> decodeMultiString(const std::vector<uint8_t>& data) {
+    std::vector<std::string> items = splitMultiString(data);
+    // The empty string ends the list.
+    items.erase(std::find(items.begin(), items.end(), std::string()), items.end());
     return items;
 }
 

@@ -36,6 +36,13 @@ struct Cursor {
         return b.data() + at;
     }
     uint32_t sequence() const { return get32(entry() + 12); }
+    // From the file's first entry, to the first numbered `sequence` or later
+    // (the end when an entry's size leads nowhere).
+    void seek(uint32_t sequence) {
+        at = kSector;
+        while (entry() && this->sequence() < sequence)
+            if (!next()) at = log->bytes.size();
+    }
     // Steps over the entry here; false when its size cannot be where the next begins.
     bool next() {
         uint32_t size = get32(entry() + 4);
@@ -82,8 +89,7 @@ bool chooseStart(const PrimaryState& primary, std::vector<Cursor>& cursors, uint
                  std::string& note) {
     uint32_t wanted = primary.sequence2;
     for (Cursor& c : cursors) {
-        while (c.entry() && c.sequence() < wanted)
-            if (!c.next()) c.at = c.log->bytes.size();
+        c.seek(wanted);
         if (c.entry() && c.sequence() == wanted) {
             start = wanted;
             return true;
@@ -134,12 +140,7 @@ bool planNewFormat(const PrimaryState& primary, std::vector<LogFile>& logs, Plan
         start = (*latest)->sequence;
         for (const LogFile* log : usable) cursors.push_back({log});
     }
-    // Every cursor at its first entry numbered `start` or later.
-    for (Cursor& c : cursors) {
-        c.at = kSector;
-        while (c.entry() && c.sequence() < start)
-            if (!c.next()) c.at = c.log->bytes.size();
-    }
+    for (Cursor& c : cursors) c.seek(start);
 
     uint32_t expected = start;
     std::string stopped;  // where and why replay ended short of the logs' end

@@ -125,17 +125,23 @@ std::optional<std::string> PathResolver::followLink(const std::string& linkPath)
     return std::nullopt;
 }
 
+namespace {
+// The drive folder itself, as a walk of no components ends.
+Resolved driveRoot(const std::string& driveHost, const struct stat& st) {
+    Resolved r;
+    r.host = r.target = driveHost;
+    r.exists = r.targetOk = r.isRoot = true;
+    r.lst = r.tst = st;
+    return r;
+}
+}  // namespace
+
 std::optional<Resolved> PathResolver::walk(const std::string& driveHost, const WinPath& wp,
                                            bool mustExist, bool parents) {
     Resolved r;
     struct stat st {};
     if (::lstat(driveHost.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
-    if (wp.parts.empty()) {
-        r.host = r.target = driveHost;
-        r.exists = r.targetOk = r.isRoot = true;
-        r.lst = r.tst = st;
-        return r;
-    }
+    if (wp.parts.empty()) return driveRoot(driveHost, st);
     std::string cur = driveHost;
     bool missing = false;
     for (size_t i = 0; i < wp.parts.size(); ++i) {
@@ -187,12 +193,7 @@ std::optional<Resolved> PathResolver::walkHeld(UniqueFd dir, const std::string& 
     Resolved r;
     struct stat st {};
     if (dir.fd < 0 || ::fstat(dir.fd, &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
-    if (wp.parts.empty()) {
-        r.host = r.target = driveHost;
-        r.exists = r.targetOk = r.isRoot = true;
-        r.lst = r.tst = st;
-        return r;
-    }
+    if (wp.parts.empty()) return driveRoot(driveHost, st);
     std::string cur = driveHost;
     bool missing = false;
     for (size_t i = 0; i < wp.parts.size(); ++i) {
