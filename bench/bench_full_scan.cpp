@@ -20,8 +20,8 @@
 
 #include "bench_timing.h"
 #include "core/machine/image/image_machine.h"
-#include "core/machine/image/machine_builder.h"
 #include "core/startup.h"
+#include "demo/machine_builder.h"
 #include "large_hive.h"
 #include "registry/problem_filter.h"
 #include "registry/scan_task_thread.h"

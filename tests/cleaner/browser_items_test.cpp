@@ -8,8 +8,8 @@
 #include "cleaner/clean_catalog.h"
 #include "cleaner/clean_test_machine.h"
 #include "cleaner/removal.h"
-#include "core/machine/image/demo_machine.h"
 #include "core/machine/image/image_machine.h"
+#include "demo/demo_machine.h"
 #include "support/real_data.h"
 #include "support/shell_command.h"
 

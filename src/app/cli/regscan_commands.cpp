@@ -10,10 +10,10 @@
 #include <iostream>
 #include <memory>
 
+#include "base/text.h"
 #include "cleaner/clean_run.h"
 #include "core/settings.h"
 #include "core/startup.h"
-#include "core/text.h"
 #include "registry/leftover_scan.h"
 #include "registry/problem_list.h"
 #include "registry/scan_run.h"

@@ -1,6 +1,6 @@
 #include "core/machine/image/image_files.h"
 
-#include "core/unique_fd.h"
+#include "base/unique_fd.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -12,9 +12,9 @@
 #include <cerrno>
 #include <utility>
 
+#include "base/text.h"
 #include "core/machine/registry_api.h"
 #include "core/machine/registry_key.h"
-#include "core/text.h"
 
 namespace brisko {
 

@@ -10,16 +10,18 @@
 #include <sstream>
 #include <unordered_set>
 
+#include "base/text.h"
 #include "core/machine/image/commit_journal.h"
-#include "core/machine/image/hive.h"
-#include "core/machine/image/hive_copy.h"
 #include "core/machine/image/machine_lock.h"
 #include "core/machine/image/registry_views.h"
-#include "core/machine/regf_writer.h"
 #include "core/small_file.h"
-#include "core/text.h"
+#include "hive/hive.h"
+#include "hive/hive_copy.h"
+#include "hive/regf_writer.h"
 
 namespace brisko {
+
+using namespace hive;
 
 namespace fs = std::filesystem;
 using regview::KeyBase;
