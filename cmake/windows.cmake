@@ -38,4 +38,4 @@ set(BRISKO_WIN32_LIBS advapi32 shell32 ole32 oleaut32 uuid user32 wininet shlwap
 
 # The side of each module that only one platform compiles.
 set(BRISKO_SKIP_SOURCES
-    "/core/machine/image/|/core/machine/atomic_file\\.|/core/machine/regf_writer\\.|/core/machine/hive_output\\.|/core/small_file\\.|/app/cli/(hive|machine|restore_point)_commands\\.cpp|_posix\\.cpp$")
+    "/core/machine/image/|/base/atomic_file\\.|/hive/|/demo/|/core/small_file\\.|/app/cli/(hive|machine|restore_point)_commands\\.cpp|_posix\\.cpp$")
