@@ -49,16 +49,6 @@ std::string placesSql(bool withBookmarks = true) {
     return sql;
 }
 
-MachineBuilder baseMachine() {
-    MachineBuilder b;
-    b.addRegText(
-        "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\"
-        "Explorer\\Shell Folders]\r\n"
-        "\"AppData\"=\"C:\\\\Users\\\\User\\\\AppData\\\\Roaming\"\r\n"
-        "\"Local AppData\"=\"C:\\\\Users\\\\User\\\\AppData\\\\Local\"\r\n");
-    return b;
-}
-
 // Firefox: a default and a work profile, files of every item, a cache in the
 // local profile.
 MachineBuilder firefoxMachine() {
@@ -354,31 +344,6 @@ TEST(FirefoxItems, AReadOnlyDatabaseIsLeftAsItWas) {
     if (::geteuid() == 0 && !pin.set()) GTEST_SKIP() << "root writes any file";
     left.snap();
     left.check("cannot be written");
-}
-
-// --- Chrome ------------------------------------------------------------------
-
-MachineBuilder chromeMachine() {
-    MachineBuilder b = baseMachine();
-    b.addFile(kChrome + "Cache\\data_0", std::string(1000, 'd'));
-    b.addFile(kChrome + "Cache\\f_000001", std::string(500, 'f'));
-    b.addFile(kChrome + "Media Cache\\data_0", std::string(700, 'm'));
-    b.addFile(kChrome + "Local Storage\\http_www.example.com_0.localstorage", "ls1");
-    b.addFile(kChrome + "Local Storage\\CHROME-EXTENSION_abc_0.localstorage", "ext1");
-    b.addFile(kChrome + "Local Storage\\old\\Chrome-Extension_def_0.localstorage", "ext2");
-    b.addFile(kChrome + "Local Storage\\old\\notes.txt", "ls2");
-    b.addFile(kChrome + "Local Storage\\gone\\x.localstorage", "ls3");
-    b.addFile(kChrome + "Current Session", "SNSS1");
-    b.addFile(kChrome + "Last Session", "SNSS2");
-    b.addFile(kChrome + "Visited Links", "VLnk");
-    b.addFile(kChrome + "Archived History", "ah");
-    b.addFile(kChrome + "History Index 2011-04", "i4");
-    b.addFile(kChrome + "history index 2011-05", "i5");
-    b.addFile(kChrome + "Top Sites", "ts");
-    b.addFile(kChrome + "Preferences", "{}");
-    b.addFile(kChrome + "Bookmarks", "{}");
-    b.addFile(kChrome + "Login Data", "ld");
-    return b;
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "cleaner/removal.h"
 #include "core/machine/image/image_machine.h"
 #include "demo/demo_machine.h"
+#include "demo/machine_builder.h"
 #include "support/real_data.h"
 #include "support/shell_command.h"
 
@@ -64,5 +65,16 @@ struct Expected {
     std::vector<std::string> gone;   // below C:\, must be gone after the Clean run
     std::vector<std::string> stays;  // must still be there
 };
+
+// A user whose Shell Folders name the profile folders.
+inline MachineBuilder baseMachine() {
+    MachineBuilder b;
+    b.addRegText(
+        "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\"
+        "Explorer\\Shell Folders]\r\n"
+        "\"AppData\"=\"C:\\\\Users\\\\User\\\\AppData\\\\Roaming\"\r\n"
+        "\"Local AppData\"=\"C:\\\\Users\\\\User\\\\AppData\\\\Local\"\r\n");
+    return b;
+}
 
 }  // namespace brisko::test::browsers

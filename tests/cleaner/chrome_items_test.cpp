@@ -21,6 +21,31 @@ using namespace test::browsers;
 using test::CleanTestMachine;
 using test::ItemRun;
 
+// --- Chrome ------------------------------------------------------------------
+
+MachineBuilder chromeMachine() {
+    MachineBuilder b = baseMachine();
+    b.addFile(kChrome + "Cache\\data_0", std::string(1000, 'd'));
+    b.addFile(kChrome + "Cache\\f_000001", std::string(500, 'f'));
+    b.addFile(kChrome + "Media Cache\\data_0", std::string(700, 'm'));
+    b.addFile(kChrome + "Local Storage\\http_www.example.com_0.localstorage", "ls1");
+    b.addFile(kChrome + "Local Storage\\CHROME-EXTENSION_abc_0.localstorage", "ext1");
+    b.addFile(kChrome + "Local Storage\\old\\Chrome-Extension_def_0.localstorage", "ext2");
+    b.addFile(kChrome + "Local Storage\\old\\notes.txt", "ls2");
+    b.addFile(kChrome + "Local Storage\\gone\\x.localstorage", "ls3");
+    b.addFile(kChrome + "Current Session", "SNSS1");
+    b.addFile(kChrome + "Last Session", "SNSS2");
+    b.addFile(kChrome + "Visited Links", "VLnk");
+    b.addFile(kChrome + "Archived History", "ah");
+    b.addFile(kChrome + "History Index 2011-04", "i4");
+    b.addFile(kChrome + "history index 2011-05", "i5");
+    b.addFile(kChrome + "Top Sites", "ts");
+    b.addFile(kChrome + "Preferences", "{}");
+    b.addFile(kChrome + "Bookmarks", "{}");
+    b.addFile(kChrome + "Login Data", "ld");
+    return b;
+}
+
 void addChromeDatabases(CleanTestMachine& m) {
     exec(m.host(kChrome + "Cookies"), "CREATE TABLE cookies (creation_utc INTEGER);");
     test::writeFile(m.host(kChrome + "Cookies-journal"), "");
