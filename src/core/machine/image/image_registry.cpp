@@ -2,7 +2,6 @@
 
 #include "core/machine/image/image_registry_impl.h"
 
-
 namespace brisko {
 
 ImageRegistry::ImageRegistry(std::vector<HiveSpec> hives, std::string currentUserSid,

@@ -2,7 +2,6 @@
 
 #include "core/machine/image/image_registry_impl.h"
 
-
 namespace brisko {
 
 bool ImageRegistry::saveHive(std::string_view keyPath, std::string_view targetFile) {
