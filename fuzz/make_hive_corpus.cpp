@@ -21,7 +21,7 @@ namespace {
 
 constexpr int64_t kTime = 132000000000000000LL;
 
-std::vector<uint8_t> hive(int generation, int children, bool rich) {
+std::vector<uint8_t> seedHive(int generation, int children, bool rich) {
     RegTreeKey root;
     root.name = "ROOT";
     RegTreeKey* k = root.find("Software\\Vendor", true);
@@ -62,18 +62,18 @@ int main(int argc, char** argv) {
     }
     fs::path dir = argv[1];
     fs::create_directories(dir);
-    save(dir, "empty", hive(1, 0, false));
-    save(dir, "values", hive(1, 0, true));
-    save(dir, "children", hive(1, 40, false));
-    save(dir, "long-list", hive(1, 1100, false));
+    save(dir, "empty", seedHive(1, 0, false));
+    save(dir, "values", seedHive(1, 0, true));
+    save(dir, "children", seedHive(1, 40, false));
+    save(dir, "long-list", seedHive(1, 1100, false));
 
-    std::vector<uint8_t> before = hive(1, 30, true), after = hive(2, 30, true);
+    std::vector<uint8_t> before = seedHive(1, 30, true), after = seedHive(2, 30, true);
     save(dir, "dirty-new",
          withLogs(test::makeNewFormatLogs(before, after, {.entries = 3, .entriesInLog2 = 1})));
     test::DirtyHive broken = test::makeNewFormatLogs(before, after, {.entries = 2});
     test::breakBaseBlock(broken.primary);
     save(dir, "dirty-broken-base", withLogs(broken));
-    save(dir, "dirty-old", withLogs(test::makeOldFormatLog(before, hive(2, 35, true), ".LOG1")));
+    save(dir, "dirty-old", withLogs(test::makeOldFormatLog(before, seedHive(2, 35, true), ".LOG1")));
     std::printf("seed corpus written to %s\n", dir.c_str());
     return 0;
 }
