@@ -73,7 +73,8 @@ int main(int argc, char** argv) {
     test::DirtyHive broken = test::makeNewFormatLogs(before, after, {.entries = 2});
     test::breakBaseBlock(broken.primary);
     save(dir, "dirty-broken-base", withLogs(broken));
-    save(dir, "dirty-old", withLogs(test::makeOldFormatLog(before, seedHive(2, 35, true), ".LOG1")));
+    save(dir, "dirty-old",
+         withLogs(test::makeOldFormatLog(before, seedHive(2, 35, true), ".LOG1")));
     std::printf("seed corpus written to %s\n", dir.c_str());
     return 0;
 }
