@@ -1,6 +1,6 @@
 #pragma once
-// What the Firefox and Chrome item tests share: the profiles' places, SQL on a
-// database file, what a run is expected to count.
+// What the browser item tests share: the profiles' places, SQL on a database
+// file, a user whose Shell Folders name them, what a run is expected to count.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <unistd.h>

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "cleaner/browser_test_util.h"
 #include "cleaner/clean_test_machine.h"
 #include "cleaner/removal.h"
 
@@ -10,28 +11,10 @@ namespace fs = std::filesystem;
 using test::cleanSettings;
 using test::CleanTestMachine;
 using test::ItemRun;
+using namespace test::browsers;
 
-const std::string kRoaming = "C:\\Users\\User\\AppData\\Roaming\\";
-const std::string kLocal = "C:\\Users\\User\\AppData\\Local\\";
 const std::string kNetscape = kRoaming + "Netscape\\NSB\\Profiles\\";
 const std::string kOpera = kRoaming + "Opera\\Opera\\";
-
-ItemRun runItem(Machine& m, std::string_view caption, int mode) {
-    const ItemRoutine* r = builtinItemTable().find(caption);
-    EXPECT_NE(r, nullptr) << caption;
-    if (!r) return {};
-    return test::runRoutine(m, cleanSettings(), mode, *r);
-}
-
-MachineBuilder baseMachine() {
-    MachineBuilder b;
-    b.addRegText(
-        "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\"
-        "Explorer\\Shell Folders]\r\n"
-        "\"AppData\"=\"C:\\\\Users\\\\User\\\\AppData\\\\Roaming\"\r\n"
-        "\"Local AppData\"=\"C:\\\\Users\\\\User\\\\AppData\\\\Local\"\r\n");
-    return b;
-}
 
 // The profile the Netscape cookie item works in, seen through which file goes.
 std::string netscapeProfileTaken(MachineBuilder& b, const std::vector<std::string>& profiles) {
