@@ -3,6 +3,7 @@
 // go (list the values, read each, open each subkey), and a plain read of
 // files for a baseline.
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -36,19 +37,25 @@ inline WalkCounts walkRegistry(RegistryApi& registry) {
     return counts;
 }
 
-// Reads each file whole into memory of its size, as a program that reads
-// hives would (from the page cache once warm); false when one cannot be read.
+// Reads each file whole into fresh memory of its size, as the hive reader
+// does (from the page cache once warm); false when one cannot be read.
 inline bool readFiles(const std::vector<std::filesystem::path>& files) {
     for (const auto& f : files) {
         int fd = ::open(f.c_str(), O_RDONLY);
         if (fd < 0) return false;
-        std::vector<char> buffer(std::filesystem::file_size(f));
-        size_t at = 0;
-        ssize_t n = 1;
-        while (at < buffer.size() && (n = ::read(fd, buffer.data() + at, buffer.size() - at)) > 0)
-            at += size_t(n);
+        size_t size = std::filesystem::file_size(f);
+        void* map =
+            ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        bool ok = map != MAP_FAILED;
+        if (ok) ::madvise(map, size, MADV_HUGEPAGE);
+        for (size_t at = 0; ok && at < size;) {
+            ssize_t n = ::pread(fd, static_cast<char*>(map) + at, size - at, off_t(at));
+            ok = n > 0;
+            at += ok ? size_t(n) : 0;
+        }
+        if (map != MAP_FAILED) ::munmap(map, size);
         ::close(fd);
-        if (n < 0) return false;
+        if (!ok) return false;
     }
     return true;
 }

@@ -69,6 +69,13 @@ done
     fi
 } > bench/results.md
 
+# The README shows the table (not the growth rows) between its two markers.
+table=$(sed -n '/^| Measure/,/^$/p' bench/results.md)
+awk -v table="$table" '
+    /^<!-- bench-table/ { print; print table; skip = 1; next }
+    /^<!-- end of bench-table/ { skip = 0 }
+    !skip' README.md > "$build/README.md.new" && mv "$build/README.md.new" README.md
+
 # The plots.
 if command -v gnuplot > /dev/null; then
     if [ -f "$logs/bench_growth.txt" ]; then
