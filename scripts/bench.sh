@@ -7,6 +7,9 @@
 #   scripts/bench.sh [bench_name ...]   only those benchmarks (the table
 #                                      keeps the rows of the others)
 #   BENCH_SIZES="28 111"                the growth curves at those sizes only
+#   BENCH_BUILD_DIR=dir                 the build folder (default build)
+#   BENCH_NO_BUILD=1                    run what is built, without building
+#   BENCH_REPORT_ONLY=1                 only the table and plots, from the last logs
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -24,20 +27,23 @@ fi
 
 launcher=()
 command -v ccache > /dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRISKO_BENCH=ON \
-    "${launcher[@]}" > /dev/null
+[ -n "${BENCH_NO_BUILD:-}${BENCH_REPORT_ONLY:-}" ] || cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DBRISKO_BENCH=ON "${launcher[@]}" > /dev/null
 mapfile -t all < <(cd bench && ls bench_*.cpp ui/bench_*.cpp 2> /dev/null | sed 's|.*/||; s|\.cpp$||')
 wanted=("$@")
 [ ${#wanted[@]} -eq 0 ] && wanted=("${all[@]}")
-ninja -C "$build" "${wanted[@]}"
+# BENCH_NO_BUILD=1: run what is built (while another build runs in the same folder).
+[ -n "${BENCH_NO_BUILD:-}${BENCH_REPORT_ONLY:-}" ] || ninja -C "$build" "${wanted[@]}"
 mkdir -p "$logs" docs/bench
 
 failed=()
+# BENCH_REPORT_ONLY=1: the table and plots from the last logs, nothing run.
+[ -n "${BENCH_REPORT_ONLY:-}" ] && wanted=()
 for b in "${wanted[@]}"; do
     echo "== $b"
     args=()
     [ "$b" = bench_growth ] && args=(${BENCH_SIZES:-})
-    if ! "$build/$b" "${args[@]}" 2>&1 | tee "$logs/$b.txt"; then
+    if ! "$build/bench/$b" "${args[@]}" 2>&1 | tee "$logs/$b.txt"; then
         failed+=("$b")
     fi
 done
@@ -54,7 +60,7 @@ done
     echo "|---|---|---|---|---|---|"
     for b in "${all[@]}"; do
         [ -f "$logs/$b.txt" ] || continue
-        grep '^RESULT|' "$logs/$b.txt" | cut -d'|' -f2- | sed 's/^/| /; s/$/ |/; s/|/ | /g; s/  */ /g'
+        grep '^RESULT|' "$logs/$b.txt" | awk -F'|' '{printf "| %s | %s | %s | %s | %s | %s |\n", $2, $3, $4, $5, $6, $7}'
     done
     if [ -f "$logs/bench_growth.txt" ]; then
         echo
