@@ -16,15 +16,15 @@
 #include <sstream>
 #include <string>
 
+#include "base/text.h"
 #include "bench_timing.h"
 #include "cleaner/clean_catalog.h"
 #include "cleaner/items/application_items.h"
-#include "core/machine/image/demo/demo_content.h"
-#include "core/machine/image/demo_machine.h"
 #include "core/machine/image/image_machine.h"
-#include "core/machine/image/machine_builder.h"
 #include "core/machine/registry_key.h"
-#include "core/text.h"
+#include "demo/demo_content.h"
+#include "demo/demo_machine.h"
+#include "demo/machine_builder.h"
 
 namespace fs = std::filesystem;
 using namespace brisko;

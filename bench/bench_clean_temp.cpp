@@ -20,8 +20,8 @@
 #include "cleaner/clear_task_thread.h"
 #include "cleaner/removal.h"
 #include "core/machine/image/image_machine.h"
-#include "core/machine/image/machine_builder.h"
 #include "core/messages.h"
+#include "demo/machine_builder.h"
 
 namespace fs = std::filesystem;
 using namespace brisko;

@@ -14,8 +14,8 @@
 #include "bench_timing.h"
 #include "core/machine/image/image_machine.h"
 #include "core/machine/image/image_registry.h"
-#include "core/machine/image/machine_builder.h"
 #include "defrag/defrag_run.h"
+#include "demo/machine_builder.h"
 #include "large_hive.h"
 
 namespace fs = std::filesystem;

@@ -10,14 +10,15 @@
 #include <string>
 
 #include "bench_timing.h"
-#include "core/machine/image/hive.h"
-#include "core/machine/image/hive_log.h"
-#include "core/machine/regf_writer.h"
+#include "hive/hive.h"
+#include "hive/hive_log.h"
+#include "hive/regf_writer.h"
 #include "large_hive.h"
 #include "support/hive_log_writer.h"
 
 namespace fs = std::filesystem;
 using namespace brisko;
+using namespace brisko::hive;
 using bench::medianOf3;
 
 namespace {

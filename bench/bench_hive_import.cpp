@@ -9,17 +9,18 @@
 #include <filesystem>
 #include <string>
 
+#include "base/text.h"
 #include "bench_timing.h"
-#include "core/machine/image/demo_machine.h"
-#include "core/machine/image/hive.h"
 #include "core/machine/image/image_machine.h"
 #include "core/machine/reg_file.h"
-#include "core/machine/regf_writer.h"
-#include "core/text.h"
+#include "demo/demo_machine.h"
 #include "demo_hives.h"
+#include "hive/hive.h"
+#include "hive/regf_writer.h"
 
 namespace fs = std::filesystem;
 using namespace brisko;
+using namespace brisko::hive;
 using bench::findUserHive;
 using bench::medianOf3;
 

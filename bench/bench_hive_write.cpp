@@ -11,11 +11,12 @@
 #include <string>
 
 #include "bench_timing.h"
-#include "core/machine/regf_writer.h"
+#include "hive/regf_writer.h"
 #include "large_hive.h"
 
 namespace fs = std::filesystem;
 using namespace brisko;
+using namespace brisko::hive;
 using bench::medianOf3;
 
 namespace {}  // namespace

@@ -13,7 +13,7 @@
 #include <fstream>
 #include <string>
 
-#include "core/machine/image/machine_builder.h"
+#include "demo/machine_builder.h"
 #include "large_hive.h"
 
 namespace brisko::bench {

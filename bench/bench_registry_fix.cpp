@@ -14,11 +14,11 @@
 #include <fstream>
 #include <string>
 
+#include "base/text.h"
 #include "bench_timing.h"
-#include "core/machine/image/demo_machine.h"
 #include "core/machine/image/image_machine.h"
 #include "core/machine/reg_file.h"
-#include "core/text.h"
+#include "demo/demo_machine.h"
 #include "demo_hives.h"
 #include "registry/registry_fix.h"
 

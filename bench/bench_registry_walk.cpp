@@ -14,12 +14,13 @@
 #include "bench_timing.h"
 #include "bench_walk.h"
 #include "core/machine/image/image_registry.h"
-#include "core/machine/regf_writer.h"
 #include "core/machine/registry_key.h"
+#include "hive/regf_writer.h"
 #include "large_hive.h"
 
 namespace fs = std::filesystem;
 using namespace brisko;
+using namespace brisko::hive;
 using bench::medianOf3;
 
 int main(int argc, char** argv) {

@@ -12,11 +12,11 @@
 #include <string>
 
 #include "bench_timing.h"
-#include "core/machine/image/demo/shortcut_file.h"
 #include "core/machine/image/image_machine.h"
-#include "core/machine/image/machine_builder.h"
 #include "core/machine/image/shortcut_reader.h"
 #include "core/startup.h"
+#include "demo/machine_builder.h"
+#include "demo/shortcut_file.h"
 #include "tools/startup_list.h"
 
 namespace fs = std::filesystem;

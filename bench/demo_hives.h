@@ -2,7 +2,7 @@
 // Where the benchmarks find the hives of a demo machine.
 #include <filesystem>
 
-#include "core/text.h"
+#include "base/text.h"
 
 namespace brisko::bench {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "core/machine/reg_tree.h"
-#include "core/text.h"
+#include "base/reg_tree.h"
+#include "base/text.h"
 
 namespace brisko::bench {
 

@@ -10,13 +10,14 @@
 #include <fstream>
 #include <string>
 
-#include "core/machine/image/hive.h"
-#include "core/machine/image/hive_log.h"
-#include "core/machine/regf_format.h"
 #include "fuzz_input.h"
+#include "hive/hive.h"
+#include "hive/hive_log.h"
+#include "hive/regf_format.h"
 
 namespace fs = std::filesystem;
 using namespace brisko;
+using namespace brisko::hive;
 
 namespace {
 

@@ -7,14 +7,15 @@
 #include <fstream>
 #include <string>
 
-#include "core/machine/image/hive_log.h"
-#include "core/machine/regf_writer.h"
-#include "core/text.h"
+#include "base/text.h"
 #include "fuzz_input.h"
+#include "hive/hive_log.h"
+#include "hive/regf_writer.h"
 #include "support/hive_log_writer.h"
 
 namespace fs = std::filesystem;
 using namespace brisko;
+using namespace brisko::hive;
 
 namespace {
 

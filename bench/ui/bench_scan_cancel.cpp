@@ -15,8 +15,8 @@
 
 #include "../bench_timing.h"
 #include "core/machine/image/image_machine.h"
-#include "core/machine/image/machine_builder.h"
 #include "core/main_lifecycle.h"
+#include "demo/machine_builder.h"
 #include "registry/scan_context.h"
 #include "registry/scan_run.h"
 #include "registry/section_tree.h"

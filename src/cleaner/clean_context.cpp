@@ -1,11 +1,11 @@
 #include "cleaner/clean_context.h"
 
+#include "base/text.h"
 #include "cleaner/clean_log.h"
 #include "cleaner/folder_guards.h"
 #include "cleaner/removal.h"
 #include "core/machine/machine.h"
 #include "core/messages.h"
-#include "core/text.h"
 
 namespace brisko {
 

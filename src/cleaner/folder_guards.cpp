@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <string>
 
+#include "base/text.h"
 #include "cleaner/removal.h"
 #include "core/machine/machine.h"
-#include "core/text.h"
 
 namespace brisko {
 

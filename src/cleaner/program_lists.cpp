@@ -6,11 +6,11 @@
 #include <optional>
 #include <system_error>
 
+#include "base/text.h"
 #include "cleaner/clean_context.h"
 #include "core/builtin_lists.h"
 #include "core/machine/file_read.h"
 #include "core/machine/machine.h"
-#include "core/text.h"
 
 namespace brisko {
 

@@ -5,12 +5,12 @@
 #include <functional>
 #include <random>
 
+#include "base/text.h"
 #include "cleaner/clean_context.h"
 #include "cleaner/folder_guards.h"
 #include "cleaner/removal.h"
 #include "core/machine/machine.h"
 #include "core/messages.h"
-#include "core/text.h"
 
 namespace brisko {
 

@@ -1,12 +1,12 @@
 // Registry primitives of the cleaner, and the Wininit.ini rename list.
 #include <array>
 
+#include "base/text.h"
 #include "cleaner/clean_context.h"
 #include "cleaner/removal.h"
 #include "core/machine/machine.h"
 #include "core/machine/registry_key.h"
 #include "core/temp_name.h"
-#include "core/text.h"
 
 namespace brisko {
 

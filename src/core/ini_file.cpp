@@ -4,7 +4,7 @@
 #include <limits>
 #include <utility>
 
-#include "core/text.h"
+#include "base/text.h"
 
 namespace brisko {
 

@@ -1,9 +1,9 @@
 #include "core/options_edit.h"
 
+#include "base/text.h"
 #include "core/ini_file.h"
 #include "core/machine/machine.h"
 #include "core/machine/registry_key.h"
-#include "core/text.h"
 
 namespace brisko {
 

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 
+#include "base/text.h"
 #include "core/ini_file.h"
 #include "core/machine/file_read.h"
 #include "core/machine/machine.h"
 #include "core/temp_name.h"
-#include "core/text.h"
 
 namespace brisko {
 

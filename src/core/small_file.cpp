@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "core/unique_fd.h"
+#include "base/unique_fd.h"
 
 namespace brisko {
 

@@ -1,6 +1,6 @@
 #include "core/startup.h"
 
-#include "core/text.h"
+#include "base/text.h"
 
 namespace brisko {
 

@@ -7,7 +7,7 @@
 #include "core/ini_file.h"
 #include "core/local_time.h"
 #ifndef _WIN32
-#include "core/machine/atomic_file.h"
+#include "base/atomic_file.h"
 #endif
 #include "core/machine/machine.h"
 #include "core/messages.h"

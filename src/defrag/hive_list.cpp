@@ -1,8 +1,8 @@
 #include "defrag/hive_list.h"
 
+#include "base/text.h"
 #include "core/machine/machine.h"
 #include "core/machine/registry_key.h"
-#include "core/text.h"
 
 namespace brisko {
 

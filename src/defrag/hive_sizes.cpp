@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
+#include "base/text.h"
 #include "core/machine/file_api.h"
-#include "core/text.h"
 
 namespace brisko {
 

@@ -2,8 +2,8 @@
 
 #include <chrono>
 
+#include "base/text.h"
 #include "core/machine/machine.h"
-#include "core/text.h"
 #include "defrag/hive_list.h"
 #include "defrag/hive_sizes.h"
 

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
+#include "base/text.h"
 #include "core/machine/code_page.h"
 #include "core/machine/file_read.h"
 #include "core/machine/reg_file.h"
-#include "core/text.h"
 #include "registry/registry_fix.h"
 
 namespace brisko {

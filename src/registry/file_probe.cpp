@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
+#include "base/text.h"
 #include "core/machine/file_api.h"
 #include "core/machine/short_names.h"
-#include "core/text.h"
 
 namespace brisko {
 

@@ -1,7 +1,7 @@
 #include "registry/key_identity.h"
 
+#include "base/text.h"
 #include "core/machine/registry_api.h"
-#include "core/text.h"
 
 namespace brisko {
 

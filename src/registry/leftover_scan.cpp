@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <stop_token>
 
+#include "base/text.h"
 #include "core/machine/machine.h"
 #include "core/machine/registry_view.h"
 #include "core/settings.h"
-#include "core/text.h"
 #include "registry/problem_filter.h"
 #include "registry/problem_list.h"
 #include "registry/scan_task_thread.h"

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <exception>
 
+#include "base/text.h"
 #include "core/machine/machine.h"
-#include "core/text.h"
 
 namespace brisko {
 

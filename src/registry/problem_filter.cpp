@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <unordered_set>
 
+#include "base/text.h"
 #include "core/settings.h"
-#include "core/text.h"
 
 namespace brisko {
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <functional>
 
+#include "base/text.h"
 #include "core/settings.h"
-#include "core/text.h"
 
 namespace brisko {
 

@@ -1,8 +1,8 @@
 #include "registry/problem_report.h"
 
+#include "base/text.h"
 #include "core/machine/registry_key.h"
 #include "core/machine/registry_view.h"
-#include "core/text.h"
 
 namespace brisko {
 

@@ -2,10 +2,10 @@
 
 #include <cstdio>
 
+#include "base/text.h"
 #include "core/machine/code_page.h"
 #include "core/machine/registry_view.h"
 #include "core/temp_name.h"
-#include "core/text.h"
 
 namespace brisko {
 

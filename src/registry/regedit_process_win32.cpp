@@ -1,10 +1,10 @@
 // On the running Windows: the command line goes to CreateProcessW as it is,
 // so that Windows finds its own regedit.exe.
 // Our headers first: they name the registry types Windows defines as macros.
+#include "base/text.h"
 #include "core/machine/file_read.h"
 #include "core/machine/win32/wide.h"
 #include "core/machine/win32/win32_machine.h"
-#include "core/text.h"
 #include "registry/backup_store.h"
 #include "registry/regedit_child.h"
 #include "registry/regedit_process.h"

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 
+#include "base/text.h"
 #include "core/machine/registry_key.h"
 #include "core/machine/registry_view.h"
 #include "core/messages.h"
 #include "core/settings.h"
-#include "core/text.h"
 #include "registry/leftover_scan.h"
 
 namespace brisko {

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "base/text.h"
 #include "core/machine/machine.h"
-#include "core/text.h"
 
 namespace brisko {
 

@@ -1,8 +1,8 @@
 #include "tools/startup_delete.h"
 
+#include "base/text.h"
 #include "core/machine/machine.h"
 #include "core/machine/registry_key.h"
-#include "core/text.h"
 #include "registry/reg_backup.h"
 #include "registry/registry_fix.h"
 

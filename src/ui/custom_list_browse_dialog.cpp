@@ -10,9 +10,9 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "base/text.h"
 #include "core/machine/file_api.h"
 #include "core/machine/machine.h"
-#include "core/text.h"
 #include "ui/qt_text.h"
 
 namespace brisko {

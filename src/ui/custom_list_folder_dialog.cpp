@@ -13,10 +13,10 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "base/text.h"
 #include "cleaner/items/custom_list.h"
 #include "cleaner/items/data_file_items.h"
 #include "core/machine/machine.h"
-#include "core/text.h"
 #include "ui/custom_list_browse_dialog.h"
 #include "ui/qt_text.h"
 

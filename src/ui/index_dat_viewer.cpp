@@ -17,9 +17,9 @@
 #include <QVBoxLayout>
 #include <filesystem>
 
+#include "base/text.h"
 #include "core/machine/machine.h"
 #include "core/machine_time_format.h"
-#include "core/text.h"
 #include "ui/qt_text.h"
 #include "ui/web_pages.h"
 

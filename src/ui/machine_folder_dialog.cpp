@@ -7,8 +7,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "base/text.h"
 #include "core/machine/machine.h"
-#include "core/text.h"
 #include "ui/qt_text.h"
 
 namespace brisko {

@@ -5,11 +5,11 @@
 #include <QSplitter>
 #include <QTreeWidget>
 
+#include "base/text.h"
 #include "core/machine/machine.h"
 #include "core/machine/reg_type_name.h"
 #include "core/machine/registry_key.h"
 #include "core/messages.h"
-#include "core/text.h"
 #include "ui/qt_text.h"
 
 namespace brisko {

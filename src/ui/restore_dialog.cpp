@@ -13,11 +13,11 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "base/text.h"
 #include "core/machine/image/image_files.h"
 #include "core/machine/image/image_machine.h"
 #include "core/messages.h"
 #include "core/settings.h"
-#include "core/text.h"
 #include "registry/backup_store.h"
 #include "registry/registry_fix.h"
 #include "ui/backup_hint_dialog.h"

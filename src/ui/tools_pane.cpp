@@ -8,10 +8,10 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "base/text.h"
 #include "core/machine/machine.h"
 #include "core/messages.h"
 #include "core/settings.h"
-#include "core/text.h"
 #include "tools/startup_delete.h"
 #include "ui/elided_label.h"
 #include "ui/qt_prompter.h"

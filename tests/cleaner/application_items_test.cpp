@@ -7,15 +7,15 @@
 
 #include <set>
 
+#include "base/text.h"
 #include "cleaner/clean_catalog.h"
 #include "cleaner/clean_test_machine.h"
 #include "cleaner/items/custom_list.h"
 #include "cleaner/items/data_file_items.h"
 #include "cleaner/program_lists.h"
 #include "core/ini_file.h"
-#include "core/machine/image/demo_machine.h"
 #include "core/machine/registry_key.h"
-#include "core/text.h"
+#include "demo/demo_machine.h"
 
 namespace brisko {
 namespace {

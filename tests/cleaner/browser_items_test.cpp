@@ -1,6 +1,6 @@
-// Firefox and Chrome items on small machines: what a Test run counts and a
-// Clean run removes, the bookmark rule, and databases that must be left as
-// they were (locked, damaged, of another layout, behind a link).
+// Firefox items on small machines: what a Test run counts and a Clean run
+// removes, the bookmark rule, and databases that must be left as they were
+// (locked, damaged, of another layout, behind a link).
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <unistd.h>
@@ -8,57 +8,20 @@
 #include "cleaner/clean_catalog.h"
 #include "cleaner/clean_test_machine.h"
 #include "cleaner/removal.h"
-#include "core/machine/image/demo_machine.h"
 #include "core/machine/image/image_machine.h"
+#include "demo/demo_machine.h"
 #include "support/real_data.h"
 #include "support/shell_command.h"
+
+#include "cleaner/browser_test_util.h"
 
 namespace brisko {
 namespace {
 
-namespace fs = std::filesystem;
-using test::cleanSettings;
+using namespace test::browsers;
 using test::CleanTestMachine;
 using test::ItemRun;
-using test::readFile;
-using test::runRoutine;
 
-const std::string kRoaming = "C:\\Users\\User\\AppData\\Roaming\\";
-const std::string kLocal = "C:\\Users\\User\\AppData\\Local\\";
-const std::string kFirefox = kRoaming + "Mozilla\\Firefox\\Profiles\\";
-const std::string kDefault = kFirefox + "ab12cd34.default\\";
-const std::string kWork = kFirefox + "ef56gh78.work\\";
-const std::string kChrome = kLocal + "Google\\Chrome\\User Data\\Default\\";
-
-ItemRun runItem(Machine& m, std::string_view caption, int mode) {
-    const ItemRoutine* r = builtinItemTable().find(caption);
-    EXPECT_NE(r, nullptr) << caption;
-    if (!r) return {};
-    return runRoutine(m, cleanSettings(), mode, *r);
-}
-
-void exec(const fs::path& file, const std::string& sql) {
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
-        << sqlite3_errmsg(db) << " in " << sql;
-    sqlite3_close(db);
-}
-
-// What the sqlite3 shell prints for sql on file.
-std::string shell(const fs::path& file, const std::string& sql) {
-    std::string cmd = "sqlite3 '" + file.string() + "' \"" + sql + "\" 2>&1";
-    std::string out = test::runShell(cmd).out;
-    while (!out.empty() && out.back() == '\n') out.pop_back();
-    return out;
-}
-
-bool contains(const fs::path& file, std::string_view text) {
-    return fs::exists(file) && readFile(file).find(text) != std::string::npos;
-}
-
-// Places 1 to 5 with their visits; places 2 and 4 are bookmarked, and a
-// folder (no place) sits in the bookmarks too.
 std::string placesSql(bool withBookmarks = true) {
     std::string sql =
         "CREATE TABLE moz_places (id INTEGER PRIMARY KEY, url LONGVARCHAR, title LONGVARCHAR, "
@@ -130,13 +93,6 @@ void addFirefoxDatabases(CleanTestMachine& m) {
     exec(m.host(kDefault + "downloads.sqlite"), "CREATE TABLE moz_downloads (id);");
     exec(m.host(kDefault + "permissions.sqlite"), "CREATE TABLE moz_hosts (id);");
 }
-
-struct Expected {
-    const char* caption;
-    int count;
-    std::vector<std::string> gone;   // below C:\, must be gone after the Clean run
-    std::vector<std::string> stays;  // must still be there
-};
 
 TEST(FirefoxItems, TestCountsWhatCleanRemovesItemByItem) {
     auto b = firefoxMachine();
@@ -423,185 +379,6 @@ MachineBuilder chromeMachine() {
     b.addFile(kChrome + "Bookmarks", "{}");
     b.addFile(kChrome + "Login Data", "ld");
     return b;
-}
-
-void addChromeDatabases(CleanTestMachine& m) {
-    exec(m.host(kChrome + "Cookies"), "CREATE TABLE cookies (creation_utc INTEGER);");
-    test::writeFile(m.host(kChrome + "Cookies-journal"), "");
-    exec(m.host(kChrome + "History"),
-         "CREATE TABLE urls (id INTEGER PRIMARY KEY, url LONGVARCHAR);"
-         "CREATE TABLE downloads (id INTEGER PRIMARY KEY, full_path LONGVARCHAR, url LONGVARCHAR);"
-         "INSERT INTO downloads VALUES (1, 'C:\\a.pdf', 'http://dl.example/a.pdf');"
-         "INSERT INTO downloads VALUES (2, 'C:\\b.zip', 'http://dl.example/b.zip');");
-    exec(m.host(kChrome + "Shortcuts"),
-         "CREATE TABLE omni_box_shortcuts (id VARCHAR PRIMARY KEY, url VARCHAR);"
-         "INSERT INTO omni_box_shortcuts VALUES ('a', 'http://typed.example/');");
-    // A browser that keeps its journal between transactions leaves the last
-    // change's old pages in it; the cleaner's own commit takes the journal away.
-    exec(m.host(kChrome + "Web Data"),
-         "PRAGMA journal_mode=PERSIST;"
-         "CREATE TABLE logins (origin_url VARCHAR NOT NULL, password_value BLOB);"
-         "INSERT INTO logins VALUES ('https://bank.example/', X'0102');"
-         "CREATE TABLE autofill (name VARCHAR, value VARCHAR, pair_id INTEGER PRIMARY KEY);"
-         "INSERT INTO autofill VALUES ('email', 'me@example.com', 1), ('zip', 'LS6', 2), "
-         "('q', 'flights', 3);"
-         "CREATE TABLE autofill_dates (pair_id INTEGER, date_created INTEGER);"
-         "INSERT INTO autofill_dates VALUES (1, 5), (2, 6);"
-         "CREATE TABLE autofill_profile_names (guid VARCHAR, first_name VARCHAR);"
-         "INSERT INTO autofill_profile_names VALUES ('g', 'Alex');"
-         "CREATE TABLE keywords (id INTEGER PRIMARY KEY, keyword VARCHAR);"
-         "INSERT INTO keywords VALUES (1, 'google.com');"
-         "UPDATE logins SET password_value = X'0304';");
-}
-
-TEST(ChromeItems, TestCountsWhatCleanRemovesItemByItem) {
-    auto b = chromeMachine();
-    CleanTestMachine m(b);
-    addChromeDatabases(m);
-    const fs::path webData = m.host(kChrome + "Web Data");
-    ASSERT_TRUE(contains(webData.string() + "-journal", "bank.example"));
-    const std::vector<Expected> expected = {
-        {"Google Chrome - Temporary Internet Files",
-         3,
-         {kChrome + "Cache\\data_0", kChrome + "Media Cache\\data_0"},
-         {kChrome + "Cache", kChrome + "Media Cache"}},
-        // Extension storage stays, in any letter case, with the folder holding it.
-        {"Google Chrome - Cookies",
-         5,
-         {kChrome + "Cookies", kChrome + "Cookies-journal",
-          kChrome + "Local Storage\\http_www.example.com_0.localstorage",
-          kChrome + "Local Storage\\old\\notes.txt", kChrome + "Local Storage\\gone"},
-         {kChrome + "Local Storage\\CHROME-EXTENSION_abc_0.localstorage",
-          kChrome + "Local Storage\\old\\Chrome-Extension_def_0.localstorage"}},
-        {"Google Chrome - Download History", 2, {}, {kChrome + "History"}},
-        {"Google Chrome - Saved Form Information", 3 + 2 + 1, {}, {kChrome + "Web Data"}},
-        {"Google Chrome - Stored passwords in Forms",
-         1 + 1,
-         {kChrome + "Login Data"},
-         {kChrome + "Web Data"}},
-        {"Google Chrome - Visited URL History",
-         6 + 1,
-         {kChrome + "History", kChrome + "Archived History", kChrome + "Visited Links",
-          kChrome + "Top Sites", kChrome + "History Index 2011-04",
-          kChrome + "history index 2011-05"},
-         {kChrome + "Shortcuts", kChrome + "Bookmarks", kChrome + "Preferences"}},
-        {"Google Chrome - Session", 2, {kChrome + "Current Session", kChrome + "Last Session"}, {}},
-        {"Google Chrome - Local Storage",
-         2,
-         {kChrome + "Local Storage\\CHROME-EXTENSION_abc_0.localstorage"},
-         {kChrome + "Local Storage"}},
-    };
-    for (const auto& e : expected) {
-        SCOPED_TRACE(e.caption);
-        auto before = m.snapshot();
-        auto t = runItem(m, e.caption, kRunTest);
-        EXPECT_EQ(m.snapshot(), before) << "a Test run changed the machine";
-        auto c = runItem(m, e.caption, kRunCleanPass);
-        EXPECT_EQ(t.count, e.count);
-        EXPECT_EQ(c.count, t.count);
-        EXPECT_EQ(c.bytes, t.bytes);
-        for (const auto& p : e.gone) EXPECT_FALSE(fs::exists(m.host(p))) << p;
-        for (const auto& p : e.stays) EXPECT_TRUE(fs::exists(m.host(p))) << p;
-        EXPECT_EQ(runItem(m, e.caption, kRunTest).count, 0);
-    }
-    EXPECT_EQ(shell(webData, "PRAGMA integrity_check"), "ok");
-    EXPECT_FALSE(contains(webData.string() + "-journal", "bank.example"));
-    EXPECT_EQ(shell(webData, "SELECT count(*) FROM keywords"), "1");
-    EXPECT_FALSE(contains(webData, "bank.example"));
-    EXPECT_FALSE(contains(webData, "me@example.com"));
-    EXPECT_EQ(shell(m.host(kChrome + "Shortcuts"), "SELECT count(*) FROM omni_box_shortcuts"), "0");
-}
-
-// Chrome 26 and later keep a download's addresses in downloads_url_chains:
-// the item empties them with the downloads, and no address stays in the file.
-TEST(ChromeItems, DownloadHistoryTakesTheUrlChainsAndSlicesAlong) {
-    auto b = chromeMachine();
-    CleanTestMachine m(b);
-    const fs::path history = m.host(kChrome + "History");
-    exec(history,
-         "CREATE TABLE downloads (id INTEGER PRIMARY KEY, target_path LONGVARCHAR);"
-         "INSERT INTO downloads VALUES (1, 'C:\\a.pdf'), (2, 'C:\\b.zip');"
-         "CREATE TABLE downloads_url_chains (id INTEGER NOT NULL, chain_index INTEGER NOT NULL,"
-         " url LONGVARCHAR NOT NULL, PRIMARY KEY (id, chain_index));"
-         "INSERT INTO downloads_url_chains VALUES (1, 0, 'http://dl.example/a.pdf'),"
-         " (1, 1, 'http://cdn.dl.example/a.pdf'), (2, 0, 'http://dl.example/b.zip');"
-         "CREATE TABLE downloads_slices (download_id INTEGER NOT NULL, offset INTEGER NOT NULL,"
-         " received_bytes INTEGER NOT NULL, PRIMARY KEY (download_id, offset));"
-         "INSERT INTO downloads_slices VALUES (2, 0, 1024);");
-    auto t = runItem(m, "Google Chrome - Download History", kRunTest);
-    EXPECT_EQ(t.count, 2 + 3 + 1);
-    EXPECT_EQ(runItem(m, "Google Chrome - Download History", kRunCleanPass).count, t.count);
-    EXPECT_EQ(shell(history, "SELECT count(*) FROM downloads_url_chains"), "0");
-    EXPECT_FALSE(contains(history, "dl.example"));
-
-    // A History file Chrome wrote itself, of a schema before the chains.
-    BRISKO_REQUIRE_REAL_DATA();
-    const fs::path real = *test::realDataFolder() / "browsers" / "chrome_History";
-    fs::copy_file(real, history, fs::copy_options::overwrite_existing);
-    EXPECT_EQ(runItem(m, "Google Chrome - Download History", kRunTest).count, 2);
-    EXPECT_EQ(runItem(m, "Google Chrome - Download History", kRunCleanPass).count, 2);
-    EXPECT_EQ(shell(history, "SELECT count(*) FROM downloads"), "0");
-    EXPECT_EQ(shell(history, "PRAGMA integrity_check"), "ok");
-}
-
-TEST(BrowserItems, EveryItemOfTheFourGroupsHasItsRoutineAndMissingProfilesFindNothing) {
-    MachineBuilder b = baseMachine();
-    CleanTestMachine m(b);
-    for (const auto& group : cleanCatalog()) {
-        std::string_view g = group.caption;
-        if (g != "Mozilla Firefox" && g != "Google Chrome" && g != "Opera" && g != "Netscape")
-            continue;
-        for (auto item : group.items) {
-            std::string caption = std::string(g) + " - " + std::string(item);
-            SCOPED_TRACE(caption);
-            ASSERT_TRUE(builtinItemTable().contains(caption));
-            EXPECT_EQ(runItem(m, caption, kRunTest).count, 0);
-            EXPECT_EQ(runItem(m, caption, kRunCleanPass).count, 0);
-        }
-    }
-}
-
-// The demo machine: every item of the four groups finds something, the
-// Clean run removes what the Test run counted, and every database it edited
-// is sound afterwards and holds no deleted history.
-TEST(BrowserItems, DemoMachineHasTracesForEveryItemAndStaysSound) {
-    test::TempDir dir;
-    createDemoMachine(dir.path() / "demo");
-    ImageMachine m(dir.path() / "demo");
-    const ItemTable& table = builtinItemTable();
-    for (const auto& group : cleanCatalog()) {
-        std::string_view g = group.caption;
-        if (g != "Mozilla Firefox" && g != "Google Chrome" && g != "Opera" && g != "Netscape")
-            continue;
-        for (auto item : group.items) {
-            std::string caption = std::string(g) + " - " + std::string(item);
-            SCOPED_TRACE(caption);
-            auto t = runRoutine(m, cleanSettings(), kRunTest, *table.find(caption));
-            // The download list lives in "History", which the history item
-            // before it has taken whole.
-            if (caption != "Google Chrome - Download History") EXPECT_GT(t.count, 0);
-            for (const auto& line : t.log)
-                EXPECT_EQ(line.find("skipping"), std::string::npos) << line;
-            auto c = runRoutine(m, cleanSettings(), kRunCleanPass, *table.find(caption));
-            EXPECT_EQ(c.count, t.count);
-            EXPECT_EQ(c.bytes, t.bytes);
-        }
-    }
-    const fs::path profiles =
-        dir.path() / "demo/Users/Alex/AppData/Roaming/Mozilla/Firefox/Profiles";
-    const fs::path oldPlaces = profiles / "k3x9f2ab.default/places.sqlite";
-    EXPECT_EQ(shell(oldPlaces, "PRAGMA integrity_check"), "ok");
-    EXPECT_EQ(shell(oldPlaces, "SELECT count(*) FROM moz_historyvisits"), "0");
-    EXPECT_EQ(shell(oldPlaces, "SELECT count(*) FROM moz_places"), "3");
-    EXPECT_FALSE(contains(oldPlaces, "rightmove"));
-    // The work profile is not a ".default" one: its history stays.
-    EXPECT_EQ(shell(profiles / "p7q2m4zt.work/places.sqlite", "SELECT count(*) FROM moz_places"),
-              "12");
-    const fs::path chrome =
-        dir.path() / "demo/Users/Alex/AppData/Local/Google/Chrome/User Data/Default";
-    for (const char* db : {"Web Data", "Shortcuts"})
-        EXPECT_EQ(shell(chrome / db, "PRAGMA integrity_check"), "ok") << db;
-    EXPECT_FALSE(contains(chrome / "Web Data", "07700 900123"));
 }
 
 }  // namespace

@@ -13,8 +13,8 @@
 #include "cleaner/clean_log.h"
 #include "core/machine/image/image_files.h"
 #include "core/machine/image/image_machine.h"
-#include "core/machine/image/machine_builder.h"
 #include "core/messages.h"
+#include "demo/machine_builder.h"
 #include "support/forwarding_file_api.h"
 #include "support/test_machine.h"
 

@@ -5,14 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include "base/text.h"
 #include "cleaner/clean_test_machine.h"
 #include "cleaner/indexdat/index_dat.h"
 #include "cleaner/items/ie_cookie_keep_list.h"
 #include "cleaner/items/ie_protected_storage.h"
-#include "core/machine/image/demo/demo_content.h"
 #include "core/machine/image/internet_services.h"
 #include "core/machine/registry_key.h"
-#include "core/text.h"
+#include "demo/demo_content.h"
 
 namespace brisko {
 namespace {

@@ -2,10 +2,10 @@
 // Test run counts what a Clean run removes, and what must stay.
 #include <gtest/gtest.h>
 
+#include "base/text.h"
 #include "cleaner/clean_test_machine.h"
 #include "cleaner/items/office_items.h"
 #include "core/machine/registry_key.h"
-#include "core/text.h"
 
 namespace brisko {
 namespace {

@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "base/text.h"
 #include "cleaner/clean_test_machine.h"
 #include "core/machine/registry_key.h"
-#include "core/text.h"
 
 namespace brisko {
 namespace {

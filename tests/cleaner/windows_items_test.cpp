@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include "base/text.h"
 #include "cleaner/clean_catalog.h"
 #include "cleaner/clean_test_machine.h"
 #include "cleaner/removal.h"
-#include "core/machine/image/demo_machine.h"
 #include "core/machine/registry_key.h"
-#include "core/text.h"
+#include "demo/demo_machine.h"
 
 namespace brisko {
 namespace {

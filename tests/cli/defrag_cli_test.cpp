@@ -4,7 +4,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "core/machine/image/demo_machine.h"
+#include "demo/demo_machine.h"
 #include "support/shell_command.h"
 #include "support/test_machine.h"
 

@@ -4,7 +4,7 @@
 #ifdef BRISKO_GUI
 #include <gtest/gtest.h>
 
-#include "core/machine/image/machine_builder.h"
+#include "demo/machine_builder.h"
 #include "support/shell_command.h"
 #include "support/test_machine.h"
 

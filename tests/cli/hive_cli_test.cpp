@@ -18,9 +18,9 @@
 #include <thread>
 
 #include "core/machine/image/image_machine.h"
-#include "core/machine/image/machine_builder.h"
 #include "core/machine/image/machine_lock.h"
 #include "core/machine/registry_key.h"
+#include "demo/machine_builder.h"
 #include "support/real_data.h"
 #include "support/test_machine.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "core/machine/image/demo_machine.h"
+#include "demo/demo_machine.h"
 #include "support/shell_command.h"
 #include "support/test_machine.h"
 

@@ -6,10 +6,10 @@
 #include <filesystem>
 #include <thread>
 
+#include "base/reg_tree.h"
+#include "base/text.h"
 #include "core/machine/image/image_files.h"
-#include "core/machine/reg_tree.h"
 #include "core/machine/registry_key.h"
-#include "core/text.h"
 #include "support/test_machine.h"
 
 using namespace brisko;

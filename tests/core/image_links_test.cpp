@@ -13,9 +13,9 @@
 #include "core/machine/image/beneath_open.h"
 #include "core/machine/image/image_files.h"
 #include "core/machine/image/image_machine.h"
-#include "core/machine/image/machine_builder.h"
 #include "core/machine/image/machine_ini.h"
 #include "core/settings.h"
+#include "demo/machine_builder.h"
 #include "support/test_machine.h"
 
 using namespace brisko;

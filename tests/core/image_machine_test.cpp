@@ -2,13 +2,13 @@
 
 #include <fstream>
 
-#include "core/machine/image/demo_machine.h"
 #include "core/machine/image/image_files.h"
 #include "core/machine/image/image_machine.h"
 #include "core/machine/image/image_registry.h"
-#include "core/machine/image/machine_builder.h"
 #include "core/machine/registry_key.h"
 #include "core/startup.h"
+#include "demo/demo_machine.h"
+#include "demo/machine_builder.h"
 #include "support/test_machine.h"
 
 using namespace brisko;

@@ -16,18 +16,20 @@
 #include <cstring>
 #include <thread>
 
+#include "base/unique_fd.h"
 #include "core/machine/image/commit_journal.h"
-#include "core/machine/image/hive.h"
 #include "core/machine/image/image_machine.h"
 #include "core/machine/image/image_registry.h"
-#include "core/machine/image/machine_builder.h"
 #include "core/machine/image/machine_lock.h"
 #include "core/machine/registry_key.h"
 #include "core/small_file.h"
-#include "core/unique_fd.h"
+#include "demo/machine_builder.h"
+#include "hive/hive.h"
 #include "support/test_machine.h"
 
 namespace brisko {
+
+using namespace hive;
 namespace {
 
 namespace fs = std::filesystem;

@@ -11,13 +11,15 @@
 #include <random>
 #include <thread>
 
-#include "core/machine/image/hive.h"
-#include "core/machine/regf_writer.h"
+#include "base/text.h"
 #include "core/machine/registry_key.h"
-#include "core/text.h"
+#include "hive/hive.h"
+#include "hive/regf_writer.h"
 #include "support/test_machine.h"
 
 namespace brisko {
+
+using namespace hive;
 namespace {
 
 namespace fs = std::filesystem;

@@ -1,4 +1,4 @@
-#include "core/machine/image/machine_builder.h"
+#include "demo/machine_builder.h"
 
 #include <gtest/gtest.h>
 #include <hivex.h>
@@ -6,10 +6,10 @@
 #include <chrono>
 #include <cstdlib>
 
+#include "base/text.h"
 #include "core/machine/image/image_machine.h"
 #include "core/machine/reg_file.h"
 #include "core/machine/registry_key.h"
-#include "core/text.h"
 #include "support/test_machine.h"
 
 namespace fs = std::filesystem;

@@ -4,9 +4,9 @@
 // deleted meanwhile simply finds nothing.
 #include <map>
 
-#include "core/machine/reg_tree.h"
+#include "base/reg_tree.h"
+#include "base/text.h"
 #include "core/machine/registry_api.h"
-#include "core/text.h"
 
 namespace brisko::test {
 

@@ -6,8 +6,8 @@
 
 #include "core/ini_file.h"
 #include "core/machine/image/image_machine.h"
-#include "core/machine/image/machine_builder.h"
 #include "core/machine/registry_key.h"
+#include "demo/machine_builder.h"
 #include "support/test_machine.h"
 
 namespace brisko {

@@ -5,10 +5,10 @@
 #include <cstdio>
 #include <random>
 
+#include "base/text.h"
 #include "core/machine/code_page.h"
 #include "core/machine/registry_key.h"
 #include "core/memory_registry.h"
-#include "core/text.h"
 
 namespace brisko {
 namespace {

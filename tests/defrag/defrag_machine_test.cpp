@@ -4,21 +4,22 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "core/hive_test_util.h"
-#include "core/machine/image/hive.h"
-#include "core/machine/image/hive_copy.h"
+#include "base/text.h"
 #include "core/machine/image/image_files.h"
 #include "core/machine/image/image_machine.h"
 #include "core/machine/image/image_registry.h"
-#include "core/machine/image/machine_builder.h"
-#include "core/machine/regf_writer.h"
 #include "core/machine/registry_key.h"
-#include "core/text.h"
 #include "defrag/defrag_run.h"
+#include "demo/machine_builder.h"
+#include "hive/hive.h"
+#include "hive/hive_copy.h"
+#include "hive/hive_test_util.h"
+#include "hive/regf_writer.h"
 #include "support/hive_log_writer.h"
 #include "support/test_machine.h"
 
 using namespace brisko;
+using namespace brisko::hive;
 namespace fs = std::filesystem;
 
 namespace {

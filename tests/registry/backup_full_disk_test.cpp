@@ -6,11 +6,11 @@
 #include <cstdio>
 #include <set>
 
+#include "base/text.h"
 #include "core/machine/image/image_machine.h"
-#include "core/machine/image/machine_builder.h"
 #include "core/machine/reg_file.h"
 #include "core/machine/registry_key.h"
-#include "core/text.h"
+#include "demo/machine_builder.h"
 #include "registry/backup_store.h"
 #include "registry/registry_fix.h"
 #include "support/forwarding_file_api.h"

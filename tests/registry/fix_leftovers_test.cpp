@@ -4,12 +4,12 @@
 
 #include <set>
 
-#include "core/machine/image/demo_machine.h"
+#include "base/text.h"
 #include "core/machine/image/image_machine.h"
 #include "core/machine/registry_key.h"
 #include "core/machine/registry_view.h"
 #include "core/settings.h"
-#include "core/text.h"
+#include "demo/demo_machine.h"
 #include "registry/key_identity.h"
 #include "registry/leftover_scan.h"
 #include "registry/registry_fix.h"

@@ -3,12 +3,12 @@
 
 #include <regex>
 
+#include "base/text.h"
 #include "core/fake_machine.h"
 #include "core/machine/image/image_registry.h"
 #include "core/machine/reg_file.h"
 #include "core/machine/registry_key.h"
 #include "core/memory_registry.h"
-#include "core/text.h"
 #include "registry/backup_store.h"
 #include "registry/problem_report.h"
 #include "registry/regedit_process.h"

@@ -5,8 +5,8 @@
 #include <atomic>
 
 #include "core/machine/image/image_machine.h"
-#include "core/machine/image/machine_builder.h"
 #include "core/settings.h"
+#include "demo/machine_builder.h"
 #include "registry/scan_fake_machine.h"
 #include "support/test_machine.h"
 

@@ -3,10 +3,10 @@
 // only the spellings of places that are really gone may come back.
 #include <gtest/gtest.h>
 
-#include "core/machine/image/demo/shortcut_file.h"
 #include "core/machine/machine.h"
 #include "core/machine/registry_key.h"
 #include "core/settings.h"
+#include "demo/shortcut_file.h"
 #include "registry/path_checks.h"
 #include "registry/scan_fake_machine.h"
 #include "registry/scan_run.h"

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
 #include "core/machine/image/image_machine.h"
-#include "core/machine/image/machine_builder.h"
-#include "core/text.h"
+#include "demo/machine_builder.h"
 #include "registry/scan_context.h"
 #include "support/test_machine.h"
 

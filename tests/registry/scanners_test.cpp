@@ -6,8 +6,8 @@
 
 #include <thread>
 
-#include "core/machine/image/demo/shortcut_file.h"
-#include "core/machine/image/demo_machine.h"
+#include "demo/demo_machine.h"
+#include "demo/shortcut_file.h"
 #include "registry/section_tree.h"
 #include "scan_test_machine.h"
 

@@ -8,8 +8,8 @@
 #include "core/machine/image/image_machine.h"
 #include "core/machine/image/image_registry.h"
 #include "core/machine/image/image_restore_points.h"
-#include "core/machine/image/machine_builder.h"
 #include "core/machine/registry_key.h"
+#include "demo/machine_builder.h"
 #include "support/test_machine.h"
 #include "tools/restore_point.h"
 

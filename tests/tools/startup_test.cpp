@@ -4,13 +4,13 @@
 
 #include <map>
 
-#include "core/machine/image/demo/shortcut_file.h"
+#include "base/text.h"
 #include "core/machine/image/image_machine.h"
-#include "core/machine/image/machine_builder.h"
 #include "core/machine/reg_file.h"
 #include "core/machine/registry_key.h"
 #include "core/startup.h"
-#include "core/text.h"
+#include "demo/machine_builder.h"
+#include "demo/shortcut_file.h"
 #include "registry/backup_store.h"
 #include "support/test_machine.h"
 #include "tools/startup_delete.h"

@@ -17,10 +17,10 @@
 
 #include "cleaner/clean_catalog.h"
 #include "cleaner/items/custom_list.h"
-#include "core/machine/image/demo_machine.h"
 #include "core/machine/image/image_machine.h"
 #include "core/settings.h"
 #include "core/startup.h"
+#include "demo/demo_machine.h"
 #include "support/test_machine.h"
 #include "ui/check_tree_view.h"
 #include "ui/cleaner_pane.h"

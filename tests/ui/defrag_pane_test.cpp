@@ -8,13 +8,13 @@
 #include <QtTest>
 
 #include "core/ini_file.h"
-#include "core/machine/image/demo_machine.h"
 #include "core/machine/image/image_machine.h"
 #include "core/machine/image/image_registry.h"
-#include "core/machine/image/machine_builder.h"
 #include "core/machine/reg_file.h"
 #include "core/main_lifecycle.h"
 #include "core/startup.h"
+#include "demo/demo_machine.h"
+#include "demo/machine_builder.h"
 #include "support/test_machine.h"
 #include "ui/defrag_pane.h"
 #include "ui/hive_progress_dialog.h"

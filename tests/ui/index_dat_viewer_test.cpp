@@ -12,9 +12,9 @@
 #include <memory>
 
 #include "cleaner/indexdat/index_dat.h"
-#include "core/machine/image/demo/demo_content.h"
 #include "core/machine/image/image_machine.h"
-#include "core/machine/image/machine_builder.h"
+#include "demo/demo_content.h"
+#include "demo/machine_builder.h"
 #include "indexdat/index_dat_writer.h"
 #include "support/test_machine.h"
 #include "ui/index_dat_viewer.h"

@@ -24,11 +24,11 @@
 #include <vector>
 
 #include "core/ini_file.h"
-#include "core/machine/image/demo_machine.h"
 #include "core/machine/image/image_machine.h"
-#include "core/machine/image/machine_builder.h"
 #include "core/machine/registry_key.h"
 #include "core/settings.h"
+#include "demo/demo_machine.h"
+#include "demo/machine_builder.h"
 #include "support/test_machine.h"
 #include "ui/check_tree_view.h"
 #include "ui/clean_log_model.h"

@@ -17,11 +17,11 @@
 
 #include "core/ini_file.h"
 #include "core/machine/image/image_machine.h"
-#include "core/machine/image/machine_builder.h"
 #include "core/machine/registry_key.h"
 #include "core/messages.h"
 #include "core/options_edit.h"
 #include "core/settings.h"
+#include "demo/machine_builder.h"
 #include "support/test_machine.h"
 #include "ui/hotkey_edit.h"
 #include "ui/options_dialog.h"

@@ -17,11 +17,11 @@
 #include <string>
 #include <vector>
 
-#include "core/machine/image/demo_machine.h"
 #include "core/machine/image/image_machine.h"
-#include "core/machine/image/machine_builder.h"
 #include "core/machine/registry_key.h"
 #include "core/main_lifecycle.h"
+#include "demo/demo_machine.h"
+#include "demo/machine_builder.h"
 #include "registry/scan_context.h"
 #include "registry/scan_run.h"
 #include "registry/section_tree.h"

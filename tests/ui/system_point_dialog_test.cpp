@@ -3,8 +3,8 @@
 #include <QtTest>
 
 #include "core/machine/image/image_machine.h"
-#include "core/machine/image/machine_builder.h"
 #include "core/messages.h"
+#include "demo/machine_builder.h"
 #include "support/test_machine.h"
 #include "ui/system_point_dialog.h"
 

@@ -7,12 +7,12 @@
 #include <QTreeWidget>
 #include <QtTest>
 
-#include "core/machine/image/demo/shortcut_file.h"
 #include "core/machine/image/image_machine.h"
-#include "core/machine/image/machine_builder.h"
 #include "core/machine/registry_key.h"
 #include "core/messages.h"
 #include "core/settings.h"
+#include "demo/machine_builder.h"
+#include "demo/shortcut_file.h"
 #include "support/test_machine.h"
 #include "ui/elided_label.h"
 #include "ui/restore_dialog.h"

@@ -2,9 +2,9 @@
 // has: a fix's backup goes back into the live registry exactly, a full export
 // writes the file, and a missing or hanging editor is reported or stopped.
 #include "registry/regedit_process.h"
+#include "base/text.h"
 #include "core/machine/reg_file.h"
 #include "core/machine/registry_key.h"
-#include "core/text.h"
 #include "registry/registry_fix.h"
 #include "win32_test_support.h"
 

@@ -1,7 +1,7 @@
 // Files, folders and drives through kernel32 and the shell on Wine's drive_c.
+#include "base/text.h"
 #include "core/machine/registry_key.h"
 #include "core/machine/win32/wide.h"
-#include "core/text.h"
 #include "win32_test_support.h"
 
 #include <windows.h>

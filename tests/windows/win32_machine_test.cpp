@@ -1,8 +1,8 @@
 // The system services of the running Windows, on what Wine implements of them.
+#include "base/text.h"
 #include "core/machine/registry_key.h"
 #include "core/machine/win32/wide.h"
 #include "core/machine/win32/win32_services.h"
-#include "core/text.h"
 #include "win32_test_support.h"
 
 #include <windows.h>

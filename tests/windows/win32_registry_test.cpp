@@ -1,7 +1,7 @@
 // The registry through advapi32 on the registry Wine (or Windows) keeps.
 #include "core/machine/win32/win32_registry.h"
+#include "base/text.h"
 #include "core/machine/registry_key.h"
-#include "core/text.h"
 #include "win32_test_support.h"
 
 #include <windows.h>

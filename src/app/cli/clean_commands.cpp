@@ -10,6 +10,7 @@
 #include <iostream>
 #include <mutex>
 
+#include "base/text.h"
 #include "cleaner/clean_catalog.h"
 #include "cleaner/clean_log.h"
 #include "cleaner/clean_run.h"
@@ -17,7 +18,6 @@
 #include "cleaner/removal.h"
 #include "core/ini_file.h"
 #include "core/settings.h"
-#include "core/text.h"
 
 namespace brisko::cli {
 

@@ -8,9 +8,9 @@
 #ifdef _WIN32
 #include "core/machine/win32/win32_machine.h"
 #else
-#include "core/machine/image/demo_machine.h"
 #include "core/machine/image/image_registry.h"
 #include "core/machine/image/machine_lock.h"
+#include "demo/demo_machine.h"
 #endif
 
 namespace brisko::cli {

@@ -5,8 +5,8 @@
 
 #include <iostream>
 
+#include "base/text.h"
 #include "cleaner/items/custom_list.h"
-#include "core/text.h"
 
 namespace brisko::cli {
 

@@ -9,9 +9,9 @@
 #include <iomanip>
 #include <iostream>
 
+#include "base/text.h"
 #include "core/settings.h"
 #include "core/startup.h"
-#include "core/text.h"
 #include "defrag/defrag_run.h"
 #include "tools/restore_point.h"
 

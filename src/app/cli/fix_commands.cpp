@@ -11,12 +11,12 @@
 
 #include "app/cli/json_stream.h"
 #include "app/cli/regscan_commands.h"
+#include "base/text.h"
 #include "core/local_time.h"
 #include "core/machine/file_read.h"
 #include "core/machine/reg_file.h"
 #include "core/settings.h"
 #include "core/startup.h"
-#include "core/text.h"
 #include "registry/backup_store.h"
 #include "registry/registry_fix.h"
 

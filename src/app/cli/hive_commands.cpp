@@ -3,10 +3,12 @@
 #include <iostream>
 
 #include "app/cli/commands.h"
-#include "core/machine/image/hive.h"
 #include "core/machine/image/image_registry.h"
+#include "hive/hive.h"
 
 namespace brisko::cli {
+
+using namespace hive;
 
 std::string hiveStateText(const HiveStatus& h) {
     switch (h.state.health) {

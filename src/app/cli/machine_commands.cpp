@@ -3,9 +3,9 @@
 
 #include "app/cli/commands.h"
 #include "app/cli/machine_info.h"
-#include "core/machine/image/demo_machine.h"
 #include "core/machine/image/image_machine.h"
 #include "core/machine/image/image_registry.h"
+#include "demo/demo_machine.h"
 
 namespace brisko::cli {
 

@@ -12,9 +12,9 @@
 #ifndef _WIN32
 #include "core/machine/image/image_files.h"
 #endif
+#include "base/text.h"
 #include "core/settings.h"
 #include "core/startup.h"
-#include "core/text.h"
 
 namespace brisko::cli {
 

@@ -7,17 +7,19 @@
 #include <sstream>
 
 #include "app/cli/commands.h"
+#include "base/text.h"
 #include "core/machine/reg_file.h"
 #include "core/machine/reg_type_name.h"
 #include "core/machine/registry_key.h"
-#include "core/text.h"
 #include "registry/backup_store.h"
 #ifndef _WIN32
-#include "core/machine/image/hive.h"
 #include "core/machine/image/image_registry.h"
+#include "hive/hive.h"
 #endif
 
 namespace brisko::cli {
+
+using namespace hive;
 
 namespace {
 

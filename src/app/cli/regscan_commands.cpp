@@ -11,10 +11,10 @@
 #include <memory>
 
 #include "app/cli/json_stream.h"
+#include "base/text.h"
 #include "cleaner/clean_run.h"
 #include "core/settings.h"
 #include "core/startup.h"
-#include "core/text.h"
 #include "registry/leftover_scan.h"
 #include "registry/problem_list.h"
 #include "registry/scan_run.h"

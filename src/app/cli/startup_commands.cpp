@@ -6,11 +6,11 @@
 #include <memory>
 
 #include "app/cli/commands.h"
+#include "base/text.h"
 #include "core/machine/file_read.h"
 #include "core/machine/reg_file.h"
 #include "core/settings.h"
 #include "core/startup.h"
-#include "core/text.h"
 #include "registry/backup_store.h"
 #include "tools/startup_delete.h"
 #include "tools/startup_list.h"

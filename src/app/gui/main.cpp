@@ -13,8 +13,8 @@
 #ifdef _WIN32
 #include "core/machine/win32/win32_machine.h"
 #else
-#include "core/machine/image/demo_machine.h"
 #include "core/machine/image/image_machine.h"
+#include "demo/demo_machine.h"
 #endif
 #include "core/messages.h"
 #include "core/startup.h"

@@ -64,7 +64,7 @@ std::unique_ptr<FileHandle> openHostFile(const std::string& path, FileMode mode,
 #include <cerrno>
 #include <cstring>
 
-#include "core/unique_fd.h"
+#include "base/unique_fd.h"
 
 namespace brisko {
 

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "base/text.h"
 #include "cleaner/clean_catalog.h"
 #include "cleaner/clean_context.h"
 #include "cleaner/items/data_file_items.h"
@@ -10,7 +11,6 @@
 #include "core/ini_file.h"
 #include "core/machine/machine.h"
 #include "core/machine/registry_key.h"
-#include "core/text.h"
 
 namespace brisko {
 

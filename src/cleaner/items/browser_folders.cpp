@@ -1,9 +1,9 @@
 #include "cleaner/items/browser_folders.h"
 
+#include "base/text.h"
 #include "cleaner/clean_context.h"
 #include "cleaner/removal.h"
 #include "core/machine/machine.h"
-#include "core/text.h"
 
 namespace brisko {
 

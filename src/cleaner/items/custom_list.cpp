@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "base/text.h"
 #include "cleaner/clean_context.h"
 #include "cleaner/folder_guards.h"
 #include "cleaner/items/data_file_items.h"
@@ -11,7 +12,6 @@
 #include "core/ini_file.h"
 #include "core/machine/machine.h"
 #include "core/settings.h"
-#include "core/text.h"
 
 namespace brisko {
 

@@ -3,6 +3,7 @@
 
 #include <optional>
 
+#include "base/text.h"
 #include "cleaner/clean_context.h"
 #include "cleaner/items/custom_list.h"
 #include "cleaner/program_lists.h"
@@ -10,7 +11,6 @@
 #include "core/ini_file.h"
 #include "core/machine/machine.h"
 #include "core/messages.h"
-#include "core/text.h"
 
 namespace brisko {
 

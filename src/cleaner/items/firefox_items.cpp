@@ -6,12 +6,12 @@
 #include <initializer_list>
 #include <string>
 
+#include "base/text.h"
 #include "cleaner/clean_context.h"
 #include "cleaner/items/browser_database.h"
 #include "cleaner/items/browser_folders.h"
 #include "cleaner/removal.h"
 #include "core/machine/machine.h"
-#include "core/text.h"
 
 namespace brisko {
 

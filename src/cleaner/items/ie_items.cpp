@@ -3,6 +3,7 @@
 
 #include <ctime>
 
+#include "base/text.h"
 #include "cleaner/clean_context.h"
 #include "cleaner/indexdat/index_dat.h"
 #include "cleaner/items/ie_cookie_keep_list.h"
@@ -10,7 +11,6 @@
 #include "cleaner/removal.h"
 #include "core/machine/machine.h"
 #include "core/machine/registry_key.h"
-#include "core/text.h"
 
 namespace brisko {
 

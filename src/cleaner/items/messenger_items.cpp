@@ -4,11 +4,11 @@
 #include <optional>
 #include <string>
 
+#include "base/text.h"
 #include "cleaner/clean_context.h"
 #include "cleaner/removal.h"
 #include "core/machine/machine.h"
 #include "core/machine/registry_key.h"
-#include "core/text.h"
 
 namespace brisko {
 

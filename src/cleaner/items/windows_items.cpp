@@ -4,11 +4,11 @@
 #include <algorithm>
 #include <array>
 
+#include "base/text.h"
 #include "cleaner/clean_context.h"
 #include "cleaner/folder_guards.h"
 #include "cleaner/removal.h"
 #include "core/machine/machine.h"
-#include "core/text.h"
 
 namespace brisko {
 

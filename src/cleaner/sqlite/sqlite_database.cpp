@@ -5,7 +5,7 @@
 #include <array>
 #include <cstdlib>
 
-#include "core/text.h"
+#include "base/text.h"
 
 namespace brisko {
 

@@ -1,6 +1,6 @@
 #include "core/machine/code_page.h"
 
-#include "core/text.h"
+#include "base/text.h"
 
 #include <array>
 

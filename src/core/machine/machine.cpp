@@ -1,6 +1,6 @@
 #include "core/machine/machine.h"
 
-#include "core/text.h"
+#include "base/text.h"
 
 namespace brisko {
 

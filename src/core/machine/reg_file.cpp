@@ -2,9 +2,9 @@
 
 #include <cstring>
 
+#include "base/text.h"
 #include "core/machine/code_page.h"
 #include "core/machine/registry_key.h"
-#include "core/text.h"
 
 namespace brisko {
 

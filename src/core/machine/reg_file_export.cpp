@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <functional>
 
+#include "base/text.h"
 #include "core/machine/code_page.h"
 #include "core/machine/reg_file.h"
-#include "core/text.h"
 
 namespace brisko {
 

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/reg_value.h"
+
 namespace brisko {
 
 enum class RootKey : uint32_t {
@@ -18,28 +20,6 @@ enum class RootKey : uint32_t {
     LocalMachine = 0x80000002,
     Users = 0x80000003,
     CurrentConfig = 0x80000005,
-};
-
-// Registry value types as Windows numbers them.
-enum RegType : uint32_t {
-    REG_NONE = 0,
-    REG_SZ = 1,
-    REG_EXPAND_SZ = 2,
-    REG_BINARY = 3,
-    REG_DWORD = 4,
-    REG_DWORD_BIG_ENDIAN = 5,
-    REG_LINK = 6,
-    REG_MULTI_SZ = 7,
-    REG_RESOURCE_LIST = 8,
-    REG_FULL_RESOURCE_DESCRIPTOR = 9,
-    REG_RESOURCE_REQUIREMENTS_LIST = 10,
-    REG_QWORD = 11,
-};
-
-struct RegValue {
-    std::string name;  // "" is the default value
-    uint32_t type = REG_NONE;
-    std::vector<uint8_t> data;
 };
 
 struct KeyInfo {

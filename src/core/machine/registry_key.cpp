@@ -4,7 +4,7 @@
 #include <array>
 #include <cstring>
 
-#include "core/text.h"
+#include "base/text.h"
 
 namespace brisko {
 

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <set>
 
+#include "base/text.h"
 #include "core/machine/file_api.h"
-#include "core/text.h"
 
 #ifdef _WIN32
 #include <windows.h>

@@ -1,8 +1,8 @@
 // COM and file-type sections: file extensions, class and interface
 // registrations (Custom Controls), type libraries and application
 // identifiers (Invalid ActiveX).
+#include "base/text.h"
 #include "core/machine/machine.h"
-#include "core/text.h"
 #include "registry/path_checks.h"
 #include "registry/scanners/scanner_support.h"
 #include "registry/scanners/scanners.h"

@@ -1,7 +1,7 @@
 // Sections whose entries name files: shared DLLs, App Paths, fonts, help
 // files, startup programs, uninstall entries, services and installer data.
+#include "base/text.h"
 #include "core/machine/machine.h"
-#include "core/text.h"
 #include "registry/path_checks.h"
 #include "registry/scanners/scanner_support.h"
 #include "registry/scanners/scanners.h"

@@ -2,7 +2,7 @@
 // walks, sound events, and the three empty-key sections.
 #include <span>
 
-#include "core/text.h"
+#include "base/text.h"
 #include "registry/path_checks.h"
 #include "registry/scanners/scanner_support.h"
 #include "registry/scanners/scanners.h"

@@ -1,7 +1,7 @@
 #include "registry/scanners/scanner_support.h"
 
+#include "base/text.h"
 #include "core/machine/machine.h"
-#include "core/text.h"
 
 namespace brisko::scan {
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <functional>
 
+#include "base/text.h"
 #include "core/machine/machine.h"
-#include "core/text.h"
 #include "registry/path_checks.h"
 #include "registry/scanners/scanner_support.h"
 #include "registry/scanners/scanners.h"

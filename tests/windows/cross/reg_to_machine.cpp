@@ -8,8 +8,8 @@
 #include <sstream>
 
 #include "core/machine/image/image_machine.h"
-#include "core/machine/image/machine_builder.h"
 #include "core/machine/reg_file.h"
+#include "demo/machine_builder.h"
 
 int main(int argc, char** argv) {
     if (argc < 5) {

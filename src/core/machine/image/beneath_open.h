@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/unique_fd.h"
+#include "base/unique_fd.h"
 
 namespace brisko::image {
 

@@ -13,12 +13,14 @@
 #include <optional>
 #include <sstream>
 
-#include "core/machine/image/hive.h"
+#include "base/unique_fd.h"
 #include "core/small_file.h"
 #include "core/temp_name.h"
-#include "core/unique_fd.h"
+#include "hive/hive.h"
 
 namespace brisko {
+
+using namespace hive;
 
 namespace fs = std::filesystem;
 

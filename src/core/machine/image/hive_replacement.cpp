@@ -3,13 +3,15 @@
 #include <cstdio>
 #include <sstream>
 
-#include "core/machine/atomic_file.h"
+#include "base/atomic_file.h"
+#include "base/text.h"
 #include "core/machine/image/commit_journal.h"
-#include "core/machine/image/hive.h"
 #include "core/small_file.h"
-#include "core/text.h"
+#include "hive/hive.h"
 
 namespace brisko {
+
+using namespace hive;
 
 namespace fs = std::filesystem;
 

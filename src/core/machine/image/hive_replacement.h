@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "core/machine/image/hive_copy.h"
+#include "hive/hive_copy.h"
 
 namespace brisko {
 
@@ -32,8 +32,8 @@ enum class ReplaceKind {
 struct PendingReplace {
     std::string hiveFile, newFile, oldFile;
     ReplaceKind kind = ReplaceKind::Compact;
-    std::optional<FileIdentity> hiveId;  // unknown: the copy is made again
-    std::optional<FileIdentity> newId;
+    std::optional<hive::FileIdentity> hiveId;  // unknown: the copy is made again
+    std::optional<hive::FileIdentity> newId;
     std::string reason;  // why the last restart did not carry it out
 };
 

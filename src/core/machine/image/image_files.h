@@ -15,10 +15,10 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/unique_fd.h"
 #include "core/machine/file_api.h"
 #include "core/machine/image/beneath_open.h"
 #include "core/machine/image/path_resolver.h"
-#include "core/unique_fd.h"
 
 namespace brisko {
 

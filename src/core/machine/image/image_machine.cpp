@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 
+#include "base/text.h"
 #include "core/machine/environment.h"
 #include "core/machine/image/commit_journal.h"
 #include "core/machine/image/image_files.h"
@@ -17,7 +18,6 @@
 #include "core/machine/image/machine_lock.h"
 #include "core/machine/image/shortcut_reader.h"
 #include "core/machine/registry_key.h"
-#include "core/text.h"
 
 namespace fs = std::filesystem;
 

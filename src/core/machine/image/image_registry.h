@@ -21,9 +21,9 @@
 #include <string>
 #include <vector>
 
-#include "core/machine/image/hive.h"
 #include "core/machine/image/hive_replacement.h"
 #include "core/machine/registry_api.h"
+#include "hive/hive.h"
 
 namespace brisko {
 
@@ -38,7 +38,7 @@ struct HiveSpec {
 struct HiveStatus {
     HiveSpec mount;       // where it is mounted and which file holds it
     bool loaded = false;  // false: the file could not be opened at all (state says why)
-    HiveState state;
+    hive::HiveState state;
     bool writable = false;
     std::string readOnlyReason;
 };

@@ -9,21 +9,23 @@
 #include <cstring>
 #include <sstream>
 
+#include "base/atomic_file.h"
+#include "base/text.h"
+#include "base/unique_fd.h"
 #include "core/local_time.h"
-#include "core/machine/atomic_file.h"
 #include "core/machine/image/beneath_open.h"
 #include "core/machine/image/commit_journal.h"
-#include "core/machine/image/hive_copy.h"
-#include "core/machine/image/hive_log.h"
 #include "core/machine/image/image_files.h"
 #include "core/machine/image/image_machine.h"
 #include "core/machine/image/image_registry.h"
 #include "core/machine/image/machine_lock.h"
 #include "core/small_file.h"
-#include "core/text.h"
-#include "core/unique_fd.h"
+#include "hive/hive_copy.h"
+#include "hive/hive_log.h"
 
 namespace brisko {
+
+using namespace hive;
 
 namespace fs = std::filesystem;
 

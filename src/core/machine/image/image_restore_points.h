@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "base/unique_fd.h"
 #include "core/machine/machine.h"
-#include "core/unique_fd.h"
 
 namespace brisko {
 

@@ -2,8 +2,8 @@
 
 #include <set>
 
+#include "base/text.h"
 #include "core/machine/registry_key.h"
-#include "core/text.h"
 #include "indexdat/index_dat_format.h"
 
 namespace brisko {

@@ -7,10 +7,10 @@
 #include <cerrno>
 #include <stdexcept>
 
+#include "base/text.h"
+#include "base/unique_fd.h"
 #include "core/ini_file.h"
 #include "core/machine/image/beneath_open.h"
-#include "core/text.h"
-#include "core/unique_fd.h"
 
 namespace brisko {
 

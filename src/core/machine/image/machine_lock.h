@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string>
 
-#include "core/unique_fd.h"
+#include "base/unique_fd.h"
 
 namespace brisko {
 

@@ -11,7 +11,7 @@
 #include <memory>
 #include <set>
 
-#include "core/text.h"
+#include "base/text.h"
 
 namespace brisko::image {
 

@@ -15,9 +15,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/unique_fd.h"
 #include "core/machine/file_api.h"
 #include "core/machine/short_names.h"
-#include "core/unique_fd.h"
 
 namespace brisko::image {
 

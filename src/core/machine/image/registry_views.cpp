@@ -5,9 +5,11 @@
 #include <cstring>
 #include <unordered_set>
 
-#include "core/text.h"
+#include "base/text.h"
 
 namespace brisko::regview {
+
+using namespace hive;
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "core/machine/image/hive.h"
 #include "core/machine/image/image_registry.h"
+#include "hive/hive.h"
 
 namespace brisko::regview {
 
@@ -20,7 +20,7 @@ namespace brisko::regview {
 struct Mount {
     enum class Role { Other, System, Software, User, UserClasses };
     HiveSpec hiveSpec;
-    std::shared_ptr<Hive> hive;
+    std::shared_ptr<hive::Hive> hive;
     bool machine = false;  // under \REGISTRY\MACHINE, else under \REGISTRY\USER
     std::string leaf;      // "SOFTWARE", ".DEFAULT", "S-1-5-21-..._Classes"
     Role role = Role::Other;
@@ -29,11 +29,11 @@ struct Mount {
     // Where links attach, recomputed when the hive changes.
     std::mutex anchorMutex;
     uint64_t anchorGen = 0;
-    HiveNode controlSet = 0;  // SYSTEM: ControlSet00N named by Select\Current
-    HiveNode control = 0;     // SYSTEM: its Control key (holds the hive list)
-    HiveNode profiles = 0;    // SYSTEM: its Hardware Profiles key
-    HiveNode profile = 0;     // SYSTEM: the current profile when no "Current" key is stored
-    HiveNode software = 0;    // user hive: Software (where Classes is linked in)
+    hive::HiveNode controlSet = 0;  // SYSTEM: ControlSet00N named by Select\Current
+    hive::HiveNode control = 0;     // SYSTEM: its Control key (holds the hive list)
+    hive::HiveNode profiles = 0;    // SYSTEM: its Hardware Profiles key
+    hive::HiveNode profile = 0;     // SYSTEM: the current profile when no "Current" key is stored
+    hive::HiveNode software = 0;    // user hive: Software (where Classes is linked in)
 };
 
 struct Link {
@@ -54,7 +54,7 @@ struct State {
     // The mount a hive path names: "\REGISTRY\MACHINE\SOFTWARE", also
     // "HKEY_LOCAL_MACHINE\SOFTWARE" and "HKEY_USERS\S-1-5-...".
     const Mount* byKeyPath(std::string_view keyPath) const;
-    std::vector<Link> links(Mount& m, HiveNode node);
+    std::vector<Link> links(Mount& m, hive::HiveNode node);
     std::vector<RegValue> hiveListValues() const;
 };
 

@@ -4,8 +4,8 @@
 
 #include <vector>
 
+#include "base/text.h"
 #include "core/machine/win32/wide.h"
-#include "core/text.h"
 
 namespace brisko::win32 {
 

@@ -1,0 +1,23 @@
+# Fails when a source file in src/ grows past MAX_LINES lines. Run by
+# the check-file-sizes target and the check_file_sizes test:
+#   cmake -DSOURCE_DIR=<source> -P check_file_sizes.cmake
+cmake_minimum_required(VERSION 3.25)
+if(NOT MAX_LINES)
+    set(MAX_LINES 600)
+endif()
+file(GLOB_RECURSE files RELATIVE "${SOURCE_DIR}" "${SOURCE_DIR}/src/*.h" "${SOURCE_DIR}/src/*.cpp")
+set(problems "")
+foreach(f IN LISTS files)
+    file(READ "${SOURCE_DIR}/${f}" text)
+    string(REGEX REPLACE "[^\n]+" "" newlines "${text}")
+    string(LENGTH "${newlines}" n)
+    if(n GREATER MAX_LINES)
+        list(APPEND problems "${f}: ${n} lines")
+    endif()
+endforeach()
+if(problems)
+    list(JOIN problems "\n  " text)
+    message(FATAL_ERROR "Files over ${MAX_LINES} lines (split them along what they hold):\n  ${text}")
+endif()
+list(LENGTH files count)
+message(STATUS "File sizes: all ${count} files in src/ within ${MAX_LINES} lines")
