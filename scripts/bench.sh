@@ -60,7 +60,7 @@ done
     echo "|---|---|---|---|---|---|"
     for b in "${all[@]}"; do
         [ -f "$logs/$b.txt" ] || continue
-        grep '^RESULT|' "$logs/$b.txt" | awk -F'|' '{printf "| %s | %s | %s | %s | %s | %s |\n", $2, $3, $4, $5, $6, $7}'
+        { grep '^RESULT|' "$logs/$b.txt" || true; } | awk -F'|' '{printf "| %s | %s | %s | %s | %s | %s |\n", $2, $3, $4, $5, $6, $7}'
     done
     if [ -f "$logs/bench_growth.txt" ]; then
         echo
@@ -111,7 +111,7 @@ unset multiplot
 PLOT
     fi
     # Each ratio as a share of its goal: under 1 is met.
-    grep -h '^RESULT|' "$logs"/*.txt | awk -F'|' '{g = $6; sub(/<= /, "", g); if (g > 0) printf "%d \"%s\" %.3f\n", NR, substr($2, 1, 60), $5 / g}' > "$logs/ratios.dat"
+    { grep -h '^RESULT|' "$logs"/*.txt || true; } | awk -F'|' '{g = $6; sub(/<= /, "", g); if (g > 0) printf "%d \"%s\" %.3f\n", NR, substr($2, 1, 60), $5 / g}' > "$logs/ratios.dat"
     if [ -s "$logs/ratios.dat" ]; then
         rows=$(wc -l < "$logs/ratios.dat")
         gnuplot <<PLOT
