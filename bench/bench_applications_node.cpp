@@ -39,14 +39,14 @@ struct Figures {
 Figures measure(const fs::path& dir) {
     ImageMachine machine(dir);
     Figures f;
-    f.build = bench::bestOf3([&] {
+    f.build = bench::medianOf3([&] {
         CheckTree tree = buildCleanTree();
         f.added = static_cast<size_t>(BuildApplicationsNode(machine, tree));
         return f.added > 0;
     });
     const fs::path apls = dir / "Program Files" / "Brisko Cleaner" / "apls.dat";
     const std::string uninstall = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
-    f.raw = bench::bestOf3([&] {
+    f.raw = bench::medianOf3([&] {
         std::ifstream in(apls, std::ios::binary);
         std::stringstream text;
         text << in.rdbuf();

@@ -19,7 +19,7 @@
 namespace fs = std::filesystem;
 using namespace brisko;
 using namespace brisko::hive;
-using bench::bestOf3;
+using bench::medianOf3;
 
 namespace {
 
@@ -109,17 +109,17 @@ int main() {
     std::string error;
     bool recovered = false;
     double clean =
-        bestOf3([&] { return Hive::open(dir / "clean" / "SOFTWARE", &error) != nullptr; });
-    double dirtyOpen = bestOf3([&] {
+        medianOf3([&] { return Hive::open(dir / "clean" / "SOFTWARE", &error) != nullptr; });
+    double dirtyOpen = medianOf3([&] {
         auto hive = Hive::open(dir / "dirty" / "SOFTWARE", &error);
         if (hive) recovered = seesChange(*hive, changes.front());
         return hive != nullptr;
     });
-    double replay = bestOf3([&] {
+    double replay = medianOf3([&] {
         std::vector<uint8_t> primary = load(dir / "dirty" / "SOFTWARE");
         return replayHiveLogs(primary, findHiveLogs(dir / "dirty" / "SOFTWARE")).applied;
     });
-    double readOnly = bestOf3([&] { return !load(dir / "dirty" / "SOFTWARE").empty(); });
+    double readOnly = medianOf3([&] { return !load(dir / "dirty" / "SOFTWARE").empty(); });
     if (clean < 0 || dirtyOpen < 0 || replay < 0) {
         std::fprintf(stderr, "open failed: %s\n", error.c_str());
         return 1;

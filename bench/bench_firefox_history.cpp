@@ -136,7 +136,7 @@ int main(int argc, char** argv) {
     TOptionsSetting settings;
     settings.FastScan = true;
     int64_t removed = 0;
-    double ours = bench::bestOf3(
+    double ours = bench::medianOf3(
         [&] { copyOver(master, inMachine); },
         [&] {
             DefaultPrompter prompter;
@@ -148,16 +148,16 @@ int main(int argc, char** argv) {
         });
     const std::string cmd =
         "sqlite3 '" + shellCopy.string() + "' < '" + script.string() + "' > /dev/null";
-    double shell = bench::bestOf3([&] { copyOver(master, shellCopy); },
-                                  [&] { return std::system(cmd.c_str()) == 0; });
+    double shell = bench::medianOf3([&] { copyOver(master, shellCopy); },
+                                    [&] { return std::system(cmd.c_str()) == 0; });
     // For reference: the two DELETE statements alone, secure delete on.
     const std::string bare =
         "sqlite3 '" + shellCopy.string() +
         "' 'PRAGMA secure_delete = ON; BEGIN; DELETE FROM moz_places WHERE id NOT IN (SELECT fk "
         "FROM moz_bookmarks where fk is not null); DELETE FROM moz_historyvisits; COMMIT;' > "
         "/dev/null";
-    double deletes = bench::bestOf3([&] { copyOver(master, shellCopy); },
-                                    [&] { return std::system(bare.c_str()) == 0; });
+    double deletes = bench::medianOf3([&] { copyOver(master, shellCopy); },
+                                      [&] { return std::system(bare.c_str()) == 0; });
 
     std::printf("rows removed by the item: %lld\n", static_cast<long long>(removed));
     std::printf(

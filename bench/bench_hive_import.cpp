@@ -21,8 +21,8 @@
 namespace fs = std::filesystem;
 using namespace brisko;
 using namespace brisko::hive;
-using bench::bestOf3;
 using bench::findUserHive;
+using bench::medianOf3;
 
 namespace {
 
@@ -69,13 +69,13 @@ int main(int argc, char** argv) {
                 uintmax_t(fs::file_size(original)), kKeys, text.size());
 
     double importMs =
-        bestOf3([&] { fs::copy_file(original, userHive, fs::copy_options::overwrite_existing); },
-                [&] {
-                    ImageMachine machine(dir);
-                    RegFileParse parsed = parseRegText(text);
-                    if (applyRegOps(machine.registry(), parsed.ops) != 0) return false;
-                    return machine.registry().commit();
-                });
+        medianOf3([&] { fs::copy_file(original, userHive, fs::copy_options::overwrite_existing); },
+                  [&] {
+                      ImageMachine machine(dir);
+                      RegFileParse parsed = parseRegText(text);
+                      if (applyRegOps(machine.registry(), parsed.ops) != 0) return false;
+                      return machine.registry().commit();
+                  });
     if (importMs < 0) {
         std::fprintf(stderr, "the import failed\n");
         return 1;
@@ -84,21 +84,21 @@ int main(int argc, char** argv) {
 
     fs::path fresh = dir / "ntuser.fresh";
     std::string error;
-    double freshMs = bestOf3([&] { fs::remove(fresh); },
-                             [&] {
-                                 RegFileParse parsed = parseRegText(text);
-                                 auto hive = Hive::open(original, &error);
-                                 auto tree = hive ? hive->snapshot(&error) : nullptr;
-                                 if (!tree) return false;
-                                 for (const auto& op : parsed.ops) {
-                                     auto path =
-                                         std::string_view(op.keyPath).substr(kUserRoot.size());
-                                     RegTreeKey* key = tree->find(path, true);
-                                     if (op.kind == RegFileOp::SetValue)
-                                         key->setValue(op.valueName, op.type, op.data);
-                                 }
-                                 return writeHiveFile(*tree, fresh, {}, &error);
-                             });
+    double freshMs = medianOf3([&] { fs::remove(fresh); },
+                               [&] {
+                                   RegFileParse parsed = parseRegText(text);
+                                   auto hive = Hive::open(original, &error);
+                                   auto tree = hive ? hive->snapshot(&error) : nullptr;
+                                   if (!tree) return false;
+                                   for (const auto& op : parsed.ops) {
+                                       auto path =
+                                           std::string_view(op.keyPath).substr(kUserRoot.size());
+                                       RegTreeKey* key = tree->find(path, true);
+                                       if (op.kind == RegFileOp::SetValue)
+                                           key->setValue(op.valueName, op.type, op.data);
+                                   }
+                                   return writeHiveFile(*tree, fresh, {}, &error);
+                               });
     if (freshMs < 0) {
         std::fprintf(stderr, "writing the fresh hive failed: %s\n", error.c_str());
         return 1;

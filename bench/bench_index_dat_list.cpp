@@ -44,16 +44,17 @@ int main(int argc, char** argv) {
     auto run = [](const std::string& cmd) { return std::system(cmd.c_str()) == 0; };
     // Warm the page cache so that both read from memory.
     run("cat " + quoted + " > /dev/null");
-    double ours = bench::bestOf3([&] {
+    double ours = bench::medianOf3([&] {
         return run(std::string(BRISKO_CLI) + " indexdat list --json --host " + quoted +
                    " > /dev/null");
     });
     double theirs =
-        bench::bestOf3([&] { return run("msiecfexport " + quoted + " > /dev/null 2>&1"); });
+        bench::medianOf3([&] { return run("msiecfexport " + quoted + " > /dev/null 2>&1"); });
     std::printf("index.dat with %d entries, %.1f MB\n", entries, double(fs::file_size(file)) / 1e6);
     std::printf("brisko indexdat list --json: %.1f ms\n", ours);
     std::printf("msiecfexport:                %.1f ms\n", theirs);
-    if (ours > 0 && theirs > 0) std::printf("ratio: %.3f (goal <= 0.5)\n", ours / theirs);
+    if (ours > 0 && theirs > 0)
+        bench::result("brisko indexdat list --json against msiecfexport", ours, theirs, "ms", 0.5);
     fs::remove_all(dir);
     return ours > 0 && theirs > 0 ? 0 : 1;
 }

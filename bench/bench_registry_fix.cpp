@@ -24,8 +24,8 @@
 
 namespace fs = std::filesystem;
 using namespace brisko;
-using bench::bestOf3;
 using bench::findUserHive;
+using bench::medianOf3;
 
 namespace {
 
@@ -110,7 +110,7 @@ int main(int argc, char** argv) {
     double fixCpu = 1e300, exportCpu = 1e300;
     size_t backupBytes = 0;
     int run = 0;
-    double fixMs = bestOf3(
+    double fixMs = medianOf3(
         [&] {
             fs::copy_file(original, userHive, fs::copy_options::overwrite_existing);
             fs::remove_all(backupHost);
@@ -141,7 +141,7 @@ int main(int argc, char** argv) {
     fs::copy_file(original, userHive, fs::copy_options::overwrite_existing);
 
     size_t exportBytes = 0;
-    double exportMs = bestOf3([&] {
+    double exportMs = medianOf3([&] {
         std::clock_t c0 = std::clock();
         ImageMachine machine(dir);
         std::string all;
@@ -163,8 +163,9 @@ int main(int argc, char** argv) {
                 fixCpu, backupBytes);
     std::printf("reg export of the same keys: %.1f ms, cpu %.1f ms (%zu bytes)\n", exportMs,
                 exportCpu, exportBytes);
-    std::printf("ratio fix / export: %.2f wall, %.2f cpu (goal <= 2.0)\n", fixMs / exportMs,
-                fixCpu / exportCpu);
+    std::printf("ratio fix / export: %.2f wall, %.2f cpu\n", fixMs / exportMs, fixCpu / exportCpu);
+    bench::result("Fix of 10,000 problems with backup against an export (processor time)", fixCpu,
+                  exportCpu, "ms", 1.2);
     if (!keep) fs::remove_all(dir);
     return fixMs > 0 && exportMs > 0 ? 0 : 1;
 }

@@ -55,11 +55,11 @@ int main(int argc, char** argv) {
     ImageMachine machine(dir);
     int code = WindowsVersionCode(machine.version());
     size_t rows = 0;
-    double list = bench::bestOf3([&] {
+    double list = bench::medianOf3([&] {
         rows = ListStartupEntries(machine, code).size();
         return rows == size_t(values / 2 * 2 + shortcuts);
     });
-    double raw = bench::bestOf3([&] {
+    double raw = bench::medianOf3([&] {
         size_t n = 0;
         for (const auto& p : hostLinks) n += !readShortcutTarget(p).empty();
         for (RootKey root : {RootKey::CurrentUser, RootKey::LocalMachine}) {

@@ -17,15 +17,23 @@ struct LargeHive {
     std::unique_ptr<RegTreeKey> root;
     size_t keys = 0;
     size_t values = 0;
+    size_t bytes = 0;  // roughly what the cells take in a written hive
+};
+
+// What the generated tree holds besides the usual COM, file type, installer
+// and vendor keys: the shapes of hives that grew for years.
+struct HiveShapes {
+    bool deepTrees = false;  // Explorer's folder views: chains ten to twenty keys deep
+    bool bigValues = false;  // cached blobs of 64 KB to 1 MB
 };
 
 namespace detail {
 
 class HiveGenerator {
   public:
-    explicit HiveGenerator(uint64_t seed) : state_(seed) {}
+    explicit HiveGenerator(uint64_t seed, HiveShapes shapes = {}) : state_(seed), shapes_(shapes) {}
 
-    LargeHive run(size_t minKeys, size_t minValues) {
+    LargeHive run(size_t minKeys, size_t minValues, size_t minBytes = 0) {
         hive_.root = std::make_unique<RegTreeKey>();
         hive_.root->name = "CMI-CreateHive{199DAFC2-6F16-4946-BF90-5A3FC3A60902}";
         hive_.keys = 1;
@@ -60,8 +68,22 @@ class HiveGenerator {
                                         "HP"};
         for (const char* v : vendors) vendors_.push_back(&key(*hive_.root, v));
 
-        while (hive_.keys < minKeys || hive_.values < minValues) {
-            switch (below(10)) {
+        if (shapes_.deepTrees)
+            bags_ = &key(key(key(key(key(key(classes, "Local Settings"), "Software"), "Microsoft"),
+                                 "Windows"),
+                             "Shell"),
+                         "BagMRU");
+        const uint32_t kinds = 10 + (shapes_.deepTrees ? 2 : 0) + (shapes_.bigValues ? 1 : 0);
+        while (hive_.keys < minKeys || hive_.values < minValues || hive_.bytes < minBytes) {
+            uint32_t kind = below(kinds);
+            if (kind >= 10) {
+                if (shapes_.deepTrees && kind < 12)
+                    folderViews();
+                else
+                    bigValue();
+                continue;
+            }
+            switch (kind) {
                 case 0:
                 case 1:
                 case 2:
@@ -121,13 +143,16 @@ class HiveGenerator {
         return words[below(18)];
     }
 
+    // Cell sizes as the writer lays them out, near enough to aim at a file size.
     RegTreeKey& key(RegTreeKey& parent, std::string name) {
+        hive_.bytes += 88 + name.size() + 8;
         parent.subkeys.push_back(std::make_unique<RegTreeKey>());
         parent.subkeys.back()->name = std::move(name);
         ++hive_.keys;
         return *parent.subkeys.back();
     }
     void value(RegTreeKey& k, std::string name, uint32_t type, std::vector<uint8_t> data) {
+        hive_.bytes += 32 + name.size() + 4 + (data.size() > 4 ? (data.size() + 11) / 8 * 8 : 0);
         k.values.push_back(RegValue{std::move(name), type, std::move(data)});
         ++hive_.values;
     }
@@ -257,11 +282,39 @@ class HiveGenerator {
         }
     }
 
+    // A folder view chain: BagMRU\3\0\12\..., each level with its item
+    // blob and MRU order, as Explorer leaves them in the classes hive.
+    void folderViews() {
+        RegTreeKey* k = bags_;
+        for (uint32_t depth = 0, n = 10 + below(11); depth < n; ++depth) {
+            std::string name = std::to_string(below(depth < 2 ? 40 : 6));
+            RegTreeKey* next = nullptr;
+            for (auto& sub : k->subkeys)
+                if (sub->name == name) next = sub.get();
+            if (!next) {
+                next = &key(*k, name);
+                value(*next, "MRUListEx", REG_BINARY, bytes(8 + 4 * below(6)));
+                value(*next, "NodeSlot", REG_DWORD, bytes(4));
+                value(*next, "0", REG_BINARY, bytes(40 + below(260)));
+            }
+            k = next;
+        }
+    }
+
+    // A vendor's cached blob: an icon cache, a certificate list, a saved state.
+    void bigValue() {
+        RegTreeKey& vendor = *vendors_[below(uint32_t(vendors_.size()))];
+        RegTreeKey& cache = key(vendor, "Cache " + std::to_string(++serial_));
+        value(cache, "Blob", REG_BINARY, bytes(65536u << below(5)));
+        dword(cache, "Size", below(1u << 20));
+    }
+
     uint64_t state_;
+    HiveShapes shapes_;
     uint64_t serial_ = 0;
     LargeHive hive_;
     RegTreeKey *classes_ = nullptr, *clsid_ = nullptr, *interfaces_ = nullptr, *typeLibs_ = nullptr;
-    RegTreeKey *uninstall_ = nullptr, *components_ = nullptr;
+    RegTreeKey *uninstall_ = nullptr, *components_ = nullptr, *bags_ = nullptr;
     std::vector<RegTreeKey*> vendors_;
 };
 
@@ -271,6 +324,11 @@ class HiveGenerator {
 inline LargeHive makeLargeSoftwareHive(size_t minKeys = 300000, size_t minValues = 600000,
                                        uint64_t seed = 1) {
     return detail::HiveGenerator(seed).run(minKeys, minValues);
+}
+
+// About `bytes` of hive with the given shapes; the same tree for the same seed.
+inline LargeHive makeHiveOfSize(size_t bytes, HiveShapes shapes, uint64_t seed) {
+    return detail::HiveGenerator(seed, shapes).run(0, 0, bytes);
 }
 
 }  // namespace brisko::bench

@@ -70,9 +70,22 @@ uint32_t storedNameUnits(const uint8_t* nk) {
 // Whether a list holds one offset twice (a damaged or crafted index).
 bool hasDuplicates(const std::vector<size_t>& refs) {
     if (refs.size() < 2) return false;
+    if (refs.size() <= 16) {  // most keys: no copy to sort
+        for (size_t i = 1; i < refs.size(); ++i)
+            if (std::find(refs.begin(), refs.begin() + ptrdiff_t(i), refs[i]) !=
+                refs.begin() + ptrdiff_t(i))
+                return true;
+        return false;
+    }
     std::vector<size_t> sorted = refs;
     std::sort(sorted.begin(), sorted.end());
     return std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end();
+}
+
+// The list of every key without subkeys, or without values: shared, never edited.
+const std::shared_ptr<const NameList>& noNames() {
+    static const auto empty = std::make_shared<const NameList>();
+    return empty;
 }
 
 }  // namespace
@@ -225,15 +238,15 @@ std::shared_ptr<NameList> Hive::baseChildren(uint32_t off) {
     auto list = std::make_shared<NameList>();
     const uint8_t* nk = reader_.key(off);
     if (!nk || HiveReader::subkeyCount(nk) == 0) return list;
-    list->names.reserve(std::min<uint32_t>(HiveReader::subkeyCount(nk), 1 << 16));
-    std::string name;
+    const uint32_t expected = std::min<uint32_t>(HiveReader::subkeyCount(nk), 1 << 16);
+    list->names.reserve(expected);
+    list->refs.reserve(expected);
     reader_.forEachSubkey(get32(nk + regf::kNkSubkeyList), [&](uint32_t child) {
         // A child that names another parent comes from a damaged or looping
         // index; leaving it out keeps every walk finite.
         const uint8_t* c = reader_.key(child);
         if (!c || HiveReader::parentOf(c) != off || child == root_) return;
-        HiveReader::keyName(c, name);
-        list->names.push_back(name);
+        HiveReader::keyName(c, list->names.emplace_back());
         list->refs.push_back(child);
         list->maxNameLen = std::max(list->maxNameLen, storedNameUnits(c));
     });
@@ -255,6 +268,8 @@ std::shared_ptr<NameList> Hive::baseValues(uint32_t off) {
     const uint8_t* offsets = nk ? reader_.valueList(nk, count) : nullptr;
     if (!offsets) return list;
     list->names.reserve(count);
+    list->refs.reserve(count);
+    list->sizes.reserve(count);
     for (uint32_t i = 0; i < count; ++i) {
         uint32_t ref = get32(offsets + 4 * i);
         const uint8_t* vk = reader_.value(ref);
@@ -271,19 +286,21 @@ std::shared_ptr<NameList> Hive::baseValues(uint32_t off) {
     return list;
 }
 
-std::shared_ptr<NameList> Hive::readChildren(HiveNode node) {
+std::shared_ptr<const NameList> Hive::readChildren(HiveNode node) {
     if (!nodeValid(node)) return nullptr;
     if (auto it = overlay_.edits.find(node); it != overlay_.edits.end() && it->second.children)
         return it->second.children;
-    if (node >= kAddedKeyBase) return std::make_shared<NameList>();
+    if (node >= kAddedKeyBase || !HiveReader::subkeyCount(reader_.key(uint32_t(node))))
+        return noNames();
     return baseChildren(uint32_t(node));
 }
 
-std::shared_ptr<NameList> Hive::readValues(HiveNode node) {
+std::shared_ptr<const NameList> Hive::readValues(HiveNode node) {
     if (!nodeValid(node)) return nullptr;
     if (auto it = overlay_.edits.find(node); it != overlay_.edits.end() && it->second.values)
         return it->second.values;
-    if (node >= kAddedKeyBase) return std::make_shared<NameList>();
+    if (node >= kAddedKeyBase || !get32(reader_.key(uint32_t(node)) + regf::kNkValueCount))
+        return noNames();
     return baseValues(uint32_t(node));
 }
 

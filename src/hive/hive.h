@@ -49,7 +49,7 @@ class NameList {
     size_t size() const { return names.size(); }
     // Position of a name, trying `hint` first (walks open names in order).
     std::optional<size_t> find(std::string_view name, size_t hint = 0) const;
-    // Builds the folded-name index; done for long lists before sharing.
+    // Builds the name index; done for long lists before sharing.
     void index();
     // Edits of a list nobody else holds.
     void append(std::string name, size_t ref);
@@ -58,7 +58,12 @@ class NameList {
     void erase(size_t i);
 
   private:
-    std::unordered_map<std::string, size_t> byFolded_;
+    void indexAt(size_t i);
+    void unindex(size_t i);
+
+    // Positions + 1 by the hash of the folded name, probed in turn; 0 is a
+    // free slot. A power of two, at least twice the names.
+    std::vector<uint32_t> slots_;
 };
 
 // What one value can hold: 65535 "db" segments.
@@ -167,8 +172,8 @@ class Hive {
     // The members below expect mutex_ held.
     bool load(std::string* error);
     bool nodeValid(HiveNode node) const;
-    std::shared_ptr<NameList> readChildren(HiveNode node);
-    std::shared_ptr<NameList> readValues(HiveNode node);
+    std::shared_ptr<const NameList> readChildren(HiveNode node);
+    std::shared_ptr<const NameList> readValues(HiveNode node);
     std::shared_ptr<NameList> baseChildren(uint32_t nk);
     std::shared_ptr<NameList> baseValues(uint32_t nk);
     std::optional<RegValue> readValue(size_t ref, std::string name) const;
@@ -223,7 +228,7 @@ class Hive {
         0;  // what the last commit copy was numbered  // the overlay as the file now holds it
     // Child lists of large keys as read from the file, so repeated opens below
     // them stay cheap.
-    std::unordered_map<HiveNode, std::shared_ptr<NameList>> bigLists_;
+    std::unordered_map<HiveNode, std::shared_ptr<const NameList>> bigLists_;
     size_t bigListEntries_ = 0;
 };
 

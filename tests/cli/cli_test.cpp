@@ -177,6 +177,8 @@ TEST_F(Cli, RegistryScanFindsTheDemoProblemsAndHonoursIgnoreLists) {
     ASSERT_EQ(r.code, 0) << lastStderr();
     auto j = json::parse(r.out);
     ASSERT_GT(j["total"].get<int>(), 10);
+    // Written row by row, laid out as a whole document dumped at once.
+    EXPECT_EQ(r.out, j.dump(2) + "\n");
     std::string key;
     for (const auto& p : j["problems"]) {
         std::string k = p["keyPath"];

@@ -78,6 +78,7 @@ TEST(FixCli, DemoMachineFixedThenRestoredToTheSameRegistry) {
     auto fix = brisko(m, {"--json", "fix", "--sections", sections, "--yes"});
     ASSERT_EQ(fix.code, 0) << fix.out;
     json report = jsonOf(fix);
+    EXPECT_NE(fix.out.find(report.dump(2) + "\n"), std::string::npos);  // streamed, same layout
     EXPECT_EQ(report["fixed"].get<size_t>() + report["alreadyGone"].get<size_t>(), planted);
     const std::string backup = report["backup"];
 

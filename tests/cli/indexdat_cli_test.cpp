@@ -47,6 +47,7 @@ TEST_F(IndexDatCli, ListsEntriesInFileOrderWithTypesAndUtcTimes) {
     ASSERT_EQ(r.code, 0) << r.out;
     auto j = json::parse(r.out);
     ASSERT_EQ(j["total"], 7);
+    EXPECT_EQ(r.out, j.dump() + "\n");  // streamed, laid out as one dump on one line
     ASSERT_EQ(j["entries"].size(), 7u);
     EXPECT_EQ(j["entries"][0]["url"], "http://www.example-news.com/");
     // Each time under the name of what it holds: the record's last

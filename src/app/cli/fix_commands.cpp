@@ -9,6 +9,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "app/cli/json_stream.h"
 #include "app/cli/regscan_commands.h"
 #include "base/text.h"
 #include "core/local_time.h"
@@ -115,29 +116,44 @@ int runFix(CliContext& ctx, const FixOptions& opt) {
     }
     int code = report->kept() ? kExitFailure : kExitOk;
     if (ctx.json) {
-        nlohmann::json rows = nlohmann::json::array();
-        for (size_t i = 0; i < scan.rows.size(); ++i)
-            rows.push_back({{"problem", scan.rows[i].problem},
-                            {"data", scan.rows[i].data},
-                            {"keyPath", scan.rows[i].keyPath},
-                            {"kind", int(scan.rows[i].kind)},
-                            {"outcome", outcomeName(report->outcomes[i])}});
+        // Row by row, keys in the order a whole document would print them.
+        auto row = [](const RegistryProblem& r) {
+            return nlohmann::json{{"problem", r.problem},
+                                  {"data", r.data},
+                                  {"keyPath", r.keyPath},
+                                  {"kind", int(r.kind)}};
+        };
+        JsonStream out(std::cout);
+        out.beginObject();
+        out.key("alreadyGone");
+        out.value(report->alreadyGone);
+        out.key("backup");
+        out.value(report->backupFile);
+        out.key("fixed");
+        out.value(report->fixed);
         // Found after the fix and not deleted: a later `brisko fix` lists them.
-        nlohmann::json leftovers = nlohmann::json::array();
-        for (const auto& row : report->leftovers)
-            leftovers.push_back({{"problem", row.problem},
-                                 {"data", row.data},
-                                 {"keyPath", row.keyPath},
-                                 {"kind", int(row.kind)}});
-        ctx.printJson({{"backup", report->backupFile},
-                       {"problems", scan.rows.size()},
-                       {"fixed", report->fixed},
-                       {"alreadyGone", report->alreadyGone},
-                       {"notBackedUp", report->notBackedUp},
-                       {"refused", report->refused},
-                       {"messages", report->messages},
-                       {"rows", rows},
-                       {"leftovers", leftovers}});
+        out.key("leftovers");
+        out.beginArray();
+        for (const auto& r : report->leftovers) out.value(row(r));
+        out.endArray();
+        out.key("messages");
+        out.value(report->messages);
+        out.key("notBackedUp");
+        out.value(report->notBackedUp);
+        out.key("problems");
+        out.value(scan.rows.size());
+        out.key("refused");
+        out.value(report->refused);
+        out.key("rows");
+        out.beginArray();
+        for (size_t i = 0; i < scan.rows.size(); ++i) {
+            nlohmann::json j = row(scan.rows[i]);
+            j["outcome"] = outcomeName(report->outcomes[i]);
+            out.value(j);
+        }
+        out.endArray();
+        out.endObject();
+        out.finish();
     } else {
         for (size_t i = 0; i < scan.rows.size(); ++i)
             if (report->outcomes[i] != FixOutcome::Fixed)

@@ -7,6 +7,7 @@
 #include <iostream>
 
 #include "app/cli/commands.h"
+#include "app/cli/json_stream.h"
 #include "cleaner/indexdat/host_file_handle.h"
 #include "cleaner/indexdat/index_dat.h"
 #include "core/machine_time_format.h"
@@ -57,21 +58,27 @@ int runList(CliContext& ctx, const IndexDatOptions& o) {
         throw CliError{kExitBadInput, o.file + " is not an index.dat file"};
     auto entries = ReadIndexDat(*f, 0);
     if (ctx.json) {
-        nlohmann::json list = nlohmann::json::array();
         auto iso = [](uint64_t fileTime) {
             std::string t = IndexDatIsoTime(fileTime);
             return t.empty() ? nlohmann::json() : nlohmann::json(t);
         };
+        // Addresses are bytes in the browser's code page; JSON wants UTF-8.
+        JsonStream out(std::cout, -1, nlohmann::json::error_handler_t::replace);
+        out.beginObject();
+        out.key("entries");
+        out.beginArray();
         for (const auto& e : entries) {
             const bool url = e.Type != "REDR";
-            list.push_back({{"url", e.Url},
-                            {"lastModified", url ? iso(e.ModifiedTime) : nlohmann::json()},
-                            {"lastAccessed", url ? iso(e.FileTime) : nlohmann::json()},
-                            {"type", e.Type}});
+            out.value({{"url", e.Url},
+                       {"lastModified", url ? iso(e.ModifiedTime) : nlohmann::json()},
+                       {"lastAccessed", url ? iso(e.FileTime) : nlohmann::json()},
+                       {"type", e.Type}});
         }
-        // Addresses are bytes in the browser's code page; JSON wants UTF-8.
-        nlohmann::json j{{"entries", std::move(list)}, {"total", entries.size()}};
-        std::cout << j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+        out.endArray();
+        out.key("total");
+        out.value(entries.size());
+        out.endObject();
+        out.finish();
     } else {
         // The machine's own date and time format; a host file has no machine.
         const MachineTimeFormat format =

@@ -10,6 +10,7 @@
 #include <iostream>
 #include <memory>
 
+#include "app/cli/json_stream.h"
 #include "base/text.h"
 #include "cleaner/clean_run.h"
 #include "core/settings.h"
@@ -150,20 +151,31 @@ int runRegscan(CliContext& ctx, const RegscanOptions& opt) {
     auto& rows = scan.rows;
     auto& failures = scan.failures;
     if (ctx.json) {
-        nlohmann::json list = nlohmann::json::array();
-        for (const auto& r : rows)
-            list.push_back({{"problem", r.problem},
-                            {"data", r.data},
-                            {"keyPath", r.keyPath},
-                            {"kind", int(r.kind)}});
-        nlohmann::json doc{{"problems", list}, {"total", rows.size()}};
-        if (!failures.empty()) {
-            doc["failures"] = nlohmann::json::array();
-            for (const auto& f : failures)
-                doc["failures"].push_back({{"section", f.code}, {"message", f.message}});
+        // Row by row: a scan of a large machine finds tens of thousands of problems.
+        JsonStream out(std::cout);
+        out.beginObject();
+        if (cancelled) {
+            out.key("cancelled");
+            out.value(true);
         }
-        if (cancelled) doc["cancelled"] = true;
-        ctx.printJson(doc);
+        if (!failures.empty()) {
+            out.key("failures");
+            out.beginArray();
+            for (const auto& f : failures) out.value({{"section", f.code}, {"message", f.message}});
+            out.endArray();
+        }
+        out.key("problems");
+        out.beginArray();
+        for (const auto& r : rows)
+            out.value({{"problem", r.problem},
+                       {"data", r.data},
+                       {"keyPath", r.keyPath},
+                       {"kind", int(r.kind)}});
+        out.endArray();
+        out.key("total");
+        out.value(rows.size());
+        out.endObject();
+        out.finish();
     } else {
         for (const auto& r : rows)
             std::cout << r.problem << "  ^^^  " << r.data << "  ^^^  " << r.keyPath << "\n";

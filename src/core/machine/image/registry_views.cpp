@@ -414,11 +414,18 @@ std::vector<RegValue> State::hiveListValues() const {
 // --- keys ----------------------------------------------------------------------
 
 std::unique_ptr<KeyBase> KeyBase::openPath(std::string_view relPath, KeyAccess access) {
-    auto parts = components(relPath);
-    if (parts.empty()) return reopen(access);
-    std::unique_ptr<KeyBase> key = child(parts[0], access);
-    for (size_t i = 1; key && i < parts.size(); ++i) key = key->child(parts[i], access);
-    return key;
+    // Component by component, without a list of them: most opens name one subkey.
+    std::unique_ptr<KeyBase> key;
+    for (size_t start = 0; start <= relPath.size();) {
+        size_t end = std::min(relPath.find('\\', start), relPath.size());
+        if (end > start) {
+            std::string_view part = relPath.substr(start, end - start);
+            key = key ? key->child(part, access) : child(part, access);
+            if (!key) return nullptr;
+        }
+        start = end + 1;
+    }
+    return key ? std::move(key) : reopen(access);
 }
 
 bool KeyBase::deleteSubkey(std::string_view relPath) {
