@@ -27,6 +27,7 @@
 #include "ui/main_window.h"
 #include "ui/options_dialog.h"
 #include "ui/registry_pane.h"
+#include "ui/system_point_dialog.h"
 #include "ui/tools_pane.h"
 #include "ui/windows_messages_win32.h"
 
@@ -163,6 +164,15 @@ int main(int argc, char** argv) {
     PostMessageW(classWindow, 0x5405, 0, 0);
     check(waitFor([&] { return w.isVisible() && !w.hiddenToTray(); }),
           "WM_SHOW_MAIN sent to the class window shows the window again");
+
+    // The restore-point dialog has a caption and no title-bar buttons at all.
+    {
+        TfrmSystemPoint d(machine, w.prompter(), &w);
+        LONG style = GetWindowLongW(reinterpret_cast<HWND>(d.winId()), GWL_STYLE);
+        check((style & WS_CAPTION) == WS_CAPTION &&
+                  !(style & (WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX)),
+              "the restore-point dialog has a caption without buttons");
+    }
 
     // The Boss Key: a real registration, then WM_HOTKEY as Windows posts it.
     w.model().Settings.EnableHotkey = true;
