@@ -109,8 +109,9 @@ int showMain(const std::wstring& gui) {
     check(owner == pi.dwProcessId, "the class window belongs to the started program");
     check(waitFor([&] { return (main = mainWindowOf(pi.dwProcessId)) != nullptr; }, 120000),
           "the main window exists");
-    // "/Auto" starts in the tray: the window is hidden once it has been activated.
-    check(waitFor([&] { return !IsWindowVisible(main); }, 60000), "/Auto keeps the window hidden");
+    // "/Auto" starts in the tray: the window shows, is activated, and hides.
+    check(waitFor([&] { return IsWindowVisible(main) != FALSE; }, 120000), "the window shows");
+    check(waitFor([&] { return !IsWindowVisible(main); }, 60000), "/Auto hides it to the tray");
     PostMessageW(cls, kShowMain, 0, 0);
     check(waitFor([&] { return painted(main); }, 60000), "WM_SHOW_MAIN brings the window forward");
     DWORD code = 0;
