@@ -42,8 +42,7 @@ PROCESS_INFORMATION start(const std::wstring& commandLine) {
     std::wstring cmd = commandLine;
     if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
                         &pi))
-        std::fprintf(stderr, "cannot start %ls (error %lu)\n", commandLine.c_str(),
-                     GetLastError());
+        std::fprintf(stderr, "cannot start %ls (error %lu)\n", commandLine.c_str(), GetLastError());
     return pi;
 }
 

@@ -187,13 +187,16 @@ int main(int argc, char** argv) {
     wc.hInstance = GetModuleHandleW(nullptr);
     wc.lpszClassName = L"IEFrame";
     RegisterClassW(&wc);
-    HWND browser = CreateWindowExW(0, L"IEFrame", L"A browser", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10,
-                                   10, 300, 200, nullptr, nullptr, wc.hInstance, nullptr);
+    HWND browser = CreateWindowExW(0, L"IEFrame", L"A browser", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                                   10, 10, 300, 200, nullptr, nullptr, wc.hInstance, nullptr);
     ATOM atom = GlobalFindAtomW(L"BriskoCleanerHotKey49153");
     check(atom != 0, "the Boss Key's atom exists");
-    PostThreadMessageW(GetCurrentThreadId(), WM_HOTKEY, atom, MAKELPARAM(MOD_CONTROL | MOD_ALT, VK_F9));
-    check(waitFor([&] { return !IsWindowVisible(browser); }), "the Boss Key hides the browser window");
-    PostThreadMessageW(GetCurrentThreadId(), WM_HOTKEY, atom, MAKELPARAM(MOD_CONTROL | MOD_ALT, VK_F9));
+    PostThreadMessageW(GetCurrentThreadId(), WM_HOTKEY, atom,
+                       MAKELPARAM(MOD_CONTROL | MOD_ALT, VK_F9));
+    check(waitFor([&] { return !IsWindowVisible(browser); }),
+          "the Boss Key hides the browser window");
+    PostThreadMessageW(GetCurrentThreadId(), WM_HOTKEY, atom,
+                       MAKELPARAM(MOD_CONTROL | MOD_ALT, VK_F9));
     check(waitFor([&] { return IsWindowVisible(browser); }), "pressed again, it shows it again");
     w.model().Settings.EnableHotkey = false;
     w.unregisterHotkey();

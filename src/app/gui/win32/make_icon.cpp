@@ -39,8 +39,14 @@ int main(int argc, char** argv) {
     const int sizes[] = {16, 24, 32, 48, 256};
     const int count = int(std::size(sizes));
     QByteArray head, body;
-    auto u16 = [](QByteArray& a, quint16 v) { v = qToLittleEndian(v); a.append((const char*)&v, 2); };
-    auto u32 = [](QByteArray& a, quint32 v) { v = qToLittleEndian(v); a.append((const char*)&v, 4); };
+    auto u16 = [](QByteArray& a, quint16 v) {
+        v = qToLittleEndian(v);
+        a.append((const char*)&v, 2);
+    };
+    auto u32 = [](QByteArray& a, quint32 v) {
+        v = qToLittleEndian(v);
+        a.append((const char*)&v, 4);
+    };
     u16(head, 0);
     u16(head, 1);  // icon
     u16(head, quint16(count));
