@@ -46,29 +46,31 @@ PROCESS_INFORMATION start(const std::wstring& commandLine) {
     return pi;
 }
 
+struct FindMain {
+    DWORD pid;
+    HWND found;
+};
+
+BOOL CALLBACK findMain(HWND h, LPARAM lp) {
+    auto* f = reinterpret_cast<FindMain*>(lp);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(h, &owner);
+    wchar_t cls[128] = {}, title[128] = {};
+    GetClassNameW(h, cls, 128);
+    GetWindowTextW(h, title, 128);
+    if (owner == f->pid && std::wstring(cls) != kClassName &&
+        std::wstring(title).rfind(L"Brisko Cleaner 3", 0) == 0) {
+        f->found = h;
+        return FALSE;
+    }
+    return TRUE;
+}
+
 // The program's main window: a top-level window of the process titled
 // "Brisko Cleaner ..." that is not the class window.
 HWND mainWindowOf(DWORD pid) {
-    struct Find {
-        DWORD pid;
-        HWND found;
-    } find{pid, nullptr};
-    EnumWindows(
-        [](HWND h, LPARAM lp) -> BOOL {
-            auto* f = reinterpret_cast<Find*>(lp);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(h, &owner);
-            wchar_t cls[128] = {}, title[128] = {};
-            GetClassNameW(h, cls, 128);
-            GetWindowTextW(h, title, 128);
-            if (owner == f->pid && std::wstring(cls) != kClassName &&
-                std::wstring(title).rfind(L"Brisko Cleaner 3", 0) == 0) {
-                f->found = h;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&find));
+    FindMain find{pid, nullptr};
+    EnumWindows(findMain, reinterpret_cast<LPARAM>(&find));
     return find.found;
 }
 

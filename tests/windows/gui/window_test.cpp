@@ -4,6 +4,7 @@
 // each waits for its condition, with a generous limit.
 // Usage: window_test [SCREENSHOT_FOLDER]
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
