@@ -27,7 +27,8 @@ fi
 # Build dependencies: the cross compiler and tools of the Windows build, the
 # host Qt for moc/rcc/uic, and dpkg-dev to unpack the Debian source package.
 mapfile -t pkgs < <(grep -v '^#' scripts/packages-windows.txt)
-pkgs+=(qt6-base-dev qt6-base-dev-tools dpkg-dev cmake ninja-build perl)
+# libwine-dev: Wine's wintab.h (see below).
+pkgs+=(qt6-base-dev qt6-base-dev-tools dpkg-dev cmake ninja-build perl libwine-dev)
 missing=()
 for p in "${pkgs[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -62,6 +63,16 @@ if [ ! -f "$src/CMakeLists.txt" ]; then
     # dpkg-source applies Debian's patch series (security fixes and build
     # fixes; none of them is specific to Linux in a way that matters here).
     dpkg-source -x "$work/dl/qt6-base_$debver.dsc" "$src"
+fi
+
+# The +dfsg source drops Qt's copy of the Wintab headers, which the Windows
+# platform plugin includes for tablet input: the interface comes from Wine's
+# headers, wrapped for MinGW's, and pktdef.h is ours (scripts/qt-windows).
+wintab=$src/src/3rdparty/wintab
+if [ ! -f "$wintab/wine_wintab.h" ]; then
+    mkdir -p "$wintab"
+    cp /usr/include/wine/wine/windows/wintab.h "$wintab/wine_wintab.h"
+    cp "$root/scripts/qt-windows/wintab.h" "$root/scripts/qt-windows/pktdef.h" "$wintab/"
 fi
 
 # Only what the program uses. The bundled copies of zlib, libpng, PCRE2,
