@@ -75,6 +75,11 @@ if [ ! -f "$wintab/wine_wintab.h" ]; then
     cp "$root/scripts/qt-windows/wintab.h" "$root/scripts/qt-windows/pktdef.h" "$wintab/"
 fi
 
+# Without OpenGL the configuration still turns "dynamicgl" on, and the Windows
+# platform plugin then reaches for OpenGL classes that are not built.
+sed -i 's/^#if QT_CONFIG(dynamicgl)$/#if QT_CONFIG(dynamicgl) \&\& QT_CONFIG(opengl)/' \
+    "$src/src/plugins/platforms/windows/qwindowswindow.cpp"
+
 # Only what the program uses. The bundled copies of zlib, libpng, PCRE2,
 # FreeType and HarfBuzz that the +dfsg source keeps are used; everything that
 # would reach for a system library of the host is off.
