@@ -75,10 +75,15 @@ if [ ! -f "$wintab/wine_wintab.h" ]; then
     cp "$root/scripts/qt-windows/wintab.h" "$root/scripts/qt-windows/pktdef.h" "$wintab/"
 fi
 
+# Two of Qt's feature conditions do not hold without OpenGL and Direct2D.
 # Without OpenGL the configuration still turns "dynamicgl" on, and the Windows
 # platform plugin then reaches for OpenGL classes that are not built.
 sed -i 's/^#if QT_CONFIG(dynamicgl)$/#if QT_CONFIG(dynamicgl) \&\& QT_CONFIG(opengl)/' \
     "$src/src/plugins/platforms/windows/qwindowswindow.cpp"
+# Likewise the DirectWrite font database is built only with Direct2D (which is
+# off), but the plugin offers it whenever DirectWrite 3 is there.
+sed -i 's/^#if QT_CONFIG(directwrite3)$/#if QT_CONFIG(directwrite3) \&\& QT_CONFIG(direct2d)/' \
+    "$src/src/plugins/platforms/windows/qwindowsintegration.cpp"
 
 # Only what the program uses. The bundled copies of zlib, libpng, PCRE2,
 # FreeType and HarfBuzz that the +dfsg source keeps are used; everything that
