@@ -8,7 +8,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 win=$(cd "${1:-$root/build-windows}" && pwd)
 runs=${2:-5}
-for f in brisko-cleaner.exe brisko.exe window_probe.exe; do
+for f in brisko-cleaner.exe brisko.exe tests/windows/window_probe.exe; do
     [ -f "$win/$f" ] || { echo "$win/$f is missing: scripts/build-windows.sh --gui" >&2; exit 1; }
 done
 prefix_dir=$(mktemp -d /tmp/brisko-bench.XXXXXX)
@@ -18,6 +18,6 @@ wineboot -i > /dev/null 2>&1
 wineserver -w
 # The programs are copied into the prefix so that both start from drive C:.
 mkdir -p "$WINEPREFIX/drive_c/bench"
-cp "$win/brisko-cleaner.exe" "$win/brisko.exe" "$win/window_probe.exe" "$WINEPREFIX/drive_c/bench/"
+cp "$win/brisko-cleaner.exe" "$win/brisko.exe" "$win/tests/windows/window_probe.exe" "$WINEPREFIX/drive_c/bench/"
 "$root/tests/ui/with_openbox.sh" env -u QT_QPA_PLATFORM wine 'C:\bench\window_probe.exe' bench \
     'C:\bench\brisko-cleaner.exe' 'C:\bench\brisko.exe' "$runs" | tr -d '\r'

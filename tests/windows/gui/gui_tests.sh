@@ -26,13 +26,13 @@ wine "$win/brisko.exe" reg import 'C:\brisko-gui\cross_machine.reg' > /dev/null
 shots=$win/gui-shots
 rm -rf "$shots" && mkdir -p "$shots"
 echo "== window_test"
-wine "$win/window_test.exe" 'D:\gui-shots' | tr -d '\r' || failed=1
+wine "$win/tests/windows/window_test.exe" 'D:\gui-shots' | tr -d '\r' || failed=1
 if ls "$shots"/windows-*.png > /dev/null 2>&1; then
     cp "$shots"/windows-*.png "$root/docs/screenshots/"
 fi
 
 echo "== window_probe show-main"
-wine "$win/window_probe.exe" show-main 'D:\brisko-cleaner.exe' | tr -d '\r' || failed=1
+wine "$win/tests/windows/window_probe.exe" show-main 'D:\brisko-cleaner.exe' | tr -d '\r' || failed=1
 
 echo "== /Regscan FILE"
 rm -f "$drive_c/brisko-gui/regscan.ini"
