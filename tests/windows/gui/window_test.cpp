@@ -105,6 +105,14 @@ int main(int argc, char** argv) {
           "another program finds the window by its class name");
 
     // A Test run of the Windows items lists what it would delete.
+    {
+        wchar_t temp[MAX_PATH] = {};
+        DWORD n = GetTempPathW(MAX_PATH, temp);
+        QFile planted(QString::fromWCharArray(temp, int(n)) + QStringLiteral("brisko-planted.tmp"));
+        check(planted.open(QIODevice::WriteOnly) && planted.write("temporary") == 9,
+              "a temporary file is planted in " +
+                  QString::fromWCharArray(temp, int(n)).toStdString());
+    }
     auto* tv = w.findChild<CheckTreeView*>(QStringLiteral("tvCleanItems"));
     for (auto& g : w.model().cleanTree.topLevel())
         if (g->caption == "Windows" && !g->checked) tv->toggleNode(*g);
@@ -119,14 +127,15 @@ int main(int argc, char** argv) {
     clickNav(w, "bRegistry");
     w.registryPane()->bScanClick();
     check(waitFor([&] { return !w.scanInProgress(); }, 300000), "the registry scan ends");
-    bool ghostRun = false, ghostClass = false;
+    bool typedPath = false, emptyKey = false;
     for (const RegistryProblem& r : w.registryPane()->run().rows()) {
-        if (r.data.find("Brisko Ghost\\ghost.exe") != std::string::npos) ghostRun = true;
-        if (r.keyPath.find("{0B5C0DE0-1111-4222-8333-944455556666}") != std::string::npos)
-            ghostClass = true;
+        if (r.data == "C:\\brisko-cross" && r.keyPath.find("TypedPaths") != std::string::npos)
+            typedPath = true;
+        if (r.data == "Empty" && r.keyPath.find("Software\\BriskoCross") != std::string::npos)
+            emptyKey = true;
     }
-    check(ghostRun, "the scan lists the Run entry of a missing program");
-    check(ghostClass, "the scan lists the class whose server is missing");
+    check(typedPath, "the scan lists the typed path of a missing folder");
+    check(emptyKey, "the scan lists the empty key");
     shoot(w, shots, "bRegistry", "windows-registry.png");
 
     clickNav(w, "bTools");
