@@ -35,13 +35,24 @@ bool waitFor(Pred pred, int limitMs) {
     return true;
 }
 
-PROCESS_INFORMATION start(const std::wstring& commandLine) {
+// quiet: the program's output goes to NUL.
+PROCESS_INFORMATION start(const std::wstring& commandLine, bool quiet = false) {
     STARTUPINFOW si{};
     si.cb = sizeof si;
+    SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+    HANDLE nul = INVALID_HANDLE_VALUE;
+    if (quiet) {
+        nul = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &sa, OPEN_EXISTING, 0, nullptr);
+        si.dwFlags = STARTF_USESTDHANDLES;
+        si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        si.hStdOutput = si.hStdError = nul;
+    }
     PROCESS_INFORMATION pi{};
     std::wstring cmd = commandLine;
-    if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                        &pi))
+    BOOL ok =
+        CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, quiet, 0, nullptr, nullptr, &si, &pi);
+    if (nul != INVALID_HANDLE_VALUE) CloseHandle(nul);
+    if (!ok)
         std::fprintf(stderr, "cannot start %ls (error %lu)\n", commandLine.c_str(), GetLastError());
     return pi;
 }
@@ -138,7 +149,7 @@ int bench(const std::wstring& gui, const std::wstring& cli, int runs) {
         closeAndWait(pi, main, &code);
 
         t0 = Clock::now();
-        pi = start(L"\"" + cli + L"\" --help");
+        pi = start(L"\"" + cli + L"\" --help", true);
         if (!pi.hProcess) return 1;
         WaitForSingleObject(pi.hProcess, 60000);
         cliMs.push_back(msSince(t0));
