@@ -121,6 +121,8 @@ int main(int argc, char** argv) {
     std::vector<std::string> log = w.cleanerPane()->logLines();
     check(!log.empty(), "the Test run fills the log (" + std::to_string(log.size()) + " lines)");
     check(anyLineHas(log, "brisko-planted.tmp"), "the log lists the planted temporary file");
+    if (!anyLineHas(log, "brisko-planted.tmp"))
+        for (const auto& l : log) std::cout << "      log: " << l << "\n";
     shoot(w, shots, "bCleaner", "windows-cleaner.png");
 
     // A registry scan lists the problems planted in Wine's registry.
