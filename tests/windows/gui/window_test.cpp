@@ -116,6 +116,8 @@ int main(int argc, char** argv) {
     auto* tv = w.findChild<CheckTreeView*>(QStringLiteral("tvCleanItems"));
     for (auto& g : w.model().cleanTree.topLevel())
         if (g->caption == "Windows" && !g->checked) tv->toggleNode(*g);
+    // Fast mode (a saved option) lists counts only; the names are wanted here.
+    if (w.cleanerPane()->cbFastMode()->isChecked()) w.cleanerPane()->cbFastMode()->click();
     w.cleanerPane()->bTest()->click();
     check(waitFor([&] { return !w.model().flags.Busy; }, 300000), "the Test run ends");
     std::vector<std::string> log = w.cleanerPane()->logLines();
