@@ -10,7 +10,9 @@ set(CMAKE_RC_COMPILER ${BRISKO_MINGW_TRIPLE}-windres)
 
 # Headers and libraries come from the MinGW sysroot only; host programs
 # (wine, ccache) are still found on the host.
-set(CMAKE_FIND_ROOT_PATH /usr/${BRISKO_MINGW_TRIPLE})
+# BRISKO_QT_MINGW: the static Qt of scripts/build-qt-windows.sh, when the
+# desktop program is built too.
+set(CMAKE_FIND_ROOT_PATH /usr/${BRISKO_MINGW_TRIPLE} ${BRISKO_QT_MINGW})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

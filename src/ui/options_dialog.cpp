@@ -422,6 +422,12 @@ bool TfrmOptions::hotkeyTest() {
     unsigned mods = (work_.Hotkey.IsCtrl ? 2u : 0u) | (work_.Hotkey.IsShift ? 4u : 0u) |
                     (work_.Hotkey.IsAlt ? 1u : 0u);
     if (!hk->registerHotkey(kTestHotkeyId, mods, work_.Hotkey.CharAscII)) {
+        // Without an identifier nothing was tried: the key itself may be fine.
+        if (hk->lastFailure() == HotkeyService::Failure::NoIdentifier) {
+            prompter_.ask("Hotkey setting failed, please run application again!",
+                          MB_OK | MB_ICONERROR);
+            return false;
+        }
         prompter_.ask("The hotkey for Boss Key failed, please try to use other key!",
                       MB_OK | MB_ICONERROR);
         eHide->setText(hotkeyTextAtOpen_);

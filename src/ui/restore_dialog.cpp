@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -14,8 +15,10 @@
 #include <QVBoxLayout>
 
 #include "base/text.h"
+#ifndef _WIN32
 #include "core/machine/image/image_files.h"
 #include "core/machine/image/image_machine.h"
+#endif
 #include "core/messages.h"
 #include "core/settings.h"
 #include "registry/backup_store.h"
@@ -131,6 +134,12 @@ void TfrmRestore::fillList() {
 
 void TfrmRestore::bBrowseClick() {
     // The folders are the machine's: the dialog starts where the field points.
+#ifdef _WIN32
+    QString start = eFolder_->text();
+    QString chosen = QFileDialog::getExistingDirectory(this, qs(kBrowsePrompt), start);
+    if (chosen.isEmpty()) return;
+    std::string folder = str(QDir::toNativeSeparators(chosen));
+#else
     auto* image = dynamic_cast<ImageMachine*>(&machine_);
     QString start;
     if (image)
@@ -148,17 +157,21 @@ void TfrmRestore::bBrowseClick() {
         }
         folder = *win;
     }
+#endif
     setFolder(qs(folder));
 }
 
 void TfrmRestore::bOpenDirectoryClick() {
     std::string folder = str(eFolder_->text());
     bool opened = false;
+#ifndef _WIN32
     if (auto* image = dynamic_cast<ImageMachine*>(&machine_)) {
         if (auto host = image->imageFiles().resolve(folder))
             opened = QDesktopServices::openUrl(
                 QUrl::fromLocalFile(QString::fromStdString(host->string())));
-    } else {
+    } else
+#endif
+    {
         opened = machine_.shellExecute("Open", folder, "");
     }
     if (!opened)

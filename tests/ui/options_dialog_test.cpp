@@ -37,10 +37,14 @@ class FakeHotkeys : public HotkeyService {
   public:
     bool registerHotkey(int id, unsigned modifiers, unsigned key) override {
         tried.push_back({id, int(modifiers), int(key)});
-        return !refuse;
+        return !refuse && !noAtom;
+    }
+    Failure lastFailure() const override {
+        return noAtom ? Failure::NoIdentifier : refuse ? Failure::KeyRefused : Failure::None;
     }
     void unregisterHotkey(int id) override { withdrawn.push_back(id); }
     bool refuse = false;
+    bool noAtom = false;
     std::vector<std::array<int, 3>> tried;
     std::vector<int> withdrawn;
 };
@@ -264,6 +268,16 @@ class OptionsDialogTest : public QObject {
         QCOMPARE(d.eHide->text(), QStringLiteral("Ctrl  H"));
         QVERIFY(d.result() != int(QDialog::Accepted));
         QCOMPARE(m.service.tried.back(), (std::array<int, 3>{0xC002, 4, 118}));
+        // No identifier to be had: the key stays in the box for another try.
+        m.service.refuse = false;
+        m.service.noAtom = true;
+        QTest::keyClick(d.eHide, Qt::Key_F7, Qt::ShiftModifier);
+        d.bOK->click();
+        QCOMPARE(prompter.asked.back(),
+                 std::string("Hotkey setting failed, please run application again!"));
+        QCOMPARE(d.eHide->text(), QStringLiteral("Shift  F7"));
+        QVERIFY(d.result() != int(QDialog::Accepted));
+        m.service.noAtom = false;
         // Accepted: tried and withdrawn at once.
         m.service.refuse = false;
         QTest::keyClick(d.eHide, Qt::Key_F7, Qt::ShiftModifier);

@@ -199,9 +199,17 @@ TEST_F(Win32MachineTest, HotKeys) {
     ASSERT_TRUE(hk);
     EXPECT_TRUE(hk->registerHotkey(1, MOD_CONTROL | MOD_ALT, VK_F11));
     EXPECT_TRUE(hk->registerHotkey(1, MOD_CONTROL | MOD_ALT, VK_F12));  // replaces the first
+    EXPECT_EQ(hk->lastFailure(), HotkeyService::Failure::None);
+    // WM_HOTKEY carries the key's atom; it maps back to our id.
+    ATOM atom = GlobalFindAtomW(L"BriskoCleanerHotKey1");
+    ASSERT_NE(atom, 0);
+    EXPECT_EQ(hk->idForNative(atom), 1);
+    EXPECT_EQ(hk->idForNative(1), -1);
     // The same combination a second time is taken.
     EXPECT_FALSE(hk->registerHotkey(2, MOD_CONTROL | MOD_ALT, VK_F12));
+    EXPECT_EQ(hk->lastFailure(), HotkeyService::Failure::KeyRefused);
     hk->unregisterHotkey(1);
+    EXPECT_EQ(hk->idForNative(atom), -1);
     EXPECT_TRUE(hk->registerHotkey(2, MOD_CONTROL | MOD_ALT, VK_F12));
     hk->unregisterHotkey(2);
     hk->unregisterHotkey(3);  // never registered

@@ -12,6 +12,7 @@
 
 #ifdef _WIN32
 #include "core/machine/win32/win32_machine.h"
+#include "ui/windows_messages_win32.h"
 #else
 #include "core/machine/image/image_machine.h"
 #include "demo/demo_machine.h"
@@ -157,6 +158,9 @@ int main(int argc, char** argv) {
         QObject::connect(
             &window, &brisko::TfrmMain::terminated, &app,
             [](int code) { QCoreApplication::exit(code); }, Qt::QueuedConnection);
+#ifdef _WIN32
+        brisko::WindowsMessageBridge bridge(window.messageTarget(), machine->hotkeys());
+#endif
         window.show();
         exitCode = app.exec();
     }

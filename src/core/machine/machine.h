@@ -137,6 +137,13 @@ public:
     virtual ~HotkeyService() = default;
     virtual bool registerHotkey(int id, unsigned modifiers, unsigned virtualKey) = 0;
     virtual void unregisterHotkey(int id) = 0;
+    // Why the last registerHotkey failed: no identifier could be had (the
+    // system's atom table refused one) or the key itself was refused.
+    enum class Failure { None, NoIdentifier, KeyRefused };
+    virtual Failure lastFailure() const { return Failure::KeyRefused; }
+    // Our id for the identifier the system reports in WM_HOTKEY (the atom),
+    // or -1 when it is not one of ours.
+    virtual int idForNative(uintptr_t native) const { return int(native); }
 };
 
 struct ProcessResult {

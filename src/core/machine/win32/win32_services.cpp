@@ -321,14 +321,29 @@ class Hotkeys : public HotkeyService {
         unregisterHotkey(id);
         std::wstring name = L"BriskoCleanerHotKey" + std::to_wstring(id);
         ATOM atom = GlobalAddAtomW(name.c_str());
-        if (!atom) return false;
-        if (!RegisterHotKey(nullptr, atom, modifiers, virtualKey)) {
-            GlobalDeleteAtom(atom);
+        std::lock_guard lock(mutex_);
+        if (!atom) {
+            failure_ = Failure::NoIdentifier;
             return false;
         }
-        std::lock_guard lock(mutex_);
+        if (!RegisterHotKey(nullptr, atom, modifiers, virtualKey)) {
+            GlobalDeleteAtom(atom);
+            failure_ = Failure::KeyRefused;
+            return false;
+        }
         atoms_[id] = atom;
+        failure_ = Failure::None;
         return true;
+    }
+    Failure lastFailure() const override {
+        std::lock_guard lock(mutex_);
+        return failure_;
+    }
+    int idForNative(uintptr_t native) const override {
+        std::lock_guard lock(mutex_);
+        for (const auto& [id, atom] : atoms_)
+            if (atom == native) return id;
+        return -1;
     }
     void unregisterHotkey(int id) override {
         std::lock_guard lock(mutex_);
@@ -340,8 +355,9 @@ class Hotkeys : public HotkeyService {
     }
 
   private:
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::map<int, ATOM> atoms_;
+    Failure failure_ = Failure::None;
 };
 
 }  // namespace

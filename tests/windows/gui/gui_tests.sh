@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# The desktop program under Wine with a real window: run by
+# scripts/test-windows.sh inside its Wine prefix ($WINEPREFIX, build folder as
+# drive D:) on a display managed by openbox (tests/ui/with_openbox.sh).
+#   1. window_test.exe: the window on Wine's registry and files, a Test run,
+#      a registry scan of planted problems, the Options dialog, the tray, the
+#      Boss Key and a screenshot of each pane (docs/screenshots/windows-*.png);
+#   2. window_probe.exe: the program started as a user would ("/Auto"), found
+#      by its window class and brought forward with WM_SHOW_MAIN;
+#   3. "/Regscan FILE" writes its report.
+# Usage: gui_tests.sh WINDOWS_BUILD_DIR
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../../.." && pwd)
+win=$(cd "$1" && pwd)
+: "${WINEPREFIX:?the Wine prefix to use}"
+drive_c=$WINEPREFIX/drive_c
+failed=0
+
+# Problems planted in Wine's registry: a Run entry and a class of a program
+# that is not there.
+mkdir -p "$drive_c/brisko-gui"
+cp "$root/tests/windows/cross/cross_machine.reg" "$drive_c/brisko-gui/"
+wine "$win/brisko.exe" reg import 'C:\brisko-gui\cross_machine.reg' > /dev/null
+
+shots=$win/gui-shots
+rm -rf "$shots" && mkdir -p "$shots"
+echo "== window_test"
+wine "$win/tests/windows/window_test.exe" 'D:\gui-shots' | tr -d '\r' || failed=1
+if ls "$shots"/windows-*.png > /dev/null 2>&1; then
+    cp "$shots"/windows-*.png "$root/docs/screenshots/"
+fi
+
+echo "== window_probe show-main"
+wine "$win/tests/windows/window_probe.exe" show-main 'D:\brisko-cleaner.exe' | tr -d '\r' || failed=1
+
+echo "== /Regscan FILE"
+rm -f "$drive_c/brisko-gui/regscan.ini"
+wine "$win/brisko-cleaner.exe" /Regscan 'C:\brisko-gui\regscan.ini' || true
+report=$drive_c/brisko-gui/regscan.ini
+if [ -f "$report" ] && tr -d '\r' < "$report" | grep -q '^\[Scan Result\]' &&
+    tr -d '\r' < "$report" | grep -q '^Time=.' && tr -d '\r' < "$report" | grep -q '^Current Size='; then
+    echo "ok:   /Regscan wrote its report:"
+    tr -d '\r' < "$report" | sed 's/^/      /'
+else
+    echo "FAIL: /Regscan wrote no report"
+    failed=1
+fi
+exit $failed
