@@ -66,6 +66,23 @@ struct Expected {
     std::vector<std::string> stays;  // must still be there
 };
 
+// A Test run counts e.count and changes nothing; the Clean run that follows
+// takes what it counted, exactly the files e.gone, and leaves nothing to find.
+template <class TestMachine>
+void expectTestThenClean(TestMachine& m, const Expected& e) {
+    SCOPED_TRACE(e.caption);
+    auto before = m.snapshot();
+    auto t = runItem(m, e.caption, kRunTest);
+    EXPECT_EQ(m.snapshot(), before) << "a Test run changed the machine";
+    auto c = runItem(m, e.caption, kRunCleanPass);
+    EXPECT_EQ(t.count, e.count);
+    EXPECT_EQ(c.count, t.count);
+    EXPECT_EQ(c.bytes, t.bytes);
+    for (const auto& p : e.gone) EXPECT_FALSE(fs::exists(m.host(p))) << p;
+    for (const auto& p : e.stays) EXPECT_TRUE(fs::exists(m.host(p))) << p;
+    EXPECT_EQ(runItem(m, e.caption, kRunTest).count, 0);
+}
+
 // A user whose Shell Folders name the profile folders.
 inline MachineBuilder baseMachine() {
     MachineBuilder b;

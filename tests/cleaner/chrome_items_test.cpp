@@ -112,19 +112,7 @@ TEST(ChromeItems, TestCountsWhatCleanRemovesItemByItem) {
          {kChrome + "Local Storage\\CHROME-EXTENSION_abc_0.localstorage"},
          {kChrome + "Local Storage"}},
     };
-    for (const auto& e : expected) {
-        SCOPED_TRACE(e.caption);
-        auto before = m.snapshot();
-        auto t = runItem(m, e.caption, kRunTest);
-        EXPECT_EQ(m.snapshot(), before) << "a Test run changed the machine";
-        auto c = runItem(m, e.caption, kRunCleanPass);
-        EXPECT_EQ(t.count, e.count);
-        EXPECT_EQ(c.count, t.count);
-        EXPECT_EQ(c.bytes, t.bytes);
-        for (const auto& p : e.gone) EXPECT_FALSE(fs::exists(m.host(p))) << p;
-        for (const auto& p : e.stays) EXPECT_TRUE(fs::exists(m.host(p))) << p;
-        EXPECT_EQ(runItem(m, e.caption, kRunTest).count, 0);
-    }
+    for (const auto& e : expected) expectTestThenClean(m, e);
     EXPECT_EQ(shell(webData, "PRAGMA integrity_check"), "ok");
     EXPECT_FALSE(contains(webData.string() + "-journal", "bank.example"));
     EXPECT_EQ(shell(webData, "SELECT count(*) FROM keywords"), "1");
