@@ -19,7 +19,9 @@
 
 namespace brisko::cli {
 
+#ifndef _WIN32
 using namespace hive;
+#endif
 
 namespace {
 
