@@ -117,12 +117,6 @@ int runFix(CliContext& ctx, const FixOptions& opt) {
     int code = report->kept() ? kExitFailure : kExitOk;
     if (ctx.json) {
         // Row by row, keys in the order a whole document would print them.
-        auto row = [](const RegistryProblem& r) {
-            return nlohmann::json{{"problem", r.problem},
-                                  {"data", r.data},
-                                  {"keyPath", r.keyPath},
-                                  {"kind", int(r.kind)}};
-        };
         JsonStream out(std::cout);
         out.beginObject();
         out.key("alreadyGone");
@@ -134,7 +128,7 @@ int runFix(CliContext& ctx, const FixOptions& opt) {
         // Found after the fix and not deleted: a later `brisko fix` lists them.
         out.key("leftovers");
         out.beginArray();
-        for (const auto& r : report->leftovers) out.value(row(r));
+        for (const auto& r : report->leftovers) out.value(problemJson(r));
         out.endArray();
         out.key("messages");
         out.value(report->messages);
@@ -147,7 +141,7 @@ int runFix(CliContext& ctx, const FixOptions& opt) {
         out.key("rows");
         out.beginArray();
         for (size_t i = 0; i < scan.rows.size(); ++i) {
-            nlohmann::json j = row(scan.rows[i]);
+            nlohmann::json j = problemJson(scan.rows[i]);
             j["outcome"] = outcomeName(report->outcomes[i]);
             out.value(j);
         }

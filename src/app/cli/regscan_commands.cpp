@@ -95,6 +95,13 @@ class ProgressLine {
 
 }  // namespace
 
+nlohmann::json problemJson(const RegistryProblem& row) {
+    return {{"problem", row.problem},
+            {"data", row.data},
+            {"keyPath", row.keyPath},
+            {"kind", int(row.kind)}};
+}
+
 CliScanResult scanForCommand(Machine& machine, TOptionsSetting& settings,
                              const std::string& sectionText, bool sectionsGiven) {
     std::vector<int> sections;
@@ -166,11 +173,7 @@ int runRegscan(CliContext& ctx, const RegscanOptions& opt) {
         }
         out.key("problems");
         out.beginArray();
-        for (const auto& r : rows)
-            out.value({{"problem", r.problem},
-                       {"data", r.data},
-                       {"keyPath", r.keyPath},
-                       {"kind", int(r.kind)}});
+        for (const auto& r : rows) out.value(problemJson(r));
         out.endArray();
         out.key("total");
         out.value(rows.size());

@@ -3,6 +3,7 @@
 // pane does. brisko ignore add|list|remove: the two registry ignore lists.
 #include <CLI/CLI.hpp>
 #include <functional>
+#include <nlohmann/json.hpp>
 
 #include "app/cli/cli_context.h"
 #include "registry/registry_problem.h"
@@ -30,6 +31,9 @@ struct CliScanResult {
 // cancels it. Throws CliError for bad or missing sections.
 CliScanResult scanForCommand(Machine& machine, TOptionsSetting& settings,
                              const std::string& sectionText, bool sectionsGiven);
+
+// A problem row as `--json regscan` and `--json fix` print it.
+nlohmann::json problemJson(const RegistryProblem& row);
 
 void addRegscanCommands(CLI::App& app, CliContext& ctx);
 
