@@ -31,14 +31,17 @@ int main(int argc, char** argv) {
     fs::path config = dir / "C" / "Windows" / "System32" / "config";
     fs::create_directories(config);
 
+    // A kept folder is reused as it is: the walk alone can then be profiled.
     bench::LargeHive hive = bench::makeLargeSoftwareHive();
     fs::path file = config / "SOFTWARE";
-    RegfWriteOptions options;
-    options.embeddedName = "\\SystemRoot\\System32\\Config\\SOFTWARE";
-    std::string error;
-    if (!writeHiveFile(*hive.root, file, options, &error)) {
-        std::fprintf(stderr, "writeHiveFile failed: %s\n", error.c_str());
-        return 1;
+    if (!keep || !fs::exists(file)) {
+        RegfWriteOptions options;
+        options.embeddedName = "\\SystemRoot\\System32\\Config\\SOFTWARE";
+        std::string error;
+        if (!writeHiveFile(*hive.root, file, options, &error)) {
+            std::fprintf(stderr, "writeHiveFile failed: %s\n", error.c_str());
+            return 1;
+        }
     }
     std::printf("hive: %zu keys, %zu values, %ju bytes\n", hive.keys, hive.values,
                 uintmax_t(fs::file_size(file)));
