@@ -1,6 +1,6 @@
 #pragma once
 // A walk of every key and value of a registry, depth first as the scanners
-// go (list the values, read each, open each subkey), and a plain read of
+// go (each key's values with their data, then each subkey in turn), and a plain read of
 // files for a baseline.
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -19,14 +19,15 @@ struct WalkCounts {
 
 inline void walkKey(KeyHandle& key, WalkCounts& counts) {
     ++counts.keys;
-    for (const auto& name : key.valueNames()) {
-        if (auto v = key.value(name)) {
-            ++counts.values;
-            counts.bytes += v->data.size();
-        }
-    }
-    for (const auto& name : key.subkeyNames())
-        if (auto sub = key.openSubkey(name, KeyAccess::Read)) walkKey(*sub, counts);
+    key.forEachValue([&](const RegValue& v) {
+        ++counts.values;
+        counts.bytes += v.data.size();
+        return true;
+    });
+    key.forEachSubkey(KeyAccess::Read, [&](std::string_view, KeyHandle& sub) {
+        walkKey(sub, counts);
+        return true;
+    });
 }
 
 // Every hive once: HKEY_LOCAL_MACHINE and HKEY_USERS hold them all.

@@ -27,8 +27,6 @@ using regf::get32;
 
 constexpr size_t kBigList = 64;               // child lists this long are kept
 constexpr size_t kBigListBudget = 2'000'000;  // names kept in such lists per hive
-constexpr uint64_t kMaxHiveFile = 0xFFFFFFFF;
-constexpr const char* kChangedWhileRead = "the hive changed while it was read";
 
 // Strict UTF-8 without NULs: what a name must be to be stored as UTF-16.
 bool validName(std::string_view s) {
@@ -90,108 +88,13 @@ const std::shared_ptr<const NameList>& noNames() {
 
 }  // namespace
 
-// --- opening ----------------------------------------------------------------
-
-std::shared_ptr<Hive> Hive::open(const fs::path& file, std::string* error) {
-    std::shared_ptr<Hive> hive(new Hive());
-    hive->file_ = file;
-    std::lock_guard lock(hive->mutex_);
-    if (!hive->load(error)) return nullptr;
-    return hive;
-}
-
-bool Hive::load(std::string* error) {
-    auto fail = [&](std::string why) {
-        if (error) *error = std::move(why);
-        return false;
-    };
-    // Never waits on a pipe or a device planted in place of a hive.
-    UniqueFd fd(::open(file_.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (fd.fd < 0) return fail(errno == ENOENT ? "the file does not exist" : std::strerror(errno));
-    struct stat st {};
-    if (::fstat(fd.fd, &st) != 0 || !S_ISREG(st.st_mode)) return fail("not a regular file");
-    if (uint64_t(st.st_size) < regf::kBaseBlockSize + regf::kBinHeaderSize)
-        return fail("too short to be a registry hive");
-    if (uint64_t(st.st_size) > kMaxHiveFile) return fail("too large to be a registry hive");
-    char magic[4] = {};
-    if (::pread(fd.fd, magic, 4, 0) != 4 || std::memcmp(magic, "regf", 4) != 0)
-        return fail("not a registry hive (no regf signature)");
-    // Read into memory of our own rather than mapped: another program may
-    // rewrite or truncate the file while it is open, and a mapping of it would
-    // then fault on pages that are gone.
-    size_t size = size_t(st.st_size);
-    void* map = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (map == MAP_FAILED) return fail(std::strerror(errno));
-    map_ = static_cast<const uint8_t*>(map);
-    mapSize_ = size;
-    ::madvise(map, size, MADV_HUGEPAGE);  // fewer faults while the file is read in
-    for (size_t done = 0; done < size;) {
-        ssize_t n = ::pread(fd.fd, static_cast<uint8_t*>(map) + done, size - done, off_t(done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return fail(std::strerror(errno));
-        if (n == 0) return fail(kChangedWhileRead);
-        done += size_t(n);
-    }
-    struct stat after {};
-    if (::fstat(fd.fd, &after) != 0 || after.st_size != st.st_size ||
-        after.st_mtim.tv_sec != st.st_mtim.tv_sec || after.st_mtim.tv_nsec != st.st_mtim.tv_nsec)
-        return fail(kChangedWhileRead);
-    ::mprotect(map, size, PROT_READ);
-    fileId_ = {st.st_dev, st.st_ino, st.st_size, st.st_mtim};
-    std::span<const uint8_t> bytes(map_, mapSize_);
-    highestSequence_ =
-        std::max(get32(map_ + regf::kBaseSequence1), get32(map_ + regf::kBaseSequence2));
-
-    bool dirty = false;
-    std::string damage = checkBaseBlock(bytes, &dirty);
-    logs_ = findHiveLogs(file_);
-    if (dirty || hiveNeedsRecovery(bytes.first(regf::kBaseBlockSize))) {
-        std::vector<uint8_t> copy(bytes.begin(), bytes.end());
-        LogReplay replay = replayHiveLogs(copy, logs_);
-        highestSequence_ = std::max(highestSequence_, replay.highestSequence);
-        if (replay.applied) {
-            recovered_ = std::move(copy);
-            bytes = recovered_;
-            state_.health = HiveHealth::Recovered;
-            state_.logEntries = replay.entries;
-            state_.logsUsed = replay.logsUsed;
-            state_.reason = "recovered from";
-            for (const auto& log : replay.logsUsed) state_.reason += " " + log.filename().string();
-            if (!replay.note.empty()) state_.reason += " (" + replay.note + ")";
-            damage = checkBaseBlock(bytes);
-        } else if (replay.noLogs && checkBaseBlock(bytes, nullptr, true).empty()) {
-            // Nothing to replay: Windows loads such a hive as the file holds
-            // it, and so do we once every bin and key checks out below.
-            state_.health = HiveHealth::AsStored;
-            state_.reason = "not closed cleanly; no transaction logs; used as stored";
-            damage.clear();
-        } else if (replay.dirty) {
-            damage = "its transaction logs could not be applied: " +
-                     (replay.problem.empty() ? std::string("no usable log") : replay.problem);
-        }
-    }
-    reader_.reset(bytes);
-    embeddedName_ = utf16leToUtf8(bytes.data() + regf::kBaseFileName, regf::kBaseFileNameBytes);
-    baseBlock_.assign(bytes.begin(), bytes.begin() + 512);
-    root_ = get32(bytes.data() + regf::kBaseRootCell);
-    if (!reader_.key(root_)) return fail("damaged registry hive (no root key)");
-    if (damage.empty()) damage = checkBins(reader_);
-    if (damage.empty()) damage = checkKeys(reader_, root_);
-    if (!damage.empty()) {
-        state_ = {HiveHealth::Damaged, damage, 0, {}};
-        readOnly_ = "The registry hive " + file_.string() + " is damaged (" + damage +
-                    "); nothing was changed.";
-    }
-    open_ = true;
-    return true;
-}
-
 Hive::~Hive() {
     close();
 }
 
 void Hive::close() {
     std::lock_guard lock(mutex_);
+    settleCheck();  // the checker reads the bytes released below
     open_ = false;
     reader_.reset({});
     if (map_) ::munmap(const_cast<uint8_t*>(map_), mapSize_);
@@ -383,6 +286,7 @@ std::string Hive::className(HiveNode node) {
 
 std::string Hive::refuseEdit() const {
     if (!open_) return "The registry hive " + file_.string() + " is closed; nothing was changed.";
+    settleCheck();
     return readOnly_;
 }
 
@@ -563,16 +467,19 @@ bool Hive::fileUnchanged() const {
 
 HiveState Hive::state() const {
     std::lock_guard lock(mutex_);
+    settleCheck();
     return state_;
 }
 
 bool Hive::writable() const {
     std::lock_guard lock(mutex_);
+    settleCheck();
     return readOnly_.empty();
 }
 
 std::string Hive::readOnlyReason() const {
     std::lock_guard lock(mutex_);
+    settleCheck();
     return readOnly_;
 }
 

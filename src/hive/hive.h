@@ -17,6 +17,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -115,6 +116,18 @@ class Hive {
     std::optional<RegValue> value(HiveNode node, const NameList& list, size_t index,
                                   uint64_t listGen);
     std::optional<RegValue> value(HiveNode node, std::string_view name);
+    // A key's values with their data, read in one go into `out`, whose
+    // entries and buffers are reused from call to call: the first n are the
+    // key's, in stored order. Values whose data cannot be read are left out.
+    // nullopt when the key is gone.
+    std::optional<size_t> readAllValues(HiveNode node, std::vector<RegValue>& out);
+    // A key's subkeys (name and node) into reused entries the same way. `gen`
+    // receives the generation read.
+    struct Child {
+        std::string name;
+        HiveNode node = 0;
+    };
+    std::optional<size_t> readAllChildren(HiveNode node, std::vector<Child>& out, uint64_t* gen);
     int64_t lastWrite(HiveNode node);
     std::string className(HiveNode node);
     // The key's self-relative security descriptor; an added key has the one
@@ -177,6 +190,8 @@ class Hive {
     std::shared_ptr<NameList> baseChildren(uint32_t nk);
     std::shared_ptr<NameList> baseValues(uint32_t nk);
     std::optional<RegValue> readValue(size_t ref, std::string name) const;
+    bool readValueInto(size_t ref, RegValue& out) const;
+    const NameList* editedList(HiveNode node, bool values) const;
     const std::shared_ptr<NameList>& childrenForEdit(HiveNode node, KeyEdit& edit);
     const std::shared_ptr<NameList>& valuesForEdit(HiveNode node, KeyEdit& edit);
     template <class ReadBase>
@@ -213,8 +228,17 @@ class Hive {
     size_t mapSize_ = 0;
     std::vector<uint8_t> recovered_;
     HiveReader reader_;
-    HiveState state_;
-    std::string readOnly_;                     // why edits are refused; empty when writable
+    mutable HiveState state_;  // settled with the key check
+    // The key check runs on a thread of its own after the open, beside
+    // whatever the caller reads; what needs its verdict (health, whether
+    // edits are allowed, a write) waits for it first. Settled lazily, hence mutable.
+    mutable std::thread checker_;
+    mutable bool checkPending_ = false;
+    std::string checkFound_;  // what the checker found wrong; written by it alone
+    void startKeyCheck();
+    void settleCheck() const;
+    void markDamaged(const std::string& damage) const;
+    mutable std::string readOnly_;             // why edits are refused; empty when writable
     std::vector<std::filesystem::path> logs_;  // the transaction logs beside the file
     uint32_t highestSequence_ = 0;             // a commit numbers its base block past this
     HiveNode root_ = 0;

@@ -117,6 +117,7 @@ bool Hive::writeCompact(TempFileBeside& out, std::string* error, int64_t reorgan
         options.embeddedName = embeddedName_;
         options.keepBaseBlock = baseBlock_;
         // A damaged hive is saved as far as it reads, through the tree.
+        settleCheck();
         if (open_ && overlayEmpty() && state_.health != HiveHealth::Damaged)
             return writeHiveTo(reader_, uint32_t(root_), out, options, error);
     }
@@ -175,6 +176,7 @@ void Hive::landed() {
     committed_ = overlay_;
     dirty_ = false;
     // The file now holds the hive whole, closed cleanly.
+    settleCheck();
     if (state_.health == HiveHealth::Recovered || state_.health == HiveHealth::AsStored)
         state_ = {};
     rememberFile();

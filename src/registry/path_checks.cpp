@@ -243,35 +243,53 @@ std::string classesPath(std::string_view path) {
 WalkKey WalkKey::open(RegistryApi& registry, RootKey root, std::string_view path) {
     WalkKey w;
     if (root != RootKey::ClassesRoot) {
-        w.key = registry.openKey(root, path, KeyAccess::Read);
-        return w;
-    }
-    w.user = registry.openKey(RootKey::CurrentUser, classesPath(path), KeyAccess::Read);
-    w.machine = registry.openKey(RootKey::LocalMachine, classesPath(path), KeyAccess::Read);
-    if (!w.user && w.machine) {
-        w.key = std::move(w.machine);
+        w.owned = registry.openKey(root, path, KeyAccess::Read);
     } else {
-        w.key = registry.openKey(root, path, KeyAccess::Read);
-        if (!w.user) w.machine.reset();
+        w.user = registry.openKey(RootKey::CurrentUser, classesPath(path), KeyAccess::Read);
+        w.machine = registry.openKey(RootKey::LocalMachine, classesPath(path), KeyAccess::Read);
+        if (!w.user && w.machine) {
+            w.owned = std::move(w.machine);
+        } else {
+            w.owned = registry.openKey(root, path, KeyAccess::Read);
+            if (!w.user) w.machine.reset();
+        }
     }
+    w.key = w.owned.get();
     return w;
 }
 
 WalkKey WalkKey::child(std::string_view name) {
     WalkKey w;
     if (!user) {
-        w.key = key->openSubkey(name, KeyAccess::Read);
-        return w;
-    }
-    w.user = user->openSubkey(name, KeyAccess::Read);
-    w.machine = machine ? machine->openSubkey(name, KeyAccess::Read) : nullptr;
-    if (!w.user && w.machine) {
-        w.key = std::move(w.machine);  // the machine's key alone: the same as merged
+        w.owned = key->openSubkey(name, KeyAccess::Read);
     } else {
-        w.key = key->openSubkey(name, KeyAccess::Read);
-        if (!w.user) w.machine.reset();
+        w.user = user->openSubkey(name, KeyAccess::Read);
+        w.machine = machine ? machine->openSubkey(name, KeyAccess::Read) : nullptr;
+        if (!w.user && w.machine) {
+            w.owned = std::move(w.machine);  // the machine's key alone: the same as merged
+        } else {
+            w.owned = key->openSubkey(name, KeyAccess::Read);
+            if (!w.user) w.machine.reset();
+        }
     }
+    w.key = w.owned.get();
     return w;
+}
+
+void WalkKey::forEachChild(const std::function<bool(std::string_view, WalkKey&)>& f) {
+    if (!user) {
+        // One key, no merging: its subkeys as the backend lends them.
+        key->forEachSubkey(KeyAccess::Read, [&](std::string_view name, KeyHandle& sub) {
+            WalkKey w;
+            w.key = &sub;
+            return f(name, w);
+        });
+        return;
+    }
+    for (const auto& name : key->subkeyNames()) {
+        WalkKey w = child(name);
+        if (w.key && !f(name, w)) return;
+    }
 }
 
 // ---------------------------------------------------------------- ScanKeyTree
@@ -391,29 +409,28 @@ class TreeWalk {
     void visit(WalkKey& walked) {
         KeyHandle& key = *walked.key;
         ctx_.showKey(full_);
-        for (const auto& name : key.valueNames()) {
-            if (ctx_.terminated()) return;
-            auto v = key.value(name);
-            if (!v || (v->type != REG_SZ && v->type != REG_EXPAND_SZ)) continue;
-            std::string data = utf16leToUtf8(v->data);
-            if (containsNoCase(data, "system32\\ime\\")) continue;
-            if (!checks_.IsMissingFile(data, hint_, true)) continue;
-            if (name.find('\\') == std::string::npos)
-                ctx_.AddProblem(problem_, data, full_ + "\\" + name, pkValue);
+        key.forEachValue([&](const RegValue& v) {
+            if (ctx_.terminated()) return false;
+            if (v.type != REG_SZ && v.type != REG_EXPAND_SZ) return true;
+            std::string data = utf16leToUtf8(v.data);
+            if (containsNoCase(data, "system32\\ime\\")) return true;
+            if (!checks_.IsMissingFile(data, hint_, true)) return true;
+            if (v.name.find('\\') == std::string::npos)
+                ctx_.AddProblem(problem_, data, full_ + "\\" + v.name, pkValue);
             else
-                ctx_.AddProblem(problem_, name, rel().empty() ? full_ + "\\" : full_, pkDataValue);
-        }
-        for (const auto& name : key.subkeyNames()) {
+                ctx_.AddProblem(problem_, v.name, rel().empty() ? full_ + "\\" : full_,
+                                pkDataValue);
+            return true;
+        });
+        if (ctx_.terminated()) return;
+        walked.forEachChild([&](std::string_view name, WalkKey& child) {
             const size_t mark = full_.size();
             full_ += '\\';
             full_ += name;
-            if (!skipped(mark - rootLen_)) {
-                WalkKey child = walked.child(name);
-                if (child.key) visit(child);
-            }
+            if (!skipped(mark - rootLen_)) visit(child);
             full_.resize(mark);
-            if (ctx_.terminated()) return;
-        }
+            return !ctx_.terminated();
+        });
     }
 
     PathChecks& checks_;

@@ -81,11 +81,13 @@ bool isEmptyKey(KeyHandle& key, std::stop_token stop = {});
 // costs less than the merged view. The user's and the machine's keys are
 // kept only while both could contribute.
 struct WalkKey {
-    std::unique_ptr<KeyHandle> key;  // what the walk reads; null when absent
-    std::unique_ptr<KeyHandle> user, machine;
+    KeyHandle* key = nullptr;  // what the walk reads; null when absent
+    std::unique_ptr<KeyHandle> owned, user, machine;
 
     static WalkKey open(RegistryApi& registry, RootKey root, std::string_view path);
     WalkKey child(std::string_view name);
+    // Each subkey in listed order, until f returns false.
+    void forEachChild(const std::function<bool(std::string_view name, WalkKey&)>& f);
 };
 
 // Walks root\path and every key below it, depth first, and reports each

@@ -3,6 +3,7 @@
 // raw values (type + bytes as stored in the hive). Backends implement
 // RegistryApi and KeyHandle; logic uses the RegistryKey wrapper.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -52,10 +53,20 @@ class KeyHandle {
     virtual std::vector<std::string> subkeyNames() = 0;
     virtual std::vector<std::string> valueNames() = 0;
     virtual std::optional<RegValue> value(std::string_view name) = 0;
+    // Each value with its data, in the order valueNames() lists them, until f
+    // returns false; values whose data cannot be read are left out. The value
+    // lent to f lasts until f returns. Walks of many keys go this way: a
+    // backend can read a key's values in one go, without a lookup by name.
+    virtual void forEachValue(const std::function<bool(const RegValue&)>& f);
     virtual bool setValue(std::string_view name, uint32_t type, std::span<const uint8_t> data) = 0;
     virtual bool deleteValue(std::string_view name) = 0;
     // relPath may hold several components separated by '\'.
     virtual std::unique_ptr<KeyHandle> openSubkey(std::string_view relPath, KeyAccess access) = 0;
+    // Each subkey opened with `access`, in the order subkeyNames() lists them,
+    // until f returns false; a subkey gone between the listing and its open
+    // is left out. The handle lent to f lasts until f returns.
+    virtual void forEachSubkey(KeyAccess access,
+                               const std::function<bool(std::string_view name, KeyHandle&)>& f);
     // Removes the key at relPath with its whole subtree.
     virtual bool deleteSubkey(std::string_view relPath) = 0;
     virtual KeyInfo info() = 0;

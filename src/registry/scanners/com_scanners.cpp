@@ -27,16 +27,15 @@ void walkClasses(PathChecks& checks, WalkKey& walked, std::string& full) {
     ctx.showKey(full);
     if (auto server = readString(key, ""); server && checks.IsMissingFile(*server, "", false))
         ctx.AddProblem(sectionProblemText(kSecCustomControls), *server, full, pkKey);
-    for (const auto& name : key.subkeyNames()) {
-        if (ctx.terminated()) return;
-        WalkKey sub = walked.child(name);
-        if (!sub.key) continue;
+    walked.forEachChild([&](std::string_view name, WalkKey& sub) {
+        if (ctx.terminated()) return false;
         const size_t mark = full.size();
         full += '\\';
         full += name;
         walkClasses(checks, sub, full);
         full.resize(mark);
-    }
+        return true;
+    });
 }
 
 // A file-type key that holds nothing: no subkeys and no values, or only an

@@ -83,6 +83,41 @@ void refreshAnchors(Mount& m) {
     }
 }
 
+// Buffers the batch reads fill, reused from key to key on each thread. A
+// walk holds one for each key it is inside (it walks on from a callback), so
+// they are lent out as a stack.
+template <class T>
+class Pooled {
+  public:
+    Pooled() {
+        if (used_ == pool_.size()) pool_.push_back(std::make_unique<std::vector<T>>());
+        buf_ = pool_[used_++].get();
+    }
+    ~Pooled() {
+        trim(*buf_);
+        --used_;
+    }
+    Pooled(const Pooled&) = delete;
+    Pooled& operator=(const Pooled&) = delete;
+    std::vector<T>& operator*() { return *buf_; }
+
+  private:
+    // A rare huge value is not kept for the rest of the thread's life.
+    static void trim(std::vector<RegValue>& values) {
+        for (auto& v : values)
+            if (v.data.capacity() > (64u << 10)) std::vector<uint8_t>().swap(v.data);
+    }
+    static void trim(std::vector<Hive::Child>&) {}
+
+    static thread_local std::vector<std::unique_ptr<std::vector<T>>> pool_;
+    static thread_local size_t used_;
+    std::vector<T>* buf_;
+};
+template <class T>
+thread_local std::vector<std::unique_ptr<std::vector<T>>> Pooled<T>::pool_;
+template <class T>
+thread_local size_t Pooled<T>::used_ = 0;
+
 class HiveKey;
 
 std::unique_ptr<KeyBase> openLink(const std::shared_ptr<State>& st, Mount& m, const Link& link,
@@ -125,6 +160,30 @@ class HiveKey final : public KeyBase {
         if (!i) return std::nullopt;
         valueHint_ = *i + 1;
         return hive_.value(node_, *v, *i, valuesGen_);
+    }
+
+    void forEachValue(const std::function<bool(const RegValue&)>& f) override {
+        Pooled<RegValue> values;
+        auto n = hive_.readAllValues(node_, *values);
+        for (size_t i = 0; n && i < *n; ++i)
+            if (!f((*values)[i])) return;
+    }
+
+    void forEachSubkey(KeyAccess access,
+                       const std::function<bool(std::string_view, KeyHandle&)>& f) override {
+        if (depth_ + 1 >= kHiveMaxDepth) return;
+        // Keys with links show them among their subkeys: the general way.
+        if (!st_->links(m_, node_).empty()) return KeyHandle::forEachSubkey(access, f);
+        Pooled<Hive::Child> kids;
+        uint64_t gen = 0;
+        auto n = hive_.readAllChildren(node_, *kids, &gen);
+        for (size_t i = 0; n && i < *n; ++i) {
+            const Hive::Child& c = (*kids)[i];
+            // A callback that changed the hive may have deleted those left.
+            if (hive_.generation() != gen && !hive_.alive(c.node)) continue;
+            HiveKey child(st_, m_, c.node, access, depth_ + 1);
+            if (!f(c.name, child)) return;
+        }
     }
 
     bool setValue(std::string_view name, uint32_t type, std::span<const uint8_t> data) override {
