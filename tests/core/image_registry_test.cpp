@@ -411,15 +411,94 @@ TEST_F(ImageRegistryTest, DamagedHiveFilesAreReportedNotFatal) {
     EXPECT_EQ(keyText(*reg, RootKey::LocalMachine, "SOFTWARE\\Classes\\.txt", ""), "txtfile");
 }
 
-// Walks every key and reads every value below `key`; returns the keys seen.
-size_t walk(KeyHandle& key, size_t depth = 0) {
+// Walks every key and reads every value below `key`, both by name and with
+// what the handles lend in turn; returns the keys seen by name.
+size_t walkByName(KeyHandle& key, size_t depth) {
     size_t n = 1;
     for (const auto& name : key.valueNames()) key.value(name);
     key.info();
     if (depth > 600) return n;
     for (const auto& name : key.subkeyNames())
-        if (auto sub = key.openSubkey(name, KeyAccess::Read)) n += walk(*sub, depth + 1);
+        if (auto sub = key.openSubkey(name, KeyAccess::Read)) n += walkByName(*sub, depth + 1);
     return n;
+}
+void walkLent(KeyHandle& key, size_t depth) {
+    key.forEachValue([](const RegValue& v) { return v.name.size() < 100000; });
+    if (depth > 600) return;
+    key.forEachSubkey(KeyAccess::Read, [&](std::string_view, KeyHandle& sub) {
+        walkLent(sub, depth + 1);
+        return true;
+    });
+}
+size_t walk(KeyHandle& key) {
+    walkLent(key, 0);
+    return walkByName(key, 0);
+}
+
+// What a key lends in turn is what its lists and lookups give, for keys as
+// the file holds them, keys changed in memory, added keys, keys with links
+// and the merged classes.
+TEST_F(ImageRegistryTest, WalksSeeWhatListsAndLookupsSee) {
+    for (int i = 0; i < 80; ++i)  // long enough for the hive to keep the list
+        put(software, "Wide\\K" + std::to_string(i), "v" + std::to_string(i % 3), REG_SZ,
+            sz(std::string(size_t(i) * 7, 'x')));
+    put(software, "Wide", "big", REG_BINARY, std::vector<uint8_t>(20000, 7));
+    for (const char* name : {"one", "two", "three"}) put(software, "Wide", name, REG_SZ, sz(name));
+    auto reg = open();
+    auto wide = reg->openKey(RootKey::LocalMachine, "SOFTWARE\\Wide", KeyAccess::ReadWrite);
+    ASSERT_TRUE(wide);
+    ASSERT_TRUE(wide->setValue("added", REG_DWORD, dword(5)));
+    ASSERT_TRUE(wide->deleteValue("big"));
+    ASSERT_TRUE(wide->deleteSubkey("K3"));
+    auto added = wide->openSubkey("New\\Deeper", KeyAccess::Create);
+    ASSERT_TRUE(added && added->setValue("n", REG_SZ, sz("new")));
+
+    auto same = [](KeyHandle& key) {
+        std::vector<std::string> names;
+        key.forEachValue([&](const RegValue& v) {
+            auto byName = key.value(v.name);
+            EXPECT_TRUE(byName && byName->type == v.type && byName->data == v.data) << v.name;
+            names.push_back(v.name);
+            return true;
+        });
+        EXPECT_EQ(names, key.valueNames());
+        names.clear();
+        key.forEachSubkey(KeyAccess::Read, [&](std::string_view name, KeyHandle& sub) {
+            auto byName = key.openSubkey(name, KeyAccess::Read);
+            EXPECT_TRUE(byName && byName->valueNames() == sub.valueNames() &&
+                        byName->subkeyNames() == sub.subkeyNames())
+                << name;
+            names.emplace_back(name);
+            return true;
+        });
+        EXPECT_EQ(names, key.subkeyNames());
+    };
+    for (auto [root, path] : {std::pair{RootKey::LocalMachine, "SOFTWARE\\Wide"},
+                              {RootKey::LocalMachine, "SOFTWARE\\Wide\\New"},
+                              {RootKey::LocalMachine, "SYSTEM"},  // CurrentControlSet
+                              {RootKey::LocalMachine, "SYSTEM\\ControlSet002\\Control"},
+                              {RootKey::CurrentUser, "Software"},  // the user's Classes
+                              {RootKey::ClassesRoot, ""},
+                              {RootKey::ClassesRoot, "Shared"},
+                              {RootKey::LocalMachine, ""}}) {
+        SCOPED_TRACE(path);
+        auto key = reg->openKey(root, path, KeyAccess::Read);
+        ASSERT_TRUE(key);
+        same(*key);
+    }
+
+    // A walk stops where it is told to, and a key deleted by the walk itself
+    // is not lent afterwards.
+    std::vector<std::string> seen;
+    wide->forEachSubkey(KeyAccess::ReadWrite, [&](std::string_view name, KeyHandle&) {
+        seen.emplace_back(name);
+        if (name == "K0") wide->deleteSubkey("K1");
+        return seen.size() < 4;
+    });
+    EXPECT_EQ(seen, (std::vector<std::string>{"K0", "K10", "K11", "K12"}));
+    size_t values = 0;
+    wide->forEachValue([&](const RegValue&) { return ++values < 2; });
+    EXPECT_EQ(values, 2u);
 }
 
 TEST_F(ImageRegistryTest, DamagedCellsReadAsNothingAndEditsStaySafe) {
