@@ -3,7 +3,8 @@
 // of the Common Dialog library (which loads the print spooler with it: under
 // Wine that alone took 160 to 250 ms of every start), Direct3D 11 and DXGI
 // (for Qt's GPU rendering, which a widgets program drawn in software does not
-// use) and the network shares of netapi32.
+// use), the network shares of netapi32 and the multimedia timers and sounds
+// of winmm (for timers finer than the default and for accessibility sounds).
 //
 // Each function below takes the place of the import library's entry for the
 // static Qt, under the same linker name, and calls the real function, found
@@ -16,6 +17,7 @@
 #include <d3d11.h>
 #include <dxgi1_2.h>
 #include <lm.h>
+#include <mmsystem.h>
 
 namespace {
 
@@ -41,6 +43,10 @@ HMODULE dxgi() {
     static HMODULE h = systemLibrary(L"dxgi.dll");
     return h;
 }
+HMODULE winmm() {
+    static HMODULE h = systemLibrary(L"winmm.dll");
+    return h;
+}
 HMODULE netapi32() {
     static HMODULE h = systemLibrary(L"netapi32.dll");
     return h;
@@ -58,9 +64,25 @@ BOOL WINAPI lazyGetSaveFileNameW(LPOPENFILENAMEW ofn) {
     return fn ? fn(ofn) : FALSE;
 }
 
+MMRESULT WINAPI lazyTimeSetEvent(UINT delay, UINT resolution, LPTIMECALLBACK callback,
+                                 DWORD_PTR user, UINT event) {
+    static const auto fn = resolve<decltype(&timeSetEvent)>(winmm(), "timeSetEvent");
+    return fn ? fn(delay, resolution, callback, user, event) : 0;
+}
+
+MMRESULT WINAPI lazyTimeKillEvent(UINT id) {
+    static const auto fn = resolve<decltype(&timeKillEvent)>(winmm(), "timeKillEvent");
+    return fn ? fn(id) : MMSYSERR_INVALPARAM;
+}
+
+BOOL WINAPI lazyPlaySoundW(LPCWSTR sound, HMODULE module, DWORD flags) {
+    static const auto fn = resolve<decltype(&PlaySoundW)>(winmm(), "PlaySoundW");
+    return fn ? fn(sound, module, flags) : FALSE;
+}
+
 }  // namespace
 
-// Qt calls the dialogs through the import's address slot (__imp_NAME).
+// Qt calls these through the import's address slot (__imp_NAME).
 #ifdef _WIN64
 #define BRISKO_IMPORT_SLOT(name, argBytes) "__imp_" #name
 #else
@@ -70,6 +92,12 @@ extern "C" FileNameFn const briskoGetOpenFileNameW __asm__(
     BRISKO_IMPORT_SLOT(GetOpenFileNameW, 4)) = lazyGetOpenFileNameW;
 extern "C" FileNameFn const briskoGetSaveFileNameW __asm__(
     BRISKO_IMPORT_SLOT(GetSaveFileNameW, 4)) = lazyGetSaveFileNameW;
+extern "C" decltype(&timeSetEvent)
+    const briskoTimeSetEvent __asm__(BRISKO_IMPORT_SLOT(timeSetEvent, 20)) = lazyTimeSetEvent;
+extern "C" decltype(&timeKillEvent)
+    const briskoTimeKillEvent __asm__(BRISKO_IMPORT_SLOT(timeKillEvent, 4)) = lazyTimeKillEvent;
+extern "C" decltype(&PlaySoundW)
+    const briskoPlaySoundW __asm__(BRISKO_IMPORT_SLOT(PlaySoundW, 12)) = lazyPlaySoundW;
 
 // The others are called directly.
 extern "C" HRESULT WINAPI D3D11CreateDevice(IDXGIAdapter* adapter, D3D_DRIVER_TYPE driverType,
