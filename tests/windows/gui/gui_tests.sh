@@ -17,11 +17,12 @@ win=$(cd "$1" && pwd)
 drive_c=$WINEPREFIX/drive_c
 failed=0
 
-# Problems planted in Wine's registry: a Run entry and a class of a program
-# that is not there.
+# Problems planted in Wine's registry: the machine of the cross-backend test,
+# and a Run entry and a class of a program that is not there.
 mkdir -p "$drive_c/brisko-gui"
-cp "$root/tests/windows/cross/cross_machine.reg" "$drive_c/brisko-gui/"
+cp "$root/tests/windows/cross/cross_machine.reg" "$here/planted_problems.reg" "$drive_c/brisko-gui/"
 wine "$win/brisko.exe" reg import 'C:\brisko-gui\cross_machine.reg' > /dev/null
+wine "$win/brisko.exe" reg import 'C:\brisko-gui\planted_problems.reg' > /dev/null
 
 shots=$win/gui-shots
 rm -rf "$shots" && mkdir -p "$shots"
