@@ -42,10 +42,22 @@ void CheckTreeView::setIconProvider(std::function<QIcon(const CheckNode&)> provi
     rebuild();
 }
 
+QIcon CheckTreeView::standardIcon(QStyle::StandardPixmap kind) const {
+    auto it = standardIcons_.find(kind);
+    if (it == standardIcons_.end())
+        it = standardIcons_.emplace(kind, style()->standardIcon(kind)).first;
+    return it->second;
+}
+
+void CheckTreeView::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::StyleChange) standardIcons_.clear();
+    QTreeWidget::changeEvent(event);
+}
+
 QIcon CheckTreeView::iconOf(const CheckNode& node) const {
     if (iconProvider_) return iconProvider_(node);
-    return style()->standardIcon(node.children.empty() && !node.isTopLevel() ? QStyle::SP_FileIcon
-                                                                             : QStyle::SP_DirIcon);
+    return standardIcon(node.children.empty() && !node.isTopLevel() ? QStyle::SP_FileIcon
+                                                                    : QStyle::SP_DirIcon);
 }
 
 void CheckTreeView::rebuild() {

@@ -4,6 +4,7 @@
 // the view then shows the result; expanding or collapsing a node is written
 // back to the model at once, so the settings can be saved from it any time.
 #include <QIcon>
+#include <QStyle>
 #include <QTreeWidget>
 #include <functional>
 #include <unordered_map>
@@ -34,6 +35,10 @@ class CheckTreeView : public QTreeWidget {
 
     // The icon of a node; by default folders for groups and a file for items.
     void setIconProvider(std::function<QIcon(const CheckNode&)> provider);
+    // The style's icon of that kind, fetched once per style: on Windows each
+    // fetch asks the shell for its stock icon in every size, and a tree shows
+    // the same few icons on every row.
+    QIcon standardIcon(QStyle::StandardPixmap kind) const;
 
     QTreeWidgetItem* itemFor(const CheckNode* node) const;
     CheckNode* nodeFor(const QTreeWidgetItem* item) const;
@@ -51,6 +56,7 @@ class CheckTreeView : public QTreeWidget {
 
   protected:
     void mousePressEvent(QMouseEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
   private:
     void addItems(QTreeWidgetItem* parentItem, CheckNode& node);
@@ -61,6 +67,7 @@ class CheckTreeView : public QTreeWidget {
     CheckTree* tree_ = nullptr;
     std::unordered_map<const CheckNode*, QTreeWidgetItem*> items_;
     std::function<QIcon(const CheckNode&)> iconProvider_;
+    mutable std::unordered_map<int, QIcon> standardIcons_;
     bool alwaysExpanded_ = false;
     int updating_ = 0;  // > 0 while the view itself changes items
 };

@@ -19,6 +19,13 @@
 
 namespace brisko {
 
+namespace {
+constexpr std::string_view kNoHiveFiles =
+    "This Windows lists no registry hive files (the key "
+    "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\hivelist names none), so its "
+    "registry can be neither analyzed nor defragmented.";
+}  // namespace
+
 DefragPane::DefragPane(Machine& machine, MainModel& model, Prompter& prompter, QWidget* parent)
     : QWidget(parent), machine_(machine), model_(model), prompter_(prompter) {
     setObjectName(QStringLiteral("DefragPane"));
@@ -97,7 +104,11 @@ void DefragPane::deleteHiveCopies() {
 }
 
 bool DefragPane::bAnalyzeRegistryClick() {
-    if (hives_.empty()) return false;
+    if (hives_.empty()) {
+        // Wine, for one, keeps its registry in text files of its own and lists no hives.
+        prompter_.ask(kNoHiveFiles, MB_OK | MB_ICONERROR);
+        return false;
+    }
     if (AnyHiveCopyInUse(machine_.files(), hives_)) {
         prompter_.ask(kCannotAnalyzeNow, MB_OK);
         return false;

@@ -241,15 +241,16 @@ QWidget* TfrmMain::createPanes() {
     gbRegistry_ = makePane("gbRegistry", "Registry", kTagRegistry);
     tvRegistry_ = new CheckTreeView(gbRegistry_);
     tvRegistry_->setObjectName(QStringLiteral("tvRegistry"));
-    tvRegistry_->setTree(&model_.sectionTree);
-    tvRegistry_->setAlwaysExpanded(true);
+    // The icons first: the tree's items are built once, with them.
     tvRegistry_->setIconProvider([this](const CheckNode& n) {
         QStyle::StandardPixmap kind = n.isTopLevel()        ? QStyle::SP_ComputerIcon
                                       : !n.children.empty() ? QStyle::SP_DirIcon
                                       : n.parent && !n.parent->isTopLevel() ? QStyle::SP_DriveHDIcon
                                                                             : QStyle::SP_FileIcon;
-        return style()->standardIcon(kind);
+        return tvRegistry_->standardIcon(kind);
     });
+    tvRegistry_->setTree(&model_.sectionTree);
+    tvRegistry_->setAlwaysExpanded(true);
     // The pane lays out the sections, the problem list and its buttons.
     registryPane_ = new RegistryPane(machine_, model_, messageTarget_, prompter_,
                                      defaultScannerTable(), tvRegistry_, gbRegistry_);

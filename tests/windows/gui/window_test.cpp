@@ -131,15 +131,35 @@ int main(int argc, char** argv) {
     clickNav(w, "bRegistry");
     w.registryPane()->bScanClick();
     check(waitFor([&] { return !w.scanInProgress(); }, 300000), "the registry scan ends");
-    bool typedPath = false, emptyKey = false;
+    bool typedPath = false, emptyKey = false, runEntry = false, classServer = false;
+    bool programFiles = false;
     for (const RegistryProblem& r : w.registryPane()->run().rows()) {
         if (r.data == "C:\\brisko-cross" && r.keyPath.find("TypedPaths") != std::string::npos)
             typedPath = true;
         if (r.data == "Empty" && r.keyPath.find("Software\\BriskoCross") != std::string::npos)
             emptyKey = true;
+        // Listed by the Startup Programs section or, first, by the walk of HKEY_USERS.
+        if (r.data.find("C:\\Brisko Ghost\\ghost.exe") != std::string::npos &&
+            r.keyPath.find("CurrentVersion\\Run\\Brisko Ghost Root") != std::string::npos)
+            runEntry = true;
+        if (r.data == "C:\\Brisko Ghost\\ghost.dll" &&
+            r.keyPath.find("CLSID\\{0B5C0DE0-1111-4222-8333-944455557777}\\InprocServer32") !=
+                std::string::npos)
+            classServer = true;
+        if (r.data.find("Program Files") != std::string::npos &&
+            r.data.find("Brisko Ghost") != std::string::npos)
+            programFiles = true;
     }
     check(typedPath, "the scan lists the typed path of a missing folder");
     check(emptyKey, "the scan lists the empty key");
+    check(runEntry, "the scan lists the Run entry of a missing program");
+    check(classServer, "the scan lists the class whose server file is missing");
+    // A 32-bit program on 64-bit Windows leaves references into Program Files alone.
+    if (machine.isWow64())
+        check(!programFiles, "the scan leaves the missing programs in Program Files alone");
+    if (!runEntry || !classServer || programFiles)
+        for (const RegistryProblem& r : w.registryPane()->run().rows())
+            std::cout << "      row: " << r.data << "  in  " << r.keyPath << "\n";
     shoot(w, shots, "bRegistry", "windows-registry.png");
 
     clickNav(w, "bTools");
