@@ -44,14 +44,21 @@ class HiveBuilder {
         uint32_t rootCell = rootSlot.cell;
         closeRooms();
         closeTail(cur_, curEnd_);
-        for (const auto& sk : sks_) put32(data(sk.cell) + kSkRefCount, sk.refs);
+        if (curFrom_ < handed_) late_.push_back({curFrom_, curEnd_});
+        // The sk cells are final now. Those in bins already handed over go
+        // to the file from their copies; their stretch may have been given back.
+        for (auto& sk : sks_) {
+            put32(sk.bytes.data() + 4 + kSkRefCount, sk.refs);
+            if (sk.cell >= handed_) std::memcpy(cellAt(sk.cell), sk.bytes.data(), sk.bytes.size());
+        }
         writeBaseBlock(rootCell);
         if (stream_) {
             uint32_t handed = handed_;
             streamBins(handed_, binsEnd_);
             for (auto [begin, end] : late_) streamBins(begin, end);
-            for (const auto& sk : sks_)
-                if (sk.cell < handed) streamCell(sk.cell);
+            for (auto& sk : sks_)
+                if (sk.cell < handed)
+                    stream_->write(kBaseBlockSize + uint64_t(sk.cell), std::move(sk.bytes));
             stream_->write(0, kBaseBlockSize);
         }
         return true;
@@ -94,35 +101,40 @@ class HiveBuilder {
     }
     void streamCell(uint32_t cell) { streamBins(cell, cell + cellSize(cell)); }
 
-    // Hands the bins below the point where cells are allocated to the stream.
-    // Only the cells of the keys still open (the ancestors of the key at
-    // `depth`, whose nk records are finished after their subkeys), the sk
-    // cells (whose counts are set at the end) and the rooms still being
-    // filled may change there; they are held back and written once final.
-    // Rooms filled up since the last hand-over go out with them.
+    // Hands every bin laid out so far to the stream. Only the cells of the
+    // keys still open (the ancestors of the key at `depth`, whose nk records
+    // are finished after their subkeys), the sk cells (whose counts are set
+    // at the end), the rooms and the free rest of the bin small cells go to
+    // may change there; they are held back and written once final. Rooms
+    // filled up, and what small cells took of their bin, since the last
+    // hand-over go out with them. (Large values get bins of their own while
+    // small cells still fill an earlier one: a hive of large values would
+    // otherwise reach its file only at the end.) What went out is given
+    // back but for the units still to be changed, so the buffer holds a few
+    // megabytes however large the hive; the sk cells are kept beside it.
     void handOver(uint32_t depth) {
         std::vector<std::pair<uint32_t, uint32_t>> late;
         late.swap(late_);
-        late.push_back({handed_, cur_});
-        handed_ = cur_;
-        for (auto [begin, end] : late) streamExcept(begin, end, depth);
-    }
-    // Streams [begin, end) but for the cells and rooms that may still change.
-    void streamExcept(uint32_t begin, uint32_t end, uint32_t depth) {
-        held_.clear();
-        auto hold = [&](uint32_t from, uint32_t to) {
-            if (from < end && to > begin) held_.push_back({from, to});
+        if (curFrom_ < handed_) late.push_back({curFrom_, cur_});
+        late.push_back({handed_, binsEnd_});
+        handed_ = binsEnd_;
+        curFrom_ = cur_;
+        auto range = [](uint64_t from, uint64_t to) {  // bin offsets to the buffer's
+            return std::pair(kBaseBlockSize + from, kBaseBlockSize + to);
         };
-        for (uint32_t d = 0; d < depth; ++d) hold(openNk_[d], openNk_[d] + cellSize(openNk_[d]));
-        for (const auto& sk : sks_) hold(sk.cell, sk.cell + cellSize(sk.cell));
-        for (const Room& r : rooms_) hold(r.heldFrom, r.end);
-        std::sort(held_.begin(), held_.end());
-        uint32_t at = begin;
-        for (auto [from, to] : held_) {
-            if (from > at) streamBins(at, std::min(from, end));
-            at = std::max(at, to);
+        pinned_.clear();
+        for (uint32_t d = 0; d < depth; ++d)
+            pinned_.push_back(range(openNk_[d], openNk_[d] + cellSize(openNk_[d])));
+        for (const Room& r : rooms_) pinned_.push_back(range(r.heldFrom, r.end));
+        held_ = pinned_;
+        held_.push_back(range(cur_, curEnd_));
+        for (const auto& sk : sks_) held_.push_back(range(sk.cell, sk.cell + sk.bytes.size()));
+        for (auto [begin, end] : late) {
+            auto [from, to] = range(begin, end);
+            stream_->writeExcept(from, to, held_);
         }
-        if (at < end) streamBins(at, end);
+        pinned_.push_back(range(cur_, std::max(curEnd_, cur_ + 1)));
+        stream_->releaseBelow(kBaseBlockSize + uint64_t(handed_), pinned_);
     }
     uint8_t* data(uint32_t off) { return cellAt(off) + 4; }
 
@@ -214,8 +226,11 @@ class HiveBuilder {
             uint32_t cell = bin + kBinHeaderSize;
             // Small cells keep going to whichever bin has more room left.
             if (binsEnd_ - (cell + size) > curEnd_ - cur_) {
+                // What small cells took of the old bin since it was handed over
+                // is final now, and so is its rest unless it is kept as a room.
+                if (stream_ && curFrom_ < handed_) late_.push_back({curFrom_, curEnd_});
                 keepRoom(cur_, curEnd_);
-                cur_ = cell;
+                cur_ = curFrom_ = cell;
                 curEnd_ = binsEnd_;
             } else {
                 put32(cellAt(cell), uint32_t(-int32_t(size)));
@@ -273,7 +288,10 @@ class HiveBuilder {
             tooLarge();
             return SIZE_MAX;
         }
-        uint8_t* p = data(cell);
+        // Built beside the buffer and copied in at the end, once final.
+        std::vector<uint8_t> sk(cellSize(cell));
+        std::memcpy(sk.data(), cellAt(cell), 4);
+        uint8_t* p = sk.data() + 4;
         std::memcpy(p, "sk", 2);
         put32(p + kSkDescriptorSize, uint32_t(bytes.size()));
         std::memcpy(p + kSkDescriptor, bytes.data(), bytes.size());
@@ -282,10 +300,12 @@ class HiveBuilder {
         uint32_t last = sks_.empty() ? cell : sks_.back().cell;
         put32(p + kSkNext, first);
         put32(p + kSkPrev, last);
-        put32(data(last) + kSkNext, cell);
-        put32(data(first) + kSkPrev, cell);
+        if (!sks_.empty()) {
+            put32(sks_.back().bytes.data() + 4 + kSkNext, cell);
+            put32(sks_.front().bytes.data() + 4 + kSkPrev, cell);
+        }
         skIndex_.emplace(bytes, sks_.size());
-        sks_.push_back({cell, 1});
+        sks_.push_back({cell, 1, std::move(sk)});
         return sks_.size() - 1;
     }
 
@@ -411,7 +431,7 @@ class HiveBuilder {
         } pop{stack_};
         stack_.push_back(key);
         if (depth > kMaxDepth) return fail("key tree deeper than 512 levels");
-        if (stream_ && cur_ - handed_ >= kStreamChunk) handOver(depth);
+        if (stream_ && binsEnd_ - handed_ >= kStreamChunk) handOver(depth);
         KeyData k;
         if (!src_.key(key, depth, k, error_)) return fail(error_);
         // A root key always has a name; readers such as libregf reject a nameless one.
@@ -520,45 +540,18 @@ class HiveBuilder {
     }
 
     void writeBaseBlock(uint32_t rootCell) {
-        uint8_t* b = out_.data();
-        std::memcpy(b, "regf", 4);
-        put32(b + kBaseSequence1, sequence_);
-        put32(b + kBaseSequence2, sequence_);
-        put64(b + kBaseTimestamp, uint64_t(defaultTime_));
-        put32(b + kBaseMajor, 1);
-        put32(b + kBaseMinor, minor_);
-        put32(b + kBaseType, 0);
-        put32(b + kBaseFormat, 1);
-        put32(b + kBaseRootCell, rootCell);
-        put32(b + kBaseBinsSize, binsEnd_);
-        put32(b + kBaseClustering, 1);
-        if (!keep_.empty()) {
-            put32(b + kBaseClustering, get32(keep_.data() + kBaseClustering));
-            std::memcpy(b + kBaseKeptFrom, keep_.data() + kBaseKeptFrom,
-                        kBaseKeptTo - kBaseKeptFrom);
-        }
-        if (reorganized_) put64(b + kBaseReorganized, uint64_t(reorganized_));
-        // Like Windows, keep the tail of a long path: 31 characters and a NUL.
-        std::vector<uint16_t> units;
-        Utf16Reader r(embeddedName_);
-        for (uint16_t u; r.next(u);) units.push_back(u);
-        size_t first = units.size() > 31 ? units.size() - 31 : 0;
-        for (size_t i = first; i < units.size(); ++i)
-            put16(b + kBaseFileName + 2 * (i - first), units[i]);
-        uint32_t sum = 0;
-        for (uint32_t i = 0; i < kBaseChecksum; i += 4) sum ^= get32(b + i);
-        if (sum == 0) sum = 1;
-        if (sum == 0xFFFFFFFF) sum = 0xFFFFFFFE;
-        put32(b + kBaseChecksum, sum);
+        regf_build::writeBaseBlock(out_.data(), {rootCell, binsEnd_, sequence_, minor_,
+                                                 defaultTime_, reorganized_, keep_, embeddedName_});
     }
 
     Source& src_;
     HiveBuffer& out_;
     HiveStream* stream_;
-    uint32_t handed_ = 0;  // the bins below this went to the stream
+    uint32_t handed_ = 0;   // the bins below this went to the stream
+    uint32_t curFrom_ = 0;  // where what small cells took of their bin since then begins
     std::vector<uint32_t> openNk_ =
         std::vector<uint32_t>(kMaxDepth + 2);  // the nk cell of the key being written at each depth
-    std::vector<std::pair<uint32_t, uint32_t>> held_;
+    std::vector<HiveStream::Range> held_, pinned_;
     struct Room {
         uint32_t begin, end;  // free room in an earlier bin
         uint32_t heldFrom;    // where it began: not streamed while cells may still go there

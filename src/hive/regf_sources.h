@@ -255,6 +255,45 @@ inline std::span<const uint8_t> keptBaseBlock(const std::vector<uint8_t>& b) {
     return minor >= 2 && minor <= 6 ? std::span<const uint8_t>(b) : std::span<const uint8_t>();
 }
 
+// What the base block of a hive being written records.
+struct BaseBlockFields {
+    uint32_t rootCell, binsSize, sequence, minor;
+    int64_t time, reorganized;
+    std::span<const uint8_t> keep;  // the base block whose fields are kept; empty: none
+    std::string_view embeddedName;
+};
+
+inline void writeBaseBlock(uint8_t* b, const BaseBlockFields& f) {
+    std::memcpy(b, "regf", 4);
+    put32(b + kBaseSequence1, f.sequence);
+    put32(b + kBaseSequence2, f.sequence);
+    put64(b + kBaseTimestamp, uint64_t(f.time));
+    put32(b + kBaseMajor, 1);
+    put32(b + kBaseMinor, f.minor);
+    put32(b + kBaseType, 0);
+    put32(b + kBaseFormat, 1);
+    put32(b + kBaseRootCell, f.rootCell);
+    put32(b + kBaseBinsSize, f.binsSize);
+    put32(b + kBaseClustering, 1);
+    if (!f.keep.empty()) {
+        put32(b + kBaseClustering, get32(f.keep.data() + kBaseClustering));
+        std::memcpy(b + kBaseKeptFrom, f.keep.data() + kBaseKeptFrom, kBaseKeptTo - kBaseKeptFrom);
+    }
+    if (f.reorganized) put64(b + kBaseReorganized, uint64_t(f.reorganized));
+    // Like Windows, keep the tail of a long path: 31 characters and a NUL.
+    std::vector<uint16_t> units;
+    Utf16Reader r(f.embeddedName);
+    for (uint16_t u; r.next(u);) units.push_back(u);
+    size_t first = units.size() > 31 ? units.size() - 31 : 0;
+    for (size_t i = first; i < units.size(); ++i)
+        put16(b + kBaseFileName + 2 * (i - first), units[i]);
+    uint32_t sum = 0;
+    for (uint32_t i = 0; i < kBaseChecksum; i += 4) sum ^= get32(b + i);
+    if (sum == 0) sum = 1;
+    if (sum == 0xFFFFFFFF) sum = 0xFFFFFFFE;
+    put32(b + kBaseChecksum, sum);
+}
+
 // A name's place in a sort-key arena, with its first eight units inline so
 // that most comparisons need not look further.
 struct SortName {
@@ -280,9 +319,12 @@ struct SortName {
 };
 
 // What the builder keeps of the keys and values it wrote.
+// An sk cell, kept whole beside the output: its links and count change
+// until the end, long after the bins around it went to the file.
 struct Security {
     uint32_t cell;
     uint32_t refs;
+    std::vector<uint8_t> bytes;  // the cell, its size first
 };
 struct ValueSlot {
     SortName sort;

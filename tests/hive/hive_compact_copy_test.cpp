@@ -127,6 +127,54 @@ TEST(HiveCompactCopy, AHiveWrittenWhileItIsBuiltIsTheHiveBuiltInMemory) {
     }
 }
 
+// Keys whose subtrees span several megabytes: their nk records, written
+// last, lie in stretches of the buffer the writer gave back around them, and
+// so do descriptors first met before them and counted after. The file is
+// still the hive built in memory, from a key tree and from a hive's cells.
+TEST(HiveCompactCopy, KeysOpenWhileMegabytesAreWrittenReachTheFileWhole) {
+    RegTreeKey root;
+    root.name = "ROOT";
+    root.lastWrite = kTime;
+    RegTreeKey* filler = root.child("A filler", true);
+    for (int i = 0; i < 700; ++i)
+        filler->setValue("v" + std::to_string(i), REG_BINARY,
+                         std::vector<uint8_t>(4000 + size_t(i % 7) * 8, uint8_t(i)));
+    RegTreeKey* key = &root;
+    for (int level = 0; level < 6; ++level) {
+        key = key->child("Level" + std::to_string(level), true);
+        key->className = "class " + std::to_string(level);
+        if (level % 2) key->securityDescriptor = ownerOnly(uint8_t(0x20 + level));
+        for (int i = 0; i < 300; ++i) {
+            RegTreeKey* leaf = key->child("Leaf" + std::to_string(i), true);
+            leaf->setValue("d", REG_BINARY, std::vector<uint8_t>(2500, uint8_t(level + i)));
+            if (i % 50 == 0) leaf->securityDescriptor = ownerOnly(uint8_t(0x12 + i % 3));
+        }
+    }
+    RegfWriteOptions options;
+    options.timestamp = kTime;
+    std::vector<uint8_t> inMemory = serializeHive(root, options);
+    ASSERT_GT(inMemory.size(), size_t(8) << 20);
+    const std::string expected(inMemory.begin(), inMemory.end());
+    test::TempDir dir;
+    ASSERT_TRUE(writeHiveFile(root, dir.path() / "hive", options));
+    EXPECT_TRUE(test::readFile(dir.path() / "hive") == expected);
+
+    auto hive = Hive::open(dir.path() / "hive", nullptr);
+    ASSERT_TRUE(hive);
+    // From the cells, keys come in the registry's order rather than the tree's.
+    std::vector<uint8_t> fromCells;
+    bool written = false;
+    ASSERT_TRUE(hive->withCells([&](const HiveReader& r, uint32_t rootCell) {
+        fromCells = serializeHive(r, rootCell, options);
+        written = writeHiveFile(r, rootCell, dir.path() / "copy", options);
+    }));
+    ASSERT_TRUE(written);
+    EXPECT_TRUE(test::readFile(dir.path() / "copy") ==
+                std::string(fromCells.begin(), fromCells.end()));
+    std::string why;
+    EXPECT_TRUE(saveVerifiedCopy(*hive, dir.path() / "verified", &why)) << why;
+}
+
 // A file that cannot grow past 2 MB: the write fails with its reason while
 // the hive is being built, and the old file stays as it was.
 TEST(HiveCompactCopy, AWriteThatFailsWhileTheHiveIsBuiltKeepsTheOldFile) {
