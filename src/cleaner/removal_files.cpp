@@ -185,8 +185,8 @@ bool DeleteOneFile(CleanContext& ctx, std::string_view path, bool log, const Pla
     // there, so it is not counted as removed: it is counted apart and said.
     if (files.fileUse(path) == FileUse::Locked && ScheduleDeleteAtRestart(ctx.machine, path)) {
         ++ctx.ScheduledAtRestart;
-        ctx.logLine(ctx.RunPrefix + "in use, to be deleted at the next restart: " +
-                    std::string(path));
+        ctx.logLine(ctx.RunPrefix +
+                    "in use, to be deleted at the next restart: " + std::string(path));
         return false;
     }
     // One that cannot be deleted for any other reason would fail at the restart

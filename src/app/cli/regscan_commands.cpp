@@ -248,11 +248,11 @@ int runRegscan(CliContext& ctx, const RegscanOptions& opt) {
     }
     std::vector<ScanFailure> failures;
     std::string status;
-    const bool cancelled = runScan(machine, settings, sections, std::move(sink), pending,
-                                   [&](ScanRun& run) {
-                                       failures = run.failures();
-                                       status = run.statusText();
-                                   });
+    const bool cancelled =
+        runScan(machine, settings, sections, std::move(sink), pending, [&](ScanRun& run) {
+            failures = run.failures();
+            status = run.statusText();
+        });
     const size_t total = text.count();
     if (ctx.json) {
         JsonStream out(std::cout);

@@ -300,7 +300,8 @@ std::optional<std::vector<FileEntry>> ImageFileApi::findFiles(std::string_view f
     std::vector<FileEntry> out;
     if (!r->isRoot) {
         struct stat up {};
-        if (::stat(parentOf(dir).c_str(), &up) != 0) up = r->tst;
+        // Its parent as the open folder sees it: no second walk of the path.
+        if (::fstatat(::dirfd(dp.get()), "..", &up, 0) != 0) up = r->tst;
         if (wildcardMatch(m, ".")) out.push_back(entryFor(".", dir, r->tst));
         if (wildcardMatch(m, "..")) out.push_back(entryFor("..", parentOf(dir), up));
     }
