@@ -113,17 +113,18 @@ const FolderGuards& CleanContext::guards() {
     return *guards_;
 }
 
-bool CleanContext::firstFile(std::string_view path) {
+bool CleanContext::firstFile(std::string_view path, const PlaceId* listed) {
     if (!isTestRun()) return true;
+    if (listed && !(*listed == PlaceId{})) return countedFiles_.insert(*listed);
     auto place = machine.files().placeId(path);
-    return !place || countedFiles_.emplace(place->volume, place->file).second;
+    return !place || countedFiles_.insert(*place);
 }
 
 bool CleanContext::firstTable(std::string_view dbPath, std::string_view table, bool allRows) {
     if (!isTestRun()) return true;
     auto place = machine.files().placeId(dbPath);
     if (!place) return true;
-    if (countedFiles_.count({place->volume, place->file})) return false;
+    if (countedFiles_.contains(*place)) return false;
     const std::string id =
         std::to_string(place->volume) + ":" + std::to_string(place->file) + ":" + upperCase(table);
     if (countedTables_.count(id)) return false;

@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cleaner/place_set.h"
 #include "core/settings.h"
 
 namespace brisko {
@@ -131,8 +132,9 @@ class CleanContext {
     // History" takes Chrome's History file whole, and "Download History" then
     // finds nothing). Every First* call answers true once for its entry and
     // records it; a removing run answers true always.
-    // A file, by place (a path that names nothing is always new).
-    bool firstFile(std::string_view path);
+    // A file, by place (a path that names nothing is always new); `listed`
+    // is its place as a folder listing gave it, when it did.
+    bool firstFile(std::string_view path, const PlaceId* listed = nullptr);
     // The rows of a database table, by the place of its file: none is new
     // once the file or the whole table was counted; allRows records the table.
     bool firstTable(std::string_view dbPath, std::string_view table, bool allRows);
@@ -147,7 +149,7 @@ class CleanContext {
     const std::atomic<bool>* liveFastScan_ = nullptr;
     std::optional<std::string> documents_;
     std::unique_ptr<FolderGuards> guards_;
-    std::set<std::pair<uint64_t, uint64_t>> countedFiles_;
+    PlaceSet countedFiles_;
     std::set<std::string> countedTables_, countedKeys_, countedValues_;
 };
 

@@ -13,13 +13,13 @@
 #include <string_view>
 #include <vector>
 
+#include "core/machine/file_api.h"
 #include "core/machine/registry_api.h"
 
 namespace brisko {
 
 class CleanContext;
 class Machine;
-class FileApi;
 
 // Bytes as whole kilobytes rounded up, digits grouped by "," in threes:
 // 0 -> "0", 1 and 1024 -> "1", 1025 -> "2", 1234567890 -> "1,205,633".
@@ -31,7 +31,9 @@ std::string FormatKB(uint64_t bytes);
 // and touches nothing; otherwise overwrites it first when IsWipeFile is on and
 // deletes it without the recycle bin. A file that is in use is scheduled for
 // deletion at the next restart. True when the file counts as removed.
-bool DeleteOneFile(CleanContext& ctx, std::string_view path, bool log);
+// `listed`: the file's place as its folder's listing gave it, if it did.
+bool DeleteOneFile(CleanContext& ctx, std::string_view path, bool log,
+                   const PlaceId* listed = nullptr);
 
 // Overwrites an existing file with `passes` passes, each one random byte value
 // over the whole length, flushed to disk. The file keeps its length and its

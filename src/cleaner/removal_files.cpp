@@ -81,6 +81,7 @@ struct FolderWalk {
         auto entries = files.findFiles(folder, "*");
         if (!entries) return 0;
         int64_t bytes = 0;
+        std::string path = folder;  // one buffer for the folder's file paths
         for (const auto& e : *entries) {
             if (ctx.stopRequested()) break;
             if (e.isDirectory()) {
@@ -88,8 +89,10 @@ struct FolderWalk {
                 bytes += subfolder(folder, e, depth);
                 continue;
             }
-            if (skip(e.name)) continue;
-            if (DeleteOneFile(ctx, folder + e.name, log)) {
+            if (skip && skip(e.name)) continue;
+            path.resize(folder.size());
+            path += e.name;
+            if (DeleteOneFile(ctx, path, log, &e.place)) {
                 ++counter;
                 bytes += static_cast<int64_t>(e.size);
                 ctx.postProgress(counter);
@@ -158,7 +161,7 @@ std::string FormatKB(uint64_t bytes) {
     return out;
 }
 
-bool DeleteOneFile(CleanContext& ctx, std::string_view path, bool log) {
+bool DeleteOneFile(CleanContext& ctx, std::string_view path, bool log, const PlaceId* listed) {
     auto& files = ctx.machine.files();
     if (files.fileUse(path) == FileUse::LoadedHive) {
         // Not even at the next start: that would take the system or the
@@ -167,7 +170,7 @@ bool DeleteOneFile(CleanContext& ctx, std::string_view path, bool log) {
         return false;
     }
     // Counted once in a Test run, as a Clean removes it once.
-    if (!ctx.firstFile(path)) return false;
+    if (!ctx.firstFile(path, listed)) return false;
     if (ctx.isTestRun()) {
         if (log) ctx.logFileLine(path);
         return true;
@@ -182,8 +185,8 @@ bool DeleteOneFile(CleanContext& ctx, std::string_view path, bool log) {
     // there, so it is not counted as removed: it is counted apart and said.
     if (files.fileUse(path) == FileUse::Locked && ScheduleDeleteAtRestart(ctx.machine, path)) {
         ++ctx.ScheduledAtRestart;
-        ctx.logLine(ctx.RunPrefix + "in use, to be deleted at the next restart: " +
-                    std::string(path));
+        ctx.logLine(ctx.RunPrefix +
+                    "in use, to be deleted at the next restart: " + std::string(path));
         return false;
     }
     // One that cannot be deleted for any other reason would fail at the restart
@@ -217,9 +220,10 @@ void WipeFile(FileApi& files, std::string_view path, int passes) {
 
 int64_t WipeFolder(CleanContext& ctx, std::string_view folder, bool removeStartFolder, bool log,
                    std::string_view skipName, int& counter) {
-    FileNameTest skip = [skipName](std::string_view name) {
-        return !skipName.empty() && equalsNoCase(name, skipName);
-    };
+    // No test at all when nothing is spared: most wipes spare nothing.
+    FileNameTest skip;
+    if (!skipName.empty())
+        skip = [skipName](std::string_view name) { return equalsNoCase(name, skipName); };
     return WipeFolderKeeping(ctx, folder, removeStartFolder, log, skip, counter);
 }
 

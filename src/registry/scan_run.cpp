@@ -21,6 +21,18 @@ ScanRun::ScanRun(Machine& machine, TOptionsSetting& settings, int windowsVersion
 ScanRun::~ScanRun() {
     // The worker writes into this object: it must be gone first.
     if (worker_) worker_->stopAndWait();
+    if (retiring_.joinable()) retiring_.join();
+}
+
+void ScanRun::retireFilter() {
+    if (retiring_.joinable()) retiring_.join();
+    keep_.clear();
+    keep_.shrink_to_fit();
+    if (!filter_ && !filterView_) return;
+    retiring_ = std::thread([filter = std::move(filter_), view = std::move(filterView_)]() mutable {
+        filter.reset();  // it holds the view: first
+        view.reset();
+    });
 }
 
 void ScanRun::notify() {
@@ -48,8 +60,16 @@ void ScanRun::showKey(std::string_view text) {
 void ScanRun::addProblem(RegistryProblem row) {
     {
         std::lock_guard lock(mutex_);
-        if (filter_) keep_.push_back(filter_->keep(row));
-        rows_.push_back(std::move(row));
+        if (sink_) {
+            // Filtered and checked now, as the end of the scan would.
+            if (filter_ && !filter_->keep(row)) return;
+            row.checked = true;
+            ++handed_;
+            sink_(std::move(row));
+        } else {
+            if (filter_) keep_.push_back(filter_->keep(row));
+            rows_.push_back(std::move(row));
+        }
     }
     notify();
 }
@@ -96,6 +116,7 @@ bool ScanRun::start(const std::vector<int>& sections) {
         std::lock_guard lock(mutex_);
         rows_.clear();
         key_.clear();
+        handed_ = 0;
     }
     selected_.reset();
     failures_.clear();
@@ -121,8 +142,7 @@ bool ScanRun::start(const std::vector<int>& sections) {
     {
         // Rows name keys as the scan sees them: in the program's view.
         std::lock_guard lock(mutex_);
-        keep_.clear();
-        filter_.reset();
+        retireFilter();
         filterView_ =
             std::make_unique<ViewRegistry>(machine_.registry(), programView(machine_.isWow64()));
         filter_ = std::make_unique<ProblemFilter>(
@@ -193,9 +213,7 @@ void ScanRun::finishScan(bool cancelled) {
                            windowsVersionCode_,
                            KeyIdentity::of(machine_.currentUser().sid, registry));
         }
-        keep_.clear();
-        filter_.reset();
-        filterView_.reset();
+        retireFilter();
     }
     if (selected_ && *selected_ >= rowCount()) selected_.reset();
     keyVisible_ = false;
@@ -218,6 +236,8 @@ void ScanRun::progressTick() {
 
 std::string ScanRun::statusText() const {
     std::lock_guard lock(mutex_);
+    // Handed-over rows are all checked.
+    if (sink_) return problemStatusText(handed_, handed_);
     return UpdateProblemStatus(rows_);
 }
 
@@ -228,7 +248,7 @@ std::vector<RegistryProblem> ScanRun::rows() const {
 
 size_t ScanRun::rowCount() const {
     std::lock_guard lock(mutex_);
-    return rows_.size();
+    return sink_ ? handed_ : rows_.size();
 }
 
 std::optional<RegistryProblem> ScanRun::row(size_t i) const {

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/machine/registry_view.h"
@@ -65,6 +66,12 @@ class ScanRun : private ScanDisplay {
     void scanButtonClick(const std::vector<int>& sections);
     // False when nothing was started (no section selected).
     bool start(const std::vector<int>& sections);
+    // A caller that only passes the rows on (the CLI printing them) has them
+    // handed over as they are found, filtered and checked, on the worker's
+    // thread, instead of kept in the list: rowCount() and the status line
+    // count them all the same. Set before start(); empty keeps them.
+    using RowSink = std::function<void(RegistryProblem&& row)>;
+    void handRowsTo(RowSink sink) { sink_ = std::move(sink); }
     // Stops the worker without finishing its section and ends the scan at once:
     // the partial result is checked and filtered like a finished one.
     void cancel();
@@ -130,6 +137,8 @@ class ScanRun : private ScanDisplay {
 
     void finishScan(bool cancelled = false);
     void notify();
+    // Frees the filter of the ended scan on a thread of its own.
+    void retireFilter();
 
     Machine& machine_;
     TOptionsSetting& settings_;
@@ -163,6 +172,12 @@ class ScanRun : private ScanDisplay {
     std::unique_ptr<ViewRegistry> filterView_;
     std::unique_ptr<ProblemFilter> filter_;
     std::vector<bool> keep_;
+    RowSink sink_;
+    size_t handed_ = 0;  // rows given to sink_ in this scan
+    // A filter remembers every row a scan found, to drop repeats; a long
+    // scan's takes a good part of a second to free, which the window
+    // would otherwise spend between Cancel and the list.
+    std::thread retiring_;
 
     std::unique_ptr<TScanTaskThread> worker_;
 };

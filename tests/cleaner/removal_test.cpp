@@ -83,6 +83,26 @@ TEST(WipeFolder, TestCountsWhatCleanRemovesAndChangesNothing) {
     EXPECT_TRUE(std::filesystem::is_empty(m.host(kTemp)));
 }
 
+// A Test run counts a file once however it is reached: the walk takes each
+// file's place from its folder's listing, a single delete looks it up, and a
+// second hard link is the same file.
+TEST(WipeFolder, TestCountsEachFileOnceWhateverTheWay) {
+    auto b = tempTree();
+    CleanTestMachine m(b);
+    std::filesystem::create_hard_link(m.host(std::string(kTemp) + "\\a.tmp"),
+                                      m.host(std::string(kTemp) + "\\sub\\a-link.tmp"));
+    auto t = runRoutine(m, cleanSettings(true), kRunTest, [](CleanContext& ctx) {
+        ctx.addItemBytes(WipeFolder(ctx, kTemp, false, true, "", ctx.ItemCount));
+        EXPECT_FALSE(
+            DeleteOneFile(ctx, "C:\\USERS\\user\\appdata\\local\\temp\\SUB\\B.LOG", false));
+        EXPECT_EQ(WipeFolder(ctx, "c:\\users\\USER\\AppData\\Local\\Temp\\sub\\", false, true, "",
+                             ctx.ItemCount),
+                  0);
+    });
+    EXPECT_EQ(t.count, 5);
+    EXPECT_EQ(t.bytes, 1500 + 4 + 2 + 8 + 2048);
+}
+
 TEST(WipeFolder, SkipsTheNamedFileInEveryFolderWithoutRegardToCase) {
     auto b = tempTree();
     CleanTestMachine m(b);

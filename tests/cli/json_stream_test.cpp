@@ -72,3 +72,39 @@ TEST(JsonStream, OnOneLineWithBadBytesReplaced) {
         {"total", 2}};
     EXPECT_EQ(out.str(), whole.dump(-1, ' ', false, json::error_handler_t::replace) + "\n");
 }
+
+// Rows written ahead by a nested stream, then given to the document after
+// the members that precede them: the same bytes as the document dumped whole.
+TEST(JsonStream, RowsRenderedAheadFitInTheirPlace) {
+    for (int indent : {2, -1})
+        for (size_t rows : {0, 1, 5}) {
+            std::ostringstream ahead;
+            JsonStream nested = JsonStream::nested(ahead, 2, indent);
+            std::vector<std::string> pieces;
+            json list = json::array();
+            for (size_t i = 0; i < rows; ++i) {
+                json row = {{"keyPath", "K\\" + std::to_string(i)}, {"kind", i}};
+                list.push_back(row);
+                nested.value(row);
+                pieces.push_back(ahead.str());  // in pieces, as a row buffer gives them
+                ahead.str({});
+            }
+            std::ostringstream out;
+            JsonStream s(out, indent);
+            s.beginObject();
+            s.key("failures");
+            s.beginArray();
+            s.value({{"section", 4}});
+            s.endArray();
+            s.key("problems");
+            s.beginArray();
+            s.value({{"first", true}});  // one value written directly before them
+            s.rendered(pieces, rows);
+            s.endArray();
+            s.endObject();
+            s.finish();
+            list.insert(list.begin(), json{{"first", true}});
+            json whole = {{"failures", json::array({{{"section", 4}}})}, {"problems", list}};
+            EXPECT_EQ(out.str(), whole.dump(indent) + "\n") << indent << " " << rows;
+        }
+}

@@ -272,5 +272,41 @@ TEST(ScanRun, CancelARealScan) {
     EXPECT_EQ(run.rowCount(), 3000u);
 }
 
+// Rows handed over as found: filtered (repeats and ignored keys dropped) and
+// checked in the order of the list, the status line counting them; a cancel
+// keeps what was handed over, and the list itself stays empty.
+TEST(ScanRun, RowsHandedOverAsFound) {
+    Pane p;
+    p.table.add(10, rows({{"Obsolete Software Entry", "HKEY_CURRENT_USER\\Software\\Gone"},
+                          {"Obsolete Software Entry", "HKEY_CURRENT_USER\\Software\\Lexmark"},
+                          {"Obsolete Software Entry", "HKEY_CURRENT_USER\\Software\\Gone"}}));
+    p.table.add(19, rows({{"Non-existent Sound File", "HKEY_CURRENT_USER\\AppEvents\\x"}}));
+    std::atomic<bool> stop{false};
+    p.table.add(25, [&](ScanContext& ctx) {
+        ctx.AddProblem("Empty Registry Keys", "", "HKEY_CURRENT_USER\\Software\\Empty", pkKey);
+        stop = true;
+        while (!ctx.terminated()) std::this_thread::yield();
+    });
+    auto& run = p.make();
+    std::vector<RegistryProblem> handed;
+    run.handRowsTo([&](RegistryProblem&& r) { handed.push_back(std::move(r)); });
+    run.start({10, 19});
+    p.pump();
+    ASSERT_EQ(handed.size(), 2u);
+    EXPECT_EQ(handed[0].keyPath, "HKEY_CURRENT_USER\\Software\\Gone");
+    EXPECT_EQ(handed[1].keyPath, "HKEY_CURRENT_USER\\AppEvents\\x");
+    EXPECT_TRUE(handed[0].checked && handed[1].checked);
+    EXPECT_TRUE(run.rows().empty());
+    EXPECT_EQ(run.rowCount(), 2u);
+    EXPECT_EQ(run.statusText(), " 2 Errors Found,  2 Errors Selected.");
+
+    handed.clear();
+    run.start({25});
+    while (!stop) std::this_thread::yield();
+    run.cancel();
+    ASSERT_EQ(handed.size(), 1u);
+    EXPECT_EQ(run.statusText(), " 1 Errors Found,  1 Errors Selected.");
+}
+
 }  // namespace
 }  // namespace brisko

@@ -40,6 +40,15 @@ void JsonStream::value(const nlohmann::json& v) {
     out_.write(text.data() + from, std::streamsize(text.size() - from));
 }
 
+void JsonStream::rendered(const std::vector<std::string>& pieces, size_t count) {
+    if (count == 0 || counts_.empty()) return;
+    // The nested stream began with a first value, which takes no comma.
+    if (counts_.back() > 0) out_ << ',';
+    counts_.back() += count;
+    afterKey_ = false;
+    for (const auto& p : pieces) out_.write(p.data(), std::streamsize(p.size()));
+}
+
 void JsonStream::open(char bracket) {
     beforeValue();
     out_ << bracket;

@@ -18,6 +18,16 @@ class JsonStream {
     explicit JsonStream(std::ostream& out, int indent = 2,
                         ErrorHandler errors = ErrorHandler::strict)
         : out_(out), indent_(indent), errors_(errors) {}
+    // A stream for values that will stand `depth` levels deep (inside that
+    // many open objects or arrays) in another stream's document: what it
+    // writes is handed to that stream with rendered(), so a list can be
+    // written out before the members that come ahead of it are known.
+    static JsonStream nested(std::ostream& out, size_t depth, int indent = 2,
+                             ErrorHandler errors = ErrorHandler::strict) {
+        JsonStream s(out, indent, errors);
+        s.counts_.assign(depth, 0);
+        return s;
+    }
 
     void beginObject() { open('{'); }
     void endObject() { close('}'); }
@@ -27,6 +37,10 @@ class JsonStream {
     void key(std::string_view name);
     // A whole value (a scalar, or a small object such as one row) at this place.
     void value(const nlohmann::json& v);
+    // What a nested() stream of this depth wrote, in pieces one after the
+    // other: `count` values of the open object or array, laid out as if
+    // value() had written them here.
+    void rendered(const std::vector<std::string>& pieces, size_t count);
     // Ends the document with a line break, as the commands print it.
     void finish() { out_ << '\n'; }
 

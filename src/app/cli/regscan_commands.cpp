@@ -9,6 +9,9 @@
 #include <csignal>
 #include <iostream>
 #include <memory>
+#include <mutex>
+#include <sstream>
+#include <utility>
 
 #include "app/cli/json_stream.h"
 #include "base/text.h"
@@ -102,8 +105,11 @@ nlohmann::json problemJson(const RegistryProblem& row) {
             {"kind", int(row.kind)}};
 }
 
-CliScanResult scanForCommand(Machine& machine, TOptionsSetting& settings,
-                             const std::string& sectionText, bool sectionsGiven) {
+namespace {
+
+// The sections named in sectionText, or those ticked in the program.
+std::vector<int> commandSections(TOptionsSetting& settings, const std::string& sectionText,
+                                 bool sectionsGiven) {
     std::vector<int> sections;
     if (sectionsGiven) {
         sections = parseSections(sectionText);
@@ -116,29 +122,88 @@ CliScanResult scanForCommand(Machine& machine, TOptionsSetting& settings,
         throw CliError{kExitUsage,
                        "no registry sections selected: name them with --sections "
                        "(see `brisko regscan --help`) or tick them in the program"};
+    return sections;
+}
 
+// Runs the scan through the pane's controller until it ends or Ctrl-C
+// cancels it. sink, when set, takes the rows as they are found (ScanRun::
+// handRowsTo); what `pending` gives, every tenth of a second or so, goes to
+// stdout at once; atEnd runs once the scan has ended, with the run as it was left.
+bool runScan(Machine& machine, TOptionsSetting& settings, const std::vector<int>& sections,
+             ScanRun::RowSink sink, const std::function<std::vector<std::string>()>& pending,
+             const std::function<void(ScanRun&)>& atEnd) {
     MessageQueue queue;
     DefaultPrompter prompter;
     ScanRun run(machine, settings, WindowsVersionCode(machine.version()), queue, prompter);
+    if (sink) run.handRowsTo(std::move(sink));
     ProgressLine progress;
     gInterrupted = false;
     auto previous = std::signal(SIGINT, onInterrupt);
-    CliScanResult result;
+    bool cancelled = false;
     run.start(sections);
     while (run.scanning()) {
         if (gInterrupted) {
             run.cancel();
-            result.cancelled = true;
+            cancelled = true;
             break;
         }
         if (auto m = queue.next(std::chrono::milliseconds(100))) run.handleMessage(m->msg);
+        if (pending) {
+            auto pieces = pending();
+            if (!pieces.empty()) progress.clear();  // the rows go above the progress line
+            for (const auto& p : pieces) std::cout << p;
+            if (!pieces.empty()) std::cout << std::flush;
+        }
         progress.show(run.titleText(), run.keyText(), run.rowCount());
     }
     std::signal(SIGINT, previous);
     progress.clear();
-    result.rows = run.rows();
-    result.failures = run.failures();
-    result.status = run.statusText();
+    atEnd(run);
+    return cancelled;
+}
+
+// The rows of a scan as they will be printed, gathered while it runs in
+// pieces of about a megabyte (no piece is ever copied to grow), so that a
+// row is held as text, not as a row, from the moment it is found.
+class RowText {
+  public:
+    void add(std::string_view text) {
+        std::lock_guard lock(mutex_);
+        if (pieces_.empty() || pieces_.back().size() + text.size() > kPiece) {
+            pieces_.emplace_back();
+            pieces_.back().reserve(std::max(kPiece, text.size()));
+        }
+        pieces_.back() += text;
+        ++count_;
+    }
+    // Everything gathered so far, handed over and forgotten here.
+    std::vector<std::string> take() {
+        std::lock_guard lock(mutex_);
+        return std::exchange(pieces_, {});
+    }
+    size_t count() const {
+        std::lock_guard lock(mutex_);
+        return count_;
+    }
+
+  private:
+    static constexpr size_t kPiece = size_t(1) << 20;
+    mutable std::mutex mutex_;
+    std::vector<std::string> pieces_;
+    size_t count_ = 0;
+};
+
+}  // namespace
+
+CliScanResult scanForCommand(Machine& machine, TOptionsSetting& settings,
+                             const std::string& sectionText, bool sectionsGiven) {
+    const std::vector<int> sections = commandSections(settings, sectionText, sectionsGiven);
+    CliScanResult result;
+    result.cancelled = runScan(machine, settings, sections, {}, {}, [&](ScanRun& run) {
+        result.rows = run.rows();
+        result.failures = run.failures();
+        result.status = run.statusText();
+    });
     const int code = WindowsVersionCode(machine.version());
     result.scanAgain = [&machine, &settings, sections, code] {
         return scanInPlace(machine, makeScanEnvironment(machine, settings.IncludeRemoveMedia, code),
@@ -153,12 +218,43 @@ int runRegscan(CliContext& ctx, const RegscanOptions& opt) {
     Machine& machine = ctx.machine();
     TOptionsSetting settings;
     LoadSettings(machine, settings, nullptr, WindowMetrics{}, false);  // a scan changes nothing
-    auto scan = scanForCommand(machine, settings, opt.sections, opt.sectionsGiven);
-    bool cancelled = scan.cancelled;
-    auto& rows = scan.rows;
-    auto& failures = scan.failures;
+    const std::vector<int> sections = commandSections(settings, opt.sections, opt.sectionsGiven);
+    // Each row becomes its printed text the moment it is found. The plain
+    // list goes out as it grows; the JSON document names the failed sections
+    // ahead of the rows, so its rows wait for the end of the scan.
+    RowText text;
+    ScanRun::RowSink sink;
+    std::function<std::vector<std::string>()> pending;
     if (ctx.json) {
-        // Row by row: a scan of a large machine finds tens of thousands of problems.
+        struct Rows {
+            std::ostringstream buf;
+            // Two levels deep: in "problems", in the document.
+            JsonStream json = JsonStream::nested(buf, 2);
+        };
+        sink = [&text, rows = std::make_shared<Rows>()](RegistryProblem&& r) {
+            rows->json.value(problemJson(r));
+            text.add(rows->buf.view());
+            rows->buf.str({});
+        };
+    } else {
+        sink = [&text](RegistryProblem&& r) {
+            std::string line;
+            line.reserve(r.problem.size() + r.data.size() + r.keyPath.size() + 15);
+            line.append(r.problem).append("  ^^^  ").append(r.data).append("  ^^^  ");
+            line.append(r.keyPath).append("\n");
+            text.add(line);
+        };
+        pending = [&text] { return text.take(); };
+    }
+    std::vector<ScanFailure> failures;
+    std::string status;
+    const bool cancelled =
+        runScan(machine, settings, sections, std::move(sink), pending, [&](ScanRun& run) {
+            failures = run.failures();
+            status = run.statusText();
+        });
+    const size_t total = text.count();
+    if (ctx.json) {
         JsonStream out(std::cout);
         out.beginObject();
         if (cancelled) {
@@ -173,16 +269,15 @@ int runRegscan(CliContext& ctx, const RegscanOptions& opt) {
         }
         out.key("problems");
         out.beginArray();
-        for (const auto& r : rows) out.value(problemJson(r));
+        out.rendered(text.take(), total);
         out.endArray();
         out.key("total");
-        out.value(rows.size());
+        out.value(total);
         out.endObject();
         out.finish();
     } else {
-        for (const auto& r : rows)
-            std::cout << r.problem << "  ^^^  " << r.data << "  ^^^  " << r.keyPath << "\n";
-        std::cout << scan.status << "\n";
+        for (const auto& piece : text.take()) std::cout << piece;
+        std::cout << status << "\n";
     }
     for (const auto& f : failures) std::cerr << "brisko: warning: " << f.message << "\n";
     if (cancelled) {

@@ -23,15 +23,6 @@ constexpr uint32_t faAnyFile = 0x3f;
 // folder walk removes such an entry itself and never descends into it.
 constexpr uint32_t faReparsePoint = 0x400;
 
-struct FileEntry {
-    std::string name;  // name only, no folder
-    uint64_t size = 0;
-    uint32_t attributes = 0;
-    int64_t writeTime = 0;  // FILETIME
-    bool isDirectory() const { return attributes & faDirectory; }
-    bool isLink() const { return attributes & faReparsePoint; }
-};
-
 // The identity of a file or folder (volume serial and file index on Windows):
 // every spelling of one place ("C:\.", "C:\x\..", "PROGRA~1", other case,
 // a link to it) has the same id.
@@ -39,6 +30,18 @@ struct PlaceId {
     uint64_t volume = 0;
     uint64_t file = 0;
     bool operator==(const PlaceId&) const = default;
+};
+
+struct FileEntry {
+    std::string name;  // name only, no folder
+    uint64_t size = 0;
+    uint32_t attributes = 0;
+    int64_t writeTime = 0;  // FILETIME
+    // Its placeId(), where the listing tells it at no cost (so a walk needs
+    // no look-up a file); zero where it does not.
+    PlaceId place;
+    bool isDirectory() const { return attributes & faDirectory; }
+    bool isLink() const { return attributes & faReparsePoint; }
 };
 
 // Why a file may not go now.

@@ -268,6 +268,7 @@ FileEntry ImageFileApi::entryFor(const std::string& name, const std::string& hos
     FileEntry e;
     e.name = name;
     e.writeTime = image::toFileTime(st.st_mtim);
+    e.place = {uint64_t(st.st_dev), uint64_t(st.st_ino)};
     uint32_t stored = kStoredAttributes;
     if (S_ISDIR(st.st_mode)) {
         e.attributes = faDirectory;
@@ -299,7 +300,8 @@ std::optional<std::vector<FileEntry>> ImageFileApi::findFiles(std::string_view f
     std::vector<FileEntry> out;
     if (!r->isRoot) {
         struct stat up {};
-        if (::stat(parentOf(dir).c_str(), &up) != 0) up = r->tst;
+        // Its parent as the open folder sees it: no second walk of the path.
+        if (::fstatat(::dirfd(dp.get()), "..", &up, 0) != 0) up = r->tst;
         if (wildcardMatch(m, ".")) out.push_back(entryFor(".", dir, r->tst));
         if (wildcardMatch(m, "..")) out.push_back(entryFor("..", parentOf(dir), up));
     }
@@ -311,6 +313,7 @@ std::optional<std::vector<FileEntry>> ImageFileApi::findFiles(std::string_view f
         struct stat st {};
         if (::fstatat(::dirfd(dp.get()), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
         bool link = S_ISLNK(st.st_mode);
+        bool dangling = false;
         if (link) {
             auto t = resolver_.followLink(host);
             if (!t) continue;  // leads out: not part of this machine
@@ -321,12 +324,14 @@ std::optional<std::vector<FileEntry>> ImageFileApi::findFiles(std::string_view f
                 if (::fstatat(::dirfd(dp.get()), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
                     continue;
                 st.st_mode = S_IFREG | 0644;
+                dangling = true;
             }
             st.st_size = 0;  // the link holds no data of its own
         }
         if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) continue;
         out.push_back(entryFor(name, host, st));
         if (link) out.back().attributes |= faReparsePoint;
+        if (dangling) out.back().place = {};  // it names no place
     }
     // NTFS lists a folder in the order of its upper-cased names.
     std::vector<std::pair<std::string, FileEntry>> keyed;
