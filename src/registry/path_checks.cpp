@@ -227,71 +227,6 @@ bool isEmptyKey(KeyHandle& key, std::stop_token stop) {
     return CountValues(key, true, true, 1, stop) == 0;
 }
 
-// ---------------------------------------------------------------- WalkKey
-
-namespace {
-std::string classesPath(std::string_view path) {
-    std::string p = "Software\\Classes";
-    if (!path.empty()) {
-        p += '\\';
-        p += path;
-    }
-    return p;
-}
-}  // namespace
-
-WalkKey WalkKey::open(RegistryApi& registry, RootKey root, std::string_view path) {
-    WalkKey w;
-    if (root != RootKey::ClassesRoot) {
-        w.owned = registry.openKey(root, path, KeyAccess::Read);
-    } else {
-        w.user = registry.openKey(RootKey::CurrentUser, classesPath(path), KeyAccess::Read);
-        w.machine = registry.openKey(RootKey::LocalMachine, classesPath(path), KeyAccess::Read);
-        if (!w.user && w.machine) {
-            w.owned = std::move(w.machine);
-        } else {
-            w.owned = registry.openKey(root, path, KeyAccess::Read);
-            if (!w.user) w.machine.reset();
-        }
-    }
-    w.key = w.owned.get();
-    return w;
-}
-
-WalkKey WalkKey::child(std::string_view name) {
-    WalkKey w;
-    if (!user) {
-        w.owned = key->openSubkey(name, KeyAccess::Read);
-    } else {
-        w.user = user->openSubkey(name, KeyAccess::Read);
-        w.machine = machine ? machine->openSubkey(name, KeyAccess::Read) : nullptr;
-        if (!w.user && w.machine) {
-            w.owned = std::move(w.machine);  // the machine's key alone: the same as merged
-        } else {
-            w.owned = key->openSubkey(name, KeyAccess::Read);
-            if (!w.user) w.machine.reset();
-        }
-    }
-    w.key = w.owned.get();
-    return w;
-}
-
-void WalkKey::forEachChild(const std::function<bool(std::string_view, WalkKey&)>& f) {
-    if (!user) {
-        // One key, no merging: its subkeys as the backend lends them.
-        key->forEachSubkey(KeyAccess::Read, [&](std::string_view name, KeyHandle& sub) {
-            WalkKey w;
-            w.key = &sub;
-            return f(name, w);
-        });
-        return;
-    }
-    for (const auto& name : key->subkeyNames()) {
-        WalkKey w = child(name);
-        if (w.key && !f(name, w)) return;
-    }
-}
-
 // ---------------------------------------------------------------- ScanKeyTree
 
 namespace {
@@ -368,8 +303,7 @@ class TreeWalk {
             full_ += path;
         }
         if (skipped(0)) return;
-        WalkKey key = WalkKey::open(ctx_.registry(), root_, path);
-        if (key.key) visit(key);
+        if (auto key = ctx_.registry().openKey(root_, path, KeyAccess::Read)) visit(*key);
     }
 
   private:
@@ -406,8 +340,7 @@ class TreeWalk {
                startsWithNoCase(path, "Software\\Wow6432Node\\Wow6432Node");
     }
 
-    void visit(WalkKey& walked) {
-        KeyHandle& key = *walked.key;
+    void visit(KeyHandle& key) {
         ctx_.showKey(full_);
         key.forEachValue([&](const RegValue& v) {
             if (ctx_.terminated()) return false;
@@ -423,7 +356,7 @@ class TreeWalk {
             return true;
         });
         if (ctx_.terminated()) return;
-        walked.forEachChild([&](std::string_view name, WalkKey& child) {
+        key.forEachSubkey(KeyAccess::Read, [&](std::string_view name, KeyHandle& child) {
             const size_t mark = full_.size();
             full_ += '\\';
             full_ += name;

@@ -21,13 +21,12 @@ NameSet classesSubkeys(ScanContext& ctx, std::string_view key) {
     return names;
 }
 
-void walkClasses(PathChecks& checks, WalkKey& walked, std::string& full) {
+void walkClasses(PathChecks& checks, KeyHandle& key, std::string& full) {
     ScanContext& ctx = checks.ctx;
-    KeyHandle& key = *walked.key;
     ctx.showKey(full);
     if (auto server = readString(key, ""); server && checks.IsMissingFile(*server, "", false))
         ctx.AddProblem(sectionProblemText(kSecCustomControls), *server, full, pkKey);
-    walked.forEachChild([&](std::string_view name, WalkKey& sub) {
+    key.forEachSubkey(KeyAccess::Read, [&](std::string_view name, KeyHandle& sub) {
         if (ctx.terminated()) return false;
         const size_t mark = full.size();
         full += '\\';
@@ -88,11 +87,11 @@ void scanFileExtensions(ScanContext& ctx) {
 }
 
 void ScanClsidTree(PathChecks& checks, RootKey root, std::string_view path) {
-    WalkKey key = WalkKey::open(checks.ctx.registry(), root, path);
-    if (!key.key) return;
+    auto key = openRead(checks.ctx, root, path);
+    if (!key) return;
     std::string full(rootName(root));
     if (!path.empty()) full += "\\" + std::string(path);
-    walkClasses(checks, key, full);
+    walkClasses(checks, *key, full);
 }
 
 void scanCustomControls(ScanContext& ctx) {
