@@ -13,9 +13,13 @@ std::unique_ptr<KeyHandle> openChild(KeyHandle& parent, std::string_view name) {
     return parent.openSubkey(name, KeyAccess::Read);
 }
 
+std::optional<std::string> stringOf(const RegValue& v) {
+    if (v.type != REG_SZ && v.type != REG_EXPAND_SZ) return std::nullopt;
+    return utf16leToUtf8(v.data);
+}
+
 std::optional<std::string> stringOf(const std::optional<RegValue>& v) {
-    if (!v || (v->type != REG_SZ && v->type != REG_EXPAND_SZ)) return std::nullopt;
-    return utf16leToUtf8(v->data);
+    return v ? stringOf(*v) : std::nullopt;
 }
 
 std::optional<std::string> readString(KeyHandle& key, std::string_view name) {

@@ -24,6 +24,7 @@ std::unique_ptr<KeyHandle> openRead(ScanContext& ctx, RootKey root, std::string_
 std::unique_ptr<KeyHandle> openChild(KeyHandle& parent, std::string_view name);
 
 // REG_SZ or REG_EXPAND_SZ data as text, unexpanded; nullopt for other types.
+std::optional<std::string> stringOf(const RegValue& v);
 std::optional<std::string> stringOf(const std::optional<RegValue>& v);
 std::optional<std::string> readString(KeyHandle& key, std::string_view name);
 
