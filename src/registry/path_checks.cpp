@@ -23,6 +23,22 @@ char upperAscii(char c) {
 bool containsNoCase(std::string_view hay, std::string_view needle) {
     if (needle.empty()) return true;
     if (needle.size() > hay.size()) return false;
+    // Where the needle holds a character without case ("\\", a digit, a
+    // blank), only the places that character occurs need a look.
+    size_t anchor = 0;
+    while (anchor < needle.size() && unsigned((needle[anchor] | 0x20) - 'a') < 26u) ++anchor;
+    if (anchor < needle.size()) {
+        const char a = needle[anchor];
+        const size_t last = hay.size() - needle.size() + anchor;
+        for (size_t at = anchor; at <= last;) {
+            const void* hit = std::memchr(hay.data() + at, a, last + 1 - at);
+            if (!hit) return false;
+            at = size_t(static_cast<const char*>(hit) - hay.data());
+            if (equalsNoCase(hay.substr(at - anchor, needle.size()), needle)) return true;
+            ++at;
+        }
+        return false;
+    }
     const char first = upperAscii(needle[0]);
     for (size_t i = 0; i + needle.size() <= hay.size(); ++i)
         if (upperAscii(hay[i]) == first && equalsNoCase(hay.substr(i, needle.size()), needle))
@@ -345,7 +361,8 @@ class TreeWalk {
         key.forEachValue([&](const RegValue& v) {
             if (ctx_.terminated()) return false;
             if (v.type != REG_SZ && v.type != REG_EXPAND_SZ) return true;
-            std::string data = utf16leToUtf8(v.data);
+            utf16leToUtf8(v.data.data(), v.data.size(), text_);
+            const std::string& data = text_;
             if (containsNoCase(data, "system32\\ime\\")) return true;
             if (!checks_.IsMissingFile(data, hint_, true)) return true;
             if (v.name.find('\\') == std::string::npos)
@@ -374,6 +391,7 @@ class TreeWalk {
     int section_;
     bool files_;        // the hive walks' problem text
     std::string full_;  // root name, then "\" and the path of the current key
+    std::string text_;  // the value being judged, reused from value to value
     size_t rootLen_;
 };
 }  // namespace

@@ -41,7 +41,7 @@ void walkClasses(PathChecks& checks, KeyHandle& key, std::string& full) {
 // empty default value. Keys whose default is a number or binary are left
 // alone. Subkeys are looked at first: most keys have some, which settles it.
 bool uselessFileType(KeyHandle& key, bool strict) {
-    if (!key.subkeyNames().empty()) return false;
+    if (hasSubkey(key)) return false;
     std::vector<std::string> values = key.valueNames();
     if (values.empty()) return true;
     if (strict || values.size() != 1 || !values[0].empty()) return false;
