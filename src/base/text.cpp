@@ -106,10 +106,24 @@ void appendUtf8(std::string& out, uint32_t cp) {
 
 std::string utf16leToUtf8(const uint8_t* data, size_t bytes, bool stopAtNul) {
     std::string out;
-    out.reserve(bytes / 2);
-    auto emit = [&](uint32_t cp) { appendUtf8(out, cp); };
+    utf16leToUtf8(data, bytes, out, stopAtNul);
+    return out;
+}
+
+void utf16leToUtf8(const uint8_t* data, size_t bytes, std::string& out, bool stopAtNul) {
     size_t n = bytes / 2;
-    for (size_t i = 0; i < n; ++i) {
+    // Nearly all registry text is ASCII: copied straight, up to the first
+    // other unit.
+    out.resize(n);
+    size_t i = 0;
+    for (; i < n; ++i) {
+        uint8_t lo = data[2 * i], hi = data[2 * i + 1];
+        if (hi || lo >= 0x80 || (!lo && stopAtNul)) break;
+        out[i] = char(lo);
+    }
+    out.resize(i);
+    auto emit = [&](uint32_t cp) { appendUtf8(out, cp); };
+    for (; i < n; ++i) {
         uint32_t u = data[2 * i] | (uint32_t(data[2 * i + 1]) << 8);
         if (u == 0 && stopAtNul) break;
         if (u >= 0xd800 && u < 0xdc00 && i + 1 < n) {
@@ -123,7 +137,6 @@ std::string utf16leToUtf8(const uint8_t* data, size_t bytes, bool stopAtNul) {
         if (u >= 0xd800 && u < 0xe000) u = 0xfffd;
         emit(u);
     }
-    return out;
 }
 
 bool wildcardMatch(std::string_view mask, std::string_view name) {

@@ -22,6 +22,8 @@ size_t findNoCase(std::string_view hay, std::string_view needle);
 void appendUtf8(std::string& out, uint32_t cp);
 std::vector<uint8_t> utf8ToUtf16le(std::string_view s, bool addNul = true);
 std::string utf16leToUtf8(const uint8_t* data, size_t bytes, bool stopAtNul = true);
+// The same into `out`, whose buffer is reused: walks convert many values.
+void utf16leToUtf8(const uint8_t* data, size_t bytes, std::string& out, bool stopAtNul = true);
 inline std::string utf16leToUtf8(const std::vector<uint8_t>& d, bool stopAtNul = true) {
     return utf16leToUtf8(d.data(), d.size(), stopAtNul);
 }

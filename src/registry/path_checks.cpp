@@ -23,6 +23,22 @@ char upperAscii(char c) {
 bool containsNoCase(std::string_view hay, std::string_view needle) {
     if (needle.empty()) return true;
     if (needle.size() > hay.size()) return false;
+    // Where the needle holds a character without case ("\\", a digit, a
+    // blank), only the places that character occurs need a look.
+    size_t anchor = 0;
+    while (anchor < needle.size() && unsigned((needle[anchor] | 0x20) - 'a') < 26u) ++anchor;
+    if (anchor < needle.size()) {
+        const char a = needle[anchor];
+        const size_t last = hay.size() - needle.size() + anchor;
+        for (size_t at = anchor; at <= last;) {
+            const void* hit = std::memchr(hay.data() + at, a, last + 1 - at);
+            if (!hit) return false;
+            at = size_t(static_cast<const char*>(hit) - hay.data());
+            if (equalsNoCase(hay.substr(at - anchor, needle.size()), needle)) return true;
+            ++at;
+        }
+        return false;
+    }
     const char first = upperAscii(needle[0]);
     for (size_t i = 0; i + needle.size() <= hay.size(); ++i)
         if (upperAscii(hay[i]) == first && equalsNoCase(hay.substr(i, needle.size()), needle))
@@ -227,71 +243,6 @@ bool isEmptyKey(KeyHandle& key, std::stop_token stop) {
     return CountValues(key, true, true, 1, stop) == 0;
 }
 
-// ---------------------------------------------------------------- WalkKey
-
-namespace {
-std::string classesPath(std::string_view path) {
-    std::string p = "Software\\Classes";
-    if (!path.empty()) {
-        p += '\\';
-        p += path;
-    }
-    return p;
-}
-}  // namespace
-
-WalkKey WalkKey::open(RegistryApi& registry, RootKey root, std::string_view path) {
-    WalkKey w;
-    if (root != RootKey::ClassesRoot) {
-        w.owned = registry.openKey(root, path, KeyAccess::Read);
-    } else {
-        w.user = registry.openKey(RootKey::CurrentUser, classesPath(path), KeyAccess::Read);
-        w.machine = registry.openKey(RootKey::LocalMachine, classesPath(path), KeyAccess::Read);
-        if (!w.user && w.machine) {
-            w.owned = std::move(w.machine);
-        } else {
-            w.owned = registry.openKey(root, path, KeyAccess::Read);
-            if (!w.user) w.machine.reset();
-        }
-    }
-    w.key = w.owned.get();
-    return w;
-}
-
-WalkKey WalkKey::child(std::string_view name) {
-    WalkKey w;
-    if (!user) {
-        w.owned = key->openSubkey(name, KeyAccess::Read);
-    } else {
-        w.user = user->openSubkey(name, KeyAccess::Read);
-        w.machine = machine ? machine->openSubkey(name, KeyAccess::Read) : nullptr;
-        if (!w.user && w.machine) {
-            w.owned = std::move(w.machine);  // the machine's key alone: the same as merged
-        } else {
-            w.owned = key->openSubkey(name, KeyAccess::Read);
-            if (!w.user) w.machine.reset();
-        }
-    }
-    w.key = w.owned.get();
-    return w;
-}
-
-void WalkKey::forEachChild(const std::function<bool(std::string_view, WalkKey&)>& f) {
-    if (!user) {
-        // One key, no merging: its subkeys as the backend lends them.
-        key->forEachSubkey(KeyAccess::Read, [&](std::string_view name, KeyHandle& sub) {
-            WalkKey w;
-            w.key = &sub;
-            return f(name, w);
-        });
-        return;
-    }
-    for (const auto& name : key->subkeyNames()) {
-        WalkKey w = child(name);
-        if (w.key && !f(name, w)) return;
-    }
-}
-
 // ---------------------------------------------------------------- ScanKeyTree
 
 namespace {
@@ -368,8 +319,7 @@ class TreeWalk {
             full_ += path;
         }
         if (skipped(0)) return;
-        WalkKey key = WalkKey::open(ctx_.registry(), root_, path);
-        if (key.key) visit(key);
+        if (auto key = ctx_.registry().openKey(root_, path, KeyAccess::Read)) visit(*key);
     }
 
   private:
@@ -406,13 +356,13 @@ class TreeWalk {
                startsWithNoCase(path, "Software\\Wow6432Node\\Wow6432Node");
     }
 
-    void visit(WalkKey& walked) {
-        KeyHandle& key = *walked.key;
+    void visit(KeyHandle& key) {
         ctx_.showKey(full_);
         key.forEachValue([&](const RegValue& v) {
             if (ctx_.terminated()) return false;
             if (v.type != REG_SZ && v.type != REG_EXPAND_SZ) return true;
-            std::string data = utf16leToUtf8(v.data);
+            utf16leToUtf8(v.data.data(), v.data.size(), text_);
+            const std::string& data = text_;
             if (containsNoCase(data, "system32\\ime\\")) return true;
             if (!checks_.IsMissingFile(data, hint_, true)) return true;
             if (v.name.find('\\') == std::string::npos)
@@ -423,7 +373,7 @@ class TreeWalk {
             return true;
         });
         if (ctx_.terminated()) return;
-        walked.forEachChild([&](std::string_view name, WalkKey& child) {
+        key.forEachSubkey(KeyAccess::Read, [&](std::string_view name, KeyHandle& child) {
             const size_t mark = full_.size();
             full_ += '\\';
             full_ += name;
@@ -441,6 +391,7 @@ class TreeWalk {
     int section_;
     bool files_;        // the hive walks' problem text
     std::string full_;  // root name, then "\" and the path of the current key
+    std::string text_;  // the value being judged, reused from value to value
     size_t rootLen_;
 };
 }  // namespace

@@ -75,21 +75,6 @@ int CountValues(RegistryApi& registry, RootKey root, std::string_view path, bool
 // CountValues(key, true, true, 1) == 0.
 bool isEmptyKey(KeyHandle& key, std::stop_token stop = {});
 
-// A key of a walk. Below HKEY_CLASSES_ROOT, which merges the user's classes
-// over the machine's, a key that only the machine's classes hold (most of
-// them) is read through the machine's key directly: it reads the same and
-// costs less than the merged view. The user's and the machine's keys are
-// kept only while both could contribute.
-struct WalkKey {
-    KeyHandle* key = nullptr;  // what the walk reads; null when absent
-    std::unique_ptr<KeyHandle> owned, user, machine;
-
-    static WalkKey open(RegistryApi& registry, RootKey root, std::string_view path);
-    WalkKey child(std::string_view name);
-    // Each subkey in listed order, until f returns false.
-    void forEachChild(const std::function<bool(std::string_view name, WalkKey&)>& f);
-};
-
 // Walks root\path and every key below it, depth first, and reports each
 // string value whose data is a missing reference (pkValue, or pkDataValue
 // when the value name holds a backslash). section selects the keys the hive

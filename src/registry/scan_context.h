@@ -118,6 +118,7 @@ class ScanContext {
     std::stop_token stop_;
     std::string upperDrives_;
     std::chrono::steady_clock::time_point lastKeyShown_{};
+    unsigned keyCalls_ = 0;
     size_t added_ = 0;
 };
 

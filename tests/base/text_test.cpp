@@ -25,6 +25,19 @@ TEST(Text, Utf16RoundTripKeepsNonAscii) {
     EXPECT_EQ(utf16leToUtf8(bad),
               "\xEF\xBF\xBD"
               "A");
+    // Into a reused buffer: what was there before is gone; text stops at a
+    // NUL unless told otherwise, whether ASCII came first or not.
+    std::string out = "left over from a longer value";
+    utf16leToUtf8(bytes.data(), bytes.size(), out);
+    EXPECT_EQ(out, s);
+    auto ascii = utf8ToUtf16le("ab", false);
+    ascii.insert(ascii.end(), {0, 0, 'c', 0, 0xE9, 0, 0, 0, 'd', 0});
+    utf16leToUtf8(ascii.data(), ascii.size(), out);
+    EXPECT_EQ(out, "ab");
+    utf16leToUtf8(ascii.data(), ascii.size(), out, false);
+    EXPECT_EQ(out, std::string("ab\0c\xC3\xA9\0d", 8));
+    utf16leToUtf8(ascii.data() + 8, ascii.size() - 8, out);
+    EXPECT_EQ(out, "\xC3\xA9");
 }
 
 TEST(Text, PathPieces) {

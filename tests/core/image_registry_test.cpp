@@ -444,6 +444,13 @@ TEST_F(ImageRegistryTest, WalksSeeWhatListsAndLookupsSee) {
             sz(std::string(size_t(i) * 7, 'x')));
     put(software, "Wide", "big", REG_BINARY, std::vector<uint8_t>(20000, 7));
     for (const char* name : {"one", "two", "three"}) put(software, "Wide", name, REG_SZ, sz(name));
+    // Classes both sides hold, one side alone, and names spelt in other case.
+    put(classes, "Shared", "common", REG_SZ, sz("user's"));
+    put(software, "Classes\\Shared", "COMMON", REG_SZ, sz("machine's"));
+    put(classes, "Shared\\both", "u", REG_SZ, sz("u"));
+    put(software, "Classes\\Shared\\Both\\Deeper", "d", REG_SZ, sz("d"));
+    put(software, "Classes\\Shared\\MachineSub\\Deep", "x", REG_SZ, sz("x"));
+    put(classes, "Shared\\UserSub", "y", REG_SZ, sz("y"));
     auto reg = open();
     auto wide = reg->openKey(RootKey::LocalMachine, "SOFTWARE\\Wide", KeyAccess::ReadWrite);
     ASSERT_TRUE(wide);
@@ -453,7 +460,8 @@ TEST_F(ImageRegistryTest, WalksSeeWhatListsAndLookupsSee) {
     auto added = wide->openSubkey("New\\Deeper", KeyAccess::Create);
     ASSERT_TRUE(added && added->setValue("n", REG_SZ, sz("new")));
 
-    auto same = [](KeyHandle& key) {
+    // Down to every key below, as a walk goes on from what it is lent.
+    std::function<void(KeyHandle&)> same = [&](KeyHandle& key) {
         std::vector<std::string> names;
         key.forEachValue([&](const RegValue& v) {
             auto byName = key.value(v.name);
@@ -466,9 +474,11 @@ TEST_F(ImageRegistryTest, WalksSeeWhatListsAndLookupsSee) {
         key.forEachSubkey(KeyAccess::Read, [&](std::string_view name, KeyHandle& sub) {
             auto byName = key.openSubkey(name, KeyAccess::Read);
             EXPECT_TRUE(byName && byName->valueNames() == sub.valueNames() &&
-                        byName->subkeyNames() == sub.subkeyNames())
+                        byName->subkeyNames() == sub.subkeyNames() &&
+                        byName->info().className == sub.info().className)
                 << name;
             names.emplace_back(name);
+            same(sub);
             return true;
         });
         EXPECT_EQ(names, key.subkeyNames());
@@ -486,6 +496,14 @@ TEST_F(ImageRegistryTest, WalksSeeWhatListsAndLookupsSee) {
         ASSERT_TRUE(key);
         same(*key);
     }
+    auto shared = reg->openKey(RootKey::ClassesRoot, "Shared", KeyAccess::Read);
+    std::vector<std::string> data;
+    shared->forEachValue([&](const RegValue& v) {
+        data.push_back(v.name + "=" + utf16leToUtf8(v.data));
+        return true;
+    });
+    EXPECT_EQ(data,
+              (std::vector<std::string>{"=user", "UserOnly=u", "common=user's", "MachineOnly=m"}));
 
     // A walk stops where it is told to, and a key deleted by the walk itself
     // is not lent afterwards.

@@ -21,13 +21,12 @@ NameSet classesSubkeys(ScanContext& ctx, std::string_view key) {
     return names;
 }
 
-void walkClasses(PathChecks& checks, WalkKey& walked, std::string& full) {
+void walkClasses(PathChecks& checks, KeyHandle& key, std::string& full) {
     ScanContext& ctx = checks.ctx;
-    KeyHandle& key = *walked.key;
     ctx.showKey(full);
     if (auto server = readString(key, ""); server && checks.IsMissingFile(*server, "", false))
         ctx.AddProblem(sectionProblemText(kSecCustomControls), *server, full, pkKey);
-    walked.forEachChild([&](std::string_view name, WalkKey& sub) {
+    key.forEachSubkey(KeyAccess::Read, [&](std::string_view name, KeyHandle& sub) {
         if (ctx.terminated()) return false;
         const size_t mark = full.size();
         full += '\\';
@@ -42,7 +41,7 @@ void walkClasses(PathChecks& checks, WalkKey& walked, std::string& full) {
 // empty default value. Keys whose default is a number or binary are left
 // alone. Subkeys are looked at first: most keys have some, which settles it.
 bool uselessFileType(KeyHandle& key, bool strict) {
-    if (!key.subkeyNames().empty()) return false;
+    if (hasSubkey(key)) return false;
     std::vector<std::string> values = key.valueNames();
     if (values.empty()) return true;
     if (strict || values.size() != 1 || !values[0].empty()) return false;
@@ -59,13 +58,15 @@ void scanFileExtensions(ScanContext& ctx) {
     constexpr std::string_view classes = "Software\\Classes";
     if (auto k = openRead(ctx, RootKey::LocalMachine, classes)) {
         const std::string keyPath = std::string(kHKLM) + std::string(classes);
-        for (const auto& name : k->subkeyNames()) {
-            if (ctx.terminated()) return;
-            ctx.showKey(keyPath + "\\" + name);
-            auto sub = openChild(*k, name);
-            if (sub && uselessFileType(*sub, strict))
-                ctx.AddProblem(problem, name, keyPath, pkDataSubkey);
-        }
+        std::string shown;
+        k->forEachSubkey(KeyAccess::Read, [&](std::string_view name, KeyHandle& sub) {
+            if (ctx.terminated()) return false;
+            shown.assign(keyPath).append("\\").append(name);
+            ctx.showKey(shown);
+            if (uselessFileType(sub, strict)) ctx.AddProblem(problem, name, keyPath, pkDataSubkey);
+            return true;
+        });
+        if (ctx.terminated()) return;
     }
 
     constexpr std::string_view exts =
@@ -73,26 +74,25 @@ void scanFileExtensions(ScanContext& ctx) {
     auto k = openRead(ctx, RootKey::CurrentUser, exts);
     if (!k) return;
     const std::string keyPath = std::string(kHKCU) + std::string(exts);
-    for (const auto& name : k->subkeyNames()) {
-        if (ctx.terminated()) return;
-        ctx.showKey(keyPath + "\\" + name);
-        auto sub = openChild(*k, name);
-        if (!sub) continue;
+    k->forEachSubkey(KeyAccess::Read, [&](std::string_view name, KeyHandle& sub) {
+        if (ctx.terminated()) return false;
+        ctx.showKey(keyPath + "\\" + std::string(name));
         bool useless;
         if (strict)
-            useless = sub->valueNames().empty() && sub->subkeyNames().empty();
+            useless = sub.valueNames().empty() && sub.subkeyNames().empty();
         else
-            useless = isEmptyKey(*sub, ctx.stopToken()) && !(ctx.isWin7or8 && name == ".");
+            useless = isEmptyKey(sub, ctx.stopToken()) && !(ctx.isWin7or8 && name == ".");
         if (useless) ctx.AddProblem(problem, name, keyPath, pkDataSubkey);
-    }
+        return true;
+    });
 }
 
 void ScanClsidTree(PathChecks& checks, RootKey root, std::string_view path) {
-    WalkKey key = WalkKey::open(checks.ctx.registry(), root, path);
-    if (!key.key) return;
+    auto key = openRead(checks.ctx, root, path);
+    if (!key) return;
     std::string full(rootName(root));
     if (!path.empty()) full += "\\" + std::string(path);
-    walkClasses(checks, key, full);
+    walkClasses(checks, *key, full);
 }
 
 void scanCustomControls(ScanContext& ctx) {
@@ -107,21 +107,23 @@ void scanCustomControls(ScanContext& ctx) {
     auto k = openRead(ctx, RootKey::ClassesRoot, "Interface");
     if (!k) return;
     const auto problem = sectionProblemText(kSecCustomControls);
-    for (const auto& name : k->subkeyNames()) {
-        if (ctx.terminated()) return;
-        const std::string keyPath = std::string(kHKCR) + "Interface\\" + name;
+    std::string keyPath = std::string(kHKCR) + "Interface\\";
+    const size_t mark = keyPath.size();
+    k->forEachSubkey(KeyAccess::Read, [&](std::string_view name, KeyHandle& sub) {
+        if (ctx.terminated()) return false;
+        keyPath.resize(mark);
+        keyPath += name;
         ctx.showKey(keyPath);
-        auto sub = openChild(*k, name);
-        if (!sub) continue;
-        auto interfaceName = readString(*sub, "");
-        if (!interfaceName) continue;
-        auto lib = openChild(*sub, "TypeLib");
-        if (!lib) continue;
+        auto interfaceName = readString(sub, "");
+        if (!interfaceName) return true;
+        auto lib = openChild(sub, "TypeLib");
+        if (!lib) return true;
         auto libId = readString(*lib, "");
-        if (!libId) continue;
+        if (!libId) return true;
         if (libId->empty() || !typeLibs.anyContains(*libId))
             ctx.AddProblem(problem, *libId + " - " + *interfaceName, keyPath, pkKey);
-    }
+        return true;
+    });
 }
 
 void scanInvalidActiveX(ScanContext& ctx) {
@@ -135,22 +137,24 @@ void scanInvalidActiveX(ScanContext& ctx) {
     NameSet appIds = classesSubkeys(ctx, "AppID");
     auto k = openRead(ctx, RootKey::ClassesRoot, "CLSID");
     if (!k) return;
-    for (const auto& name : k->subkeyNames()) {
-        if (ctx.terminated()) return;
-        const std::string keyPath = std::string(kHKCR) + "CLSID\\" + name;
+    std::string keyPath = std::string(kHKCR) + "CLSID\\";
+    const size_t mark = keyPath.size();
+    k->forEachSubkey(KeyAccess::Read, [&](std::string_view name, KeyHandle& sub) {
+        if (ctx.terminated()) return false;
+        keyPath.resize(mark);
+        keyPath += name;
         ctx.showKey(keyPath);
-        auto sub = openChild(*k, name);
-        if (!sub) continue;
-        auto appId = readString(*sub, "AppID");
-        if (!appId || appId->empty()) continue;
-        if (appIds.anyContains(*appId) || appIds.anyContains(name)) continue;
-        if (auto server = openChild(*sub, "InprocServer32")) {
+        auto appId = readString(sub, "AppID");
+        if (!appId || appId->empty()) return true;
+        if (appIds.anyContains(*appId) || appIds.anyContains(name)) return true;
+        if (auto server = openChild(sub, "InprocServer32")) {
             auto file = readString(*server, "");
             // The accessibility proxy is registered this way by Windows itself.
-            if (!file || lowerCase(*file).find("oleacc.dll") != std::string::npos) continue;
+            if (!file || lowerCase(*file).find("oleacc.dll") != std::string::npos) return true;
         }
         ctx.AddProblem(problem, *appId, keyPath, pkKey);
-    }
+        return true;
+    });
 }
 
 void addComScanners(ScannerTable& table) {

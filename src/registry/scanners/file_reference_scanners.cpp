@@ -29,16 +29,16 @@ void scanSharedDlls(ScanContext& ctx) {
     const std::string keyPath = join(kHKLM, key);
     const auto problem = sectionProblemText(kSecSharedDlls);
     ctx.showKey(keyPath);
-    for (const auto& name : k->valueNames()) {
-        if (ctx.terminated()) return;
-        auto v = k->value(name);
-        if (!v || v->type != REG_DWORD) continue;
+    k->forEachValue([&](const RegValue& v) {
+        if (ctx.terminated()) return false;
+        if (v.type != REG_DWORD) return true;
         // A count too short to read is no count; the path alone decides then.
         uint32_t count = 1;
-        if (v->data.size() >= 4) count = le32(v->data.data());
-        if (count == 0 || checks.IsMissingFile(name, "", false))
-            ctx.AddProblem(problem, name, keyPath, pkDataValue);
-    }
+        if (v.data.size() >= 4) count = le32(v.data.data());
+        if (count == 0 || checks.IsMissingFile(v.name, "", false))
+            ctx.AddProblem(problem, v.name, keyPath, pkDataValue);
+        return true;
+    });
 }
 
 void scanSoftwareLocations(ScanContext& ctx) {
@@ -47,23 +47,22 @@ void scanSoftwareLocations(ScanContext& ctx) {
     if (!k) return;
     PathChecks checks(ctx);
     const auto problem = sectionProblemText(kSecSoftwareLocations);
-    for (const auto& name : k->subkeyNames()) {
-        if (ctx.terminated()) return;
+    k->forEachSubkey(KeyAccess::Read, [&](std::string_view name, KeyHandle& sub) {
+        if (ctx.terminated()) return false;
         // Only programs: "winword.exe" or a bare name, not "foo.dll".
-        if (name.find('.') != std::string::npos && !endsWithNoCase(name, ".exe")) continue;
-        const std::string keyPath = join(kHKLM, key) + "\\" + name;
+        if (name.find('.') != std::string::npos && !endsWithNoCase(name, ".exe")) return true;
+        const std::string keyPath = join(kHKLM, key) + "\\" + std::string(name);
         ctx.showKey(keyPath);
-        auto sub = openChild(*k, name);
-        if (!sub) continue;
-        auto program = readString(*sub, "");
+        auto program = readString(sub, "");
         if (!program) {
-            if (isEmptyKey(*sub, ctx.stopToken())) ctx.AddProblem(problem, "", keyPath, pkKey);
-            continue;
+            if (isEmptyKey(sub, ctx.stopToken())) ctx.AddProblem(problem, "", keyPath, pkKey);
+            return true;
         }
         if (checks.IsMissingFile(*program, name, true) ||
-            (program->empty() && CountValues(*sub, true, true, 1, ctx.stopToken()) <= 1))
+            (program->empty() && CountValues(sub, true, true, 1, ctx.stopToken()) <= 1))
             ctx.AddProblem(problem, *program, keyPath, pkKey);
-    }
+        return true;
+    });
 }
 
 void scanFonts(ScanContext& ctx) {
@@ -86,12 +85,14 @@ void scanFonts(ScanContext& ctx) {
     const std::string keyPath = join(kHKLM, key);
     const auto problem = sectionProblemText(kSecFonts);
     ctx.showKey(keyPath);
-    for (const auto& name : k->valueNames()) {
-        if (ctx.terminated()) return;
-        auto file = stringOf(k->value(name));
-        if (!file || installed.contains(*file)) continue;
-        if (checks.IsMissingFile(*file, "", false)) addValueRow(ctx, problem, keyPath, name, *file);
-    }
+    k->forEachValue([&](const RegValue& v) {
+        if (ctx.terminated()) return false;
+        auto file = stringOf(v);
+        if (!file || installed.contains(*file)) return true;
+        if (checks.IsMissingFile(*file, "", false))
+            addValueRow(ctx, problem, keyPath, v.name, *file);
+        return true;
+    });
 }
 
 void scanHelpFiles(ScanContext& ctx) {
@@ -104,14 +105,17 @@ void scanHelpFiles(ScanContext& ctx) {
         const std::string keyPath = join(kHKLM, key);
         ctx.showKey(keyPath);
         // Value name: the help file; data: the folder that holds it.
-        for (const auto& name : k->valueNames()) {
-            if (ctx.terminated()) return;
-            auto folder = stringOf(k->value(name));
-            if (!folder) continue;
-            std::string full = folder->empty() ? name : includeTrailingBackslash(*folder) + name;
+        k->forEachValue([&](const RegValue& v) {
+            if (ctx.terminated()) return false;
+            auto folder = stringOf(v);
+            if (!folder) return true;
+            std::string full =
+                folder->empty() ? v.name : includeTrailingBackslash(*folder) + v.name;
             if (checks.IsMissingFile(full, "", false))
-                addValueRow(ctx, problem, keyPath, name, full);
-        }
+                addValueRow(ctx, problem, keyPath, v.name, full);
+            return true;
+        });
+        if (ctx.terminated()) return;
     }
 }
 
@@ -134,28 +138,29 @@ void scanStartupPrograms(ScanContext& ctx) {
         if (!k) continue;
         const std::string keyPath = join(run.rootText, run.path);
         ctx.showKey(keyPath);
-        for (const auto& name : k->valueNames()) {
-            if (ctx.terminated()) return;
-            auto command = stringOf(k->value(name));
-            if (!command) continue;  // a number or binary data is not a command line
+        k->forEachValue([&](const RegValue& v) {
+            if (ctx.terminated()) return false;
+            auto command = stringOf(v);
+            if (!command) return true;  // a number or binary data is not a command line
             if (command->empty() || *command == "\"\"" || checks.IsMissingFile(*command, "", false))
-                addValueRow(ctx, problem, keyPath, name, *command);
-        }
+                addValueRow(ctx, problem, keyPath, v.name, *command);
+            return true;
+        });
+        if (ctx.terminated()) return;
     }
     // Entries the system configuration tool has switched off.
     constexpr std::string_view disabled = "Software\\Microsoft\\Shared Tools\\MSConfig\\startupreg";
     auto k = openRead(ctx, RootKey::LocalMachine, disabled);
     if (!k) return;
-    for (const auto& name : k->subkeyNames()) {
-        if (ctx.terminated()) return;
-        const std::string keyPath = join(kHKLM, disabled) + "\\" + name;
+    k->forEachSubkey(KeyAccess::Read, [&](std::string_view name, KeyHandle& sub) {
+        if (ctx.terminated()) return false;
+        const std::string keyPath = join(kHKLM, disabled) + "\\" + std::string(name);
         ctx.showKey(keyPath);
-        auto sub = openChild(*k, name);
-        if (!sub) continue;
-        auto command = readString(*sub, "command");
+        auto command = readString(sub, "command");
         if (command && checks.IsMissingFile(*command, "", false))
             ctx.AddProblem(problem, *command, keyPath, pkKey);
-    }
+        return true;
+    });
 }
 
 void scanAddRemovePrograms(ScanContext& ctx) {
@@ -164,14 +169,12 @@ void scanAddRemovePrograms(ScanContext& ctx) {
     if (!k) return;
     const std::string keyPath = join(kHKLM, key);
     const auto problem = sectionProblemText(kSecAddRemovePrograms);
-    for (const auto& name : k->subkeyNames()) {
-        if (ctx.terminated()) return;
-        if (!name.empty() && name.front() == '{') continue;  // Windows Installer products
-        ctx.showKey(keyPath + "\\" + name);
-        auto sub = openChild(*k, name);
-        if (!sub) continue;
+    k->forEachSubkey(KeyAccess::Read, [&](std::string_view name, KeyHandle& sub) {
+        if (ctx.terminated()) return false;
+        if (!name.empty() && name.front() == '{') return true;  // Windows Installer products
+        ctx.showKey(keyPath + "\\" + std::string(name));
         bool uninstallable = false;
-        for (const auto& value : sub->valueNames()) {
+        for (const auto& value : sub.valueNames()) {
             // Value names are case-insensitive: "uninstallstring" is the
             // uninstall command all the same.
             if (findNoCase(value, "UninstallString") != std::string::npos ||
@@ -181,7 +184,8 @@ void scanAddRemovePrograms(ScanContext& ctx) {
             }
         }
         if (!uninstallable) ctx.AddProblem(problem, name, keyPath, pkDataSubkey);
-    }
+        return true;
+    });
 }
 
 void scanWindowsServices(ScanContext& ctx) {
@@ -190,17 +194,16 @@ void scanWindowsServices(ScanContext& ctx) {
     if (!k) return;
     PathChecks checks(ctx);
     const auto problem = sectionProblemText(kSecWindowsServices);
-    for (const auto& name : k->subkeyNames()) {
-        if (ctx.terminated()) return;
-        if (upperCase(name).find("SLSVC") != std::string::npos) continue;
-        const std::string keyPath = join(kHKLM, key) + "\\" + name;
+    k->forEachSubkey(KeyAccess::Read, [&](std::string_view name, KeyHandle& sub) {
+        if (ctx.terminated()) return false;
+        if (upperCase(name).find("SLSVC") != std::string::npos) return true;
+        const std::string keyPath = join(kHKLM, key) + "\\" + std::string(name);
         ctx.showKey(keyPath);
-        auto sub = openChild(*k, name);
-        if (!sub) continue;
-        auto image = readString(*sub, "ImagePath");
+        auto image = readString(sub, "ImagePath");
         if (image && checks.IsMissingFile(*image, "", true))
             ctx.AddProblem(problem, *image, keyPath + "\\ImagePath", pkValue);
-    }
+        return true;
+    });
 }
 
 void scanInstaller(ScanContext& ctx) {

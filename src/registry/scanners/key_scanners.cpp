@@ -111,8 +111,9 @@ bool keptEvenEmpty(std::string_view path) {
 
 // An empty key is a chain of single subkeys ending in a key without values;
 // it is reported only when no key of that chain is one Windows keeps.
-bool reportableEmpty(KeyHandle& key, std::string path, std::stop_token stop) {
+bool reportableEmpty(KeyHandle& key, std::string_view at, std::stop_token stop) {
     if (!isEmptyKey(key, stop)) return false;
+    std::string path(at);
     std::unique_ptr<KeyHandle> owned;
     KeyHandle* k = &key;
     while (k && !stop.stop_requested()) {
@@ -136,46 +137,41 @@ bool containsAny(std::string_view path, std::span<const std::string_view> list) 
 
 void emptySubkeys(ScanContext& ctx, KeyHandle& key, std::string& full, bool descend,
                   std::string_view problem) {
-    for (const auto& name : key.subkeyNames()) {
-        if (ctx.terminated()) return;
-        auto sub = openChild(key, name);
-        if (!sub) continue;
+    key.forEachSubkey(KeyAccess::Read, [&](std::string_view name, KeyHandle& sub) {
+        if (ctx.terminated()) return false;
         const size_t mark = full.size();
-        ctx.showKey(full + "\\" + name);
-        if (reportableEmpty(*sub, full + "\\" + name, ctx.stopToken()))
-            ctx.AddProblem(problem, name, full, pkDataSubkey);
-        if (descend) {
-            full += '\\';
-            full += name;
-            emptySubkeys(ctx, *sub, full, descend, problem);
-            full.resize(mark);
-        }
-    }
+        full += '\\';
+        full += name;
+        ctx.showKey(full);
+        if (reportableEmpty(sub, full, ctx.stopToken()))
+            ctx.AddProblem(problem, name, std::string_view(full).substr(0, mark), pkDataSubkey);
+        if (descend) emptySubkeys(ctx, sub, full, descend, problem);
+        full.resize(mark);
+        return true;
+    });
 }
 
 // full: "HKEY_USERS\" followed by the path of key.
 void emptyUserKeys(ScanContext& ctx, KeyHandle& key, std::string& full) {
     constexpr size_t rootLen = kHKU.size();
     const auto problem = sectionProblemText(kSecEmptyKeys);
-    for (const auto& name : key.subkeyNames()) {
-        if (ctx.terminated()) return;
-        if (equalsNoCase(name, ".DEFAULT")) continue;
+    key.forEachSubkey(KeyAccess::Read, [&](std::string_view name, KeyHandle& sub) {
+        if (ctx.terminated()) return false;
+        if (equalsNoCase(name, ".DEFAULT")) return true;
         const size_t mark = full.size();
         if (full.size() > rootLen) full += '\\';
         full += name;
         std::string_view path = std::string_view(full).substr(rootLen);
         if (!inEmptyKeysSkipList(path)) {
             ctx.showKey(full);
-            if (auto sub = openChild(key, name)) {
-                if (IsReportableEmptyKey(path, ctx.isWin7or8, ctx.isWin8) &&
-                    reportableEmpty(*sub, std::string(path), ctx.stopToken()))
-                    ctx.AddProblem(problem, name, std::string_view(full).substr(0, mark),
-                                   pkDataSubkey);
-                emptyUserKeys(ctx, *sub, full);
-            }
+            if (IsReportableEmptyKey(path, ctx.isWin7or8, ctx.isWin8) &&
+                reportableEmpty(sub, path, ctx.stopToken()))
+                ctx.AddProblem(problem, name, std::string_view(full).substr(0, mark), pkDataSubkey);
+            emptyUserKeys(ctx, sub, full);
         }
         full.resize(mark);
-    }
+        return true;
+    });
 }
 
 void walkSounds(PathChecks& checks, KeyHandle& key, std::string_view name, std::string& full) {
@@ -186,16 +182,15 @@ void walkSounds(PathChecks& checks, KeyHandle& key, std::string_view name, std::
         if (auto sound = readString(key, ""); sound && checks.IsMissingFile(*sound, "", false))
             ctx.AddProblem(sectionProblemText(kSecSoundAppevents), *sound, full, pkDefaultValue);
     }
-    for (const auto& sub : key.subkeyNames()) {
-        if (ctx.terminated()) return;
-        auto child = openChild(key, sub);
-        if (!child) continue;
+    key.forEachSubkey(KeyAccess::Read, [&](std::string_view sub, KeyHandle& child) {
+        if (ctx.terminated()) return false;
         const size_t mark = full.size();
         full += '\\';
         full += sub;
-        walkSounds(checks, *child, sub, full);
+        walkSounds(checks, child, sub, full);
         full.resize(mark);
-    }
+        return true;
+    });
 }
 }  // namespace
 

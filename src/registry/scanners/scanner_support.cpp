@@ -13,9 +13,23 @@ std::unique_ptr<KeyHandle> openChild(KeyHandle& parent, std::string_view name) {
     return parent.openSubkey(name, KeyAccess::Read);
 }
 
+bool hasSubkey(KeyHandle& key) {
+    bool lent = false;
+    key.forEachSubkey(KeyAccess::Read, [&](std::string_view, KeyHandle&) {
+        lent = true;
+        return false;
+    });
+    // What cannot be opened (too deep, a link to nowhere) is listed all the same.
+    return lent || !key.subkeyNames().empty();
+}
+
+std::optional<std::string> stringOf(const RegValue& v) {
+    if (v.type != REG_SZ && v.type != REG_EXPAND_SZ) return std::nullopt;
+    return utf16leToUtf8(v.data);
+}
+
 std::optional<std::string> stringOf(const std::optional<RegValue>& v) {
-    if (!v || (v->type != REG_SZ && v->type != REG_EXPAND_SZ)) return std::nullopt;
-    return utf16leToUtf8(v->data);
+    return v ? stringOf(*v) : std::nullopt;
 }
 
 std::optional<std::string> readString(KeyHandle& key, std::string_view name) {

@@ -22,8 +22,11 @@ inline constexpr std::string_view kHKU = "HKEY_USERS\\";
 // Scanners only read: a key that is absent or cannot be opened is nothing found.
 std::unique_ptr<KeyHandle> openRead(ScanContext& ctx, RootKey root, std::string_view path);
 std::unique_ptr<KeyHandle> openChild(KeyHandle& parent, std::string_view name);
+// The key lists a subkey (without building the list when one is at hand).
+bool hasSubkey(KeyHandle& key);
 
 // REG_SZ or REG_EXPAND_SZ data as text, unexpanded; nullopt for other types.
+std::optional<std::string> stringOf(const RegValue& v);
 std::optional<std::string> stringOf(const std::optional<RegValue>& v);
 std::optional<std::string> readString(KeyHandle& key, std::string_view name);
 

@@ -79,15 +79,14 @@ void findCommands(KeyHandle& key, std::string& path, const ScanContext& ctx,
             return;
         }
     }
-    for (const auto& name : key.subkeyNames()) {
-        auto sub = openChild(key, name);
-        if (!sub) continue;
+    key.forEachSubkey(KeyAccess::Read, [&](std::string_view name, KeyHandle& sub) {
         const size_t mark = path.size();
         path += '\\';
         path += name;
-        findCommands(*sub, path, ctx, out);
+        findCommands(sub, path, ctx, out);
         path.resize(mark);
-    }
+        return true;
+    });
 }
 }  // namespace
 
@@ -157,13 +156,11 @@ void scanApplications(ScanContext& ctx) {
     if (!k) return;
     PathChecks checks(ctx);
     const auto problem = sectionProblemText(kSecApplications);
-    for (const auto& name : k->subkeyNames()) {
-        if (ctx.terminated()) return;
-        auto app = openChild(*k, name);
-        if (!app) continue;
-        const std::string appPath = std::string(key) + "\\" + name;
+    k->forEachSubkey(KeyAccess::Read, [&](std::string_view name, KeyHandle& app) {
+        if (ctx.terminated()) return false;
+        const std::string appPath = std::string(key) + "\\" + std::string(name);
         ctx.showKey(std::string(kHKLM) + appPath);
-        for (const auto& hit : FindCommandKey(*app, appPath, ctx)) {
+        for (const auto& hit : FindCommandKey(app, appPath, ctx)) {
             // Such a verb is carried out by its handler, not by the command
             // line: deleting the key would break it.
             if (hit.delegated) continue;
@@ -171,7 +168,8 @@ void scanApplications(ScanContext& ctx) {
                 ctx.AddProblem(problem, hit.command, std::string(kHKLM) + hit.path + "\\command",
                                pkKey);
         }
-    }
+        return true;
+    });
 }
 
 void scanMruLists(ScanContext& ctx) {
@@ -184,10 +182,10 @@ void scanMruLists(ScanContext& ctx) {
         ctx.showKey(keyPath);
         const std::vector<std::string> types = k->subkeyNames();
         // Names stored without their extension: one of the listed types must fit.
-        for (const auto& name : k->valueNames()) {
-            if (ctx.terminated()) return;
-            auto file = stringOf(k->value(name));
-            if (!file || !ctx.onCheckedDrive(*file)) continue;
+        k->forEachValue([&](const RegValue& v) {
+            if (ctx.terminated()) return false;
+            auto file = stringOf(v);
+            if (!file || !ctx.onCheckedDrive(*file)) return true;
             bool found = false;
             for (const auto& type : types) {
                 if (type == "*") continue;
@@ -197,8 +195,10 @@ void scanMruLists(ScanContext& ctx) {
                 }
             }
             if (!found && !checks.probe().throughGuessedAlias(*file))
-                addValueRow(ctx, problem, keyPath, name, *file);
-        }
+                addValueRow(ctx, problem, keyPath, v.name, *file);
+            return true;
+        });
+        if (ctx.terminated()) return;
         for (const auto& type : types) {
             if (ctx.terminated()) return;
             ScanKeyTree(checks, RootKey::CurrentUser, std::string(key) + "\\" + type, problem, "",
@@ -214,11 +214,10 @@ void scanMruLists(ScanContext& ctx) {
     const std::string keyPath = std::string(kHKCU) + std::string(counts);
     ctx.showKey(keyPath);
     try {
-        for (const auto& name : k->valueNames()) {
-            if (ctx.terminated()) return;
-            auto v = k->value(name);
-            if (!v || v->data.size() > 32767) continue;
-            std::string decoded = Rot13(name);
+        k->forEachValue([&](const RegValue& v) {
+            if (ctx.terminated()) return false;
+            if (v.data.size() > 32767) return true;
+            std::string decoded = Rot13(v.name);
             bool missing = false;
             size_t colon = decoded.find(':');
             if (decoded.find(".lnk") == std::string::npos && colon != std::string::npos)
@@ -227,11 +226,12 @@ void scanMruLists(ScanContext& ctx) {
             // The run count is the record's second word; shorter data has none,
             // and then the path alone decides.
             bool neverRun = false;
-            if (v->data.size() >= 8) {
-                neverRun = le32(v->data.data() + 4) == 0;
+            if (v.data.size() >= 8) {
+                neverRun = le32(v.data.data() + 4) == 0;
             }
             if (neverRun || missing) ctx.AddProblem(problem, decoded, keyPath, pkRot13Value);
-        }
+            return true;
+        });
     } catch (const std::exception&) {
         // A list that cannot be read ends this pass only.
     }

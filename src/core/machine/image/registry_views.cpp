@@ -35,6 +35,31 @@ std::vector<std::string> unionOf(std::vector<std::string> first,
     return first;
 }
 
+// Names a merged key's user side lists, to tell which of the machine's they
+// hide. Most merged keys have few; the machine's are asked one by one.
+class FoldedNames {
+  public:
+    explicit FoldedNames(const std::vector<std::string>& names) {
+        for (const auto& n : names) set_.insert(foldRegistryName(n));
+    }
+    bool contains(std::string_view name) {
+        if (set_.empty()) return false;
+        folded_.assign(name);
+        for (char& c : folded_) {
+            if (static_cast<unsigned char>(c) >= 0x80) {
+                folded_ = foldRegistryName(name);
+                break;
+            }
+            if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+        }
+        return set_.count(folded_) > 0;
+    }
+
+  private:
+    std::unordered_set<std::string> set_;
+    std::string folded_;  // reused from name to name
+};
+
 uint32_t utf16Units(std::string_view s) {
     return uint32_t(utf8ToUtf16le(s, false).size() / 2);
 }
@@ -350,6 +375,32 @@ class MergedKey final : public KeyBase {
         if (user_)
             if (auto v = user_->value(name)) return v;
         return machine_ ? machine_->value(name) : std::nullopt;
+    }
+    // The user's entries first, as the lookups by name give them (a user's
+    // merged key holds few); then the machine's that no user entry hides,
+    // read in one go. A subkey only the machine holds reads and changes the
+    // same through the machine's key as through a merged one, so it is lent
+    // as it is.
+    void forEachValue(const std::function<bool(const RegValue&)>& f) override {
+        std::vector<std::string> names = user_ ? user_->valueNames() : std::vector<std::string>{};
+        for (const auto& name : names)
+            if (auto v = value(name))
+                if (!f(*v)) return;
+        if (!machine_) return;
+        FoldedNames hidden(names);
+        machine_->forEachValue([&](const RegValue& v) { return hidden.contains(v.name) || f(v); });
+    }
+    void forEachSubkey(KeyAccess access,
+                       const std::function<bool(std::string_view, KeyHandle&)>& f) override {
+        std::vector<std::string> names = user_ ? user_->subkeyNames() : std::vector<std::string>{};
+        for (const auto& name : names)
+            if (auto sub = openSubkey(name, access))
+                if (!f(name, *sub)) return;
+        if (!machine_) return;
+        FoldedNames hidden(names);
+        machine_->forEachSubkey(access, [&](std::string_view name, KeyHandle& sub) {
+            return hidden.contains(name) || f(name, sub);
+        });
     }
     bool setValue(std::string_view name, uint32_t type, std::span<const uint8_t> data) override {
         return user_ ? user_->setValue(name, type, data) : machine_->setValue(name, type, data);
