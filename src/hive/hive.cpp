@@ -232,16 +232,8 @@ std::shared_ptr<const NameList> Hive::values(HiveNode node, uint64_t* gen) {
 }
 
 std::optional<RegValue> Hive::readValue(size_t ref, std::string name) const {
-    if (ref >= kSetValueBase) {
-        size_t i = ref - kSetValueBase;
-        if (i >= setValues_.size()) return std::nullopt;
-        const RegValue& v = setValues_[i];
-        return RegValue{std::move(name), v.type, v.data};
-    }
-    const uint8_t* vk = reader_.value(uint32_t(ref));
-    if (!vk) return std::nullopt;
-    RegValue out{std::move(name), HiveReader::valueType(vk), {}};
-    if (!reader_.valueData(vk, out.data)) return std::nullopt;
+    RegValue out{std::move(name), 0, {}};
+    if (!readValueInto(ref, out)) return std::nullopt;
     return out;
 }
 
